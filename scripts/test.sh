@@ -1,0 +1,19 @@
+#!/bin/bash
+# Sets up a Debian 12 machine and passes every test of both builds:
+#   native - the portable core with AddressSanitizer + UBSan;
+#   win32  - the product cross-built for 32-bit Windows, tested under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+stop_wine() { cmake/wine-run.sh build/win32/wine --stop || true; }
+trap stop_wine EXIT
+
+for preset in native win32; do
+  echo "=== $preset build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  echo "=== $preset tests"
+  ctest --preset "$preset"
+done
