@@ -1,0 +1,63 @@
+#pragma once
+// The file system as the program uses it: existence tests, whole-file reads
+// and writes, appends, folder creation and wildcard listing. Paths are
+// Windows paths; the native build maps backslashes to slashes so that the
+// portable code can be exercised on a development machine.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra {
+
+// An input/output failure. The message names the file.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+bool FileExists(const std::wstring& path);       // an existing file, not a folder
+bool DirectoryExists(const std::wstring& path);  // an existing folder
+
+// Creates the folder and every missing parent. True when the folder exists
+// afterwards.
+bool ForceDirectories(const std::wstring& path);
+
+// The whole file. Throws FileError when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+
+// Creates or truncates the file and writes the bytes. Throws FileError with
+// the message "Cannot create file \"<path>\"" or a write failure.
+void WriteFileBytes(const std::wstring& path, std::string_view bytes);
+
+// Writes the bytes to a new file beside the target and then puts it in the
+// target's place in one step, so that a failure leaves the old file whole and
+// no half-written target ever exists. Throws FileError.
+void ReplaceFileBytes(const std::wstring& path, std::string_view bytes);
+
+// Appends to the file, creating it when missing. Throws FileError.
+void AppendFileBytes(const std::wstring& path, std::string_view bytes);
+
+// Deletes a file; true when it is gone afterwards.
+bool DeleteFileAt(const std::wstring& path);
+
+struct DirEntry {
+    std::wstring name;       // bare name
+    std::uint64_t size = 0;  // bytes; 0 for folders
+    bool isDirectory = false;
+};
+
+// The entries that the system's wildcard search returns for the mask (for
+// example C:\App\*.exe), hidden and system files included, "." and ".."
+// excluded. A mask whose folder does not exist or cannot be listed gives an
+// empty list.
+std::vector<DirEntry> FindEntries(const std::wstring& mask);
+
+// Last-write time as a monotonic count (100 ns ticks on Windows), or nothing
+// when the file does not exist.
+std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path);
+
+}  // namespace kelvra

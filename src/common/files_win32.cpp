@@ -1,0 +1,144 @@
+#include "common/files.h"
+
+#include <algorithm>
+
+#include "common/handles_win32.h"
+#include "common/textconv.h"
+
+namespace kelvra {
+namespace {
+
+std::string Utf8Path(const std::wstring& path) {
+    // Messages name the file in the ANSI code page, like every other text the
+    // program shows or writes.
+    return WideToAnsi(path);
+}
+
+[[noreturn]] void ThrowCannotCreate(const std::wstring& path) {
+    throw FileError("Cannot create file \"" + Utf8Path(path) + "\"");
+}
+
+[[noreturn]] void ThrowWriteFailed(const std::wstring& path) {
+    throw FileError("Cannot write to file \"" + Utf8Path(path) + "\"");
+}
+
+void WriteAll(HANDLE file, std::string_view bytes, const std::wstring& path) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
+            ThrowWriteFailed(path);
+        bytes.remove_prefix(written);
+    }
+}
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+}  // namespace
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ForceDirectories(const std::wstring& path) {
+    if (path.empty()) return false;
+    std::wstring folder = path;
+    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    if (DirectoryExists(folder)) return true;
+    const auto cut = folder.find_last_of(L"\\/");
+    if (cut != std::wstring::npos && cut > 0) {
+        const std::wstring parent = folder.substr(0, cut);
+        // A drive root ("C:") or a UNC share is not created, only used.
+        if (!(parent.size() == 2 && parent[1] == L':')) ForceDirectories(parent);
+    }
+    return CreateDirectoryW(folder.c_str(), nullptr) || DirectoryExists(folder);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    UniqueHandle file = MakeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) throw FileError("Cannot open file \"" + Utf8Path(path) + "\"");
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+            throw FileError("Cannot read file \"" + Utf8Path(path) + "\"");
+        if (got == 0) break;
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
+    UniqueHandle file = MakeUniqueFileHandle(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) ThrowCannotCreate(path);
+    WriteAll(file.get(), bytes, path);
+}
+
+void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+    const std::wstring temporary = path + L".tmp";
+    try {
+        UniqueHandle file = MakeUniqueFileHandle(CreateFileW(
+            temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (!file) ThrowCannotCreate(path);
+        WriteAll(file.get(), bytes, path);
+        if (!FlushFileBuffers(file.get())) ThrowWriteFailed(path);
+    } catch (...) {
+        DeleteFileW(temporary.c_str());
+        throw;
+    }
+    if (!MoveFileExW(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        ThrowWriteFailed(path);
+    }
+}
+
+void AppendFileBytes(const std::wstring& path, std::string_view bytes) {
+    UniqueHandle file = MakeUniqueFileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                                         FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) ThrowCannotCreate(path);
+    WriteAll(file.get(), bytes, path);
+}
+
+bool DeleteFileAt(const std::wstring& path) {
+    return DeleteFileW(path.c_str()) || !FileExists(path);
+}
+
+std::vector<DirEntry> FindEntries(const std::wstring& mask) {
+    std::vector<DirEntry> entries;
+    WIN32_FIND_DATAW data{};
+    UniqueFindHandle search(FindFirstFileExW(mask.c_str(), FindExInfoBasic, &data,
+                                             FindExSearchNameMatch, nullptr, 0));
+    if (search.get() == INVALID_HANDLE_VALUE) return entries;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        DirEntry entry;
+        entry.name = name;
+        entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!entry.isDirectory)
+            entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(search.get(), &data));
+    return entries;
+}
+
+std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     data.ftLastWriteTime.dwLowDateTime);
+}
+
+}  // namespace kelvra

@@ -1,0 +1,34 @@
+#pragma once
+// System folders and facts: the answers of the system to the few questions the
+// program asks. Each failed question yields empty text or a fixed fallback.
+
+#include <string>
+
+namespace kelvra {
+
+inline constexpr int kCsidlLocalAppData = 0x1C;
+
+// The path of a shell special folder for the current user, without a trailing
+// backslash; empty when the shell reports failure.
+std::wstring GetSpecialFolder(int csidl);
+
+// The local (non-roaming) application-data folder with a trailing backslash;
+// a lone backslash when the shell cannot tell.
+std::wstring GetLocalAppDataDir();
+
+// The Windows folder with a trailing backslash, read once from "SystemRoot"
+// in the registry and cached in WindowsDir; a lone backslash when neither
+// registry place holds it.
+std::wstring GetWindowsDir();
+
+// The temporary-files folder as the system reports it (with its backslash).
+std::wstring GetTempDir();
+
+// The computer's NetBIOS name; empty when the system call fails.
+std::wstring GetComputerNameText();
+
+// The user's name, trimmed; empty when the system call fails or the name is
+// longer than 252 characters.
+std::wstring GetUserNameText();
+
+}  // namespace kelvra
