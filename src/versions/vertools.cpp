@@ -1,0 +1,301 @@
+#include "versions/vertools.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace kelvra {
+namespace {
+
+constexpr TVersionTypeSet kFileVersionTypes = {
+    TVersionType::FileVersion, TVersionType::FileVersion1, TVersionType::FileVersion2,
+    TVersionType::FileVersion3};
+
+// Points only grow, and a candidate may arrive with any starting weight; the
+// sum stops at the largest value rather than wrapping round to a negative
+// weight that would lose the candidate its place.
+void AddPoints(TVersion& version, std::int32_t points) {
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    version.Points = version.Points > kMax - points ? kMax : version.Points + points;
+}
+
+std::wstring_view FirstComponent(std::wstring_view text) { return text.substr(0, text.find(L'.')); }
+
+// What is left of a remainder for the comparison: no full stops, no blanks or
+// control characters at either end.
+std::wstring PlainRemainder(std::wstring_view rest) { return Trim(RemoveChar(rest, L'.')); }
+
+bool IsOrdinallyGreater(std::wstring_view a, std::wstring_view b) {
+    // Code units as unsigned numbers, so that the order is the same whether
+    // wchar_t is signed or not.
+    return std::lexicographical_compare(
+        b.begin(), b.end(), a.begin(), a.end(), [](wchar_t x, wchar_t y) {
+            return static_cast<std::uint32_t>(x) < static_cast<std::uint32_t>(y);
+        });
+}
+
+// The file name of a path without its extension: the part after the last
+// "\" or ":", cut at the last "." when that comes after them.
+std::wstring_view BaseFileName(std::wstring_view path) {
+    const std::size_t separator = path.find_last_of(L"\\:");
+    const std::size_t start = separator == std::wstring_view::npos ? 0 : separator + 1;
+    const std::size_t dot = path.rfind(L'.');
+    const std::size_t end = (dot != std::wstring_view::npos && dot >= start) ? dot : path.size();
+    return path.substr(start, end - start);
+}
+
+std::wstring NameForMatching(std::wstring_view name) { return LowerAscii(RemoveChar(name, L' ')); }
+
+}  // namespace
+
+std::wstring_view VersionTypeText(TVersionType type) noexcept {
+    const auto ordinal = static_cast<std::size_t>(type);
+    return ordinal < kVersionTypeTexts.size() ? kVersionTypeTexts[ordinal] : kVersionTypeTexts[0];
+}
+
+void TVersion::MarkRemoved(std::wstring_view reason) {
+    Removed = true;
+    RemoveReason = reason;
+}
+
+TVersionComparison CompareVersions(std::wstring_view a, std::wstring_view b) {
+    const std::wstring_view major = FirstComponent(a);
+    if (major != FirstComponent(b)) return {TVersionRelation::vtVerschillendeMajor, {}};
+
+    // The remainders start where the texts part. When one text is a prefix of
+    // the other, the remainder of the longer one starts at the last character
+    // the two share, so 1.2 against 1.2.1 compares nothing with "2.1".
+    const std::size_t differ = static_cast<std::size_t>(
+        std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+    std::wstring_view restA;
+    std::wstring_view restB;
+    if (differ < a.size() && differ < b.size()) {
+        restA = a.substr(differ);
+        restB = b.substr(differ);
+    } else if (a.size() < b.size()) {
+        // An empty text shares no last character; its partner is taken whole.
+        restB = b.substr(a.empty() ? 0 : a.size() - 1);
+    } else {
+        restA = a.substr(b.empty() ? 0 : b.size() - 1);
+    }
+
+    const TVersionRelation relation =
+        IsOrdinallyGreater(PlainRemainder(restA), PlainRemainder(restB))
+            ? TVersionRelation::vtTweedeIsMajorVanEerste
+            : TVersionRelation::vtEersteVersieIsMajorVanTweede;
+    return {relation, std::wstring(major)};
+}
+
+void TVersions::AddVersion(std::wstring_view text, TVersionType versionType,
+                           std::wstring_view fetch, std::int32_t points) {
+    std::wstring raw(text);
+    // Display names such as "Far Cry (Patch 1.3)" carry the version inside a
+    // patch note.
+    if (versionType == TVersionType::EntryName && PosText(L"(Patch", raw) > 0)
+        raw = ReplaceText(RemoveChars(raw, L"()"), L"patch", {}, true);
+
+    std::wstring cleaned = CleanVersionText(raw);
+    if (cleaned.empty()) return;
+    TVersion version(ShortText(cleaned), versionType, ShortText(fetch));
+    version.Points = points;
+    entries_.push_back(Entry{std::move(cleaned), std::move(version)});
+}
+
+std::size_t TVersions::ActiveCount() const noexcept {
+    return static_cast<std::size_t>(std::count_if(
+        entries_.begin(), entries_.end(), [](const Entry& e) { return !e.version.Removed; }));
+}
+
+bool TVersions::HasVersionType(TVersionType versionType, bool includeRemoved) const noexcept {
+    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) {
+        return e.version.VersionType == versionType && (includeRemoved || !e.version.Removed);
+    });
+}
+
+void TVersions::DeleteVersionTypes(TVersionTypeSet types, bool keepListed,
+                                   std::wstring_view reason) {
+    for (Entry& entry : entries_) {
+        TVersion& v = entry.version;
+        if (!v.Removed && types.contains(v.VersionType) != keepListed) v.MarkRemoved(reason);
+    }
+}
+
+std::vector<std::wstring> TVersions::VersionTexts() const {
+    std::vector<std::wstring> texts;
+    texts.reserve(entries_.size());
+    for (const Entry& entry : entries_) texts.push_back(entry.version.Version.str());
+    return texts;
+}
+
+// Of two candidates with byte-equal texts one goes. A registry candidate in
+// the role of the partner always stays, since the uninstall entry is the
+// application's own statement of its version; the survivor keeps the larger
+// weight of the two.
+void TVersions::DeleteDouble() {
+    const std::vector<std::wstring> texts = VersionTexts();
+    const std::size_t count = entries_.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        TVersion& vi = entries_[i].version;
+        if (vi.Removed) continue;
+        for (std::size_t j = 0; j < count; ++j) {
+            TVersion& vj = entries_[j].version;
+            if (j == i || vj.Removed || !(vj.Version == vi.Version)) continue;
+            if (vj.VersionType == TVersionType::Registry) {
+                vi.MarkRemoved(L"DeleteDouble: " + texts[j]);
+                vj.Points = std::max(vj.Points, vi.Points);
+            } else {
+                vj.MarkRemoved(L"DeleteDouble: " + texts[i]);
+                vi.Points = std::max(vi.Points, vj.Points);
+            }
+            break;  // one pair per candidate
+        }
+    }
+}
+
+// Of two candidates with the same first component the lesser goes, so that
+// 2.5 and 2.5.1 leave 2.5.1. The winner remembers the shared component and,
+// when the loser came from the registry or the display name, takes a point
+// for the agreement.
+void TVersions::DeleteMajorVersions() {
+    const std::vector<std::wstring> texts = VersionTexts();
+    const std::size_t count = entries_.size();
+    auto isNamed = [](const TVersion& v) {
+        return v.VersionType == TVersionType::Registry || v.VersionType == TVersionType::EntryName;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        TVersion& vi = entries_[i].version;
+        if (vi.Removed) continue;
+        for (std::size_t j = 0; j < count; ++j) {
+            TVersion& vj = entries_[j].version;
+            if (j == i || vj.Removed) continue;
+            const TVersionComparison comparison = CompareVersions(texts[i], texts[j]);
+            if (comparison.relation == TVersionRelation::vtVerschillendeMajor) continue;
+            const std::wstring pair = L" (" + texts[i] + L"-" + texts[j] + L")";
+            if (comparison.relation == TVersionRelation::vtEersteVersieIsMajorVanTweede) {
+                vi.MarkRemoved(L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
+                if (isNamed(vi)) AddPoints(vj, 1);
+                vj.Major = comparison.major;
+            } else {
+                vj.MarkRemoved(L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
+                if (isNamed(vj)) AddPoints(vi, 1);
+                vi.Major = comparison.major;
+            }
+            break;  // one pair per candidate
+        }
+    }
+}
+
+void TVersions::DeleteAllButRegistry() {
+    if (ActiveCount() > 1 && HasVersionType(TVersionType::Registry, false))
+        DeleteVersionTypes({TVersionType::Registry}, true, L"DeleteAllButRegistry");
+}
+
+// Keeps only the candidates of the highest weight, once any candidate has
+// weight at all; ties all stay.
+void TVersions::DeleteAllButImportant(std::wstring_view tag) {
+    if (ActiveCount() <= 1) return;
+    const bool anyWeight = std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) {
+        return !e.version.Removed && e.version.Points > 0;
+    });
+    if (!anyWeight) return;
+
+    std::int32_t highest = 0;
+    const std::wstring unweighted = L"DeleteAllButImportant1: " + std::wstring(tag);
+    for (Entry& entry : entries_) {
+        TVersion& v = entry.version;
+        if (v.Removed) continue;
+        if (v.Points <= 0)
+            v.MarkRemoved(unweighted);
+        else
+            highest = std::max(highest, v.Points);
+    }
+    if (highest <= 1) return;
+    const std::wstring outweighed = L"DeleteAllButImportant2: " + std::wstring(tag);
+    for (Entry& entry : entries_) {
+        TVersion& v = entry.version;
+        if (!v.Removed && v.Points < highest) v.MarkRemoved(outweighed);
+    }
+}
+
+void TVersions::AddPointsForEntryName() {
+    if (ActiveCount() <= 1) return;
+    for (Entry& entry : entries_) {
+        if (entry.version.VersionType == TVersionType::EntryName) AddPoints(entry.version, 1);
+    }
+}
+
+// "1.0.0.0" is what build tools write into a version resource nobody filled
+// in; it loses against any other candidate. When every active candidate
+// says 1.0.0.0 there is nothing better to keep, and all of them stay.
+void TVersions::DeleteTroepVersies() {
+    if (ActiveCount() <= 1) return;
+    static const ShortText kPlaceholder(L"1.0.0.0");
+    const bool anyOther = std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) {
+        return !e.version.Removed && !(e.version.Version == kPlaceholder);
+    });
+    if (!anyOther) return;
+    for (Entry& entry : entries_) {
+        TVersion& v = entry.version;
+        if (!v.Removed && v.Version == kPlaceholder) v.MarkRemoved(L"DeleteTroepVersies");
+    }
+}
+
+// A file version read from an executable named like the application
+// ("C:\Program Files\Foo Bar\FooBar.exe" for "Foo Bar") is the most
+// trustworthy of the file versions.
+void TVersions::AddPointsForExeName(std::wstring_view displayName) {
+    if (ActiveCount() <= 1) return;
+    const std::wstring name = NameForMatching(displayName);
+    for (Entry& entry : entries_) {
+        TVersion& v = entry.version;
+        if (v.Removed || !kFileVersionTypes.contains(v.VersionType)) continue;
+        const std::wstring path = v.Fetch.str();
+        if (NameForMatching(BaseFileName(path)) == name) AddPoints(v, 1);
+    }
+}
+
+// Each active candidate gains a point for every other candidate, removed ones
+// included, that agrees with it in its text or, byMajor, in its Major field.
+void TVersions::AddPointsForAgreement(bool byMajor) {
+    if (ActiveCount() <= 1) return;
+    const std::size_t count = entries_.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        TVersion& vi = entries_[i].version;
+        if (vi.Removed) continue;
+        const ShortText& mine = byMajor ? vi.Major : vi.Version;
+        std::int32_t agreeing = 0;
+        for (std::size_t j = 0; j < count; ++j) {
+            const TVersion& vj = entries_[j].version;
+            if (j != i && (byMajor ? vj.Major : vj.Version) == mine) ++agreeing;
+        }
+        AddPoints(vi, agreeing);
+    }
+}
+
+void TVersions::JustPickFirstAvailableVersion() {
+    bool kept = false;
+    for (Entry& entry : entries_) {
+        TVersion& v = entry.version;
+        if (v.Removed) continue;
+        if (kept) v.MarkRemoved(L"JustPickFirstAvailableVersion");
+        kept = true;
+    }
+}
+
+void TVersions::RunPruningChain(std::wstring_view displayName) {
+    DeleteDouble();
+    DeleteMajorVersions();
+    DeleteAllButRegistry();
+    DeleteAllButImportant(L"run1");
+    AddPointsForEntryName();
+    DeleteAllButImportant(L"run2");
+    DeleteTroepVersies();
+    AddPointsForExeName(displayName);
+    DeleteAllButImportant(L"run3");
+    AddPointsForAgreement(false);
+    DeleteAllButImportant(L"run4");
+    AddPointsForAgreement(true);
+    DeleteAllButImportant(L"run5");
+    JustPickFirstAvailableVersion();
+}
+
+}  // namespace kelvra

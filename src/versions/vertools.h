@@ -1,0 +1,156 @@
+#pragma once
+
+// The candidate versions of one application and the chain of heuristics that
+// prunes them down to at most one. Candidates come from the uninstall entry,
+// from the version resources of the application's executables and from the
+// words of its display name; a candidate that loses is never taken out of
+// the list, only marked removed with the name of the stage that removed it,
+// so that the reports can show why the chosen version won.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/shorttext.h"
+#include "versions/textutil.h"
+#include "versions/versiontext.h"
+
+namespace kelvra {
+
+// Where a candidate came from. The ordinals are fixed: the reports print the
+// texts of kVersionTypeTexts by ordinal.
+enum class TVersionType : std::uint8_t {
+    Unknown = 0,       // never created
+    Registry = 1,      // a value of the uninstall entry
+    FileVersion = 2,   // never created, but counted among the file types
+    FileVersion1 = 3,  // the fixed file version of a version resource
+    FileVersion2 = 4,  // its "FileVersion" string
+    FileVersion3 = 5,  // its "ProductVersion" string
+    EntryName = 6,     // a version word of the display name
+    RemoveMo = 7,      // never created
+};
+
+inline constexpr std::array<std::wstring_view, 8> kVersionTypeTexts = {
+    L"unknown",      L"registry",     L"fileversion", L"fileversion1",
+    L"fileversion2", L"fileversion3", L"entryName",   L"removeMo",
+};
+
+// The report text of a source tag; "unknown" for a value outside the table.
+std::wstring_view VersionTypeText(TVersionType type) noexcept;
+
+// A set of source tags.
+class TVersionTypeSet {
+  public:
+    constexpr TVersionTypeSet(std::initializer_list<TVersionType> types) noexcept {
+        for (TVersionType type : types) bits_ |= Bit(type);
+    }
+    constexpr bool contains(TVersionType type) const noexcept { return (bits_ & Bit(type)) != 0; }
+
+  private:
+    static constexpr std::uint32_t Bit(TVersionType type) noexcept {
+        const auto ordinal = static_cast<unsigned>(type);
+        return ordinal < kVersionTypeTexts.size() ? (1u << ordinal) : 0u;
+    }
+    std::uint32_t bits_ = 0;
+};
+
+// One candidate version.
+class TVersion {
+  public:
+    TVersion(ShortText version, TVersionType versionType, ShortText fetch)
+        : Version(std::move(version)), VersionType(versionType), Fetch(std::move(fetch)) {}
+
+    std::wstring_view TypeText() const noexcept { return VersionTypeText(VersionType); }
+
+    // Sets Removed and the reason. Callers mark only candidates that are
+    // still active, so a reason once given is never overwritten.
+    void MarkRemoved(std::wstring_view reason);
+
+    ShortText Version;  // the cleaned version text
+    TVersionType VersionType;
+    ShortText Fetch;  // where the text was read: key path, file path or display name
+    bool Removed = false;
+    ShortText RemoveReason;   // empty while not removed
+    std::int32_t Points = 0;  // weight collected by the pruning stages; only grows
+    ShortText Major;          // first component shared with a candidate this one beat
+};
+
+enum class TVersionRelation : std::uint8_t {
+    vtEersteVersieIsMajorVanTweede = 0,  // same first component, the first is the lesser
+    vtTweedeIsMajorVanEerste = 1,        // same first component, the second is the lesser
+    vtVerschillendeMajor = 2,            // the first components differ
+};
+
+struct TVersionComparison {
+    TVersionRelation relation;
+    std::wstring major;  // the common first component; empty when they differ
+};
+
+// Compares two version texts by their first component (the part before the
+// first "."), then by the rest as text, not as numbers: 1.9 beats 1.10.
+TVersionComparison CompareVersions(std::wstring_view a, std::wstring_view b);
+
+// The candidates of one application, in order of addition. Entries are
+// never deleted, reordered or replaced; Count only grows.
+class TVersions {
+  public:
+    // Cleans the text and appends a candidate unless the cleaned text is
+    // empty. An "entryName" text with "(Patch" in it first loses its
+    // parentheses and the word patch.
+    void AddVersion(std::wstring_view text, TVersionType versionType, std::wstring_view fetch,
+                    std::int32_t points);
+
+    std::size_t Count() const noexcept { return entries_.size(); }
+    std::size_t ActiveCount() const noexcept;
+
+    // Index accessors; an index outside 0 .. Count() - 1 throws
+    // std::out_of_range.
+    const TVersion& GetVersion(std::size_t index) const { return entries_.at(index).version; }
+    // The cleaned text in full, where Version holds at most 255 bytes of it.
+    const std::wstring& GetKeyText(std::size_t index) const { return entries_.at(index).key; }
+    bool IsActive(std::size_t index) const { return !GetVersion(index).Removed; }
+    TVersionType GetVersionType(std::size_t index) const { return GetVersion(index).VersionType; }
+    std::wstring_view GetTypeText(std::size_t index) const { return GetVersion(index).TypeText(); }
+    std::wstring GetFetch(std::size_t index) const { return GetVersion(index).Fetch.str(); }
+    std::wstring GetVersionText(std::size_t index) const { return GetVersion(index).Version.str(); }
+
+    bool HasVersionType(TVersionType versionType, bool includeRemoved) const noexcept;
+    // Removes every active candidate whose type is outside types (keepListed)
+    // or inside them (not keepListed).
+    void DeleteVersionTypes(TVersionTypeSet types, bool keepListed, std::wstring_view reason);
+
+    // The pruning stages, in the order RunPruningChain runs them.
+    void DeleteDouble();
+    void DeleteMajorVersions();
+    void DeleteAllButRegistry();
+    void DeleteAllButImportant(std::wstring_view tag);
+    void AddPointsForEntryName();
+    void DeleteTroepVersies();
+    void AddPointsForExeName(std::wstring_view displayName);
+    void AddPointsForAgreement(bool byMajor);
+    void JustPickFirstAvailableVersion();
+
+    // The fourteen stages in their fixed order; afterwards at most one
+    // candidate is active. displayName is the application's display name as
+    // read from its uninstall entry.
+    void RunPruningChain(std::wstring_view displayName);
+
+  private:
+    struct Entry {
+        std::wstring key;
+        TVersion version;
+    };
+
+    // The stored version texts back in UTF-16, one per entry, for the
+    // stages that compare texts pair by pair.
+    std::vector<std::wstring> VersionTexts() const;
+
+    std::vector<Entry> entries_;
+};
+
+}  // namespace kelvra
