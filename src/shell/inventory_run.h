@@ -1,0 +1,43 @@
+#pragma once
+// One inventory run: the uninstall entries of both registry views become
+// application records, which are analysed, sorted and written as the payload
+// file, the XML document and the HTML report into the data folder.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kelvra {
+
+inline constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+struct RunCounters {
+    int ok = 0;     // records with a chosen version
+    int error = 0;  // records without one
+};
+
+// Runs the inventory and returns the payload file's full path. Errors (a data
+// folder that is gone, a full disk) pass to the caller; no path is returned
+// for a payload file that was not written whole. counters, when given,
+// receives the two counts of the report.
+std::wstring RunInventory(RunCounters* counters = nullptr);
+
+// The subkey names of the uninstall key in the process's own view or in the
+// 64-bit view, sorted case-insensitively by the user's locale; an uninstall
+// key that cannot be opened gives none.
+int GetUninstallKeyNames(std::vector<std::wstring>& names);
+int GetUninstallKeyNames64(std::vector<std::wstring>& names);
+
+// True for a 32-bit process on 64-bit Windows. IsWow64Process is looked up
+// at run time, since Windows versions without it exist. The native build
+// answers true, so that portable tests see both passes.
+bool IsRunningOnWow64();
+
+// The run keeps the user interface alive by serving pending window messages
+// at fixed points. The tray program installs the real pump; the default does
+// nothing.
+using PendingMessagePump = std::function<void()>;
+PendingMessagePump SetPendingMessagePump(PendingMessagePump pump);
+void ProcessPendingMessages();
+
+}  // namespace kelvra

@@ -1,0 +1,35 @@
+#pragma once
+// Naming, writing and pruning of the files an inventory run leaves in the
+// data folder: "dump_" + profile + "_" + N with ".txt", ".xml" and ".html".
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra {
+
+// The first name before + N + after, for N = 0, 1, 2 …, that does not exist
+// as a file, with N in decimal. The placeholder is given as the point between
+// the two halves, so a "%d" inside a profile name stays what it is.
+std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after);
+
+// The profile name as it may stand inside a file name: the characters
+// \ / : * ? " < > | and control characters become "_", so that the run's
+// files always land inside the data folder. Other names come out unchanged.
+std::wstring FileNameSafeProfile(std::wstring_view profile);
+
+// The lines, each followed by CR LF, in the ANSI code page, without a
+// byte-order mark; written whole or not at all (raises FileError).
+void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines);
+
+// The path with its extension (from the last "." of the file name) replaced.
+std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension);
+
+// Keeps the newest `keep` run file sets of the profile in the folder (newest
+// by the payload file's last-write time) and deletes the older sets, never
+// the one named by `current`. Failures to delete are ignored.
+inline constexpr std::size_t kRunFileSetsKept = 48;
+void PruneRunFileSets(const std::wstring& folder, std::wstring_view safeProfile,
+                      const std::wstring& currentPayload, std::size_t keep = kRunFileSetsKept);
+
+}  // namespace kelvra

@@ -1,0 +1,31 @@
+#pragma once
+// The command line of kvscan.exe, the console scanner for admins and tests.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvra {
+
+struct ScanOptions {
+    bool help = false;
+    std::optional<std::wstring> dataDir;  // --data-dir DIR
+    std::optional<std::wstring> profile;  // --profile NAME
+};
+
+struct ScanOptionsResult {
+    ScanOptions options;
+    std::wstring error;  // not empty: print it and the usage, exit 2
+};
+
+// Reads the arguments after the program name.
+ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args);
+
+std::wstring ScanUsage();
+
+// Exit codes of kvscan.exe.
+inline constexpr int kScanOk = 0;
+inline constexpr int kScanFailed = 1;
+inline constexpr int kScanUsage = 2;
+
+}  // namespace kelvra
