@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "shell/runfiles.h"
+#include "support/temp_dir.h"
+
+namespace kelvra {
+namespace {
+
+TEST(RunFileNames, FirstNumberWhosePayloadIsMissing) {
+    testing::TempDir dir;
+    const std::wstring before = dir / L"dump_P_";
+    EXPECT_EQ(FindFreeFileName(before, L".txt"), before + L"0.txt");
+    WriteFileBytes(before + L"0.txt", "");
+    WriteFileBytes(before + L"1.xml", "");  // only the payload file decides
+    EXPECT_EQ(FindFreeFileName(before, L".txt"), before + L"1.txt");
+    WriteFileBytes(before + L"1.txt", "");
+    WriteFileBytes(before + L"3.txt", "");
+    EXPECT_EQ(FindFreeFileName(before, L".txt"), before + L"2.txt");
+}
+
+TEST(RunFileNames, ProfileCharactersThatWouldLeaveTheFolderAreReplaced) {
+    EXPECT_EQ(FileNameSafeProfile(L"PC01.user1"), L"PC01.user1");
+    EXPECT_EQ(FileNameSafeProfile(L"..\\..\\evil"), L".._.._evil");
+    EXPECT_EQ(FileNameSafeProfile(L"a/b:c*d?e\"f<g>h|i\tj"), L"a_b_c_d_e_f_g_h_i_j");
+    EXPECT_EQ(FileNameSafeProfile(L"%d"), L"%d");
+}
+
+TEST(RunFileNames, ExtensionIsReplacedOnlyInTheFileName) {
+    EXPECT_EQ(ChangeFileExt(L"C:\\d\\dump_P_0.txt", L".xml"), L"C:\\d\\dump_P_0.xml");
+    EXPECT_EQ(ChangeFileExt(L"C:\\d.x\\dump", L".xml"), L"C:\\d.x\\dump.xml");
+    EXPECT_EQ(ChangeFileExt(L"C:\\d\\dump_P.x_0.txt", L".html"), L"C:\\d\\dump_P.x_0.html");
+}
+
+TEST(RunFileWriting, LinesEndInCrLfInTheAnsiCodePageWithoutBom) {
+    testing::TempDir dir;
+    WriteLinesFile(dir / L"out.txt", {L"caf\u00e9\tx", L"", L"last"});
+    EXPECT_EQ(ReadFileBytes(dir / L"out.txt"), "caf\xe9\tx\r\n\r\nlast\r\n");
+    WriteLinesFile(dir / L"empty.txt", {});
+    EXPECT_EQ(ReadFileBytes(dir / L"empty.txt"), "");
+    EXPECT_FALSE(FileExists(dir / L"out.txt.tmp"));
+}
+
+TEST(RunFileWriting, MissingFolderRaisesAndLeavesNothing) {
+    testing::TempDir dir;
+    EXPECT_THROW(WriteLinesFile(dir / L"gone" + L"/out.txt", {L"x"}), FileError);
+    EXPECT_FALSE(FileExists(dir / L"gone" + L"/out.txt"));
+}
+
+class RunFileRetention : public ::testing::Test {
+protected:
+    void MakeSet(const std::wstring& profile, int n) {
+        const std::wstring base = dir_ / (L"dump_" + profile + L"_" + std::to_wstring(n));
+        for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+            WriteFileBytes(base + extension, "x");
+    }
+    bool HasSet(const std::wstring& profile, int n) const {
+        return FileExists(dir_ / (L"dump_" + profile + L"_" + std::to_wstring(n) + L".txt"));
+    }
+    testing::TempDir dir_;
+};
+
+TEST_F(RunFileRetention, KeepsTheNewestSetsOfTheProfileOnly) {
+    for (int n = 0; n < 5; ++n) MakeSet(L"P", n);
+    MakeSet(L"Other", 0);
+    MakeSet(L"P_x", 0);
+    WriteFileBytes(dir_ / L"dump_P_notes.txt", "x");
+    // Equal write times fall back to the number, so 0 and 1 are the oldest.
+    PruneRunFileSets(dir_.path(), L"P", dir_ / L"dump_P_4.txt", 3);
+    EXPECT_FALSE(HasSet(L"P", 0));
+    EXPECT_FALSE(FileExists(dir_ / L"dump_P_0.xml"));
+    EXPECT_FALSE(FileExists(dir_ / L"dump_P_0.html"));
+    EXPECT_FALSE(HasSet(L"P", 1));
+    EXPECT_TRUE(HasSet(L"P", 2));
+    EXPECT_TRUE(HasSet(L"P", 3));
+    EXPECT_TRUE(HasSet(L"P", 4));
+    EXPECT_TRUE(HasSet(L"Other", 0));
+    EXPECT_TRUE(HasSet(L"P_x", 0));
+    EXPECT_TRUE(FileExists(dir_ / L"dump_P_notes.txt"));
+}
+
+TEST_F(RunFileRetention, TheCurrentSetSurvivesEvenWithTheLowestNumber) {
+    for (int n = 0; n < 4; ++n) MakeSet(L"P", n);
+    PruneRunFileSets(dir_.path(), L"P", dir_ / L"dump_P_0.txt", 2);
+    EXPECT_TRUE(HasSet(L"P", 0));
+    EXPECT_TRUE(HasSet(L"P", 3));
+    EXPECT_FALSE(HasSet(L"P", 1));
+    EXPECT_FALSE(HasSet(L"P", 2));
+}
+
+}  // namespace
+}  // namespace kelvra
