@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace kelvra {
@@ -61,12 +62,15 @@ public:
     // as empty text. Any other type raises RegistryError.
     virtual std::wstring ReadString(std::wstring_view name) = 0;
 
-    // A REG_DWORD as a signed 32-bit integer. Any other type, or a missing
-    // value, raises RegistryError.
+    // A REG_DWORD as a signed 32-bit integer. Any other type, a missing
+    // value, or a REG_DWORD whose data is not exactly four bytes raises
+    // RegistryError.
     virtual std::int32_t ReadInteger(std::wstring_view name) = 0;
 
     // Names of the open key's direct subkeys, in the registry's order.
     virtual std::vector<std::wstring> GetKeyNames() = 0;
+
+    // While no key is open the accessor sees no values and no subkeys.
 };
 
 // An accessor on the machine's registry (Windows) or on the process's
@@ -102,12 +106,16 @@ public:
 private:
     friend class MemoryRegistryAccessor;
     struct Key {
-        std::map<std::wstring, Value> values;  // by lower-cased name
-        std::map<std::wstring, std::wstring> valueNames;
+        std::map<std::wstring, Value> values;          // by folded name
+        std::map<std::wstring, std::wstring> subkeys;  // folded name -> name as created
     };
-    // Keys by (root, view, lower-cased path).
-    std::map<std::tuple<int, int, std::wstring>, Key> keys_;
-    std::map<std::tuple<int, int, std::wstring>, std::vector<std::wstring>> subkeys_;
+    // (root, view, folded path with its parts joined by single backslashes).
+    using KeyId = std::tuple<RegistryRoot, RegistryView, std::wstring>;
+
+    Key& MakeKey(RegistryRoot root, RegistryView view, std::wstring_view path);
+    const Key* FindKey(RegistryRoot root, RegistryView view, std::wstring_view path) const;
+
+    std::map<KeyId, Key> keys_;
 };
 
 }  // namespace kelvra
