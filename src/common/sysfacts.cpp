@@ -1,0 +1,46 @@
+// The portable half of the system facts: the folders that are built from a
+// platform answer, and the Windows folder read from the registry.
+
+#include "common/globals.h"
+#include "common/registry.h"
+#include "common/sysfacts.h"
+
+namespace kelvra {
+namespace {
+
+// The older place of "SystemRoot" first, then the one current systems use.
+constexpr std::wstring_view kSystemRootKeys[] = {
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+};
+
+std::wstring WithTrailingBackslash(std::wstring path) {
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    return path;
+}
+
+}  // namespace
+
+std::wstring GetLocalAppDataDir() { return WithTrailingBackslash(GetSpecialFolder(kCsidlLocalAppData)); }
+
+std::wstring GetWindowsDir() {
+    if (!WindowsDir.empty()) return WindowsDir;
+    // Read-only access is all that reading a value needs, and all that a
+    // standard user is granted on these machine keys: asking for more would
+    // be denied, the folder would come out as a lone backslash, and every
+    // application folder would then be discarded as lying inside Windows.
+    const auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, RegistryView::Own);
+    std::wstring systemRoot;
+    for (const auto key : kSystemRootKeys) {
+        if (registry->OpenKeyReadOnly(key)) {
+            // A value that is not text raises RegistryError to our caller.
+            systemRoot = registry->ReadString(L"SystemRoot");
+            registry->CloseKey();
+        }
+        if (!systemRoot.empty()) break;
+    }
+    WindowsDir = WithTrailingBackslash(systemRoot);
+    return WindowsDir;
+}
+
+}  // namespace kelvra
