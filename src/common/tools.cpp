@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/clock.h"
+#include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/textconv.h"
@@ -124,7 +125,7 @@ bool CopyFileSave(const std::wstring& source, const std::wstring& destination,
     } catch (const std::exception& error) {
         try {
             WriteLog(SafeFormat(L"CopyFileSave fout [%s,%s]: %s",
-                                {source, destination, AnsiToWide(error.what())}));
+                                {source, destination, ErrorText(error)}));
         } catch (...) {
             // The copy promises never to raise, not even when the log fails.
         }
