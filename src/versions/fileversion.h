@@ -1,0 +1,200 @@
+#pragma once
+
+// The version resource of an executable: its fixed file version and the
+// string table of its first translation, read through the system's
+// version-information functions, which read a file on disk without loading
+// it. Executable discovery turns three of these texts into candidates.
+//
+// A version block comes from files the program does not control, so it is
+// treated as hostile: its tree is checked against the buffer before the
+// system walks it, and every value the system hands back is read only as far
+// as it lies inside the buffer.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra {
+
+// The ten keys of the string table, in the order of TAppVersionInfo's fields.
+// "LegalCopyRight" and "LegalTradeMark" are spelt so on purpose: the lookup
+// of the system ignores case, and these are the names the program asks for.
+inline constexpr std::array<std::wstring_view, 10> kVersionInfoKeys = {
+    L"CompanyName",      L"FileDescription", L"FileVersion",    L"InternalName",
+    L"LegalCopyRight",   L"LegalTradeMark",  L"OriginalFileName", L"ProductName",
+    L"ProductVersion",   L"Comments",
+};
+
+// The string table of one file, one field per key. Only FileVersion and
+// ProductVersion are used further.
+struct TAppVersionInfo {
+    std::wstring CompanyName;
+    std::wstring FileDescription;
+    std::wstring FileVersion;
+    std::wstring InternalName;
+    std::wstring LegalCopyRight;
+    std::wstring LegalTradeMark;
+    std::wstring OriginalFileName;
+    std::wstring ProductName;
+    std::wstring ProductVersion;
+    std::wstring Comments;
+
+    // The field of kVersionInfoKeys[index]; index below 10.
+    std::wstring& Field(std::size_t index);
+};
+
+// What ReadFileVersions found. With ok false the texts are not to be used.
+struct FileVersionResult {
+    bool ok = false;
+    std::wstring fixedVersion;        // "1.2.3.4", or empty
+    std::wstring fileVersionText;     // the "FileVersion" string as stored
+    std::wstring productVersionText;  // the "ProductVersion" string as stored
+};
+
+// The three texts of one executable. A file without a version resource, a
+// missing or unreadable file gives ok with three empty texts; ok is false
+// only when reading raised an error (the trace log failing, memory running
+// out).
+FileVersionResult ReadFileVersions(const std::wstring& path);
+
+// The fixed file version as four unsigned decimal numbers joined by full
+// stops; empty when the file has no version block or the block holds no
+// readable fixed record. Logs "GetVersion2 [path] A" and, when there was a
+// block, "GetVersion2 [path] B".
+std::wstring GetVersion2(const std::wstring& path);
+
+// The ten strings of the first translation; logs "GetAppVersionInfo [path] A"
+// and "GetAppVersionInfo [path] B".
+TAppVersionInfo GetAppVersionInfo(const std::wstring& path);
+
+// One file's version block as the system returns it.
+class VersionBlock {
+public:
+    // Reads the block of the file. A file without one (or missing, or not
+    // readable) gives a block that is not present.
+    static VersionBlock Load(const std::wstring& path);
+
+    // The system reported a block of non-zero size.
+    bool present() const noexcept { return present_; }
+    // The block was read and its tree lies wholly inside the buffer, so the
+    // system may walk it.
+    bool readable() const noexcept { return readable_; }
+
+    // The file-version words of the fixed record: most and least significant.
+    struct FixedWords {
+        std::uint32_t ms = 0;
+        std::uint32_t ls = 0;
+    };
+    std::optional<FixedWords> FixedFileVersion();
+    // The first entry of "\VarFileInfo\Translation": language in the low 16
+    // bits, code page in the high 16 bits.
+    std::optional<std::uint32_t> FirstTranslation();
+    // The text value at a sub-block path such as
+    // "\StringFileInfo\040904B0\FileVersion".
+    std::optional<std::wstring> StringValue(std::wstring_view subBlock);
+
+private:
+    bool present_ = false;
+    bool readable_ = false;
+    std::vector<std::byte> data_;
+};
+
+// One string-table value of the block: the value of the key in the table of
+// the first translation. Empty when the block is not readable, has no
+// translation table, or the table lacks the key; there is no fall-back
+// language.
+std::wstring ReadVersionString(VersionBlock& block, std::wstring_view key);
+
+// ---- the checks and formats behind VersionBlock (portable, tested natively) --
+
+// Whether the block's tree of nodes lies inside the buffer: the root's length
+// fits the buffer, every node fits its parent, every key ends inside its node.
+// Both layouts are understood: the 32-bit one of PE files (UTF-16 keys, a type
+// word) and the 16-bit one of older executables (ANSI keys, no type word).
+bool VersionBlockIsSound(std::span<const std::byte> block);
+
+// "A.B.C.D" from the high and low halves of the two file-version words.
+std::wstring FormatFixedVersion(std::uint32_t ms, std::uint32_t ls);
+
+// The sub-block path of a key in the string table of a translation entry:
+// language as four upper-case hex digits, then the code page likewise.
+std::wstring StringTablePath(std::uint32_t translation, std::wstring_view key);
+
+// The part of [value, value + bytes) that lies inside the buffer; nothing
+// when value itself lies outside it.
+std::optional<std::span<const std::byte>> SpanInsideBuffer(std::span<const std::byte> buffer,
+                                                            const void* value,
+                                                            std::size_t bytes);
+
+// The fixed record's file-version words, when the record lies inside the
+// buffer, is as long as the record the system defines and carries its
+// signature 0xFEEF04BD.
+std::optional<VersionBlock::FixedWords> FixedWordsFromRecord(std::span<const std::byte> buffer,
+                                                             const void* record,
+                                                             std::size_t length);
+
+// A string value of `chars` UTF-16 units, cut at the end of the buffer and at
+// its first NUL, whichever comes first.
+std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value, std::size_t chars);
+
+// ---- the resource directory of an executable (portable, tested natively) ----
+//
+// The system finds a version resource by mapping the file as an image and
+// following the offsets of its resource directory; some implementations do
+// that without bounds checks and fault on a damaged file. So the way to the
+// version resource is walked first, on the file's bytes, and a file whose
+// directory points outside the file is not handed to the system at all.
+
+enum class PeResourceVerdict {
+    NotPe,              // no PE image: the system reads such files its own way
+    NoVersionResource,  // an image without a version resource
+    Sound,              // every step to every version resource lies inside the file
+    Unsound,            // a header, directory or data entry points outside the file
+};
+
+// Reads up to out.size() bytes at the offset and returns how many it read.
+using ReadFileAt = std::function<std::size_t(std::uint64_t offset, std::span<std::byte> out)>;
+
+PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
+
+// ---- replaceable reader, so that discovery can be tested without files ----
+
+class FileVersionReader {
+public:
+    virtual ~FileVersionReader() = default;
+    virtual FileVersionResult Read(const std::wstring& path) = 0;
+};
+
+// The reader that executable discovery uses: the installed one, or the
+// platform reader (ReadFileVersions; in the native build the system part is a
+// stand-in that finds no version blocks).
+std::shared_ptr<FileVersionReader> CurrentFileVersionReader();
+
+// Installs a reader; an empty pointer restores the platform reader. Returns
+// the reader installed before (empty for the platform reader).
+std::shared_ptr<FileVersionReader> SetFileVersionReader(std::shared_ptr<FileVersionReader> reader);
+
+// ---- system rim (fileversion_win32.cpp / fileversion_native.cpp) ----------
+
+namespace version_platform {
+// The verdict on the file's resource directory; Unsound also when the file
+// cannot be opened for reading.
+PeResourceVerdict CheckFile(const std::wstring& path);
+// GetFileVersionInfoSizeW: the size of the buffer the block needs, 0 when
+// there is none; handle receives the value to pass on.
+std::uint32_t InfoSize(const std::wstring& path, std::uint32_t& handle);
+// GetFileVersionInfoW into the buffer.
+bool LoadInfo(const std::wstring& path, std::uint32_t handle, std::span<std::byte> buffer);
+// VerQueryValueW: the pointer and length as the system reports them, unchecked.
+bool QueryValue(std::span<std::byte> buffer, const std::wstring& subBlock, const void*& value,
+                std::uint32_t& length);
+}  // namespace version_platform
+
+}  // namespace kelvra
