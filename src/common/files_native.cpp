@@ -81,9 +81,15 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 
 void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
     const fs::path target = NativePath(path);
+    std::error_code error;
+    // A rename replaces a read-only file here; Windows refuses to. Refuse
+    // alike, so that a read-only target stays as it is.
+    const auto status = fs::status(target, error);
+    if (!error && fs::is_regular_file(status) &&
+        (status.permissions() & fs::perms::owner_write) == fs::perms::none)
+        throw FileError("Cannot write to file \"" + Named(path) + "\"");
     fs::path temporary = target;
     temporary += ".tmp";
-    std::error_code error;
     try {
         WriteWhole(temporary, bytes, path);
     } catch (...) {

@@ -85,6 +85,11 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 }
 
 void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+    // Windows refuses to move a file over a read-only one, Wine does not:
+    // check first, so that a read-only target stays as it is everywhere.
+    const DWORD attributes = Attributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ThrowWriteFailed(path);
     const std::wstring temporary = path + L".tmp";
     try {
         UniqueHandle file = MakeUniqueFileHandle(CreateFileW(

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "common/files.h"
 #include "support/temp_dir.h"
@@ -46,6 +47,19 @@ TEST(Files, ReplaceLeavesTheOldFileWholeWhenTheNewOneCannotBeWritten) {
     ASSERT_TRUE(ForceDirectories(path + L".tmp"));
     EXPECT_THROW(ReplaceFileBytes(path, "lost"), FileError);
     EXPECT_EQ(ReadFileBytes(path), "new content");
+}
+
+TEST(Files, ReplaceLeavesAReadOnlyFileAlone) {
+    namespace fs = std::filesystem;
+    testing::TempDir dir;
+    const std::wstring path = dir / L"settings.ini";
+    WriteFileBytes(path, "old");
+    fs::permissions(fs::path(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    EXPECT_THROW(ReplaceFileBytes(path, "new"), FileError);
+    EXPECT_EQ(ReadFileBytes(path), "old");
+    EXPECT_FALSE(FileExists(path + L".tmp"));
+    fs::permissions(fs::path(path), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST(Files, FoldersAreCreatedWithTheirParents) {

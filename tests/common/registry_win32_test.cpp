@@ -103,21 +103,23 @@ protected:
 
 TEST_F(RawValuesWin32, HostileTextDecodesAlikeInBothAccessors) {
     const std::wstring big(64 * 1024, L'x');
-    const struct {
+    struct TextCase {
         RawCase value;
         std::wstring expected;
-    } cases[] = {
-        {{L"Plain", REG_SZ, Utf16Bytes(L"My App") + std::string(2, '\0')}, L"My App"},
-        {{L"NoTerminator", REG_SZ, Utf16Bytes(L"abc")}, L"abc"},
-        {{L"OddLength", REG_SZ, Utf16Bytes(L"abc") + "d"}, L"abc"},
-        {{L"EmbeddedNul", REG_SZ, Utf16Bytes(L"visible") + std::string(2, '\0') + Utf16Bytes(L"hidden")},
-         L"visible"},
-        {{L"Big", REG_SZ, Utf16Bytes(big)}, big},
-        {{L"Expand", REG_EXPAND_SZ, Utf16Bytes(L"%SystemRoot%\\system32") + std::string(2, '\0')},
-         L"%SystemRoot%\\system32"},
-        {{L"Empty", REG_SZ, ""}, L""},
-        {{L"Foreign", REG_SZ, Utf16Bytes(L"\u4e2d\u6587 \u03a9")}, L"\u4e2d\u6587 \u03a9"},
     };
+    std::vector<TextCase> cases;
+    const auto add = [&](const wchar_t* name, DWORD type, std::string bytes, std::wstring expected) {
+        cases.push_back({{name, type, std::move(bytes)}, std::move(expected)});
+    };
+    add(L"Plain", REG_SZ, Utf16Bytes(L"My App") + std::string(2, '\0'), L"My App");
+    add(L"NoTerminator", REG_SZ, Utf16Bytes(L"abc"), L"abc");
+    add(L"OddLength", REG_SZ, Utf16Bytes(L"abc") + "d", L"abc");
+    add(L"EmbeddedNul", REG_SZ, Utf16Bytes(L"visible") + std::string(2, '\0') + Utf16Bytes(L"hidden"), L"visible");
+    add(L"Big", REG_SZ, Utf16Bytes(big), big);
+    add(L"Expand", REG_EXPAND_SZ, Utf16Bytes(L"%SystemRoot%\\system32") + std::string(2, '\0'),
+        L"%SystemRoot%\\system32");
+    add(L"Empty", REG_SZ, "", L"");
+    add(L"Foreign", REG_SZ, Utf16Bytes(L"\u4e2d\u6587 \u03a9"), L"\u4e2d\u6587 \u03a9");
     for (const auto& c : cases) Store(c.value);
     auto real = Real();
     auto memory = Memory();
