@@ -1,0 +1,117 @@
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/errors.h"
+#include "common/textconv.h"
+#include "common/tools.h"
+#include "inventory/kv_objs.h"
+#include "versions/textutil.h"
+
+namespace kelvra {
+namespace {
+
+// Closes the accessor's key however the reading ends, so that a failure of
+// the log or the error box never leaves a key open behind the record.
+class OpenKeyGuard {
+public:
+    explicit OpenKeyGuard(RegistryAccessor& registry) : registry_(registry) {}
+    ~OpenKeyGuard() { registry_.CloseKey(); }
+    OpenKeyGuard(const OpenKeyGuard&) = delete;
+    OpenKeyGuard& operator=(const OpenKeyGuard&) = delete;
+
+private:
+    RegistryAccessor& registry_;
+};
+
+// "VersionMajor" alone, or "VersionMajor.VersionMinor"; empty when there is no
+// positive major.
+std::wstring MajorMinorText(std::int32_t major, std::int32_t minor) {
+    if (major <= 0) return {};
+    std::wstring text = std::to_wstring(major);
+    if (minor > 0) text += L"." + std::to_wstring(minor);
+    return text;
+}
+
+}  // namespace
+
+TApp::TApp(std::wstring_view registryPath, std::wstring_view keyName)
+    : RegistryPath(registryPath), regKeyName(keyName), keyPath_(registryPath) {}
+
+bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
+    if (!registry.OpenKeyReadOnly(keyPath_)) return false;
+    {
+        OpenKeyGuard guard(registry);
+        regDisplayName = ReadRegText(registry, L"DisplayName");
+        regDisplayIcon = ReadRegText(registry, L"DisplayIcon");
+        regUninstallString = ReadRegText(registry, L"UninstallString");
+        regInstallLocation = ReadRegText(registry, L"InstallLocation");
+        const std::wstring displayVersion = ReadRegText(registry, L"DisplayVersion");
+
+        const std::wstring fetch = RegistryPath.str();
+        Versions.AddVersion(displayVersion, TVersionType::Registry, fetch, 0);
+
+        // Both are read, whatever the first one holds.
+        const std::int32_t major = ReadRegNumber(registry, L"VersionMajor");
+        const std::int32_t minor = ReadRegNumber(registry, L"VersionMinor");
+        const std::wstring majorMinor = MajorMinorText(major, minor);
+        if (!majorMinor.empty())
+            Versions.AddVersion(majorMinor, TVersionType::Registry, fetch + L" (MajorMinor)", 0);
+
+        if (regDisplayName.empty()) regDisplayName = L"(" + regKeyName.str() + L")";
+    }
+
+    // The first filter: hotfixes and updates (a key named like KB123456 with
+    // no display name included, through its "(KB123456)"), then the parts of
+    // the office suite, which list themselves one by one.
+    const std::wstring displayName = regDisplayName.str();
+    if (PosText(L"(KB", displayName) > 0) return false;
+    if (PosText(L"Microsoft Office ", displayName) == 1) return false;
+    if (PosText(L"Magic ISO Make", displayName) > 0) WriteLog(L"a");
+    return true;
+}
+
+void TApps::Add(std::unique_ptr<TApp> app) {
+    if (!app) throw std::invalid_argument("TApps::Add: no record");
+    std::wstring key = app->niceName.str();
+    items_.emplace_back(std::move(key), std::move(app));
+}
+
+void TApps::SortByNiceName() {
+    for (auto& [text, app] : items_) text = app->niceName.str() + L'\t' + text;
+    // Merge sort: the order of equal keys is not promised, but a comparison
+    // that is not a strict order can never make it run out of bounds.
+    std::stable_sort(items_.begin(), items_.end(), [](const auto& a, const auto& b) {
+        return CompareTextLocale(a.first, b.first) < 0;
+    });
+    for (auto& [text, app] : items_) text = TextAfterLast(text, L'\t');
+}
+
+std::wstring ReadRegText(RegistryAccessor& registry, std::wstring_view name) {
+    const std::wstring trace = L"TRegistry.ReadString[" + std::wstring(name) + L"]";
+    WriteLog(trace);
+    std::wstring text;
+    bool read = false;
+    try {
+        text = registry.ReadString(name);
+        read = true;
+    } catch (const RegistryError& error) {
+        WriteLog(L"exception: " + ErrorText(error));
+    }
+    if (read) WriteLog(trace + L" " + text);
+    return Trim(RemoveChar(text, L'"'));
+}
+
+std::int32_t ReadRegNumber(RegistryAccessor& registry, std::wstring_view name) {
+    if (!registry.ValueExists(name)) return -1;
+    if (registry.GetDataType(name) == RegistryType::String)
+        return DigitsToInt(registry.ReadString(name), -1);
+    try {
+        return registry.ReadInteger(name);
+    } catch (const RegistryError&) {
+        // Expandable text, binary, 64-bit and multi-string numbers end here.
+    }
+    ShowErrorAndLog(registry.CurrentPath() + L" - " + std::wstring(name));
+    return -1;
+}
+
+}  // namespace kelvra

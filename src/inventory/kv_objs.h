@@ -1,0 +1,117 @@
+#pragma once
+// The application records of an inventory run: one TApp per entry of the
+// machine's uninstall key, read through a registry accessor and kept or
+// rejected by a first filter; the run's TApps list owns the records it keeps
+// and sorts them by display name. Also the small registry and text helpers the
+// inventory is built from.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/registry.h"
+#include "common/shorttext.h"
+#include "versions/vertools.h"
+
+namespace kelvra {
+
+// The uninstall key below HKEY_LOCAL_MACHINE, in both registry views.
+inline constexpr std::wstring_view kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// One installed application, as one subkey of the uninstall key describes it.
+// Every text field is a short text: at most 255 bytes in the ANSI code page,
+// and every later step sees the values in that reduced form.
+class TApp {
+public:
+    // registryPath: the key below HKEY_LOCAL_MACHINE (the uninstall key, a
+    // backslash and keyName); keyName: the subkey's own name.
+    TApp(std::wstring_view registryPath, std::wstring_view keyName);
+    TApp(const TApp&) = delete;
+    TApp& operator=(const TApp&) = delete;
+
+    // Reads the four texts of the entry and its "registry" version
+    // candidates (DisplayVersion, then VersionMajor.VersionMinor), and applies
+    // the first filter: false for a key that cannot be opened, a hotfix or
+    // update (the display name contains "(KB") and the parts of an office
+    // suite (it begins with "Microsoft Office "). Leaves no key open.
+    bool ReadFromRegistry(RegistryAccessor& registry);
+
+    // Completes a kept record, once: its executables and their file
+    // versions, then niceName with the version the display name carries,
+    // then the pruning chain (inventory/nicename.cpp).
+    void Process();
+    // The program folder (executablePath) and the file-version candidates
+    // of its executables (inventory/discovery.cpp).
+    void FindExecutables();
+    // niceName, and the "entryName" candidate the display name carries.
+    void MakeNiceName();
+
+    TVersions Versions;
+    ShortText RegistryPath;
+    ShortText regKeyName;
+    ShortText regDisplayName;     // "(" + key name + ")" when the entry has none
+    ShortText regDisplayIcon;
+    ShortText regUninstallString;
+    ShortText regInstallLocation;
+    ShortText executablePath;     // the folder whose executables were examined
+    ShortText niceName;           // the display name the reports use
+
+private:
+    // The path as given, used to open the key. RegistryPath holds it reduced
+    // to the code page and to 255 bytes, which for a long key name or one
+    // with characters outside the code page names no key, or another one.
+    std::wstring keyPath_;
+};
+
+// The records of one run, in order of addition until sorted. Owns them.
+class TApps {
+public:
+    // Appends the record with its current niceName; no duplicate check.
+    void Add(std::unique_ptr<TApp> app);
+
+    std::size_t Count() const noexcept { return items_.size(); }
+    // 0-based; an index outside 0 .. Count() - 1 throws std::out_of_range.
+    TApp& Items(std::size_t index) { return *items_.at(index).second; }
+    const TApp& Items(std::size_t index) const { return *items_.at(index).second; }
+
+    // Orders the records by niceName + TAB + the text they were added with,
+    // case-insensitively by the user's locale. Records with equal keys keep
+    // no promised order.
+    void SortByNiceName();
+
+private:
+    std::vector<std::pair<std::wstring, std::unique_ptr<TApp>>> items_;
+};
+
+// ---- registry helpers, on the accessor's open key -----------------------------
+
+// The text value exactly as stored (expandable text is not expanded), with
+// every double quote removed and trimmed. A missing value, or one that is not
+// text, gives empty text; the read is traced in the log.
+std::wstring ReadRegText(RegistryAccessor& registry, std::wstring_view name);
+
+// A number: -1 for a missing value; the digits of a REG_SZ (DigitsToInt, -1
+// when it has none); the value of a REG_DWORD. Any other type shows the
+// error box "<key path> - <name>" and gives -1.
+std::int32_t ReadRegNumber(RegistryAccessor& registry, std::wstring_view name);
+
+// ---- text helpers ---------------------------------------------------------------
+
+// The fields of the text between separators, empty ones included; an empty
+// text is one empty field. At most maxCount fields (at least one): the rest of
+// the text from the separator that would begin the next field is dropped.
+std::vector<std::wstring> SplitText(std::wstring_view text, wchar_t separator, int maxCount);
+
+// The first count words, each followed by the separator; trimmed when asked.
+// A count beyond the list takes the whole list; 0 or less gives empty text.
+std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t separator, bool trim);
+
+// The part after the last occurrence of ch; the whole text when there is none.
+std::wstring TextAfterLast(std::wstring_view text, wchar_t ch);
+
+}  // namespace kelvra
