@@ -73,16 +73,6 @@ private:
     MessageBoxHandler savedHandler_;
 };
 
-TEST_F(AppRecordTest, CreationStoresPathAndKeyNameOnly) {
-    const TApp app(EntryPath(L"App"), L"App");
-    EXPECT_EQ(app.RegistryPath.str(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App");
-    EXPECT_EQ(app.regKeyName.str(), L"App");
-    for (const ShortText* field : {&app.regDisplayName, &app.regDisplayIcon, &app.regUninstallString,
-                                   &app.regInstallLocation, &app.executablePath, &app.niceName})
-        EXPECT_TRUE(field->empty());
-    EXPECT_EQ(app.Versions.Count(), 0u);
-}
-
 TEST_F(AppRecordTest, MissingKeyIsRejectedWithoutChangingTheRecord) {
     const auto app = Read(L"Absent");
     EXPECT_FALSE(kept_);
