@@ -1,0 +1,181 @@
+// Executable discovery: from the registry facts of an application to the one
+// folder that most likely holds its programs, the executables in it, and the
+// version candidates of their version resources.
+
+#include "inventory/discovery.h"
+
+#include <algorithm>
+
+#include "common/files.h"
+#include "common/sysfacts.h"
+#include "common/textconv.h"
+#include "common/tools.h"
+#include "inventory/kv_objs.h"
+#include "versions/fileversion.h"
+#include "versions/textutil.h"
+
+namespace kelvra {
+namespace {
+
+constexpr std::wstring_view kExeExtension = L".exe";
+constexpr wchar_t kTab = L'\t';
+// The tags of the icon executable in the file list: "1" when the folder
+// listing did not contain it, "2" when it did. They become the points of its
+// candidates, so a file the entry names itself weighs more.
+constexpr std::wstring_view kIconNotListed = L"1";
+constexpr std::wstring_view kIconListed = L"2";
+
+std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\:"); }
+
+std::wstring ExtensionOf(std::wstring_view name) {
+    const std::size_t dot = name.rfind(L'.');
+    return dot == std::wstring_view::npos ? std::wstring() : std::wstring(name.substr(dot));
+}
+
+// Installers and uninstallers tell nothing about the installed version.
+void StrikeOutInstallers(std::vector<std::wstring>& list) {
+    for (std::wstring& entry : list) {
+        const std::wstring name = FileNamePart(entry);
+        if (PosText(L"unins", name) > 0 || PosText(L"setup.exe", name) > 0) entry.clear();
+    }
+}
+
+// Lists the executables of one folder, installers struck out.
+void ListExecutables(const std::wstring& folder, std::vector<std::wstring>& list) {
+    ListFiles(folder + L"*.exe", true, list, true, kExeExtension);
+    StrikeOutInstallers(list);
+}
+
+// The folder the entry points at, in the order of trust: the install
+// location, then the uninstall command's folder, then the text before
+// "unwise.exe". Stores the normalised install location back into the record.
+std::wstring ChooseFolder(TApp& app) {
+    std::wstring folder;
+    if (!app.regInstallLocation.empty()) {
+        // Stored twice: a 255-byte location loses the added backslash to the
+        // cut, and its folder part is then the parent folder.
+        app.regInstallLocation = IncludeTrailingBackslash(app.regInstallLocation.str());
+        app.regInstallLocation = IncludeTrailingBackslash(FolderPart(app.regInstallLocation.str()));
+        const std::wstring location = app.regInstallLocation.str();
+        if (DirectoryExists(location)) folder = location;
+    }
+    // Installers that do not know better name the temporary folder itself.
+    if (SameFolder(folder, GetTempDir())) folder.clear();
+
+    const std::wstring uninstall = app.regUninstallString.str();
+    if (folder.empty() && !uninstall.empty()) {
+        if (PosText(L"msiexec.exe", uninstall) == 0) {
+            const std::wstring dir = IncludeTrailingBackslash(FolderPart(uninstall));
+            if (dir != L"\\" && DirectoryExists(dir)) folder = dir;
+        }
+        if (folder.empty()) {
+            const int unwise = PosText(L"unwise.exe", uninstall);
+            if (unwise > 0) folder = uninstall.substr(0, static_cast<std::size_t>(unwise - 1));
+        }
+    }
+    return folder;
+}
+
+// Adds the executable that the entry names as its icon, tagged, when it
+// exists; the installer and Windows-folder rules do not apply to it.
+void AddIconExecutable(const TApp& app, std::vector<std::wstring>& list) {
+    const std::wstring icon = app.regDisplayIcon.str();
+    const int exe = PosText(L".exe", icon);
+    if (exe == 0) return;
+    const std::wstring path = icon.substr(0, static_cast<std::size_t>(exe) + 3);
+    if (!FileExists(path)) return;
+    const std::wstring wanted = LowerAscii(path);
+    const auto listed = std::find_if(list.begin(), list.end(),
+                                     [&](const std::wstring& entry) { return LowerAscii(entry) == wanted; });
+    if (listed != list.end())
+        *listed += std::wstring(1, kTab) + std::wstring(kIconListed);
+    else
+        list.push_back(path + kTab + std::wstring(kIconNotListed));
+}
+
+void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
+    const std::shared_ptr<FileVersionReader> reader = CurrentFileVersionReader();
+    for (const std::wstring& entry : list) {
+        if (PosText(L"MsiExec", entry) > 0) continue;
+        std::wstring file = entry;
+        std::int32_t points = 0;
+        if (entry.find(kTab) != std::wstring::npos) {
+            const std::vector<std::wstring> fields = SplitText(entry, kTab, 2);
+            file = fields[0];
+            points = DigitsToInt(fields[1], -1);
+        }
+        const FileVersionResult versions = reader->Read(file);
+        if (!versions.ok) continue;
+        app.Versions.AddVersion(versions.fixedVersion, TVersionType::FileVersion1, file, points);
+        app.Versions.AddVersion(versions.fileVersionText, TVersionType::FileVersion2, file, points);
+        app.Versions.AddVersion(versions.productVersionText, TVersionType::FileVersion3, file, points);
+    }
+}
+
+}  // namespace
+
+std::wstring FolderPart(std::wstring_view path) {
+    const std::size_t separator = LastSeparator(path);
+    return separator == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, separator + 1));
+}
+
+std::wstring FileNamePart(std::wstring_view path) {
+    const std::size_t separator = LastSeparator(path);
+    return std::wstring(separator == std::wstring_view::npos ? path : path.substr(separator + 1));
+}
+
+std::wstring IncludeTrailingBackslash(std::wstring_view path) {
+    std::wstring result(path);
+    if (result.empty() || result.back() != L'\\') result += L'\\';
+    return result;
+}
+
+bool SameFolder(std::wstring_view a, std::wstring_view b) {
+    return LowerAscii(IncludeTrailingBackslash(a)) == LowerAscii(IncludeTrailingBackslash(b));
+}
+
+int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
+              bool nonEmptyOnly, std::wstring_view extension) {
+    list.clear();
+    const std::wstring folder = FolderPart(mask);
+    const std::wstring wantedExtension = LowerAscii(extension);
+    for (const DirEntry& entry : FindEntries(std::wstring(mask))) {
+        if (entry.isDirectory) continue;
+        if (nonEmptyOnly && entry.size == 0) continue;
+        // The system's wildcards also match short 8.3 aliases and treat
+        // "*.exe" loosely, so "app.exe1" or "app.exe.bak" can come back.
+        if (!extension.empty() && LowerAscii(ExtensionOf(entry.name)) != wantedExtension) continue;
+        list.push_back(fullPaths ? folder + entry.name : entry.name);
+    }
+    std::stable_sort(list.begin(), list.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareTextLocale(a, b) < 0;
+    });
+    return static_cast<int>(list.size());
+}
+
+void RemoveEmptyEntries(std::vector<std::wstring>& list) {
+    list.erase(std::remove_if(list.begin(), list.end(), [](const std::wstring& entry) { return entry.empty(); }),
+               list.end());
+}
+
+void TApp::FindExecutables() {
+    std::wstring folder = ChooseFolder(*this);
+
+    // Applications that live in the Windows folder are parts of the system.
+    if (!folder.empty() && PosText(GetWindowsDir(), folder) > 0) folder.clear();
+
+    if (!folder.empty()) {
+        std::vector<std::wstring> list;
+        ListExecutables(folder, list);
+        // A "bin" folder holds the real programs; what lies beside it is
+        // usually a launcher or tools. Its list replaces the first one.
+        if (DirectoryExists(folder + L"bin\\")) ListExecutables(folder + L"bin\\", list);
+        AddIconExecutable(*this, list);
+        RemoveEmptyEntries(list);
+        if (PosText(L"Itunes", regDisplayName.str()) > 0) WriteLog(L"aa");
+        AddFileCandidates(*this, list);
+    }
+    executablePath = folder;
+}
+
+}  // namespace kelvra

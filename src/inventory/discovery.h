@@ -1,0 +1,40 @@
+#pragma once
+// The helpers of executable discovery (TApp::FindExecutables): folder
+// listings, list clean-up and folder comparison, and the split of a path into
+// its folder and file-name parts.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra {
+
+// Clears the list, then adds every file that the system's wildcard search
+// finds for the mask (hidden and system files included; folders never): with
+// nonEmptyOnly only files of non-zero size, with a non-empty extension only
+// files whose extension (from the last full stop of the name, the stop
+// included) equals it with A to Z folded. Each entry is the mask's folder
+// part + the name when fullPaths is set, the bare name otherwise. The list
+// ends sorted case-insensitively by the user's locale. Returns its size.
+int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
+              bool nonEmptyOnly, std::wstring_view extension);
+
+// Removes the empty texts and keeps the order of the others.
+void RemoveEmptyEntries(std::vector<std::wstring>& list);
+
+// Whether two folder paths are the same once each has a trailing backslash
+// and A to Z are folded to lower case.
+bool SameFolder(std::wstring_view a, std::wstring_view b);
+
+// The text up to and including the last backslash or colon; empty when there
+// is none.
+std::wstring FolderPart(std::wstring_view path);
+
+// The text after the last backslash or colon.
+std::wstring FileNamePart(std::wstring_view path);
+
+// The text with a backslash at its end, added when it lacks one (an empty
+// text becomes a lone backslash).
+std::wstring IncludeTrailingBackslash(std::wstring_view path);
+
+}  // namespace kelvra
