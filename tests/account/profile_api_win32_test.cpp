@@ -16,7 +16,8 @@ namespace kelvra {
 namespace {
 
 std::wstring ProfileRead(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
-    std::wstring buffer(4096, L'\0');
+    // The settings reader asks with room for 2047 characters, like the program.
+    std::wstring buffer(2048, L'\0');
     const DWORD length = GetPrivateProfileStringW(section, key, L"<missing>", buffer.data(),
                                                   static_cast<DWORD>(buffer.size()), file.c_str());
     buffer.resize(length);
