@@ -9,8 +9,6 @@
 
 namespace kelvra {
 
-inline constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 struct RunCounters {
     int ok = 0;     // records with a chosen version
     int error = 0;  // records without one
