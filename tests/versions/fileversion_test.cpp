@@ -267,16 +267,6 @@ TEST(VersionValueBounds, FixedRecordNeedsSizeSignatureAndRoom) {
     EXPECT_FALSE(FixedWordsFromRecord(wrongSignature, wrongSignature.data(), 52));
 }
 
-TEST(VersionValueBounds, SpanInsideBufferClampsAndRejects) {
-    const Bytes buffer(16);
-    auto inside = SpanInsideBuffer(buffer, buffer.data() + 10, 100);
-    ASSERT_TRUE(inside);
-    EXPECT_EQ(inside->size(), 6u);
-    EXPECT_FALSE(SpanInsideBuffer(buffer, buffer.data() + 16, 1));
-    const Bytes other(4);
-    EXPECT_FALSE(SpanInsideBuffer(buffer, other.data(), 1));
-}
-
 // ---- formats ---------------------------------------------------------------------
 
 TEST(VersionFormats, FixedVersionIsFourUnsignedParts) {
@@ -290,17 +280,6 @@ TEST(VersionFormats, StringTablePathIsLanguageThenCodePageInUpperHex) {
     EXPECT_EQ(StringTablePath(0x04B00409, L"FileVersion"), L"\\StringFileInfo\\040904B0\\FileVersion");
     EXPECT_EQ(StringTablePath(0x04E4040C, L"Comments"), L"\\StringFileInfo\\040C04E4\\Comments");
     EXPECT_EQ(StringTablePath(0xFFFFABCD, L"X"), L"\\StringFileInfo\\ABCDFFFF\\X");
-}
-
-TEST(VersionFormats, InfoFieldsFollowTheKeyOrder) {
-    TAppVersionInfo info;
-    for (std::size_t i = 0; i < kVersionInfoKeys.size(); ++i) info.Field(i) = kVersionInfoKeys[i];
-    EXPECT_EQ(info.CompanyName, L"CompanyName");
-    EXPECT_EQ(info.FileVersion, L"FileVersion");
-    EXPECT_EQ(info.LegalCopyRight, L"LegalCopyRight");
-    EXPECT_EQ(info.LegalTradeMark, L"LegalTradeMark");
-    EXPECT_EQ(info.ProductVersion, L"ProductVersion");
-    EXPECT_EQ(info.Comments, L"Comments");
 }
 
 // ---- the reader where the system finds no block ------------------------------------

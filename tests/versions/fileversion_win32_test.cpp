@@ -121,18 +121,6 @@ TEST(FileVersionTrace, FourLinesWithABlockThreeWithout) {
     }
 }
 
-TEST(FileVersionTrace, NothingIsWrittenWhileLoggingIsOff) {
-    ScratchFolder folder;
-    const bool savedEnabled = LogEnabled;
-    const std::wstring savedDir = AppDataDir;
-    LogEnabled = false;
-    AppDataDir = folder.path();
-    EXPECT_TRUE(ReadFileVersions(FixturePath(L"fv_1234")).ok);
-    EXPECT_FALSE(FileExists(folder / L"logreg.txt"));
-    LogEnabled = savedEnabled;
-    AppDataDir = savedDir;
-}
-
 // ---- damaged and unreadable files ------------------------------------------------
 
 class DamagedCopies : public ::testing::Test {
