@@ -1,0 +1,41 @@
+#include "http/mediatype.h"
+
+#include "versions/textutil.h"
+
+namespace kelvra {
+namespace {
+
+struct MediaType {
+    std::wstring_view extension;
+    std::wstring_view type;
+};
+
+constexpr MediaType kMediaTypes[] = {
+    {L"txt", L"text/plain"},         {L"log", L"text/plain"},
+    {L"htm", L"text/html"},          {L"html", L"text/html"},
+    {L"css", L"text/css"},           {L"csv", L"text/csv"},
+    {L"xml", L"text/xml"},           {L"js", L"application/javascript"},
+    {L"json", L"application/json"},  {L"pdf", L"application/pdf"},
+    {L"zip", L"application/zip"},    {L"gz", L"application/gzip"},
+    {L"gif", L"image/gif"},          {L"jpg", L"image/jpeg"},
+    {L"jpeg", L"image/jpeg"},        {L"png", L"image/png"},
+    {L"bmp", L"image/bmp"},          {L"ico", L"image/x-icon"},
+    {L"svg", L"image/svg+xml"},      {L"webp", L"image/webp"},
+};
+
+}  // namespace
+
+std::wstring MediaTypeForPath(std::wstring_view path) {
+    const auto nameStart = path.find_last_of(L"\\/:");
+    const std::wstring_view name =
+        nameStart == std::wstring_view::npos ? path : path.substr(nameStart + 1);
+    const auto dot = name.find_last_of(L'.');
+    if (dot != std::wstring_view::npos) {
+        const std::wstring extension = LowerAscii(name.substr(dot + 1));
+        for (const MediaType& known : kMediaTypes)
+            if (known.extension == extension) return std::wstring(known.type);
+    }
+    return L"application/octet-stream";
+}
+
+}  // namespace kelvra

@@ -1,0 +1,287 @@
+#!/usr/bin/python3
+"""A stand-in for the account service, for the tests that post through the
+real HTTP client.
+
+    account_service.py --dir DIR [--proxy-auth USER:PASSWORD]
+
+Listens on two free loopback ports: the service itself and a control port.
+Every request that reaches the service is recorded byte for byte as
+DIR/request-001.bin, DIR/request-002.bin, ... before it is answered.
+
+What the service answers is chosen by the test through DIR/answer.txt, read
+afresh for every request. Its first line is a command, the rest raw bytes:
+
+    send            the bytes after the first line are sent as they stand
+                    (a whole answer, or a cut one with a lying length), then
+                    the connection is closed
+    silent          nothing is ever sent; the connection stays open until the
+                    client gives up or the service stops
+    big N length    a 200 answer with N bytes of body and a Content-Length
+    big N chunked   the same in chunked transfer encoding
+
+Without the file the answer is "200 OK" with the body "OK".
+
+With --proxy-auth a real HTTP proxy (tinyproxy) is started too, on another
+free port, with basic authentication for that user; its log is DIR/proxy.log.
+
+When everything listens, DIR/ports.txt appears (written whole, in one step)
+with the lines "service N", "control N" and, with a proxy, "proxy N"; it
+goes again once the service and the proxy have stopped. Errors of the service
+itself go to DIR/service.log.
+
+Lifetime: the test connects to the control port and keeps that connection
+open for as long as it needs the service. When it closes, for whatever reason
+(the test finished, crashed or was killed), the service and the proxy stop. A
+test that never connects within a minute, or a run longer than a quarter of
+an hour, stops them too, so nothing is ever left behind.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import socket
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+
+CONNECT_WAIT = 60.0
+LIFETIME = 15 * 60.0
+MAX_HEAD = 64 * 1024
+
+stopping = threading.Event()
+
+
+def write_whole(path, data):
+    temp = path + ".part"
+    with open(temp, "wb") as out:
+        out.write(data)
+    os.replace(temp, path)
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Recorder:
+    def __init__(self, folder):
+        self.folder = folder
+        self.count = 0
+        self.lock = threading.Lock()
+
+    def record(self, raw):
+        with self.lock:
+            self.count += 1
+            name = os.path.join(self.folder, "request-%03d.bin" % self.count)
+            write_whole(name, raw)
+
+
+def read_request(conn):
+    """The whole raw request: head, then a body by Content-Length or chunks."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = conn.recv(65536)
+        if not chunk:
+            return data
+        data += chunk
+        if len(data) > MAX_HEAD and b"\r\n\r\n" not in data:
+            return data
+    head, _, body = data.partition(b"\r\n\r\n")
+    length = None
+    chunked = False
+    for line in head.split(b"\r\n")[1:]:
+        name, _, value = line.partition(b":")
+        name = name.strip().lower()
+        if name == b"content-length":
+            length = int(value.strip() or b"0")
+        elif name == b"transfer-encoding" and b"chunked" in value.lower():
+            chunked = True
+    if chunked:
+        while not body.endswith(b"0\r\n\r\n"):
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            body += chunk
+    elif length is not None:
+        while len(body) < length:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            body += chunk
+    return head + b"\r\n\r\n" + body
+
+
+def wait_for_close(conn):
+    conn.settimeout(0.5)
+    while not stopping.is_set():
+        try:
+            if not conn.recv(65536):
+                return
+        except socket.timeout:
+            continue
+        except OSError:
+            return
+
+
+def send_big(conn, size, chunked):
+    piece = b"x" * 65536
+    if chunked:
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                     b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n")
+    else:
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                     b"Content-Length: %d\r\nConnection: close\r\n\r\n" % size)
+    left = size
+    while left > 0:
+        part = piece[:min(left, len(piece))]
+        conn.sendall(b"%x\r\n%s\r\n" % (len(part), part) if chunked else part)
+        left -= len(part)
+    if chunked:
+        conn.sendall(b"0\r\n\r\n")
+
+
+class ServiceHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        conn = self.request
+        conn.settimeout(30)
+        try:
+            raw = read_request(conn)
+            if not raw:
+                return
+            self.server.recorder.record(raw)
+            self.answer(conn)
+        except OSError:
+            # The client went away or timed out; that is its test's business.
+            pass
+
+    def answer(self, conn):
+        path = os.path.join(self.server.folder, "answer.txt")
+        try:
+            with open(path, "rb") as source:
+                text = source.read()
+        except FileNotFoundError:
+            text = b"send\nHTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" \
+                   b"Content-Length: 2\r\nConnection: close\r\n\r\nOK"
+        command, _, rest = text.partition(b"\n")
+        words = command.split()
+        if words[:1] == [b"send"]:
+            conn.sendall(rest)
+        elif words[:1] == [b"silent"]:
+            wait_for_close(conn)
+        elif words[:1] == [b"big"] and len(words) == 3:
+            send_big(conn, int(words[1]), words[2] == b"chunked")
+        else:
+            conn.sendall(b"HTTP/1.1 500 Bad answer file\r\nContent-Length: 0\r\n\r\n")
+
+
+class Service(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, folder):
+        super().__init__(("127.0.0.1", 0), ServiceHandler)
+        self.folder = folder
+        self.recorder = Recorder(folder)
+
+
+def start_proxy(folder, credentials):
+    """tinyproxy on a free port, in the foreground, owned by this process."""
+    program = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
+    user, _, password = credentials.partition(":")
+    for _ in range(5):
+        port = free_port()
+        config = os.path.join(folder, "proxy.conf")
+        with open(config, "w") as out:
+            out.write("Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
+                      "LogLevel Connect\nLogFile \"%s\"\nBasicAuth %s %s\n"
+                      "DisableViaHeader Yes\n"
+                      % (port, os.path.join(folder, "proxy.log"), user, password))
+        proxy = subprocess.Popen([program, "-d", "-c", config],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and proxy.poll() is None:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return proxy, port
+            except OSError:
+                time.sleep(0.05)
+        stop_process(proxy)
+    raise SystemExit("tinyproxy did not start")
+
+
+def stop_process(process):
+    if process and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def watch_control(control):
+    """Stops everything once the test's control connection closes."""
+    control.settimeout(CONNECT_WAIT)
+    try:
+        conn, _ = control.accept()
+    except OSError:
+        stopping.set()
+        return
+    conn.settimeout(1.0)
+    while not stopping.is_set():
+        try:
+            if not conn.recv(4096):
+                break
+        except socket.timeout:
+            continue
+        except OSError:
+            break
+    stopping.set()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--proxy-auth")
+    args = parser.parse_args()
+    folder = os.path.abspath(args.dir)
+    os.makedirs(folder, exist_ok=True)
+    # Started from a Windows test under Wine, this process has no useful
+    # standard streams.
+    sys.stderr = open(os.path.join(folder, "service.log"), "a", buffering=1)
+    signal.signal(signal.SIGTERM, lambda *_: stopping.set())
+
+    service = Service(folder)
+    control = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    control.bind(("127.0.0.1", 0))
+    control.listen(1)
+    proxy, proxy_port = (None, None)
+    if args.proxy_auth:
+        proxy, proxy_port = start_proxy(folder, args.proxy_auth)
+
+    threading.Thread(target=service.serve_forever, kwargs={"poll_interval": 0.2},
+                     daemon=True).start()
+    threading.Thread(target=watch_control, args=(control,), daemon=True).start()
+
+    ports = "service %d\ncontrol %d\n" % (service.server_address[1], control.getsockname()[1])
+    if proxy_port:
+        ports += "proxy %d\n" % proxy_port
+    write_whole(os.path.join(folder, "ports.txt"), ports.encode("ascii"))
+
+    stopping.wait(LIFETIME)
+    stopping.set()
+    stop_process(proxy)
+    service.shutdown()
+    service.server_close()
+    control.close()
+    os.remove(os.path.join(folder, "ports.txt"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

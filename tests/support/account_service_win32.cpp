@@ -1,0 +1,192 @@
+#include "support/account_service_win32.h"
+
+#include <winsock2.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "common/files.h"
+#include "common/handles_win32.h"
+#include "common/textconv.h"
+#include "common/win32.h"
+
+namespace kelvra::testing {
+namespace {
+
+// The program itself never opens a socket, so the tests load Winsock at run
+// time instead of linking it.
+struct Winsock {
+    decltype(&::WSAStartup) startup = nullptr;
+    decltype(&::socket) socket = nullptr;
+    decltype(&::connect) connect = nullptr;
+    decltype(&::bind) bind = nullptr;
+    decltype(&::getsockname) getsockname = nullptr;
+    decltype(&::closesocket) closesocket = nullptr;
+
+    static const Winsock& Get() {
+        static const Winsock winsock = [] {
+            Winsock w;
+            HMODULE module = LoadLibraryW(L"ws2_32.dll");
+            if (!module) throw std::runtime_error("ws2_32.dll not found");
+            auto load = [module](auto& fn, const char* name) {
+                fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
+                    reinterpret_cast<void*>(GetProcAddress(module, name)));
+                if (!fn) throw std::runtime_error(std::string("missing ") + name);
+            };
+            load(w.startup, "WSAStartup");
+            load(w.socket, "socket");
+            load(w.connect, "connect");
+            load(w.bind, "bind");
+            load(w.getsockname, "getsockname");
+            load(w.closesocket, "closesocket");
+            WSADATA data;
+            if (w.startup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup");
+            return w;
+        }();
+        return winsock;
+    }
+};
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = static_cast<u_short>(((port & 0xFF) << 8) | ((port >> 8) & 0xFF));
+    address.sin_addr.s_addr = 0x0100007F;  // 127.0.0.1 in network order
+    return address;
+}
+
+// Wine's own export; no Windows has it, which is fine: these tests need the
+// Unix side anyway.
+std::string UnixPath(const std::wstring& windowsPath) {
+    using Convert = char*(CDECL*)(const wchar_t*);
+    auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!convert) throw std::runtime_error("not running under Wine");
+    char* unix = convert(windowsPath.c_str());
+    if (!unix) throw std::runtime_error("no Unix path for " + WideToAnsi(windowsPath));
+    std::string result = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+std::wstring WindowsPathOfUnix(const std::string& unixPath) {
+    std::wstring path = L"Z:" + AnsiToWide(unixPath);
+    for (auto& ch : path)
+        if (ch == L'/') ch = L'\\';
+    return path;
+}
+
+int PortFrom(const std::string& ports, const std::string& name) {
+    const auto at = ports.find(name + " ");
+    return at == std::string::npos ? 0 : std::stoi(ports.substr(at + name.size() + 1));
+}
+
+std::wstring Numbered(const TempDir& dir, int n) {
+    wchar_t name[32];
+    swprintf(name, 32, L"request-%03d.bin", n);
+    return dir / name;
+}
+
+}  // namespace
+
+AccountService::AccountService(const AccountServiceOptions& options) {
+    const std::string folder = UnixPath(dir_.path());
+    std::wstring command = L"python3 \"" + AnsiToWide(options.script) + L"\" --dir \"" +
+                           AnsiToWide(folder) + L"\"";
+    if (!options.proxyCredentials.empty())
+        command += L" --proxy-auth \"" + AnsiToWide(options.proxyCredentials) + L"\"";
+    const std::wstring python = WindowsPathOfUnix("/usr/bin/python3");
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // Wine runs a Unix program in a process of its own and hands back no
+    // handles for it (the information stays zero); lifetime goes through
+    // the lifeline connection below instead.
+    if (!CreateProcessW(python.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
+        throw std::runtime_error("cannot start " + WideToAnsi(python));
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+
+    const std::wstring portsFile = dir_ / L"ports.txt";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!FileExists(portsFile)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the account service did not start");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string ports = ReadFileBytes(portsFile);
+    port_ = PortFrom(ports, "service");
+    proxyPort_ = PortFrom(ports, "proxy");
+
+    const Winsock& ws = Winsock::Get();
+    const SOCKET lifeline = ws.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in control = Loopback(PortFrom(ports, "control"));
+    if (lifeline == INVALID_SOCKET ||
+        ws.connect(lifeline, reinterpret_cast<sockaddr*>(&control), sizeof control) != 0) {
+        if (lifeline != INVALID_SOCKET) ws.closesocket(lifeline);
+        throw std::runtime_error("cannot reach the account service's control port");
+    }
+    lifeline_ = lifeline;
+}
+
+AccountService::~AccountService() {
+    Winsock::Get().closesocket(static_cast<SOCKET>(lifeline_));
+    // The service folder goes with dir_; give the service and its proxy a
+    // moment to stop writing into it first.
+    const std::wstring ports = dir_ / L"ports.txt";
+    for (int i = 0; i < 100 && FileExists(ports); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+std::wstring AccountService::BaseAddress(std::wstring_view host) const {
+    return L"http://" + std::wstring(host) + L":" + std::to_wstring(port_);
+}
+
+void AccountService::SetAnswerFile(std::string_view content) {
+    ReplaceFileBytes(dir_ / L"answer.txt", content);
+}
+
+void AccountService::AnswerRaw(std::string_view rawAnswer) {
+    SetAnswerFile("send\n" + std::string(rawAnswer));
+}
+
+void AccountService::Answer(int status, std::string_view body, std::string_view contentType) {
+    AnswerRaw("HTTP/1.1 " + std::to_string(status) + " Test\r\nContent-Type: " +
+              std::string(contentType) + "\r\nContent-Length: " + std::to_string(body.size()) +
+              "\r\nConnection: close\r\n\r\n" + std::string(body));
+}
+
+void AccountService::AnswerNothing() { SetAnswerFile("silent\n"); }
+
+void AccountService::AnswerLarge(std::size_t bodyBytes, bool chunked) {
+    SetAnswerFile("big " + std::to_string(bodyBytes) + (chunked ? " chunked\n" : " length\n"));
+}
+
+std::vector<std::string> AccountService::Requests() const {
+    std::vector<std::string> requests;
+    for (int n = 1; FileExists(Numbered(dir_, n)); ++n) requests.push_back(ReadFileBytes(Numbered(dir_, n)));
+    return requests;
+}
+
+std::string AccountService::ProxyLog() const {
+    const std::wstring log = dir_ / L"proxy.log";
+    return FileExists(log) ? ReadFileBytes(log) : std::string();
+}
+
+int UnusedLoopbackPort() {
+    const Winsock& ws = Winsock::Get();
+    const SOCKET probe = ws.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = Loopback(0);
+    int size = sizeof address;
+    int port = 0;
+    if (ws.bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ws.getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ((address.sin_port & 0xFF) << 8) | ((address.sin_port >> 8) & 0xFF);
+    ws.closesocket(probe);
+    return port;
+}
+
+}  // namespace kelvra::testing

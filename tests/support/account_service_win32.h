@@ -1,0 +1,73 @@
+#pragma once
+// The account-service stand-in of tests/service/account_service.py, run for
+// one test: a real HTTP server on a free loopback port that records every
+// request byte for byte and answers what the test asks for, optionally with
+// a real HTTP proxy (tinyproxy, basic authentication) beside it.
+//
+// The Windows tests run under Wine, which starts a Unix program when
+// CreateProcess is given one (its standard handles are not passed on, so the
+// service reports its ports through a file). The service lives as long as a
+// loopback connection that this object holds: when the object goes, or the
+// test process dies, the connection closes and the service and its proxy
+// stop by themselves.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace kelvra::testing {
+
+#ifdef KELVRA_SOURCE_DIR
+inline const std::string kAccountServiceScript =
+    KELVRA_SOURCE_DIR "/tests/service/account_service.py";
+#endif
+
+struct AccountServiceOptions {
+    std::string script;            // Unix path of account_service.py
+    std::string proxyCredentials;  // "user:password" starts the proxy too
+};
+
+class AccountService {
+public:
+    explicit AccountService(const AccountServiceOptions& options);
+    ~AccountService();
+    AccountService(const AccountService&) = delete;
+    AccountService& operator=(const AccountService&) = delete;
+
+    int Port() const { return port_; }
+    int ProxyPort() const { return proxyPort_; }
+
+    // "http://" + host + ":" + port.
+    std::wstring BaseAddress(std::wstring_view host = L"127.0.0.1") const;
+
+    // What the service answers from now on.
+    void AnswerRaw(std::string_view rawAnswer);  // sent as it stands, then closed
+    void Answer(int status, std::string_view body,
+                std::string_view contentType = "text/html");
+    void AnswerNothing();                        // accepts, reads, never answers
+    void AnswerLarge(std::size_t bodyBytes, bool chunked);
+
+    // Every request received so far, raw, in order.
+    std::vector<std::string> Requests() const;
+
+    // The proxy's log (connections and request lines).
+    std::string ProxyLog() const;
+
+    // A file the service folder holds, for tests that send it.
+    const TempDir& Folder() const { return dir_; }
+
+private:
+    void SetAnswerFile(std::string_view content);
+
+    TempDir dir_;
+    int port_ = 0;
+    int proxyPort_ = 0;
+    unsigned long long lifeline_ = ~0ull;  // a SOCKET
+};
+
+// A loopback port on which nothing listens (bound and released at once).
+int UnusedLoopbackPort();
+
+}  // namespace kelvra::testing
