@@ -11,9 +11,9 @@
 # started first with every stream on /dev/null, under a lock, and only then
 # does the program itself run.
 set -eu
-state=$1
+mkdir -p "$1/tmp"
+state=$(cd "$1" && pwd)  # Wine wants an absolute prefix path
 shift
-mkdir -p "$state/tmp"
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
