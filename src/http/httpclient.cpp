@@ -96,6 +96,7 @@ void HttpClient::SetProxy(std::wstring host, int port, std::wstring username,
 }
 
 std::wstring HttpClient::Post(const std::wstring& url, const FormData& form) const {
+    ParseHttpUrl(url);  // an address no transport could use fails the same everywhere
     HttpPost post;
     post.url = url;
     post.userAgent = kUserAgent;

@@ -28,8 +28,9 @@ public:
     // Posts the form to the address through the process's transport and
     // returns the answer's body as text: UTF-8 when the answer declares it,
     // otherwise the ANSI code page. Raises HttpError for a failed exchange,
-    // a status outside 200-299, a body over kMaxAnswerBytes and a proxy port
-    // outside 0-65535; raises FileError when a file part cannot be read.
+    // an unusable address, a status outside 200-299, a body over
+    // kMaxAnswerBytes and a proxy port outside 0-65535; raises FileError
+    // when a file part cannot be read.
     std::wstring Post(const std::wstring& url, const FormData& form) const;
 
 private:

@@ -1,0 +1,75 @@
+#include "shell/upload.h"
+
+#include <exception>
+#include <string_view>
+
+#include "common/files.h"
+#include "common/globals.h"
+#include "common/tools.h"
+#include "http/formdata.h"
+#include "http/httpclient.h"
+#include "http/mediatype.h"
+#include "http/service_address.h"
+#include "http/transport.h"
+
+namespace kelvra {
+namespace {
+
+FormData BuildForm(const std::vector<std::wstring>& names, const std::vector<std::wstring>& values) {
+    if (values.size() < names.size()) throw HttpError("fewer form values than names");
+    FormData form;
+    const std::wstring_view marker = kFileMarker;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::wstring& value = values[i];
+        if (value.starts_with(marker)) {
+            const std::wstring path = value.substr(marker.size());
+            if (FileExists(path)) form.AddFile(names[i], path, MediaTypeForPath(path));
+        } else {
+            form.AddField(names[i], value);
+        }
+    }
+    return form;
+}
+
+HttpClient ClientFromSettings() {
+    HttpClient client;
+    if (UseProxy && !ProxyServer.empty() && ProxyPort > -1) {
+        client.SetProxy(ProxyServer, ProxyPort, ProxyUsername, ProxyPassword);
+        client.SetBasicProxyAuthentication(!ProxyUsername.empty());
+    }
+    return client;
+}
+
+}  // namespace
+
+std::wstring PostData(const std::wstring& address, const std::vector<std::wstring>& names,
+                      const std::vector<std::wstring>& values) {
+    WriteLog(L"PostData START");
+    std::wstring answer;
+    try {
+        const FormData form = BuildForm(names, values);
+        answer = ClientFromSettings().Post(address, form);
+    } catch (const std::exception&) {
+        // Callers see every failure as an empty answer; none is reported.
+        answer.clear();
+    }
+    WriteLog(L"PostData EINDE");
+    return answer;
+}
+
+UploadResult UploadInventory(const std::wstring& payloadPath) {
+    return UploadInventory(payloadPath, {AccountUsername, AccountPassword, AccountProfile});
+}
+
+UploadResult UploadInventory(const std::wstring& payloadPath, const UploadAccount& account) {
+    UploadResult result;
+    if (!FileExists(payloadPath)) return result;
+    result.sent = true;
+    result.answer = PostData(ServiceAddress(kUploadPath),
+                             {L"username", L"password", L"profile", L"apps"},
+                             {account.username, account.password, account.profile,
+                              std::wstring(kFileMarker) + payloadPath});
+    return result;
+}
+
+}  // namespace kelvra

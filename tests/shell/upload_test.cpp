@@ -1,0 +1,171 @@
+// PostData and UploadInventory over a transport the test controls.
+
+#include <gtest/gtest.h>
+
+#include "common/clock.h"
+#include "common/files.h"
+#include "common/globals.h"
+#include "http/service_address.h"
+#include "shell/upload.h"
+#include "support/fake_transport.h"
+#include "support/saved_settings.h"
+#include "support/temp_dir.h"
+
+namespace kelvra {
+namespace {
+
+constexpr char kB[] = "--------120626140509042";
+
+std::string TextPart(const std::string& name, const std::string& value) {
+    return std::string("--") + kB + "\r\nContent-Disposition: form-data; name=\"" + name +
+           "\"\r\n\r\n" + value + "\r\n";
+}
+
+std::string Ansi(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class PostDataTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
+        UseProxy = false;
+        ProxyServer.clear();
+        ProxyPort = 0;
+        ProxyUsername.clear();
+        ProxyPassword.clear();
+    }
+    void TearDown() override { SetClockSource(savedClock_); }
+
+    const HttpPost& OnlyPost() const {
+        EXPECT_EQ(transport_.Posts().size(), 1u);
+        return transport_.Posts().back();
+    }
+
+    testing::SavedSettings saved_;
+    testing::FakeTransport transport_;
+    testing::TempDir dir_;
+    ClockSource savedClock_;
+};
+
+TEST_F(PostDataTest, FileMarkerSendsTheNamedFileAfterTheTextFields) {
+    const std::wstring path = dir_ / L"dump_PC01_0.txt";
+    WriteFileBytes(path, "Editor\t1.2\r\n");
+    EXPECT_EQ(PostData(L"http://service.test/kv2/account_post.php",
+                       {L"username", L"password", L"profile", L"apps"},
+                       {L"user1", L"pw", L"PC01.user1", L"[FILE]" + path}),
+              L"OK");
+    EXPECT_EQ(OnlyPost().url, L"http://service.test/kv2/account_post.php");
+    EXPECT_EQ(OnlyPost().body,
+              TextPart("username", "user1") + TextPart("password", "pw") +
+                  TextPart("profile", "PC01.user1") + "--" + kB +
+                  "\r\nContent-Disposition: form-data; name=\"apps\"; filename=\"" + Ansi(path) +
+                  "\"\r\nContent-Type: text/plain\r\n\r\nEditor\t1.2\r\n\r\n--" + kB + "--\r\n");
+}
+
+TEST_F(PostDataTest, FileMarkerWithoutAnExistingFileLeavesTheEntryOut) {
+    PostData(L"http://service.test/x", {L"a", L"b", L"c", L"d"},
+             {L"[FILE]", L"[FILE]" + (dir_ / L"missing.txt"), L"[FILE]" + dir_.path(), L"kept"});
+    EXPECT_EQ(OnlyPost().body, TextPart("d", "kept") + "--" + kB + "--\r\n")
+        << "the empty path, a missing file and a folder are all left out";
+}
+
+TEST_F(PostDataTest, OnlyTheExactUpperCaseMarkerNamesAFile) {
+    const std::wstring path = dir_ / L"x.txt";
+    WriteFileBytes(path, "secret");
+    PostData(L"http://service.test/x", {L"a", L"b"}, {L"[file]" + path, L" [FILE]" + path});
+    EXPECT_EQ(OnlyPost().body, TextPart("a", "[file]" + Ansi(path)) +
+                                   TextPart("b", " [FILE]" + Ansi(path)) + "--" + kB + "--\r\n");
+}
+
+TEST_F(PostDataTest, EveryFailureIsAnEmptyAnswer) {
+    transport_.Answer(404, "Not Found");
+    EXPECT_EQ(PostData(L"http://service.test/x", {L"a"}, {L"b"}), L"");
+    transport_.Fail("connection refused");
+    EXPECT_EQ(PostData(L"http://service.test/x", {L"a"}, {L"b"}), L"");
+    transport_.Answer(200, "OK");
+    EXPECT_EQ(PostData(L"not an address", {L"a"}, {L"b"}), L"");
+    EXPECT_EQ(PostData(L"http://service.test/x", {L"a", L"b"}, {L"only one"}), L"")
+        << "more names than values";
+    EXPECT_EQ(transport_.Posts().size(), 2u);
+}
+
+TEST_F(PostDataTest, ProxyOnlyWithUseProxyAServerAndAPortOfZeroOrMore) {
+    struct Case {
+        bool use;
+        const wchar_t* server;
+        int port;
+        bool proxied;
+    };
+    const Case cases[] = {{false, L"proxy.lan", 3128, false}, {true, L"", 3128, false},
+                          {true, L"proxy.lan", -1, false},    {true, L"proxy.lan", 0, true},
+                          {true, L"proxy.lan", 3128, true}};
+    for (const Case& c : cases) {
+        UseProxy = c.use;
+        ProxyServer = c.server;
+        ProxyPort = c.port;
+        PostData(L"http://service.test/x", {L"a"}, {L"b"});
+        const auto& proxy = transport_.Posts().back().proxy;
+        EXPECT_EQ(proxy.has_value(), c.proxied) << c.use << Ansi(c.server) << c.port;
+        if (proxy) {
+            EXPECT_EQ(proxy->host, L"proxy.lan");
+            EXPECT_EQ(proxy->port, c.port);
+        }
+    }
+}
+
+TEST_F(PostDataTest, ProxyCredentialsOnlyWithAProxyUserName) {
+    UseProxy = true;
+    ProxyServer = L"proxy.lan";
+    ProxyPort = 3128;
+    ProxyPassword = L"s3cret";
+    PostData(L"http://service.test/x", {L"a"}, {L"b"});
+    ProxyUsername = L"alice";
+    PostData(L"http://service.test/x", {L"a"}, {L"b"});
+    ASSERT_EQ(transport_.Posts().size(), 2u);
+    EXPECT_EQ(transport_.Posts()[0].proxy->authorization, "");
+    EXPECT_EQ(transport_.Posts()[1].proxy->authorization, "Basic YWxpY2U6czNjcmV0");
+}
+
+TEST_F(PostDataTest, LogGetsTheTwoLinesAndNothingAboutAFailure) {
+    const bool savedLog = LogEnabled;
+    const std::wstring savedDir = AppDataDir;
+    LogEnabled = true;
+    AppDataDir = dir_.path();
+    transport_.Fail("connection refused");
+    PostData(L"http://service.test/x", {L"a"}, {L"b"});
+    LogEnabled = savedLog;
+    AppDataDir = savedDir;
+
+    const std::string log = ReadFileBytes(dir_ / L"logreg.txt");
+    EXPECT_NE(log.find("> PostData START\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("> PostData EINDE\r\n"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+}
+
+TEST_F(PostDataTest, UploadSendsThePayloadWithTheAccountOfTheSettings) {
+    SetServiceBaseAddress(L"http://service.test");
+    AccountUsername = L"user1";
+    AccountPassword = L"pw";
+    AccountProfile = L"PC01.user1";
+    const std::wstring payload = dir_ / L"dump_PC01.user1_0.txt";
+    WriteFileBytes(payload, "Editor\t1.2\r\n");
+
+    const UploadResult result = UploadInventory(payload);
+    EXPECT_TRUE(result.sent);
+    EXPECT_EQ(result.answer, L"OK");
+    EXPECT_EQ(OnlyPost().url, L"http://service.test/kv2/account_post.php");
+    EXPECT_TRUE(OnlyPost().body.starts_with(TextPart("username", "user1") +
+                                            TextPart("password", "pw") +
+                                            TextPart("profile", "PC01.user1")));
+    EXPECT_NE(OnlyPost().body.find("name=\"apps\"; filename=\"" + Ansi(payload) + "\""),
+              std::string::npos);
+}
+
+TEST_F(PostDataTest, UploadOfAMissingPayloadSendsNothing) {
+    const UploadResult result = UploadInventory(dir_ / L"dump_gone_0.txt", {L"u", L"p", L"q"});
+    EXPECT_FALSE(result.sent);
+    EXPECT_TRUE(transport_.Posts().empty());
+    EXPECT_FALSE(UploadInventory(L"").sent);
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,146 @@
+// The upload through the real WinHTTP client to the account-service
+// stand-in, directly and through tinyproxy, with the proxy of the settings.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "common/clock.h"
+#include "common/files.h"
+#include "common/globals.h"
+#include "http/service_address.h"
+#include "shell/upload.h"
+#include "support/account_service_win32.h"
+#include "support/saved_settings.h"
+
+namespace kelvra {
+namespace {
+
+using testing::AccountService;
+using testing::kAccountServiceScript;
+
+constexpr char kB[] = "--------120626140509042";
+
+std::string Ansi(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class UploadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
+        UseProxy = false;
+        ProxyServer.clear();
+        ProxyPort = 0;
+        ProxyUsername.clear();
+        ProxyPassword.clear();
+        AccountUsername = L"user1";
+        AccountPassword = L"pass word";
+        AccountProfile = L"PC01.user1";
+    }
+    void TearDown() override { SetClockSource(savedClock_); }
+
+    // A payload as a run writes it, with bytes a text conversion would harm.
+    std::wstring Payload(const AccountService& service) {
+        const std::wstring path = service.Folder() / L"dump_PC01.user1_0.txt";
+        WriteFileBytes(path, kPayload);
+        return path;
+    }
+
+    std::string ExpectedBody(const std::wstring& payload) const {
+        const std::string b = kB;
+        return "--" + b + "\r\nContent-Disposition: form-data; name=\"username\"\r\n\r\nuser1\r\n" +
+               "--" + b + "\r\nContent-Disposition: form-data; name=\"password\"\r\n\r\npass word\r\n" +
+               "--" + b + "\r\nContent-Disposition: form-data; name=\"profile\"\r\n\r\nPC01.user1\r\n" +
+               "--" + b + "\r\nContent-Disposition: form-data; name=\"apps\"; filename=\"" +
+               Ansi(payload) + "\"\r\nContent-Type: text/plain\r\n\r\n" + kPayload + "\r\n" +
+               "--" + b + "--\r\n";
+    }
+
+    static std::string BodyOf(const std::string& raw) { return raw.substr(raw.find("\r\n\r\n") + 4); }
+
+    const std::string kPayload{"Caf\xE9 Editor\t1.2.3\r\nTools\t\r\n\0\x1A--\r\n", 33};
+    testing::SavedSettings saved_;
+    ClockSource savedClock_;
+};
+
+TEST_F(UploadTest, ArrivesExactlyAsTheFormIsWritten) {
+    AccountService service({kAccountServiceScript, {}});
+    SetServiceBaseAddress(service.BaseAddress());
+    const std::wstring payload = Payload(service);
+
+    const UploadResult result = UploadInventory(payload);
+    EXPECT_TRUE(result.sent);
+    EXPECT_EQ(result.answer, L"OK");
+
+    const auto requests = service.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string& raw = requests[0];
+    EXPECT_TRUE(raw.starts_with("POST /kv2/account_post.php HTTP/1.1\r\n")) << raw;
+    EXPECT_NE(raw.find("\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"), std::string::npos);
+    EXPECT_NE(raw.find(std::string("\r\nContent-Type: multipart/form-data; boundary=") + kB + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(BodyOf(raw), ExpectedBody(payload));
+}
+
+TEST_F(UploadTest, UseProxyWithoutAServerGoesStraightToTheService) {
+    AccountService service({kAccountServiceScript, {}});
+    SetServiceBaseAddress(service.BaseAddress());
+    UseProxy = true;
+    ProxyPort = 3128;
+    ProxyUsername = L"alice";
+
+    EXPECT_EQ(UploadInventory(Payload(service)).answer, L"OK");
+    const auto requests = service.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].starts_with("POST /kv2/account_post.php HTTP/1.1\r\n"));
+    EXPECT_EQ(requests[0].find("Proxy-Authorization"), std::string::npos);
+}
+
+TEST_F(UploadTest, UnreachableServiceGivesAnEmptyAnswerAtOnce) {
+    SetServiceBaseAddress(L"http://127.0.0.1:" + std::to_wstring(testing::UnusedLoopbackPort()));
+    AccountService service({kAccountServiceScript, {}});  // only for the payload's folder
+    const auto start = std::chrono::steady_clock::now();
+    const UploadResult result = UploadInventory(Payload(service));
+    EXPECT_TRUE(result.sent);
+    EXPECT_EQ(result.answer, L"");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+class UploadThroughProxyTest : public UploadTest {
+protected:
+    void SetUp() override {
+        UploadTest::SetUp();
+        // Named, not 127.0.0.1: Wine sends a relative request line when the
+        // target's host text equals the proxy's.
+        SetServiceBaseAddress(service_.BaseAddress(L"localhost"));
+        UseProxy = true;
+        ProxyServer = L"127.0.0.1";
+        ProxyPort = service_.ProxyPort();
+        ProxyUsername = L"alice";
+        ProxyPassword = L"s3cret";
+    }
+
+    AccountService service_{{kAccountServiceScript, "alice:s3cret"}};
+};
+
+TEST_F(UploadThroughProxyTest, ArrivesWholeWithCredentialsOnTheFirstRequest) {
+    const std::wstring payload = Payload(service_);
+    EXPECT_EQ(UploadInventory(payload).answer, L"OK");
+    const auto requests = service_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(BodyOf(requests[0]), ExpectedBody(payload));
+    const std::string log = service_.ProxyLog();
+    EXPECT_NE(log.find("Request (file descriptor"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Request (file descriptor"), log.rfind("Request (file descriptor"))
+        << "one request: the proxy never had to ask\n" << log;
+}
+
+TEST_F(UploadThroughProxyTest, RefusedCredentialsGiveAnEmptyAnswer) {
+    ProxyPassword = L"wrong";
+    EXPECT_EQ(UploadInventory(Payload(service_)).answer, L"");
+    ProxyUsername.clear();  // no credentials at all
+    EXPECT_EQ(UploadInventory(Payload(service_)).answer, L"");
+    EXPECT_TRUE(service_.Requests().empty());
+}
+
+}  // namespace
+}  // namespace kelvra
