@@ -1,0 +1,107 @@
+// The inventory run against the in-memory registry that stands in for the
+// machine's in the native build (which answers as a 32-bit program on 64-bit
+// Windows, so both views are read).
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "common/globals.h"
+#include "common/registry.h"
+#include "inventory/kv_objs.h"
+#include "shell/inventory_run.h"
+#include "support/temp_dir.h"
+
+namespace kelvra {
+namespace {
+
+class InventoryRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registry().Clear();
+        saved_ = {AppDataDir, AppVersion, AccountProfile};
+        AppDataDir = dir_.path();
+        AppVersion = L"2.0";
+        AccountProfile = L"P";
+    }
+    void TearDown() override {
+        registry().Clear();
+        SetPendingMessagePump({});
+        AppDataDir = saved_[0];
+        AppVersion = saved_[1];
+        AccountProfile = saved_[2];
+    }
+    static MemoryRegistry& registry() { return MemoryRegistry::Machine(); }
+    void AddEntry(RegistryView view, const std::wstring& key, const std::wstring& name,
+                  const std::wstring& version) {
+        const std::wstring path = std::wstring(kUninstallKey) + L"\\" + key;
+        registry().SetString(RegistryRoot::LocalMachine, view, path, L"DisplayName", name);
+        if (!version.empty())
+            registry().SetString(RegistryRoot::LocalMachine, view, path, L"DisplayVersion", version);
+    }
+    std::string Read(const std::wstring& name) const { return ReadFileBytes(dir_ / name); }
+
+    testing::TempDir dir_;
+    std::vector<std::wstring> saved_;
+};
+
+TEST_F(InventoryRunTest, NoUninstallKeyStillWritesAllThreeFiles) {
+    RunCounters counters{-1, -1};
+    EXPECT_EQ(RunInventory(&counters), dir_ / L"dump_P_0.txt");
+    EXPECT_EQ(counters.ok, 0);
+    EXPECT_EQ(counters.error, 0);
+    EXPECT_EQ(Read(L"dump_P_0.txt"), "");
+    EXPECT_EQ(Read(L"dump_P_0.xml"),
+              "<?xml version=\"1.0\"?>\r\n<apps>\r\n<update>\r\n<version>2.0</version>\r\n"
+              "</update>\r\n</apps>\r\n");
+    EXPECT_EQ(Read(L"dump_P_0.html"),
+              "<html>\r\n<head>\r\n<style>\r\n* {\r\nfont-family:Verdana; font-size : 12px;\r\n}\r\n"
+              "</style>\r\n</head>\r\n<body>\r\nERROR: <b>0</b><br>\r\nOK: <b>0</b><br>\r\n"
+              "<br><br>\r\n<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px "
+              "black\">\r\n<tr><td colspan=3>.....</td>\r\n</body>\r\n</html>\r\n");
+}
+
+TEST_F(InventoryRunTest, BothViewsAreReadSortedAndCounted) {
+    AddEntry(RegistryView::Own, L"b", L"beta", L"2.0");
+    AddEntry(RegistryView::Own, L"A", L"Alpha", L"1.0");
+    AddEntry(RegistryView::Own, L"KB1", L"Fix (KB1)", L"1.0");
+    AddEntry(RegistryView::Wow64_64, L"A", L"Alpha", L"1.0");
+    AddEntry(RegistryView::Wow64_64, L"c", L"Gamma", L"");
+    RunCounters counters;
+    RunInventory(&counters);
+    EXPECT_EQ(counters.ok, 3);
+    EXPECT_EQ(counters.error, 1);
+    EXPECT_EQ(Read(L"dump_P_0.txt"), "Alpha\t1.0\r\nAlpha\t1.0\r\nbeta\t2.0\r\nGamma\t\r\n");
+    const std::string html = Read(L"dump_P_0.html");
+    // Records without exactly one version come before the dotted row.
+    EXPECT_LT(html.find("background:red"), html.find("<tr><td colspan=3>"));
+    EXPECT_GT(html.find("background:white"), html.find("<tr><td colspan=3>"));
+}
+
+TEST_F(InventoryRunTest, PendingMessagesAreServedDuringTheRun) {
+    for (int i = 0; i < 25; ++i)
+        AddEntry(RegistryView::Own, L"k" + std::to_wstring(i), L"App " + std::to_wstring(i), L"1.0");
+    int pumps = 0;
+    SetPendingMessagePump([&] { ++pumps; });
+    RunInventory();
+    // Start, entries 0, 10 and 20 of the first pass, and before writing.
+    EXPECT_GE(pumps, 5);
+}
+
+TEST_F(InventoryRunTest, MissingDataFolderFailsWithoutAPayload) {
+    AppDataDir = dir_ / L"gone/";
+    EXPECT_THROW(RunInventory(), FileError);
+    EXPECT_FALSE(FileExists(dir_ / L"gone/dump_P_0.txt"));
+}
+
+TEST_F(InventoryRunTest, RunsKeepAtMost48Sets) {
+    for (int n = 0; n < 50; ++n) WriteFileBytes(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"), "");
+    const std::wstring payload = RunInventory();
+    EXPECT_EQ(payload, dir_ / L"dump_P_50.txt");
+    int left = 0;
+    for (int n = 0; n <= 50; ++n) left += FileExists(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"));
+    EXPECT_EQ(left, 48);
+    EXPECT_TRUE(FileExists(payload));
+}
+
+}  // namespace
+}  // namespace kelvra
