@@ -1,0 +1,153 @@
+#include "shell/tray_controller.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace kelvra {
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+std::wstring HourMinute(const LocalTime& time) {
+    wchar_t hour[8], minute[8];
+    std::swprintf(hour, 8, L"%02d", time.hour);
+    std::swprintf(minute, 8, L"%02d", time.minute);
+    return std::wstring(hour) + LocaleTimeSeparator() + minute;
+}
+
+constexpr wchar_t kTitle[] = L"Kelvra";
+constexpr wchar_t kSettingsAction[] = L"settings";
+
+}  // namespace
+
+std::int64_t LocalMillis(const LocalTime& t) {
+    const std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+    return ((days * 24 + t.hour) * 60 + t.minute) * 60000LL + t.second * 1000LL + t.millisecond;
+}
+
+TrayController::TrayController(TrayView& view, TrayServices services, LocalTime created)
+    : view_(view), services_(std::move(services)), nextRunTime_(LocalMillis(created) + kFirstRunDelayMs) {}
+
+void TrayController::ShowBalloon(const std::wstring& text, BalloonIcon icon) {
+    view_.ShowBalloon(balloonTitle_, text, icon);
+}
+
+void TrayController::RunTimerTimer(const LocalTime& now) {
+    if (firstTick_) {
+        view_.RequestClose();  // hides the title window
+        balloonTitle_ = kTitle;
+        ShowBalloon(L"Kelvra is running in your tray. Right click for options", BalloonIcon::None);
+        firstTick_ = false;
+    }
+    if (LocalMillis(now) > nextRunTime_ && !running_) {
+        view_.StopTimer();
+        try {
+            ExecuteRun(true);
+        } catch (...) {
+            view_.StartTimer();
+            throw;
+        }
+        view_.StartTimer();
+    }
+}
+
+void TrayController::ExecuteRun(bool scheduled) {
+    running_ = true;
+    view_.SetRunNowItem(L"Run now (currently running...)", false);
+    view_.StopTimer();
+    try {
+        std::wstring message;
+        if (services_.checkAccount(message)) {
+            services_.uploadInventory(services_.runInventory());
+        } else if (scheduled) {
+            balloonTitle_ = kTitle;
+            ShowBalloon(L"No username and password are specified. Click here to change your settings",
+                        BalloonIcon::Warning);
+            balloonAction_ = kSettingsAction;
+        } else {
+            services_.showError(message);
+        }
+    } catch (...) {
+        FinishRun();
+        throw;
+    }
+    FinishRun();
+}
+
+void TrayController::FinishRun() {
+    const LocalTime end = NowLocal();
+    nextRunTime_ = LocalMillis(end) + kRunIntervalMs;
+    running_ = false;
+    if (!settingsOpen_) view_.StartTimer();
+    view_.SetRunNowItem(L"Run now (last run: " + HourMinute(end) + L")", true);
+    // An Exit chosen during the run takes effect now, from the message loop.
+    if (exitRequested_ && !settingsOpen_) view_.RequestClose();
+}
+
+void TrayController::Runnow1Click() {
+    // Also guards a click that reaches the menu while a run or the settings
+    // dialog serves pending messages.
+    if (running_ || settingsOpen_) return;
+    ShowBalloon(L"Gathering version information...", BalloonIcon::None);
+    ExecuteRun(false);
+    balloonAction_ = services_.accountPageUrl();
+    ShowBalloon(L"Version information updated... Click here to visit your profile!", BalloonIcon::None);
+}
+
+void TrayController::Visitaccountpage1Click() {
+    const std::wstring address = services_.accountPageUrl();
+    if (address.empty())
+        services_.showError(L"No valid account found. Check your settings");
+    else
+        services_.openUrl(address);
+}
+
+void TrayController::Settings1Click() {
+    if (settingsOpen_) return;  // one settings dialog at a time
+    view_.StopTimer();
+    settingsOpen_ = true;
+    try {
+        services_.editSettings();
+    } catch (...) {
+        settingsOpen_ = false;
+        if (!running_) view_.StartTimer();
+        throw;
+    }
+    settingsOpen_ = false;
+    if (!running_) view_.StartTimer();
+    // An Exit chosen while the dialog was open takes effect once it is gone.
+    if (exitRequested_ && !running_) view_.RequestClose();
+}
+
+void TrayController::About1Click() { services_.openUrl(services_.aboutUrl()); }
+
+void TrayController::ExitKelvra1Click() {
+    exitRequested_ = true;
+    view_.RequestClose();
+}
+
+void TrayController::TrayIcon1BalloonClick() {
+    if (balloonAction_.empty()) return;
+    if (balloonAction_ == kSettingsAction)
+        Settings1Click();
+    else
+        services_.openUrl(balloonAction_);
+}
+
+bool TrayController::FormCloseQuery() {
+    if (exitRequested_ && !running_ && !settingsOpen_) {
+        view_.StopTimer();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kelvra

@@ -1,0 +1,93 @@
+#pragma once
+// The decisions of the tray program, free of any window: when a scheduled run
+// starts, what a run does before and after it, what the menu commands and the
+// balloon click do, and when the program may end. The main window forwards
+// its timer ticks, menu commands and close requests here and carries out what
+// it is told through TrayView.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/clock.h"
+
+namespace kelvra {
+
+// Milliseconds on the local calendar (days since 1970-01-01 of the local date
+// plus the local time of day), so that schedule arithmetic follows the local
+// clock, changes of the clock included.
+std::int64_t LocalMillis(const LocalTime& time);
+
+enum class BalloonIcon { None, Warning };
+
+// What the controller asks of the main window.
+class TrayView {
+public:
+    virtual ~TrayView() = default;
+    virtual void StartTimer() = 0;
+    virtual void StopTimer() = 0;
+    // Asks the window to close, as a message it handles from its loop; the
+    // window then asks FormCloseQuery whether to close or to hide.
+    virtual void RequestClose() = 0;
+    virtual void ShowBalloon(const std::wstring& title, const std::wstring& text, BalloonIcon icon) = 0;
+    virtual void SetRunNowItem(const std::wstring& caption, bool enabled) = 0;
+};
+
+// What the controller asks of the rest of the program.
+struct TrayServices {
+    // The stored account values, checked locally: acceptable, or why not.
+    std::function<bool(std::wstring& message)> checkAccount;
+    // One inventory run; returns the payload file's path.
+    std::function<std::wstring()> runInventory;
+    std::function<void(const std::wstring& payload)> uploadInventory;
+    std::function<void()> editSettings;
+    std::function<void(const std::wstring& address)> openUrl;
+    std::function<std::wstring()> accountPageUrl;
+    std::function<void(const std::wstring& message)> showError;
+    // The about page's address.
+    std::function<std::wstring()> aboutUrl;
+};
+
+class TrayController {
+public:
+    static constexpr std::int64_t kFirstRunDelayMs = 100 * 1000;
+    static constexpr std::int64_t kRunIntervalMs = 60 * 60 * 1000;
+
+    // created: the moment of the main window's creation.
+    TrayController(TrayView& view, TrayServices services, LocalTime created);
+
+    // Every tick of the 800 ms run timer.
+    void RunTimerTimer(const LocalTime& now);
+    void Runnow1Click();
+    void Visitaccountpage1Click();
+    void Settings1Click();
+    void About1Click();
+    void ExitKelvra1Click();
+    void TrayIcon1BalloonClick();
+    // A close request of the window: true lets it close and the program end,
+    // false means the window hides itself and the program goes on.
+    bool FormCloseQuery();
+
+    std::int64_t NextRunTime() const { return nextRunTime_; }
+    const std::wstring& BalloonAction() const { return balloonAction_; }
+    bool FirstTick() const { return firstTick_; }
+    bool ExitRequested() const { return exitRequested_; }
+    bool RunInProgress() const { return running_; }
+
+private:
+    void ExecuteRun(bool scheduled);
+    void FinishRun();
+    void ShowBalloon(const std::wstring& text, BalloonIcon icon);
+
+    TrayView& view_;
+    TrayServices services_;
+    std::int64_t nextRunTime_;
+    bool firstTick_ = true;
+    bool exitRequested_ = false;
+    bool running_ = false;
+    bool settingsOpen_ = false;
+    std::wstring balloonTitle_;
+    std::wstring balloonAction_;
+};
+
+}  // namespace kelvra
