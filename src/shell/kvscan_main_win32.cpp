@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "account/newaccount.h"
 #include "account/settings.h"
 #include "common/errors.h"
 #include "common/files.h"
@@ -12,8 +13,10 @@
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/win32.h"
+#include "http/service_address.h"
 #include "shell/inventory_run.h"
 #include "shell/scan_options.h"
+#include "shell/upload.h"
 #include "shell/version.h"
 
 namespace {
@@ -29,6 +32,33 @@ void Print(FILE* stream, const std::wstring& text) {
 std::wstring WithBackslash(std::wstring folder) {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
     return folder;
+}
+
+// The tray program's upload after its run, with the values of the options
+// where given. Like the tray program, it sends nothing for account values
+// that do not pass the local check.
+int Upload(const ScanOptions& options, const std::wstring& payload) {
+    const UploadAccount account{options.user.value_or(AccountUsername),
+                                options.password.value_or(AccountPassword), AccountProfile};
+    std::wstring message;
+    if (!TestAccount(false, account.username, account.password, account.profile, message)) {
+        Print(stderr, L"kvscan: not uploaded: " + message + L"\n");
+        return kScanFailed;
+    }
+    if (options.service) SetServiceBaseAddress(*options.service);
+    const std::wstring address = ServiceAddress(kUploadPath);
+    const UploadResult result = UploadInventory(payload, account);
+    if (!result.sent) {
+        Print(stderr, L"kvscan: not uploaded: no payload file\n");
+        return kScanFailed;
+    }
+    if (result.answer.empty()) {
+        Print(stdout, L"Upload: no answer from " + address + L"\n");
+        return kScanNoAnswer;
+    }
+    Print(stdout, L"Upload: answered by " + address + L"\n");
+    Print(stdout, L"Answer: " + result.answer + L"\n");
+    return kScanOk;
 }
 
 int Scan(const ScanOptions& options) {
@@ -47,7 +77,7 @@ int Scan(const ScanOptions& options) {
     Print(stdout, L"Payload: " + payload + L"\n");
     Print(stdout, L"OK: " + std::to_wstring(counters.ok) + L"\n");
     Print(stdout, L"ERROR: " + std::to_wstring(counters.error) + L"\n");
-    return kScanOk;
+    return options.upload ? Upload(options, payload) : kScanOk;
 }
 
 }  // namespace

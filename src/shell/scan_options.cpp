@@ -1,5 +1,7 @@
 #include "shell/scan_options.h"
 
+#include "http/service_address.h"
+
 namespace kelvra {
 
 ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
@@ -19,18 +21,34 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.dataDir = value();
         } else if (arg == L"--profile") {
             result.options.profile = value();
+        } else if (arg == L"--upload") {
+            result.options.upload = true;
+        } else if (arg == L"--service") {
+            result.options.service = value();
+        } else if (arg == L"--user") {
+            result.options.user = value();
+        } else if (arg == L"--password") {
+            result.options.password = value();
         } else {
             result.error = L"unknown argument: " + arg;
         }
         if (!result.error.empty()) return result;
     }
-    if (result.options.dataDir && result.options.dataDir->empty())
+    const ScanOptions& options = result.options;
+    if (options.dataDir && options.dataDir->empty())
         result.error = L"--data-dir needs a folder";
+    else if (options.user && options.user->empty())
+        result.error = L"--user needs a name";
+    else if (!options.upload && (options.service || options.user || options.password))
+        result.error = L"--service, --user and --password only go with --upload";
+    else if (options.service && !IsServiceBaseAddress(*options.service))
+        result.error = L"--service needs an http:// or https:// address without a path";
     return result;
 }
 
 std::wstring ScanUsage() {
-    return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--help]\n"
+    return L"Usage: kvscan [--data-dir DIR] [--profile NAME]\n"
+           L"              [--upload [--service URL] [--user NAME] [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
            L"does, writes the payload, XML and HTML files into the data folder and prints\n"
            L"the payload file's path and the two counters.\n"
@@ -38,8 +56,16 @@ std::wstring ScanUsage() {
            L"                   and the run files are written there. Default: the user's\n"
            L"                   local application data folder + Kelvra\\\n"
            L"  --profile NAME   profile name for this run instead of the settings' one\n"
+           L"  --upload         after the run, post the payload to the account service with\n"
+           L"                   the account values of the settings, as the tray program\n"
+           L"                   does, and print whether the service answered\n"
+           L"  --service URL    the service's base address for this run, such as\n"
+           L"                   http://127.0.0.1:8080 (scheme, host, port; no path)\n"
+           L"  --user NAME      account user name for the upload instead of the settings' one\n"
+           L"  --password TEXT  account password for the upload instead of the settings' one\n"
            L"  --help           this text\n"
-           L"Exit codes: 0 done, 1 the run failed, 2 wrong arguments.\n";
+           L"Exit codes: 0 done, 1 the run failed or the account values cannot be uploaded,\n"
+           L"2 wrong arguments, 3 the service gave no answer to the upload.\n";
 }
 
 }  // namespace kelvra

@@ -11,6 +11,10 @@ struct ScanOptions {
     bool help = false;
     std::optional<std::wstring> dataDir;  // --data-dir DIR
     std::optional<std::wstring> profile;  // --profile NAME
+    bool upload = false;                    // --upload
+    std::optional<std::wstring> service;   // --service URL (base address, with --upload)
+    std::optional<std::wstring> user;      // --user NAME (with --upload)
+    std::optional<std::wstring> password;  // --password TEXT (with --upload)
 };
 
 struct ScanOptionsResult {
@@ -27,5 +31,6 @@ std::wstring ScanUsage();
 inline constexpr int kScanOk = 0;
 inline constexpr int kScanFailed = 1;
 inline constexpr int kScanUsage = 2;
+inline constexpr int kScanNoAnswer = 3;  // --upload: the service gave no answer
 
 }  // namespace kelvra

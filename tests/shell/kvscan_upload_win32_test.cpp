@@ -1,0 +1,83 @@
+// kvscan.exe --upload from the outside: a run of the test prefix, then the
+// payload posted to the account-service stand-in.
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "common/textconv.h"
+#include "support/account_service_win32.h"
+#include "support/process_win32.h"
+
+namespace kelvra {
+namespace {
+
+using testing::AccountService;
+using testing::HostPathToWindows;
+using testing::Quoted;
+using testing::RunProgram;
+
+class KvscanUpload : public ::testing::Test {
+protected:
+    testing::ProgramResult Scan(const std::wstring& arguments) {
+        return RunProgram(Quoted(HostPathToWindows(KELVRA_KVSCAN_EXE)) + L" --data-dir " +
+                          Quoted(data_.path()) + L" " + arguments);
+    }
+
+    void StoreAccount(const std::string& user, const std::string& password) {
+        WriteFileBytes(data_ / L"settings.ini", "[Account]\r\nUsername=" + user + "\r\nPassword=" +
+                                                    password + "\r\nProfile=PC01\r\n");
+    }
+
+    std::string Address() const { return WideToAnsi(service_.BaseAddress()); }
+
+    AccountService service_{{testing::kAccountServiceScript, {}}};
+    testing::TempDir data_;
+};
+
+TEST_F(KvscanUpload, PostsThePayloadOfTheRunWithTheStoredAccount) {
+    StoreAccount("user1", "pw");
+    const auto result = Scan(L"--upload --service " + service_.BaseAddress());
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_NE(result.output.find("\r\nUpload: answered by " + Address() +
+                                 "/kv2/account_post.php\r\nAnswer: OK\r\n"),
+              std::string::npos)
+        << result.output;
+
+    const auto requests = service_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string& raw = requests[0];
+    const std::wstring payload = data_ / L"dump_PC01_0.txt";
+    EXPECT_NE(raw.find("name=\"username\"\r\n\r\nuser1\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("name=\"password\"\r\n\r\npw\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("name=\"profile\"\r\n\r\nPC01\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("name=\"apps\"; filename=\"" + WideToAnsi(payload) +
+                       "\"\r\nContent-Type: text/plain\r\n\r\n" + ReadFileBytes(payload) + "\r\n--"),
+              std::string::npos)
+        << raw;
+}
+
+TEST_F(KvscanUpload, GivenValuesWinAndNoAnswerHasItsExitCode) {
+    StoreAccount("stored", "stored");
+    service_.Answer(500, "broken");
+    const auto result = Scan(L"--upload --service " + service_.BaseAddress() +
+                             L" --user given --password \"g w\" --profile Desk");
+    EXPECT_EQ(result.exitCode, 3u) << result.output;
+    EXPECT_NE(result.output.find("Upload: no answer from " + Address()), std::string::npos)
+        << result.output;
+    const auto requests = service_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].find("name=\"username\"\r\n\r\ngiven\r\n"), std::string::npos);
+    EXPECT_NE(requests[0].find("name=\"password\"\r\n\r\ng w\r\n"), std::string::npos);
+    EXPECT_NE(requests[0].find("name=\"profile\"\r\n\r\nDesk\r\n"), std::string::npos);
+}
+
+TEST_F(KvscanUpload, AccountThatFailsTheLocalCheckIsNotSent) {
+    const auto result = Scan(L"--upload --service " + service_.BaseAddress());
+    EXPECT_EQ(result.exitCode, 1u) << result.output;
+    EXPECT_NE(result.output.find("not uploaded: No valid username"), std::string::npos)
+        << result.output;
+    EXPECT_TRUE(service_.Requests().empty());
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "shell/scan_options.h"
+
+namespace kelvra {
+namespace {
+
+TEST(ScanOptionsTest, UploadTakesItsServiceAndAccountValues) {
+    const ScanOptionsResult parsed =
+        ParseScanOptions({L"--upload", L"--service", L"http://127.0.0.1:8080", L"--user", L"user1",
+                          L"--password", L"p w", L"--profile", L"PC01"});
+    ASSERT_EQ(parsed.error, L"");
+    EXPECT_TRUE(parsed.options.upload);
+    EXPECT_EQ(parsed.options.service, L"http://127.0.0.1:8080");
+    EXPECT_EQ(parsed.options.user, L"user1");
+    EXPECT_EQ(parsed.options.password, L"p w");
+    EXPECT_EQ(parsed.options.profile, L"PC01");
+
+    const ScanOptionsResult plain = ParseScanOptions({L"--upload"});
+    EXPECT_EQ(plain.error, L"");
+    EXPECT_FALSE(plain.options.service || plain.options.user || plain.options.password);
+    EXPECT_FALSE(ParseScanOptions({}).options.upload);
+    EXPECT_EQ(ParseScanOptions({L"--upload", L"--password", L""}).error, L"")
+        << "an empty password is the account check's business";
+}
+
+TEST(ScanOptionsTest, UploadValuesWithoutUploadOrUnusableAreRefused) {
+    for (const auto& args : std::vector<std::vector<std::wstring>>{
+             {L"--service", L"http://127.0.0.1:8080"},
+             {L"--user", L"user1"},
+             {L"--password", L"pw"},
+             {L"--upload", L"--service", L"127.0.0.1:8080"},
+             {L"--upload", L"--service", L"http://127.0.0.1:8080/kv2"},
+             {L"--upload", L"--service", L"ftp://host"},
+             {L"--upload", L"--user", L""},
+             {L"--upload", L"--service"}}) {
+        EXPECT_NE(ParseScanOptions(args).error, L"") << args.size();
+    }
+}
+
+}  // namespace
+}  // namespace kelvra
