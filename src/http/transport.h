@@ -32,7 +32,7 @@ struct HttpTimeouts {
     int connectMs = 30'000;
     int sendMs = 30'000;
     int receiveMs = 60'000;  // per wait for the answer's headers or a piece of its body
-    int totalReadMs = 120'000;  // for the whole body, against a server that drips it
+    int totalReadMs = 60'000;  // for the whole body, against a server that drips it
 };
 
 struct HttpProxy {

@@ -126,42 +126,33 @@ TEST_F(AccountRequestTest, EmptyUserNameChecksAllThreeStoredValues) {
                                                          "profile=PC01.user1"}));
 }
 
-TEST_F(AccountRequestTest, ServiceSayingOkAmidBlanksAcceptsTheAccount) {
-    transport_.Answer(200, " OK\r\n");
-    EXPECT_TRUE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
-    EXPECT_EQ(message_, L"Account settings are correct!");
-    EXPECT_EQ(transport_.Posts()[0].url, L"http://service.test/kv2/account_test.php");
-    EXPECT_EQ(PostedFields(),
-              (std::vector<std::string>{"username=user1", "password=pw", "profile=PC01"}));
-    EXPECT_TRUE(boxes_.empty());
-}
-
-TEST_F(AccountRequestTest, AnyOtherAnswerIsShownTrimmedAsAnError) {
-    transport_.Answer(200, "ok");
-    EXPECT_FALSE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
-    EXPECT_EQ(message_, L"ok");
-    transport_.Answer(200, "\r\n Unknown user \r\n");
-    EXPECT_FALSE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
-    EXPECT_EQ(message_, L"Unknown user");
-    ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[0].text, L"ok");
-    EXPECT_EQ(boxes_[1].text, L"Unknown user");
-    EXPECT_EQ(boxes_[1].caption, L"Error");
-    EXPECT_EQ(boxes_[1].style, kMbOk | kMbIconError);
-}
-
-TEST_F(AccountRequestTest, NoAnswerMeansUnableToConnect) {
-    for (bool fail : {true, false}) {
-        if (fail)
-            transport_.Fail();
-        else
-            transport_.Answer(200, " \r\n");
-        EXPECT_FALSE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
-        EXPECT_EQ(message_, L"Unable to connect");
-        ASSERT_FALSE(boxes_.empty());
-        EXPECT_EQ(boxes_.back().text, kCannotConnectMessage);
-        EXPECT_EQ(boxes_.back().caption, L"Error");
+TEST_F(AccountRequestTest, ServiceAnswerDecidesResultMessageAndBox) {
+    struct Case {
+        const char* answer;
+        bool result;
+        const wchar_t* message;
+        const wchar_t* box;  // nullptr: none
+    };
+    for (const Case& c : {Case{" OK\r\n", true, L"Account settings are correct!", nullptr},
+                          Case{"ok", false, L"ok", L"ok"},
+                          Case{"\r\n Unknown user \r\n", false, L"Unknown user", L"Unknown user"},
+                          Case{" \r\n", false, L"Unable to connect", kCannotConnectMessage}}) {
+        transport_.Answer(200, c.answer);
+        boxes_.clear();
+        EXPECT_EQ(TestAccount(true, L"user1", L"pw", L"PC01", message_), c.result) << c.answer;
+        EXPECT_EQ(message_, c.message);
+        ASSERT_EQ(boxes_.size(), c.box ? 1u : 0u) << c.answer;
+        if (c.box) {
+            EXPECT_EQ(boxes_[0].text, c.box);
+            EXPECT_EQ(boxes_[0].caption, L"Error");
+            EXPECT_EQ(boxes_[0].style, kMbOk | kMbIconError);
+        }
     }
+    EXPECT_EQ(transport_.Posts().back().url, L"http://service.test/kv2/account_test.php");
+
+    transport_.Fail();
+    EXPECT_FALSE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
+    EXPECT_EQ(message_, L"Unable to connect") << "a failed post is an empty answer";
 }
 
 TEST_F(AccountRequestTest, PostThatRaisesMeansErrorConnectingWithoutABox) {
