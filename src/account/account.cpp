@@ -20,7 +20,7 @@ constexpr bool IsNameChar(wchar_t ch) {
 
 // Restores the "create" button however CreateAccount ends.
 class ButtonRestorer {
-public:
+  public:
     explicit ButtonRestorer(CreateAccountButton& button) : button_(button) {}
     ~ButtonRestorer() {
         try {
@@ -33,7 +33,7 @@ public:
     ButtonRestorer(const ButtonRestorer&) = delete;
     ButtonRestorer& operator=(const ButtonRestorer&) = delete;
 
-private:
+  private:
     CreateAccountButton& button_;
 };
 
@@ -109,9 +109,9 @@ bool TestAccount(bool contactService, std::wstring username, std::wstring passwo
 
     std::wstring answer;
     try {
-        answer = Trim(PostData(ServiceAddress(kAccountTestPath),
-                               {L"username", L"password", L"profile"},
-                               {username, password, profile}));
+        answer =
+            Trim(PostData(ServiceAddress(kAccountTestPath), {L"username", L"password", L"profile"},
+                          {username, password, profile}));
     } catch (const std::exception&) {
         message = L"Error connecting!";
         return false;

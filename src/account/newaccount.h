@@ -41,7 +41,7 @@ bool TestAccount(bool contactService, std::wstring username, std::wstring passwo
 
 // The "create" button of the new-account dialog, as the request sees it.
 class CreateAccountButton {
-public:
+  public:
     virtual ~CreateAccountButton() = default;
     virtual void SetEnabled(bool enabled) = 0;
     virtual void SetCaption(const std::wstring& caption) = 0;

@@ -21,8 +21,7 @@ std::string Digits(int value, int width) {
 
 std::string FormBoundary(const LocalTime& t) {
     return "--------" + Digits(t.month, 2) + Digits(t.day, 2) + Digits(t.year, 2) +
-           Digits(t.hour, 2) + Digits(t.minute, 2) + Digits(t.second, 2) +
-           Digits(t.millisecond, 3);
+           Digits(t.hour, 2) + Digits(t.minute, 2) + Digits(t.second, 2) + Digits(t.millisecond, 3);
 }
 
 FormData::FormData() : FormData(NowLocal()) {}

@@ -27,7 +27,7 @@ namespace kelvra {
 std::string FormBoundary(const LocalTime& time);
 
 class FormData {
-public:
+  public:
     // The boundary comes from the local clock at this moment.
     FormData();
     explicit FormData(const LocalTime& created);
@@ -50,11 +50,11 @@ public:
 
     std::size_t PartCount() const { return parts_.size(); }
 
-private:
+  private:
     struct Part {
-        std::string head;     // delimiter line and part headers, up to the blank line
-        std::wstring path;    // file parts: the file whose bytes follow
-        std::string value;    // text fields: the value
+        std::string head;   // delimiter line and part headers, up to the blank line
+        std::wstring path;  // file parts: the file whose bytes follow
+        std::string value;  // text fields: the value
         bool isFile = false;
     };
 

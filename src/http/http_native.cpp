@@ -8,7 +8,7 @@ namespace kelvra {
 namespace {
 
 class UnavailableTransport final : public HttpTransport {
-public:
+  public:
     HttpAnswer Post(const HttpPost&) override {
         throw HttpError("this build has no HTTP transport");
     }

@@ -3,9 +3,11 @@
 // show dialogs, while a tray program must behave the same on every machine
 // and never put a window in front of the user.
 
+// <winhttp.h> needs the Windows types declared first.
+// clang-format off
 #include "common/win32.h"
-
 #include <winhttp.h>
+// clang-format on
 
 #include <memory>
 #include <optional>
@@ -65,7 +67,7 @@ std::optional<unsigned long long> ContentLength(HINTERNET request) {
 }
 
 class WinHttpTransport final : public HttpTransport {
-public:
+  public:
     explicit WinHttpTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) {}
 
     HttpAnswer Post(const HttpPost& post) override {
@@ -85,8 +87,8 @@ public:
                                 timeouts_.sendMs, timeouts_.receiveMs))
             Fail("WinHttpSetTimeouts");
 
-        UniqueHInternet connection(
-            WinHttpConnect(session.get(), url.host.c_str(), static_cast<INTERNET_PORT>(url.port), 0));
+        UniqueHInternet connection(WinHttpConnect(session.get(), url.host.c_str(),
+                                                  static_cast<INTERNET_PORT>(url.port), 0));
         if (!connection) Fail("WinHttpConnect");
 
         UniqueHInternet request(WinHttpOpenRequest(
@@ -123,9 +125,9 @@ public:
         HttpAnswer answer;
         DWORD status = 0;
         DWORD size = sizeof status;
-        if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                                 WINHTTP_NO_HEADER_INDEX))
+        if (!WinHttpQueryHeaders(
+                request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
             Fail("reading the answer's status");
         answer.status = status;
         if (const auto type = QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_TYPE))
@@ -134,7 +136,7 @@ public:
         return answer;
     }
 
-private:
+  private:
     std::string ReadBody(HINTERNET request) const {
         const auto announced = ContentLength(request);
         if (announced && *announced > kMaxAnswerBytes) throw HttpError("answer too large");

@@ -16,7 +16,7 @@ namespace kelvra {
 inline constexpr wchar_t kUserAgent[] = L"Mozilla/3.0 (compatible; Indy Library)";
 
 class HttpClient {
-public:
+  public:
     // Posts through the proxy at host:port from now on. The user name and
     // password are used only with basic authentication switched on.
     void SetProxy(std::wstring host, int port, std::wstring username, std::wstring password);
@@ -33,7 +33,7 @@ public:
     // when a file part cannot be read.
     std::wstring Post(const std::wstring& url, const FormData& form) const;
 
-private:
+  private:
     bool useProxy_ = false;
     std::wstring proxyHost_;
     int proxyPort_ = 0;

@@ -11,16 +11,16 @@ struct MediaType {
 };
 
 constexpr MediaType kMediaTypes[] = {
-    {L"txt", L"text/plain"},         {L"log", L"text/plain"},
-    {L"htm", L"text/html"},          {L"html", L"text/html"},
-    {L"css", L"text/css"},           {L"csv", L"text/csv"},
-    {L"xml", L"text/xml"},           {L"js", L"application/javascript"},
-    {L"json", L"application/json"},  {L"pdf", L"application/pdf"},
-    {L"zip", L"application/zip"},    {L"gz", L"application/gzip"},
-    {L"gif", L"image/gif"},          {L"jpg", L"image/jpeg"},
-    {L"jpeg", L"image/jpeg"},        {L"png", L"image/png"},
-    {L"bmp", L"image/bmp"},          {L"ico", L"image/x-icon"},
-    {L"svg", L"image/svg+xml"},      {L"webp", L"image/webp"},
+    {L"txt", L"text/plain"},        {L"log", L"text/plain"},
+    {L"htm", L"text/html"},         {L"html", L"text/html"},
+    {L"css", L"text/css"},          {L"csv", L"text/csv"},
+    {L"xml", L"text/xml"},          {L"js", L"application/javascript"},
+    {L"json", L"application/json"}, {L"pdf", L"application/pdf"},
+    {L"zip", L"application/zip"},   {L"gz", L"application/gzip"},
+    {L"gif", L"image/gif"},         {L"jpg", L"image/jpeg"},
+    {L"jpeg", L"image/jpeg"},       {L"png", L"image/png"},
+    {L"bmp", L"image/bmp"},         {L"ico", L"image/x-icon"},
+    {L"svg", L"image/svg+xml"},     {L"webp", L"image/webp"},
 };
 
 }  // namespace

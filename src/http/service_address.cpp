@@ -31,13 +31,18 @@ std::wstring ServiceBaseAddress() {
     return address.empty() ? BuildServiceBaseAddress() : address;
 }
 
-void SetServiceBaseAddress(std::wstring_view base) { OverrideAddress() = WithoutTrailingSlash(base); }
+void SetServiceBaseAddress(std::wstring_view base) {
+    OverrideAddress() = WithoutTrailingSlash(base);
+}
 
-std::wstring ServiceAddress(std::wstring_view path) { return ServiceBaseAddress() + std::wstring(path); }
+std::wstring ServiceAddress(std::wstring_view path) {
+    return ServiceBaseAddress() + std::wstring(path);
+}
 
 bool IsServiceBaseAddress(std::wstring_view text) {
     try {
-        return ParseHttpUrl(text).path == L"/" && text.find_first_of(L"?#") == std::wstring_view::npos;
+        return ParseHttpUrl(text).path == L"/" &&
+               text.find_first_of(L"?#") == std::wstring_view::npos;
     } catch (const HttpError&) {
         return false;
     }

@@ -48,12 +48,12 @@ HttpUrl ParseHttpUrl(std::wstring_view url) {
         BadUrl(url, "scheme");
     }
     const auto pathStart = url.find_first_of(L"/?#", pos);
-    std::wstring_view authority = url.substr(pos, pathStart == std::wstring_view::npos
-                                                      ? std::wstring_view::npos
-                                                      : pathStart - pos);
+    std::wstring_view authority = url.substr(
+        pos, pathStart == std::wstring_view::npos ? std::wstring_view::npos : pathStart - pos);
     if (authority.find(L'@') != std::wstring_view::npos) BadUrl(url, "user information");
     const auto colon = authority.rfind(L':');
-    if (colon != std::wstring_view::npos && authority.find(L']', colon) == std::wstring_view::npos) {
+    if (colon != std::wstring_view::npos &&
+        authority.find(L']', colon) == std::wstring_view::npos) {
         const std::wstring_view port = authority.substr(colon + 1);
         if (port.empty() || port.size() > 5 || !IsAllDigits(port)) BadUrl(url, "port");
         result.port = DigitsToInt(port, 0);

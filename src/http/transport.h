@@ -17,7 +17,7 @@ namespace kelvra {
 // A transport failure or an answer the program does not accept. The message
 // is for the developer's eyes; PostData swallows it.
 class HttpError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -31,7 +31,7 @@ struct HttpTimeouts {
     int resolveMs = 30'000;
     int connectMs = 30'000;
     int sendMs = 30'000;
-    int receiveMs = 60'000;  // per wait for the answer's headers or a piece of its body
+    int receiveMs = 60'000;    // per wait for the answer's headers or a piece of its body
     int totalReadMs = 60'000;  // for the whole body, against a server that drips it
 };
 
@@ -58,7 +58,7 @@ struct HttpAnswer {
 };
 
 class HttpTransport {
-public:
+  public:
     virtual ~HttpTransport() = default;
 
     // Sends the post and returns the answer, whatever its status; redirects
@@ -82,8 +82,8 @@ HttpTransport& CurrentHttpTransport();
 struct HttpUrl {
     bool secure = false;
     std::wstring host;
-    int port = 0;        // the scheme's default when the address names none
-    std::wstring path;   // "/" at least, query included
+    int port = 0;       // the scheme's default when the address names none
+    std::wstring path;  // "/" at least, query included
 };
 
 // Raises HttpError for anything else: another scheme, no host, a port that

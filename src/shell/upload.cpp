@@ -15,7 +15,8 @@
 namespace kelvra {
 namespace {
 
-FormData BuildForm(const std::vector<std::wstring>& names, const std::vector<std::wstring>& values) {
+FormData BuildForm(const std::vector<std::wstring>& names,
+                   const std::vector<std::wstring>& values) {
     if (values.size() < names.size()) throw HttpError("fewer form values than names");
     FormData form;
     const std::wstring_view marker = kFileMarker;
@@ -65,10 +66,10 @@ UploadResult UploadInventory(const std::wstring& payloadPath, const UploadAccoun
     UploadResult result;
     if (!FileExists(payloadPath)) return result;
     result.sent = true;
-    result.answer = PostData(ServiceAddress(kUploadPath),
-                             {L"username", L"password", L"profile", L"apps"},
-                             {account.username, account.password, account.profile,
-                              std::wstring(kFileMarker) + payloadPath});
+    result.answer =
+        PostData(ServiceAddress(kUploadPath), {L"username", L"password", L"profile", L"apps"},
+                 {account.username, account.password, account.profile,
+                  std::wstring(kFileMarker) + payloadPath});
     return result;
 }
 

@@ -31,8 +31,8 @@ struct UploadAccount {
 };
 
 struct UploadResult {
-    bool sent = false;   // false: no payload file at the path, nothing was sent
-    std::wstring answer; // the service's answer; empty when the post failed
+    bool sent = false;    // false: no payload file at the path, nothing was sent
+    std::wstring answer;  // the service's answer; empty when the post failed
 };
 
 // Posts the payload file with the account values of the settings to the

@@ -1,6 +1,8 @@
 // The account test and the new-account request against the account-service
 // stand-in, through the real WinHTTP client.
 
+#include "support/account_service_win32.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -9,7 +11,6 @@
 #include "common/globals.h"
 #include "common/tools.h"
 #include "http/service_address.h"
-#include "support/account_service_win32.h"
 #include "support/saved_settings.h"
 
 namespace kelvra {
@@ -19,7 +20,7 @@ using testing::AccountService;
 using testing::kAccountServiceScript;
 
 class AccountServiceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
             boxes_.push_back(request);
@@ -32,14 +33,16 @@ protected:
 
     bool Test() { return TestAccount(true, L"user1", L"pw", L"PC01.user1", message_); }
 
-    static std::string BodyOf(const std::string& raw) { return raw.substr(raw.find("\r\n\r\n") + 4); }
+    static std::string BodyOf(const std::string& raw) {
+        return raw.substr(raw.find("\r\n\r\n") + 4);
+    }
 
     testing::SavedSettings saved_;
     AccountService service_{{kAccountServiceScript, {}}};
     std::vector<MessageBoxRequest> boxes_;
     std::wstring message_;
 
-private:
+  private:
     MessageBoxHandler savedHandler_;
 };
 
@@ -89,7 +92,7 @@ TEST_F(AccountServiceTest, EmptyAnswerErrorStatusAndNoServiceAllMeanUnableToConn
 }
 
 class NullButton final : public CreateAccountButton {
-public:
+  public:
     void SetEnabled(bool) override {}
     void SetCaption(const std::wstring&) override {}
     void ProcessPendingMessages() override {}

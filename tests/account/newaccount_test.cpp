@@ -1,11 +1,12 @@
 // The account rules and requests over a transport the test controls.
 
+#include "account/newaccount.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "account/newaccount.h"
 #include "common/globals.h"
 #include "common/tools.h"
 #include "http/service_address.h"
@@ -34,18 +35,18 @@ TEST(NameRulesTest, ValidNameIsNotBlankAndHasNoBlankAnywhere) {
 }
 
 TEST(NameRulesTest, EmailRule) {
-    for (const wchar_t* good : {L"x@a.bc", L"first.last@mail.example", L"x@abc.de ",
-                                L"x@y@abc.de", L"a_b-c@.bcd"})
+    for (const wchar_t* good :
+         {L"x@a.bc", L"first.last@mail.example", L"x@abc.de ", L"x@y@abc.de", L"a_b-c@.bcd"})
         EXPECT_TRUE(IsValidEmail(good)) << std::string(good, good + wcslen(good));
-    for (const wchar_t* bad : {L"x@ab.c", L"x@abc", L"x@abcd", L"x..y@abc.de", L" x@abc.de",
-                               L"@abc.de", L"xabc.de", L"", L"   ", L"x@abc.d", L"x@ab..cd",
-                               L"j\u00F6rg@abc.de"})
+    for (const wchar_t* bad :
+         {L"x@ab.c", L"x@abc", L"x@abcd", L"x..y@abc.de", L" x@abc.de", L"@abc.de", L"xabc.de", L"",
+          L"   ", L"x@abc.d", L"x@ab..cd", L"j\u00F6rg@abc.de"})
         EXPECT_FALSE(IsValidEmail(bad)) << std::string(bad, bad + wcslen(bad));
 }
 
 // Boxes captured, settings and service address restored, answers controlled.
 class AccountRequestTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
             boxes_.push_back(request);
@@ -81,7 +82,7 @@ protected:
     std::vector<MessageBoxRequest> boxes_;
     std::wstring message_ = L"stale";
 
-private:
+  private:
     MessageBoxHandler savedHandler_;
 };
 
@@ -123,7 +124,7 @@ TEST_F(AccountRequestTest, EmptyUserNameChecksAllThreeStoredValues) {
     AccountProfile = L"PC01.user1";
     EXPECT_TRUE(TestAccount(true, L"", L"typed", L"Typed.Profile", message_));
     EXPECT_EQ(PostedFields(), (std::vector<std::string>{"username=user2", "password=stored",
-                                                         "profile=PC01.user1"}));
+                                                        "profile=PC01.user1"}));
 }
 
 TEST_F(AccountRequestTest, ServiceAnswerDecidesResultMessageAndBox) {
@@ -170,7 +171,7 @@ TEST_F(AccountRequestTest, PostThatRaisesMeansErrorConnectingWithoutABox) {
 }
 
 class RecordingButton final : public CreateAccountButton {
-public:
+  public:
     explicit RecordingButton(const testing::FakeTransport& transport) : transport_(transport) {}
     void SetEnabled(bool enabled) override { events.push_back(enabled ? "enable" : "disable"); }
     void SetCaption(const std::wstring& caption) override {
@@ -181,7 +182,7 @@ public:
     }
     std::vector<std::string> events;
 
-private:
+  private:
     const testing::FakeTransport& transport_;
 };
 
@@ -253,8 +254,7 @@ TEST_F(AccountRequestTest, AccountPageAddressEscapesWhatIsNoNameCharacter) {
     // The address reaches a browser's command line: nothing in the name may
     // end the argument, add another, or leave the account path.
     AccountUsername = L"a b\"/../x?y=1&z%";
-    EXPECT_EQ(AccountPageUrl(),
-              L"http://service.test/account/a%20b%22%2F..%2Fx%3Fy%3D1%26z%25/");
+    EXPECT_EQ(AccountPageUrl(), L"http://service.test/account/a%20b%22%2F..%2Fx%3Fy%3D1%26z%25/");
     AccountUsername = L"j\u00F6rg\U0001F600";
     EXPECT_EQ(AccountPageUrl(), L"http://service.test/account/j%C3%B6rg%F0%9F%98%80/");
 }

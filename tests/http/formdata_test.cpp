@@ -1,7 +1,8 @@
+#include "http/formdata.h"
+
 #include <gtest/gtest.h>
 
 #include "common/files.h"
-#include "http/formdata.h"
 #include "http/mediatype.h"
 #include "support/temp_dir.h"
 
@@ -23,7 +24,7 @@ TEST(FormBoundaryTest, FormWithoutTimeTakesTheClock) {
 }
 
 class FormBodyTest : public ::testing::Test {
-protected:
+  protected:
     FormData form_{LocalTime{2026, 12, 6, 14, 5, 9, 42}};
     testing::TempDir dir_;
 };
@@ -40,10 +41,10 @@ TEST_F(FormBodyTest, PartsFollowInOrderAndTheClosingLineEnds) {
     const std::string pathText(path.begin(), path.end());
     EXPECT_EQ(form_.Body(),
               "--" + b + "\r\nContent-Disposition: form-data; name=\"username\"\r\n\r\nuser1\r\n" +
-              "--" + b + "\r\nContent-Disposition: form-data; name=\"apps\"; filename=\"" +
-              pathText + "\"\r\nContent-Type: text/plain\r\n\r\n" + fileBytes + "\r\n" +
-              "--" + b + "\r\nContent-Disposition: form-data; name=\"profile\"\r\n\r\n\r\n" +
-              "--" + b + "--\r\n");
+                  "--" + b + "\r\nContent-Disposition: form-data; name=\"apps\"; filename=\"" +
+                  pathText + "\"\r\nContent-Type: text/plain\r\n\r\n" + fileBytes + "\r\n" + "--" +
+                  b + "\r\nContent-Disposition: form-data; name=\"profile\"\r\n\r\n\r\n" + "--" +
+                  b + "--\r\n");
     EXPECT_EQ(form_.PartCount(), 3u);
 }
 

@@ -1,7 +1,8 @@
+#include "http/httpclient.h"
+
 #include <gtest/gtest.h>
 
 #include "common/files.h"
-#include "http/httpclient.h"
 #include "http/service_address.h"
 #include "http/utf8.h"
 #include "support/fake_transport.h"
@@ -12,7 +13,7 @@ namespace kelvra {
 namespace {
 
 class HttpClientTest : public ::testing::Test {
-protected:
+  protected:
     std::wstring Post() { return client_.Post(L"http://service.test/kv2/x.php", form_); }
 
     testing::FakeTransport transport_;
@@ -110,11 +111,15 @@ TEST(Utf8Test, DecodesAndEncodesEveryLength) {
 }
 
 TEST(Utf8Test, BrokenSequencesBecomeReplacementCharacters) {
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
+    EXPECT_EQ(Utf8ToWide("a\xFF"
+                         "b"),
+              L"a\uFFFDb");
     EXPECT_EQ(Utf8ToWide("\xC3"), L"\uFFFD") << "truncated at the end";
     EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD") << "overlong";
     EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD") << "encoded surrogate";
-    EXPECT_EQ(Utf8ToWide("\xE2\x82" "A"), L"\uFFFD\uFFFDA");
+    EXPECT_EQ(Utf8ToWide("\xE2\x82"
+                         "A"),
+              L"\uFFFD\uFFFDA");
 }
 
 TEST(HttpUrlTest, SplitsSchemeHostPortAndPath) {
@@ -133,9 +138,9 @@ TEST(HttpUrlTest, SplitsSchemeHostPortAndPath) {
 }
 
 TEST(HttpUrlTest, RefusesWhatItCannotPostTo) {
-    for (const wchar_t* url : {L"ftp://h/x", L"service.test/x", L"http://", L"http:///x",
-                               L"http://h:/x", L"http://h:0/", L"http://h:65536/",
-                               L"http://h:8x/", L"http://user:pw@h/", L"http://a b/"})
+    for (const wchar_t* url :
+         {L"ftp://h/x", L"service.test/x", L"http://", L"http:///x", L"http://h:/x", L"http://h:0/",
+          L"http://h:65536/", L"http://h:8x/", L"http://user:pw@h/", L"http://a b/"})
         EXPECT_THROW(ParseHttpUrl(url), HttpError) << std::string(url, url + wcslen(url));
 }
 
@@ -146,7 +151,8 @@ TEST(ServiceAddressTest, BuildAddressUnlessOverriddenForTheProcess) {
     EXPECT_TRUE(IsServiceBaseAddress(BuildServiceBaseAddress()));
 
     SetServiceBaseAddress(L"https://127.0.0.1:8443/");
-    EXPECT_EQ(ServiceAddress(L"/kv2/account_test.php"), L"https://127.0.0.1:8443/kv2/account_test.php");
+    EXPECT_EQ(ServiceAddress(L"/kv2/account_test.php"),
+              L"https://127.0.0.1:8443/kv2/account_test.php");
     SetServiceBaseAddress(L"");
     EXPECT_EQ(ServiceBaseAddress(), BuildServiceBaseAddress());
 }

@@ -38,7 +38,7 @@ std::vector<std::string> HeadLines(const std::string& raw) {
 }
 
 class WinHttpTest : public ::testing::Test {
-protected:
+  protected:
     std::wstring Post(const std::wstring& path = L"/kv2/account_test.php") {
         FormData form(kCreated);
         form.AddField(L"username", L"user1");
@@ -114,7 +114,8 @@ TEST_F(WinHttpTest, AnswerLargerThanOneMebibyteIsRefused) {
 }
 
 TEST_F(WinHttpTest, AnswerCutShortIsAFailure) {
-    service_.AnswerRaw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nOK, and");
+    service_.AnswerRaw(
+        "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nOK, and");
     EXPECT_THROW(Post(), HttpError);
 }
 
@@ -134,7 +135,8 @@ TEST_F(WinHttpTest, UnreachableServiceFailsAtOnce) {
     // TLS towards a plain server that waits for a request head: the
     // handshake never completes and the limits end it.
     UseQuickLimits();
-    EXPECT_LT(SecondsToFail(L"https://127.0.0.1:" + std::to_wstring(service_.Port()) + L"/x"), 10.0);
+    EXPECT_LT(SecondsToFail(L"https://127.0.0.1:" + std::to_wstring(service_.Port()) + L"/x"),
+              10.0);
 }
 
 // ---- through a proxy -------------------------------------------------------

@@ -17,7 +17,7 @@ using testing::Quoted;
 using testing::RunProgram;
 
 class KvscanUpload : public ::testing::Test {
-protected:
+  protected:
     testing::ProgramResult Scan(const std::wstring& arguments) {
         return RunProgram(Quoted(HostPathToWindows(KELVRA_KVSCAN_EXE)) + L" --data-dir " +
                           Quoted(data_.path()) + L" " + arguments);
@@ -50,9 +50,10 @@ TEST_F(KvscanUpload, PostsThePayloadOfTheRunWithTheStoredAccount) {
     EXPECT_NE(raw.find("name=\"username\"\r\n\r\nuser1\r\n"), std::string::npos);
     EXPECT_NE(raw.find("name=\"password\"\r\n\r\npw\r\n"), std::string::npos);
     EXPECT_NE(raw.find("name=\"profile\"\r\n\r\nPC01\r\n"), std::string::npos);
-    EXPECT_NE(raw.find("name=\"apps\"; filename=\"" + WideToAnsi(payload) +
-                       "\"\r\nContent-Type: text/plain\r\n\r\n" + ReadFileBytes(payload) + "\r\n--"),
-              std::string::npos)
+    EXPECT_NE(
+        raw.find("name=\"apps\"; filename=\"" + WideToAnsi(payload) +
+                 "\"\r\nContent-Type: text/plain\r\n\r\n" + ReadFileBytes(payload) + "\r\n--"),
+        std::string::npos)
         << raw;
 }
 

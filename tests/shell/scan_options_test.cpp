@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "shell/scan_options.h"
+
+#include <gtest/gtest.h>
 
 namespace kelvra {
 namespace {

@@ -1,12 +1,13 @@
 // PostData and UploadInventory over a transport the test controls.
 
+#include "shell/upload.h"
+
 #include <gtest/gtest.h>
 
 #include "common/clock.h"
 #include "common/files.h"
 #include "common/globals.h"
 #include "http/service_address.h"
-#include "shell/upload.h"
 #include "support/fake_transport.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
@@ -24,7 +25,7 @@ std::string TextPart(const std::string& name, const std::string& value) {
 std::string Ansi(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 class PostDataTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
         UseProxy = false;
@@ -95,8 +96,10 @@ TEST_F(PostDataTest, ProxyOnlyWithUseProxyAServerAndAPortOfZeroOrMore) {
         int port;
         bool proxied;
     };
-    const Case cases[] = {{false, L"proxy.lan", 3128, false}, {true, L"", 3128, false},
-                          {true, L"proxy.lan", -1, false},    {true, L"proxy.lan", 0, true},
+    const Case cases[] = {{false, L"proxy.lan", 3128, false},
+                          {true, L"", 3128, false},
+                          {true, L"proxy.lan", -1, false},
+                          {true, L"proxy.lan", 0, true},
                           {true, L"proxy.lan", 3128, true}};
     for (const Case& c : cases) {
         UseProxy = c.use;

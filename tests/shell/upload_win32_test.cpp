@@ -26,7 +26,7 @@ constexpr char kB[] = "--------120626140509042";
 std::string Ansi(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 class UploadTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
         UseProxy = false;
@@ -50,14 +50,17 @@ protected:
     std::string ExpectedBody(const std::wstring& payload) const {
         const std::string b = kB;
         return "--" + b + "\r\nContent-Disposition: form-data; name=\"username\"\r\n\r\nuser1\r\n" +
-               "--" + b + "\r\nContent-Disposition: form-data; name=\"password\"\r\n\r\npass word\r\n" +
-               "--" + b + "\r\nContent-Disposition: form-data; name=\"profile\"\r\n\r\nPC01.user1\r\n" +
+               "--" + b +
+               "\r\nContent-Disposition: form-data; name=\"password\"\r\n\r\npass word\r\n" + "--" +
+               b + "\r\nContent-Disposition: form-data; name=\"profile\"\r\n\r\nPC01.user1\r\n" +
                "--" + b + "\r\nContent-Disposition: form-data; name=\"apps\"; filename=\"" +
-               Ansi(payload) + "\"\r\nContent-Type: text/plain\r\n\r\n" + kPayload + "\r\n" +
-               "--" + b + "--\r\n";
+               Ansi(payload) + "\"\r\nContent-Type: text/plain\r\n\r\n" + kPayload + "\r\n" + "--" +
+               b + "--\r\n";
     }
 
-    static std::string BodyOf(const std::string& raw) { return raw.substr(raw.find("\r\n\r\n") + 4); }
+    static std::string BodyOf(const std::string& raw) {
+        return raw.substr(raw.find("\r\n\r\n") + 4);
+    }
 
     const std::string kPayload{"Caf\xE9 Editor\t1.2.3\r\nTools\t\r\n\0\x1A--\r\n", 33};
     testing::SavedSettings saved_;
@@ -121,7 +124,7 @@ TEST_F(UploadTest, UnreachableServiceGivesAnEmptyAnswerAtOnce) {
 }
 
 class UploadThroughProxyTest : public UploadTest {
-protected:
+  protected:
     void SetUp() override {
         UploadTest::SetUp();
         // Named, not 127.0.0.1: Wine sends a relative request line when the
@@ -146,7 +149,8 @@ TEST_F(UploadThroughProxyTest, ArrivesWholeWithCredentialsOnTheFirstRequest) {
     const std::string log = service_.ProxyLog();
     EXPECT_NE(log.find("Request (file descriptor"), std::string::npos) << log;
     EXPECT_EQ(log.find("Request (file descriptor"), log.rfind("Request (file descriptor"))
-        << "one request: the proxy never had to ask\n" << log;
+        << "one request: the proxy never had to ask\n"
+        << log;
 }
 
 TEST_F(UploadThroughProxyTest, RefusedCredentialsGiveAnEmptyAnswer) {

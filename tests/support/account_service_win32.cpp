@@ -1,6 +1,10 @@
 #include "support/account_service_win32.h"
 
+// <winsock2.h> must come before <windows.h>.
+// clang-format off
 #include <winsock2.h>
+#include "common/win32.h"
+// clang-format on
 
 #include <chrono>
 #include <stdexcept>
@@ -9,7 +13,6 @@
 #include "common/files.h"
 #include "common/handles_win32.h"
 #include "common/textconv.h"
-#include "common/win32.h"
 
 namespace kelvra::testing {
 namespace {
@@ -92,8 +95,8 @@ std::wstring Numbered(const TempDir& dir, int n) {
 
 AccountService::AccountService(const AccountServiceOptions& options) {
     const std::string folder = UnixPath(dir_.path());
-    std::wstring command = L"python3 \"" + AnsiToWide(options.script) + L"\" --dir \"" +
-                           AnsiToWide(folder) + L"\"";
+    std::wstring command =
+        L"python3 \"" + AnsiToWide(options.script) + L"\" --dir \"" + AnsiToWide(folder) + L"\"";
     if (!options.proxyCredentials.empty())
         command += L" --proxy-auth \"" + AnsiToWide(options.proxyCredentials) + L"\"";
     const std::wstring python = WindowsPathOfUnix("/usr/bin/python3");
@@ -167,7 +170,8 @@ void AccountService::AnswerLarge(std::size_t bodyBytes, bool chunked) {
 
 std::vector<std::string> AccountService::Requests() const {
     std::vector<std::string> requests;
-    for (int n = 1; FileExists(Numbered(dir_, n)); ++n) requests.push_back(ReadFileBytes(Numbered(dir_, n)));
+    for (int n = 1; FileExists(Numbered(dir_, n)); ++n)
+        requests.push_back(ReadFileBytes(Numbered(dir_, n)));
     return requests;
 }
 

@@ -30,7 +30,7 @@ struct AccountServiceOptions {
 };
 
 class AccountService {
-public:
+  public:
     explicit AccountService(const AccountServiceOptions& options);
     ~AccountService();
     AccountService(const AccountService&) = delete;
@@ -44,9 +44,8 @@ public:
 
     // What the service answers from now on.
     void AnswerRaw(std::string_view rawAnswer);  // sent as it stands, then closed
-    void Answer(int status, std::string_view body,
-                std::string_view contentType = "text/html");
-    void AnswerNothing();                        // accepts, reads, never answers
+    void Answer(int status, std::string_view body, std::string_view contentType = "text/html");
+    void AnswerNothing();  // accepts, reads, never answers
     void AnswerLarge(std::size_t bodyBytes, bool chunked);
 
     // Every request received so far, raw, in order.
@@ -58,7 +57,7 @@ public:
     // A file the service folder holds, for tests that send it.
     const TempDir& Folder() const { return dir_; }
 
-private:
+  private:
     void SetAnswerFile(std::string_view content);
 
     TempDir dir_;

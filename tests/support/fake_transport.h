@@ -12,7 +12,7 @@
 namespace kelvra::testing {
 
 class FakeTransport {
-public:
+  public:
     FakeTransport() : state_(std::make_shared<State>()) {
         previous_ = SetHttpTransport(std::make_shared<Transport>(state_));
     }
@@ -30,7 +30,7 @@ public:
 
     const std::vector<HttpPost>& Posts() const { return state_->posts; }
 
-private:
+  private:
     struct State {
         HttpAnswer answer{200, "text/html", "OK"};
         std::optional<std::string> failure;

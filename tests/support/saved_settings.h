@@ -10,12 +10,17 @@
 namespace kelvra::testing {
 
 class SavedSettings {
-public:
+  public:
     SavedSettings()
-        : useProxy_(UseProxy), proxyServer_(ProxyServer), proxyPort_(ProxyPort),
-          proxyUsername_(ProxyUsername), proxyPassword_(ProxyPassword),
-          accountUsername_(AccountUsername), accountPassword_(AccountPassword),
-          accountProfile_(AccountProfile), service_(ServiceBaseAddress()) {}
+        : useProxy_(UseProxy),
+          proxyServer_(ProxyServer),
+          proxyPort_(ProxyPort),
+          proxyUsername_(ProxyUsername),
+          proxyPassword_(ProxyPassword),
+          accountUsername_(AccountUsername),
+          accountPassword_(AccountPassword),
+          accountProfile_(AccountProfile),
+          service_(ServiceBaseAddress()) {}
     ~SavedSettings() {
         UseProxy = useProxy_;
         ProxyServer = proxyServer_;
@@ -30,7 +35,7 @@ public:
     SavedSettings(const SavedSettings&) = delete;
     SavedSettings& operator=(const SavedSettings&) = delete;
 
-private:
+  private:
     bool useProxy_;
     std::wstring proxyServer_;
     int proxyPort_;
