@@ -11,7 +11,7 @@
 //   --<boundary>-- CR LF
 //
 // Names, values and paths go on the wire in the ANSI code page, exactly as
-// they stand: the service has always read them that way, and the values the
+// they stand: that is how the service reads them, and the values the
 // program sends are plain ASCII anyway.
 
 #include <string>

@@ -12,7 +12,7 @@
 
 namespace kelvra {
 
-// How the program announces itself; the service has always seen this text.
+// How the program announces itself to the service.
 inline constexpr wchar_t kUserAgent[] = L"Mozilla/3.0 (compatible; Indy Library)";
 
 class HttpClient {
