@@ -42,4 +42,37 @@ struct LibraryCloser {
 };
 using UniqueHModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryCloser>;
 
+// ---- user-interface objects --------------------------------------------------
+
+struct MenuDestroyer {
+    void operator()(HMENU menu) const noexcept {
+        if (menu) DestroyMenu(menu);
+    }
+};
+using UniqueHMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroyer>;
+
+// For icons loaded without LR_SHARED; shared icons belong to the system.
+struct IconDestroyer {
+    void operator()(HICON icon) const noexcept {
+        if (icon) DestroyIcon(icon);
+    }
+};
+using UniqueHIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDestroyer>;
+
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const noexcept {
+        if (object) DeleteObject(object);
+    }
+};
+using UniqueHFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDeleter>;
+using UniqueHBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
+
+struct DcDeleter {
+    void operator()(HDC dc) const noexcept {
+        if (dc) DeleteDC(dc);
+    }
+};
+// A device context made with CreateCompatibleDC (not one from GetDC).
+using UniqueHdc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
+
 }  // namespace kelvra
