@@ -1,0 +1,31 @@
+#include "shell/main.h"
+
+namespace kelvra {
+
+std::wstring FileNameOfPath(std::wstring_view path) {
+    const auto cut = path.find_last_of(L"\\/:");
+    return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
+}
+
+bool IsInstallTrigger(std::wstring_view fileName) {
+    std::wstring lowered(fileName);
+    for (auto& ch : lowered)
+        if (ch >= L'A' && ch <= L'Z') ch = static_cast<wchar_t>(ch - L'A' + L'a');
+    return lowered == kInstallTrigger;
+}
+
+std::wstring DataFolderOf(std::wstring_view localAppDataDir) {
+    return std::wstring(localAppDataDir) + kDataFolderName;
+}
+
+std::wstring AutostartCommand(std::wstring_view executablePath) {
+    return L"\"" + std::wstring(executablePath) + L"\"";
+}
+
+std::wstring TrayMutexName(std::wstring_view userName) {
+    std::wstring name = L"Local\\Kelvra2.TrayProgram.";
+    for (wchar_t ch : userName) name += ch == L'\\' ? L'_' : ch;
+    return name;
+}
+
+}  // namespace kelvra
