@@ -42,7 +42,7 @@ struct LibraryCloser {
 };
 using UniqueHModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryCloser>;
 
-// ---- user-interface objects --------------------------------------------------
+// ---- user-interface objects (windows and GDI objects: ui_handles_win32.h) ----
 
 struct MenuDestroyer {
     void operator()(HMENU menu) const noexcept {
@@ -58,21 +58,5 @@ struct IconDestroyer {
     }
 };
 using UniqueHIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDestroyer>;
-
-struct GdiObjectDeleter {
-    void operator()(HGDIOBJ object) const noexcept {
-        if (object) DeleteObject(object);
-    }
-};
-using UniqueHFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDeleter>;
-using UniqueHBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
-
-struct DcDeleter {
-    void operator()(HDC dc) const noexcept {
-        if (dc) DeleteDC(dc);
-    }
-};
-// A device context made with CreateCompatibleDC (not one from GetDC).
-using UniqueHdc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
 
 }  // namespace kelvra
