@@ -1,0 +1,73 @@
+// kelvra.exe: the tray program, or its own installer when started as
+// "akelvra.exe". Reads no command line.
+
+// clang-format off
+#include "common/win32.h"  // before the other Windows headers
+#include <commctrl.h>
+#include <objbase.h>
+// clang-format on
+
+#include <exception>
+#include <string>
+
+#include "common/handles_win32.h"
+#include "common/sysfacts.h"
+#include "shell/main.h"
+#include "shell/main_form_win32.h"
+
+namespace {
+
+using namespace kelvra;
+
+// COM for the life of the thread: ShellExecuteW may hand its work to shell
+// extensions that need it.
+class ComScope {
+  public:
+    ComScope()
+        : ok_(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComScope() {
+        if (ok_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+  private:
+    bool ok_;
+};
+
+void RunTrayProgram(HINSTANCE instance) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&controls);
+    TKelvraMainForm form(ProductTrayServices(), instance);
+    form.Show();
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    ComScope com;
+    try {
+        const std::wstring ownPath = OwnExecutablePath();
+        if (IsInstallTrigger(FileNameOfPath(ownPath))) {
+            InstallAndStartCopy(ownPath);
+            return 0;
+        }
+        // Autostart plus a start by hand must not give two icons and two
+        // uploads an hour: the second tray program of a user's session ends
+        // at once. The mutex goes with the process.
+        UniqueHandle mutex(CreateMutexW(nullptr, FALSE, TrayMutexName(GetUserNameText()).c_str()));
+        if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+        RunTrayProgram(instance);
+    } catch (const std::exception& error) {
+        ShowDefaultErrorBox(error);
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+#include "account/browser.h"
+#include "account/dialogs.h"
+#include "account/newaccount.h"
+#include "common/tools.h"
+#include "http/service_address.h"
+#include "shell/inventory_run.h"
+#include "shell/main_form_win32.h"
+#include "shell/upload.h"
+
+namespace kelvra {
+
+TrayServices ProductTrayServices() {
+    TrayServices services;
+    // No request to the service and no values of its own: the stored account
+    // values are checked locally.
+    services.checkAccount = [](std::wstring& message) {
+        return TestAccount(false, L"", L"", L"", message);
+    };
+    services.runInventory = [] { return RunInventory(); };
+    // The answer of the service, and whether it came, is of no concern here.
+    services.uploadInventory = [](const std::wstring& payload) { UploadInventory(payload); };
+    services.editSettings = [] { EditSettings(); };
+    services.openUrl = [](const std::wstring& address) { OpenUrlInBrowser(address); };
+    services.accountPageUrl = [] { return AccountPageUrl(); };
+    services.showError = [](const std::wstring& message) { ShowErrorAndLog(message); };
+    services.aboutUrl = [] { return ServiceAddress(L"/whatiskelvra/"); };
+    return services;
+}
+
+}  // namespace kelvra
