@@ -18,7 +18,8 @@ LocalTime FromLocalMillis(std::int64_t millis) {
     days += 719468;
     const std::int64_t era = days / 146097;
     const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const unsigned mp = (5 * dayOfYear + 2) / 153;
     const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
@@ -35,7 +36,7 @@ LocalTime FromLocalMillis(std::int64_t millis) {
 }
 
 class TimerView : public TrayView {
-public:
+  public:
     void StartTimer() override { timerOn = true; }
     void StopTimer() override { timerOn = false; }
     void RequestClose() override {}
@@ -45,7 +46,7 @@ public:
 };
 
 class TraySchedule : public ::testing::Test {
-protected:
+  protected:
     TraySchedule() {
         SetClockSource([this] { return FromLocalMillis(now_); });
         TrayServices services;
