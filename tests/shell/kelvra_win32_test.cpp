@@ -1,0 +1,335 @@
+// kelvra.exe from the outside: the tray program and its installer as separate
+// processes of the test prefix, driven through their real windows with the
+// messages that the tray and the menu send, against the account-service
+// stand-in (reached through the proxy of the settings, so that the program's
+// own service address is left as built).
+
+#include <gtest/gtest.h>
+
+#ifdef KELVRA_KELVRA_EXE
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "common/files.h"
+#include "common/handles_win32.h"
+#include "common/textconv.h"
+#include "common/win32.h"
+#include "shell/main.h"
+#include "shell/main_form_win32.h"
+#include "shell/resource.h"
+#include "support/account_service_win32.h"
+#include "support/process_win32.h"
+#include "support/saved_user_state_win32.h"
+#include "support/temp_dir.h"
+#include "support/tray_windows_win32.h"
+
+// After common/win32.h, which brings in <windows.h>.
+#include <shellapi.h>
+
+namespace kelvra {
+namespace {
+
+using testing::BalloonShows;
+using testing::Quoted;
+using testing::SavedUserState;
+using testing::WaitUntil;
+using testing::WindowsOf;
+
+const std::wstring kGreeting = L"Kelvra is running in your tray. Right click for options";
+const std::wstring kUpdated = L"Version information updated... Click here to visit your profile!";
+const std::wstring kNoAccount =
+    L"No username and password are specified. Click here to change your settings";
+
+std::wstring KelvraExe() { return testing::HostPathToWindows(KELVRA_KELVRA_EXE); }
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// One tray program: started here, or found by its window when the shell
+// started it.
+class TrayProcess {
+  public:
+    static TrayProcess Start(const std::wstring& exe) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        std::wstring line = Quoted(exe);
+        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info))
+            return TrayProcess(nullptr, 0);
+        CloseHandle(info.hThread);
+        return TrayProcess(info.hProcess, info.dwProcessId);
+    }
+    // The tray program whose main window shows up first, within the time.
+    static TrayProcess Find(unsigned long timeoutMs) {
+        DWORD id = 0;
+        WaitUntil(
+            [&] {
+                const auto windows = WindowsOf(0, TKelvraMainForm::kClassName, false);
+                if (!windows.empty()) GetWindowThreadProcessId(windows.front(), &id);
+                return id != 0;
+            },
+            timeoutMs);
+        return TrayProcess(
+            id ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id) : nullptr,
+            id);
+    }
+
+    TrayProcess(TrayProcess&&) = default;
+    ~TrayProcess() {
+        if (!process_ || !Running()) return;
+        Command(IDM_EXITKELVRA);
+        if (WaitForSingleObject(process_.get(), 15000) != WAIT_OBJECT_0)
+            TerminateProcess(process_.get(), 1);
+    }
+
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return id_; }
+    bool Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+
+    // The main window, shown or hidden, once its creation has set the
+    // caption; waits for it up to the time.
+    HWND Window(unsigned long timeoutMs = 20000) const {
+        HWND found = nullptr;
+        WaitUntil(
+            [&] {
+                for (HWND window : WindowsOf(id_, TKelvraMainForm::kClassName, false))
+                    if (testing::WindowText(window) == L"Kelvra - v2.0") found = window;
+                return found != nullptr;
+            },
+            timeoutMs);
+        return found;
+    }
+    void Post(UINT message, WPARAM wParam, LPARAM lParam) const {
+        PostMessageW(Window(), message, wParam, lParam);
+    }
+    void Command(UINT id) const { Post(WM_COMMAND, id, 0); }
+    // What the tray sends when the user clicks the balloon (version 4 form).
+    void ClickBalloon() const {
+        Post(TKelvraMainForm::kTrayMessage, 0, MAKELPARAM(NIN_BALLOONUSERCLICK, IDC_TRAYICON));
+    }
+
+    std::wstring ImagePath() const {
+        wchar_t path[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        QueryFullProcessImageNameW(process_.get(), 0, path, &size);
+        return path;
+    }
+    // The exit code once the process has ended within the time; STILL_ACTIVE
+    // when it has not.
+    DWORD ExitCode(unsigned long timeoutMs) const {
+        WaitForSingleObject(process_.get(), timeoutMs);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+  private:
+    TrayProcess(HANDLE process, DWORD id) : process_(process), id_(id) {}
+    UniqueHandle process_;
+    DWORD id_;
+};
+
+// A window of the process showing the text as its caption (a dialog, a
+// message box), or none.
+HWND ShownWindowTitled(DWORD processId, const std::wstring& title) {
+    for (HWND window : WindowsOf(processId))
+        if (testing::WindowText(window) == title) return window;
+    return nullptr;
+}
+
+class KelvraProgram : public ::testing::Test {
+  protected:
+    void StoreSettings(const std::string& content) {
+        ASSERT_TRUE(ForceDirectories(state_.DataFolder()));
+        WriteFileBytes(state_.DataFolder() + L"settings.ini", content);
+    }
+
+    SavedUserState state_;
+};
+
+TEST_F(KelvraProgram, RunsInTheTrayUploadsOnRunNowAndEndsOnExit) {
+    testing::AccountService service({testing::kAccountServiceScript, {}});
+    StoreSettings(
+        "[Proxy]\r\nUse proxy=1\r\nServer=127.0.0.1\r\nPort=" + std::to_string(service.Port()) +
+        "\r\n[Account]\r\nUsername=user1\r\nPassword=pw\r\nProfile=PC01\r\n");
+    auto tray = TrayProcess::Start(KelvraExe());
+    ASSERT_TRUE(tray.Started());
+    HWND window = tray.Window();
+    ASSERT_NE(window, nullptr);
+
+    // The title window first, hidden at the first tick, with the greeting.
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return BalloonShows(kGreeting); }, 5000));
+    EXPECT_EQ(SavedUserState::AutostartValue(), L"\"" + KelvraExe() + L"\"");
+
+    // A second start of the same user ends at once and shows nothing.
+    const auto second = testing::RunProgram(Quoted(KelvraExe()), 20000);
+    EXPECT_FALSE(second.timedOut);
+    EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_EQ(WindowsOf(0, TKelvraMainForm::kClassName, false).size(), 1u);
+
+    tray.Command(IDM_RUNNOW);
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 1; }, 60000));
+    const std::string request = service.Requests()[0];
+    EXPECT_NE(request.find("/kv2/account_post.php HTTP/1.1\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("name=\"username\"\r\n\r\nuser1\r\n"), std::string::npos);
+    EXPECT_NE(request.find("name=\"profile\"\r\n\r\nPC01\r\n"), std::string::npos);
+    const std::wstring payload = state_.DataFolder() + L"dump_PC01_0.txt";
+    EXPECT_NE(request.find("filename=\"" + WideToAnsi(payload) + "\""), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return BalloonShows(kUpdated); }, 10000));
+    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+        EXPECT_TRUE(FileExists(state_.DataFolder() + L"dump_PC01_0" + extension)) << extension;
+
+    // Any close request but Exit only hides the window.
+    tray.Post(WM_CLOSE, 0, 0);
+    tray.Post(WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(tray.ExitCode(1000), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_TRUE(IsWindow(window));
+
+    tray.Command(IDM_EXITKELVRA);
+    EXPECT_EQ(tray.ExitCode(15000), 0u);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+// Waits for the first scheduled run, 100 seconds after the start.
+TEST_F(KelvraProgram, ScheduledRunWithoutAccountWarnsAndItsBalloonOpensTheSettings) {
+    auto tray = TrayProcess::Start(KelvraExe());
+    ASSERT_TRUE(tray.Started());
+    const auto started = std::chrono::steady_clock::now();
+    HWND window = tray.Window();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
+
+    // Before any notice the balloon click does nothing.
+    tray.ClickBalloon();
+    EXPECT_FALSE(
+        WaitUntil([&] { return ShownWindowTitled(tray.Id(), L"Settings") != nullptr; }, 1500));
+
+    tray.Command(IDM_VISITACCOUNTPAGE);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = ShownWindowTitled(tray.Id(), L"Error")) != nullptr; },
+                          10000));
+    EXPECT_EQ(testing::MessageBoxText(box), L"No valid account found. Check your settings");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+
+    ASSERT_TRUE(WaitUntil([&] { return BalloonShows(kNoAccount); }, 120000));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, std::chrono::seconds(100));
+
+    tray.ClickBalloon();
+    HWND settings = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (settings = ShownWindowTitled(tray.Id(), L"Settings")) != nullptr; }, 10000));
+    PostMessageW(settings, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 5000));
+
+    tray.Command(IDM_EXITKELVRA);
+    EXPECT_EQ(tray.ExitCode(15000), 0u);
+}
+
+TEST_F(KelvraProgram, InstallerNameCopiesItselfIntoTheDataFolderAndStartsTheCopy) {
+    testing::TempDir downloads;
+    const std::wstring installer = downloads / L"AKelvra.EXE";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installer.c_str(), FALSE));
+    const std::wstring installed = state_.DataFolder() + kInstalledExeName;
+    const std::string program = ReadFileBytes(KelvraExe());
+
+    // First without a data folder, then over an older copy.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 1) WriteFileBytes(installed, "an older copy");
+        const auto install = testing::RunProgram(Quoted(installer), 20000);
+        EXPECT_FALSE(install.timedOut);
+        EXPECT_EQ(install.exitCode, 0u);
+        ASSERT_TRUE(FileExists(installed));
+        EXPECT_TRUE(ReadFileBytes(installed) == program);
+
+        auto tray = TrayProcess::Find(20000);
+        ASSERT_TRUE(tray.Started()) << "the shell started the copy";
+        EXPECT_TRUE(SamePath(tray.ImagePath(), installed)) << WideToAnsi(tray.ImagePath());
+        ASSERT_NE(tray.Window(), nullptr);
+        EXPECT_EQ(SavedUserState::AutostartValue(), L"\"" + installed + L"\"");
+        tray.Command(IDM_EXITKELVRA);
+        EXPECT_EQ(tray.ExitCode(15000), 0u);
+    }
+    EXPECT_FALSE(FileExists(downloads / kInstalledExeName));
+}
+
+TEST_F(KelvraProgram, OtherNamesRunTheTrayProgramAndAutostartIsQuoted) {
+    testing::TempDir downloads;
+    ASSERT_TRUE(CreateDirectoryW((downloads / L"Ann Lee").c_str(), nullptr));
+    const std::wstring copy = downloads / L"Ann Lee\\akelvra (1).exe";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), copy.c_str(), FALSE));
+
+    auto tray = TrayProcess::Start(copy);
+    ASSERT_TRUE(tray.Started());
+    ASSERT_NE(tray.Window(), nullptr);
+    EXPECT_EQ(SavedUserState::AutostartValue(), L"\"" + copy + L"\"");
+    EXPECT_FALSE(FileExists(state_.DataFolder() + kInstalledExeName));
+    tray.Command(IDM_EXITKELVRA);
+    EXPECT_EQ(tray.ExitCode(15000), 0u);
+}
+
+// The executable carries its own version, manifest, icon and logo.
+TEST(KelvraResources, VersionManifestIconAndLogo) {
+    const std::wstring exe = KelvraExe();
+    DWORD ignored = 0;
+    std::string version(GetFileVersionInfoSizeW(exe.c_str(), &ignored), '\0');
+    ASSERT_FALSE(version.empty());
+    ASSERT_TRUE(
+        GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(version.size()), version.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, L"2.0.0.0");
+
+    UniqueHModule module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+    HRSRC found =
+        FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_TRUE(found);
+    const std::string manifest(
+        static_cast<const char*>(LockResource(LoadResource(module.get(), found))),
+        SizeofResource(module.get(), found));
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+              std::string::npos);
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
+
+    // The icon group lists its frames: 6 bytes of head, 14 per frame, whose
+    // first byte is the width.
+    found = FindResourceW(module.get(), MAKEINTRESOURCEW(IDI_KELVRA),
+                          MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_TRUE(found);
+    const auto* group =
+        static_cast<const unsigned char*>(LockResource(LoadResource(module.get(), found)));
+    ASSERT_EQ(group[4], 3);
+    EXPECT_EQ(group[6], 16);
+    EXPECT_EQ(group[6 + 14], 32);
+    EXPECT_EQ(group[6 + 28], 48);
+
+    HBITMAP logo = static_cast<HBITMAP>(
+        LoadImageW(module.get(), MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
+    ASSERT_TRUE(logo);
+    BITMAP size{};
+    GetObjectW(logo, sizeof(size), &size);
+    DeleteObject(logo);
+    EXPECT_EQ(size.bmWidth, 89);
+    EXPECT_EQ(size.bmHeight, 89);
+}
+
+}  // namespace
+}  // namespace kelvra
+
+#endif  // KELVRA_KELVRA_EXE
