@@ -3,6 +3,7 @@
 real HTTP client.
 
     account_service.py --dir DIR [--proxy-auth USER:PASSWORD]
+    account_service.py --dir DIR --serve --port N
 
 Listens on two free loopback ports: the service itself and a control port.
 Every request that reaches the service is recorded byte for byte as
@@ -29,6 +30,15 @@ with the lines "service N", "control N" and, with a proxy, "proxy N"; it
 goes again once the service and the proxy have stopped. Errors of the service
 itself go to DIR/service.log.
 
+With --serve it is a small stand-in site for running the program by hand
+(scripts/run.sh): it listens on the given loopback port with no control
+port and no time limit (it stops on SIGTERM or Ctrl+C), answers the three
+posts as the service does ("OK" for an upload and an account test, a short
+notice for a new account), keeps the payload file of every upload as
+DIR/uploads/<user>-<profile>-NNN.txt beside the raw requests, and serves two
+pages: /account/<user>/ lists that user's uploads with their applications,
+/whatiskelvra/ says what the program is. answer.txt is not read then.
+
 Lifetime: the test connects to the control port and keeps that connection
 open for as long as it needs the service. When it closes, for whatever reason
 (the test finished, crashed or was killed), the service and the proxy stop. A
@@ -37,7 +47,9 @@ an hour, stops them too, so nothing is ever left behind.
 """
 
 import argparse
+import html
 import os
+import re
 import shutil
 import signal
 import socket
@@ -46,6 +58,7 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 
 CONNECT_WAIT = 60.0
 LIFETIME = 15 * 60.0
@@ -144,6 +157,98 @@ def send_big(conn, size, chunked):
         conn.sendall(b"0\r\n\r\n")
 
 
+class Site:
+    """The --serve mode: the service's posts and pages, uploads kept."""
+
+    def __init__(self, folder):
+        self.uploads = os.path.join(folder, "uploads")
+        os.makedirs(self.uploads, exist_ok=True)
+        self.lock = threading.Lock()
+
+    @staticmethod
+    def form_fields(head, body):
+        """name -> (filename or None, bytes) of a multipart/form-data body."""
+        match = re.search(rb"boundary=\"?([^\";\r\n]+)", head, re.IGNORECASE)
+        fields = {}
+        if not match:
+            return fields
+        for part in body.split(b"--" + match.group(1))[1:]:
+            if part.startswith(b"--"):
+                break
+            part_head, _, value = part.partition(b"\r\n\r\n")
+            name = re.search(rb'name="([^"]*)"', part_head)
+            filename = re.search(rb'filename="([^"]*)"', part_head)
+            if name:
+                fields[name.group(1).decode("latin-1")] = (
+                    filename.group(1).decode("latin-1") if filename else None,
+                    value[:-2] if value.endswith(b"\r\n") else value)
+        return fields
+
+    @staticmethod
+    def send(conn, status, body, content_type="text/html; charset=utf-8"):
+        data = body.encode("utf-8")
+        conn.sendall(b"HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n"
+                     b"Connection: close\r\n\r\n" % (status, b"OK" if status == 200 else b"Not Found",
+                                                        content_type.encode("ascii"), len(data)) + data)
+
+    @staticmethod
+    def safe(text):
+        return re.sub(r"[^A-Za-z0-9._-]", "_", text) or "_"
+
+    def answer(self, conn, raw):
+        head, _, body = raw.partition(b"\r\n\r\n")
+        request_line = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
+        method = request_line[0] if request_line else ""
+        # Through a proxy setting the target comes in absolute form.
+        path = urllib.parse.urlsplit(request_line[1] if len(request_line) > 1 else "/").path
+        if method == "POST" and path == "/kv2/account_post.php":
+            fields = self.form_fields(head, body)
+            user = fields.get("username", (None, b""))[1].decode("latin-1")
+            profile = fields.get("profile", (None, b""))[1].decode("latin-1")
+            with self.lock:
+                count = len(os.listdir(self.uploads)) + 1
+                name = "%s-%s-%03d.txt" % (self.safe(user), self.safe(profile), count)
+                write_whole(os.path.join(self.uploads, name), fields.get("apps", (None, b""))[1])
+            self.send(conn, 200, "OK", "text/html")
+        elif method == "POST" and path == "/kv2/account_test.php":
+            self.send(conn, 200, "OK", "text/html")
+        elif method == "POST" and path == "/kv2/account_new.php":
+            fields = self.form_fields(head, body)
+            user = fields.get("username", (None, b""))[1].decode("latin-1")
+            self.send(conn, 200, "Account %s created (local stand-in: nothing is stored)." % user,
+                      "text/html")
+        elif method == "GET" and path.startswith("/account/"):
+            self.send(conn, 200, self.account_page(urllib.parse.unquote(path[len("/account/"):].strip("/"))))
+        elif method == "GET" and path in ("/whatiskelvra", "/whatiskelvra/"):
+            self.send(conn, 200, "<html><head><title>What is Kelvra?</title></head><body>"
+                                 "<h1>What is Kelvra?</h1><p>Kelvra keeps a list of the software on "
+                                 "your computer up to date in your account: it takes an inventory "
+                                 "an hour after each run and sends the list of applications and "
+                                 "versions here.</p><p>This is the local stand-in service.</p>"
+                                 "</body></html>")
+        else:
+            self.send(conn, 404, "<html><body>Not found</body></html>")
+
+    def account_page(self, user):
+        prefix = self.safe(user) + "-"
+        with self.lock:
+            names = sorted(n for n in os.listdir(self.uploads) if n.startswith(prefix))
+        parts = ["<html><head><title>Kelvra account %s</title></head><body>" % html.escape(user),
+                 "<h1>Account %s</h1>" % html.escape(user),
+                 "<p>%d upload(s) received by the local stand-in service.</p>" % len(names)]
+        for name in reversed(names):
+            with open(os.path.join(self.uploads, name), "rb") as source:
+                lines = source.read().decode("cp1252", "replace").splitlines()
+            parts.append("<h2>%s</h2><table border=1 cellpadding=3><tr><th>Application</th>"
+                         "<th>Version</th></tr>" % html.escape(name))
+            for line in lines:
+                app, _, version = line.partition("\t")
+                parts.append("<tr><td>%s</td><td>%s</td></tr>" % (html.escape(app), html.escape(version)))
+            parts.append("</table>")
+        parts.append("</body></html>")
+        return "\n".join(parts)
+
+
 class ServiceHandler(socketserver.BaseRequestHandler):
     def handle(self):
         conn = self.request
@@ -153,7 +258,10 @@ class ServiceHandler(socketserver.BaseRequestHandler):
             if not raw:
                 return
             self.server.recorder.record(raw)
-            self.answer(conn)
+            if self.server.site:
+                self.server.site.answer(conn, raw)
+            else:
+                self.answer(conn)
         except OSError:
             # The client went away or timed out; that is its test's business.
             pass
@@ -182,10 +290,11 @@ class Service(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, folder):
-        super().__init__(("127.0.0.1", 0), ServiceHandler)
+    def __init__(self, folder, port=0, site=None):
+        super().__init__(("127.0.0.1", port), ServiceHandler)
         self.folder = folder
         self.recorder = Recorder(folder)
+        self.site = site
 
 
 def start_proxy(folder, credentials):
@@ -244,10 +353,25 @@ def watch_control(control):
     stopping.set()
 
 
+def serve(folder, port):
+    signal.signal(signal.SIGINT, lambda *_: stopping.set())
+    service = Service(folder, port, Site(folder))
+    threading.Thread(target=service.serve_forever, kwargs={"poll_interval": 0.2},
+                     daemon=True).start()
+    write_whole(os.path.join(folder, "ports.txt"), b"service %d\n" % service.server_address[1])
+    stopping.wait()
+    service.shutdown()
+    service.server_close()
+    os.remove(os.path.join(folder, "ports.txt"))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--serve", action="store_true")
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
     folder = os.path.abspath(args.dir)
     os.makedirs(folder, exist_ok=True)
@@ -255,6 +379,9 @@ def main():
     # standard streams.
     sys.stderr = open(os.path.join(folder, "service.log"), "a", buffering=1)
     signal.signal(signal.SIGTERM, lambda *_: stopping.set())
+
+    if args.serve:
+        return serve(folder, args.port)
 
     service = Service(folder)
     control = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
