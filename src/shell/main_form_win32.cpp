@@ -82,7 +82,9 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
     logo_.reset(static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP,
                                                 0, 0, LR_CREATEDIBSECTION)));
     // A negative height asks for the character height rather than the cell's.
-    labelFont_.reset(CreateFontW(-Scaled(27), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+    // Arial Black is black by design; asking for that weight keeps a
+    // substitute face (a system without Arial Black) heavy as well.
+    labelFont_.reset(CreateFontW(-Scaled(27), 0, 0, 0, FW_BLACK, FALSE, FALSE, FALSE,
                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                  CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial Black"));
     trayIcon_.reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_KELVRA),

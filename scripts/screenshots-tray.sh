@@ -1,0 +1,130 @@
+#!/bin/bash
+# Takes the pictures of the tray program shown in the README:
+#   docs/tray-title.png    the title window at start
+#   docs/tray-menu.png     the tray menu, opened by a right click on the icon
+#   docs/tray-balloon.png  the balloon after "Run now"
+#   docs/report.png        the HTML report of that run, in headless Chromium
+#
+#   scripts/screenshots-tray.sh [BUILD_DIR] [OUT_DIR]
+# BUILD_DIR is a configured win32 tree (default build/win32) in which
+# kelvra.exe is built; OUT_DIR defaults to docs/. Like screenshots.sh for the
+# dialogs, it uses a private Xvfb and Wine's virtual desktop in a prefix of
+# its own, which gets a few made-up uninstall entries so that the report has
+# something to show. The upload goes to the account-service stand-in through
+# the proxy setting, so the program keeps the service address it was built
+# with. The tray is driven as a user would: real clicks on the icon.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+build=$(cd "${1:-build/win32}" && pwd)
+out=$(mkdir -p "${2:-docs}" && cd "${2:-docs}" && pwd)
+program="$build/bin/kelvra.exe"
+[ -f "$program" ] || { echo "screenshots-tray: $program is not built" >&2; exit 1; }
+if ! command -v chromium >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium >/dev/null
+fi
+
+# Screen coordinates below are those of a 1024 x 768 virtual desktop.
+if [ -z "${KELVRA_SCREENSHOT_XVFB:-}" ]; then
+    export KELVRA_SCREENSHOT_XVFB=1 KELVRA_XVFB_SCREEN=1024x768x24
+    exec env -u DISPLAY scripts/with-display.sh "$0" "$build" "$out"
+fi
+
+state="$build/wine-tray-screens"
+wine_run() { "$root/cmake/wine-run.sh" "$state" "$@"; }
+work=$(mktemp -d "$build/tray-screens.XXXXXX")
+service_pid=
+program_pid=
+cleanup() {
+    wine_run --stop || true
+    [ -n "$service_pid" ] && { kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+add_app() {  # key, display name, version, publisher
+    wine_run reg add "$uninstall\\$1" /v DisplayName /d "$2" /f >/dev/null 2>&1
+    wine_run reg add "$uninstall\\$1" /v DisplayVersion /d "$3" /f >/dev/null 2>&1
+    wine_run reg add "$uninstall\\$1" /v Publisher /d "$4" /f >/dev/null 2>&1
+}
+add_app DemoArchiver "Demo Archiver 23.01" 23.01 "Demo Tools"
+add_app DemoEditor "Demo Text Editor" 8.5.1 "Demo Tools"
+add_app DemoPlayer "Demo Media Player" 3.0.18 "Demo Media"
+add_app DemoViewer "Demo Photo Viewer 2" 2.4 "Demo Media"
+wine_run --stop  # the desktop setting takes effect with the next server
+
+# The stand-in service, reached through the proxy setting.
+python3 tests/service/account_service.py --dir "$work/service" --serve --port 0 &
+service_pid=$!
+while [ ! -s "$work/service/ports.txt" ]; do sleep 0.1; done
+port=$(awk '/^service/ {print $2}' "$work/service/ports.txt")
+data="$state/prefix/drive_c/users/$(id -un)/AppData/Local/Kelvra"
+rm -rf "$data"
+mkdir -p "$data"
+printf '[Proxy]\r\nUse proxy=1\r\nServer=127.0.0.1\r\nPort=%s\r\n[Account]\r\nUsername=demo\r\nPassword=demo\r\nProfile=demo-pc\r\n' \
+    "$port" >"$data/settings.ini"
+
+shot() { /usr/bin/import -window root "$1"; }
+is_white() {  # picture, x, y
+    [ "$(/usr/bin/convert "$1" -crop "1x1+$2+$3" +repage -format '%[hex:p{0,0}]' info:)" = FFFFFF ]
+}
+
+wine_run cmd.exe /c rem >/dev/null 2>&1  # server and desktop up first
+wine_run "$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+
+# The title window shows for one tick (800 ms): shoot until it is there.
+found=
+for i in $(seq 200); do
+    shot "$work/title-$i.png"
+    if is_white "$work/title-$i.png" 512 384; then found="$work/title-$i.png"; break; fi
+    sleep 0.02
+done
+[ -n "$found" ] || { echo "screenshots-tray: the title window never showed" >&2; exit 1; }
+/usr/bin/convert "$found" -crop 337x154+343+307 +repage "$out/tray-title.png"
+echo "screenshots-tray: $out/tray-title.png"
+
+sleep 12  # until the greeting balloon has gone
+xdotool mousemove 1013 757 click 3  # the icon, bottom right
+sleep 1
+xdotool mousemove 904 650 click 1  # "Run now", the menu's first item
+
+for _ in $(seq 300); do
+    [ -n "$(ls "$work/service/uploads" 2>/dev/null)" ] && break
+    sleep 0.1
+done
+[ -n "$(ls "$work/service/uploads" 2>/dev/null)" ] || { echo "screenshots-tray: no upload arrived" >&2; exit 1; }
+# Balloons queue up: wait for the wide one that follows the run (its left
+# part, where the shorter "Gathering..." balloon does not reach, turns white).
+for i in $(seq 200); do
+    shot "$work/balloon.png"
+    is_white "$work/balloon.png" 670 705 && break
+    sleep 0.1
+done
+/usr/bin/convert "$work/balloon.png" -crop 420x110+604+658 +repage "$out/tray-balloon.png"
+echo "screenshots-tray: $out/tray-balloon.png"
+
+report=$(ls "$data"/dump_*.html | head -n 1)
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,420 \
+    --screenshot="$out/report.png" "file://$report" >/dev/null 2>&1
+echo "screenshots-tray: $out/report.png"
+
+# The menu once the balloon has gone, with the time of the last run.
+sleep 12
+xdotool mousemove 1013 757 click 3
+sleep 0.5
+xdotool mousemove 900 681  # onto a separator, off the icon, so that its tooltip goes
+sleep 1
+shot "$work/menu.png"
+/usr/bin/convert "$work/menu.png" -crop 330x160+694+608 +repage "$out/tray-menu.png"
+echo "screenshots-tray: $out/tray-menu.png"
+xdotool mousemove 900 736 click 1  # "Exit Kelvra", the last item
+status=0
+for _ in $(seq 300); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$program_pid" 2>/dev/null && { echo "screenshots-tray: Exit did not end kelvra.exe" >&2; exit 1; }
+wait "$program_pid" || status=$?
+[ "$status" -eq 0 ] || { echo "screenshots-tray: kelvra.exe ended with $status" >&2; exit 1; }
