@@ -1,0 +1,812 @@
+#include "account/forms_win32.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <exception>
+#include <tuple>
+
+#include "common/errors.h"
+#include "common/tools.h"
+
+namespace kelvra {
+namespace {
+
+// The window property that ties a form's window to its TForm.
+constexpr wchar_t kFormProperty[] = L"Kelvra.Form";
+constexpr wchar_t kPanelClass[] = L"KelvraFormPanel";
+
+// Control identifiers start above the dialog manager's IDOK and IDCANCEL,
+// which Enter and Escape send; no control of ours may answer to them.
+constexpr int kFirstControlId = 100;
+constexpr int kFirstCaptionLabelId = 1000;
+
+std::vector<TForm*>& ModalForms() {
+    static std::vector<TForm*> forms;
+    return forms;
+}
+
+HWND& ApplicationWindowSlot() {
+    static HWND window = nullptr;
+    return window;
+}
+
+HINSTANCE ModuleInstance() { return GetModuleHandleW(nullptr); }
+
+// Any error that reaches a handler of a form ends up here, in the box the
+// program shows for unexpected errors; it never crosses the window procedure.
+void ShowUnexpectedError(const std::exception* error) noexcept {
+    try {
+        const std::wstring text = error ? ErrorText(*error) : L"Unknown error";
+        ShowMessageBox({text, ApplicationTitle(), kMbOk | kMbIconError});
+    } catch (...) {
+        // Nothing more can be done from inside a window procedure.
+    }
+}
+
+bool IsControlParentMessage(UINT message) {
+    switch (message) {
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_SETCURSOR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::optional<LRESULT> ForwardToForm(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!IsControlParentMessage(message)) return std::nullopt;
+    TForm* form = FormOfWindow(window);
+    return form ? form->OnControlMessage(message, wParam, lParam) : std::nullopt;
+}
+
+INT_PTR CALLBACK FormDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetPropW(window, kFormProperty, reinterpret_cast<HANDLE>(lParam));
+        return FALSE;  // the form sets the focus itself when it shows
+    }
+    TForm* form = FormOfWindow(window);
+    if (!form) return FALSE;
+    const std::optional<LRESULT> result = form->OnFormMessage(message, wParam, lParam);
+    if (!result) return FALSE;
+    switch (message) {
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            // These answers are the brush itself, not a message result.
+            return static_cast<INT_PTR>(*result);
+        default:
+            SetWindowLongPtrW(window, DWLP_MSGRESULT, *result);
+            return TRUE;
+    }
+}
+
+// Tab sheets: plain panels that pass their controls' messages to the form.
+LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (const auto result = ForwardToForm(window, message, wParam, lParam)) return *result;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RegisterPanelClass() {
+    static const bool registered = [] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = PanelProc;
+        windowClass.hInstance = ModuleInstance();
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = kPanelClass;
+        if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            throw std::runtime_error("cannot register the form panel class");
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        return true;
+    }();
+    (void)registered;
+}
+
+// Group boxes are the parents of the controls inside them, so that every
+// control sits in the parent its layout names. The button class neither
+// passes its children's messages on nor erases its inside; this does both.
+LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                              UINT_PTR, DWORD_PTR) {
+    if (const auto result = ForwardToForm(window, message, wParam, lParam)) return *result;
+    if (message == WM_ERASEBKGND) {
+        RECT client;
+        GetClientRect(window, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+        return TRUE;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// A flat button never takes the keyboard focus: it tracks the mouse itself
+// instead of letting the button class focus it on the press. BM_CLICK comes
+// through here as well, as a press and a release at the origin.
+LRESULT CALLBACK FlatButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                UINT_PTR, DWORD_PTR) {
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            if (IsWindowEnabled(window)) {
+                SetCapture(window);
+                SendMessageW(window, BM_SETSTATE, TRUE, 0);
+            }
+            return 0;
+        case WM_MOUSEMOVE:
+            if (GetCapture() == window) {
+                RECT client;
+                GetClientRect(window, &client);
+                const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+                SendMessageW(window, BM_SETSTATE, PtInRect(&client, point), 0);
+            }
+            return 0;
+        case WM_LBUTTONUP:
+            if (GetCapture() == window) {
+                RECT client;
+                GetClientRect(window, &client);
+                const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+                ReleaseCapture();
+                if (PtInRect(&client, point) && IsWindowEnabled(window)) {
+                    SendMessageW(GetParent(window), WM_COMMAND,
+                                 MAKEWPARAM(GetDlgCtrlID(window), BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(window));
+                }
+            }
+            return 0;
+        case WM_CAPTURECHANGED:
+            SendMessageW(window, BM_SETSTATE, FALSE, 0);
+            return 0;
+        default:
+            return DefSubclassProc(window, message, wParam, lParam);
+    }
+}
+
+#pragma pack(push, 2)
+struct EmptyDialogTemplate {
+    DLGTEMPLATE header;
+    WORD menu;         // none
+    WORD windowClass;  // the dialog class
+    WORD title;        // set afterwards
+};
+#pragma pack(pop)
+
+BOOL CALLBACK TakeFirstIconName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR result) {
+    auto& first = *reinterpret_cast<std::wstring*>(result);
+    first = IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : name;
+    return FALSE;
+}
+
+// The program's own icon in the title bar: the first icon group of the
+// executable, the one the shell shows for it. Shared icons need no owner.
+void SetProgramIcon(HWND window) {
+    std::wstring name;
+    EnumResourceNamesW(ModuleInstance(), RT_GROUP_ICON, TakeFirstIconName,
+                       reinterpret_cast<LONG_PTR>(&name));
+    if (name.empty()) return;
+    for (const auto& [which, metricX, metricY] :
+         {std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}, std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}}) {
+        HANDLE icon = LoadImageW(ModuleInstance(), name.c_str(), IMAGE_ICON, GetSystemMetrics(metricX),
+                                 GetSystemMetrics(metricY), LR_SHARED);
+        if (icon) SendMessageW(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
+}
+
+int SystemDpi() {
+    const WindowDc screen(nullptr);
+    const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+UniqueHFont CreateLayoutFont(const FormLayout& layout, int dpi, bool underline) {
+    const std::wstring face(layout.fontName);
+    UniqueHFont font(CreateFontW(FontHeightForDpi(layout.fontPoints, dpi), 0, 0, 0, FW_NORMAL, FALSE,
+                                 underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 face.c_str()));
+    if (!font) throw std::runtime_error("cannot create the dialog font");
+    return font;
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+RECT ToRect(const PixelRect& rect) { return {rect.left, rect.top, rect.right(), rect.bottom()}; }
+
+void DispatchFormMessage(MSG& message) {
+    if (message.hwnd) {
+        if (TForm* form = FormOfWindow(message.hwnd); form && form->PreTranslateMessage(message))
+            return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+}  // namespace
+
+// ---- construction --------------------------------------------------------------
+
+TForm::TForm(const FormLayout& layout, Handlers handlers)
+    : layout_(layout), handlers_(std::move(handlers)) {
+    const auto requireHandler = [this](std::wstring_view name) {
+        if (!name.empty() && handlers_.find(name) == handlers_.end())
+            throw std::logic_error("a form handler is missing");
+    };
+    requireHandler(layout_.showHandler);
+    for (const ControlLayout& control : layout_.controls) requireHandler(control.handler);
+
+    RegisterPanelClass();
+    dpi_ = SystemDpi();
+    font_ = CreateLayoutFont(layout_, dpi_, false);
+    linkFont_ = CreateLayoutFont(layout_, dpi_, true);
+    try {
+        CreateWindowAndControls();
+    } catch (...) {
+        // The half-built window goes with the members; its last messages
+        // must not reach an object that never was.
+        if (Handle()) RemovePropW(Handle(), kFormProperty);
+        throw;
+    }
+}
+
+TForm::~TForm() {
+    if (HWND window = Handle()) {
+        // From here on the window's messages no longer reach this object.
+        RemovePropW(window, kFormProperty);
+        for (auto it = ModalForms().begin(); it != ModalForms().end();)
+            it = *it == this ? ModalForms().erase(it) : it + 1;
+        window_.reset();
+    }
+}
+
+void TForm::CreateWindowAndControls() {
+    // Fixed in size, with only the close box: no sizing frame, no minimise
+    // or maximise box.
+    alignas(4) EmptyDialogTemplate dialog{};
+    dialog.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN |
+                          (layout_.border == FormBorder::Dialog ? DS_MODALFRAME : 0);
+    HWND window = CreateDialogIndirectParamW(ModuleInstance(), &dialog.header, OwnerForNewForm(),
+                                             FormDialogProc, reinterpret_cast<LPARAM>(this));
+    if (!window) throw std::runtime_error("cannot create the dialog window");
+    window_.reset(window);
+    SetWindowTextW(window, std::wstring(layout_.caption).c_str());
+    SetProgramIcon(window);
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+
+    // Size the frame so that the client area is exactly the layout's.
+    RECT frame{0, 0, ScaleToDpi(layout_.clientWidth, dpi_), ScaleToDpi(layout_.clientHeight, dpi_)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    for (const ControlLayout& control : layout_.controls) CreateControl(control);
+    if (!pages_.empty()) ShowPageAt(0);
+}
+
+HWND TForm::ParentWindowOf(const ControlLayout& control) const {
+    if (control.parent.empty()) return Handle();
+    HWND parent = Control(control.parent);
+    if (!parent) throw std::logic_error("a form control comes before its parent");
+    return parent;
+}
+
+void TForm::CreateControl(const ControlLayout& control) {
+    HWND parent = ParentWindowOf(control);
+    const int id = kFirstControlId + static_cast<int>(controls_.size());
+    const RECT rect = ToRect(ScaleRect(control.rect, dpi_));
+    const DWORD tabStop = control.tabOrder != kNoTabStop ? WS_TABSTOP : 0;
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+
+    const wchar_t* windowClass = WC_STATICW;
+    std::wstring text(control.caption);
+    DWORD style = child;
+    DWORD exStyle = 0;
+    HWND captionLabel = nullptr;
+    HFONT font = font_.get();
+
+    switch (control.kind) {
+        case ControlKind::PageControl:
+            windowClass = WC_TABCONTROLW;
+            style |= tabStop | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+            text.clear();
+            break;
+        case ControlKind::TabSheet: {
+            // A page is a panel inside the page control's display area; the
+            // page control's tab carries the caption.
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = text.data();
+            SendMessageW(parent, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+            SendMessageW(parent, TCM_INSERTITEMW, pages_.size(), reinterpret_cast<LPARAM>(&item));
+            windowClass = kPanelClass;
+            style = WS_CHILD | WS_CLIPCHILDREN;
+            exStyle = WS_EX_CONTROLPARENT;
+            text.clear();
+            break;
+        }
+        case ControlKind::Label:
+        case ControlKind::LinkLabel:
+            // Run-time texts (a service's answer) are shown as they are, so
+            // no "&" is ever taken for a mnemonic.
+            text = ShownCaption(control.caption);
+            style |= SS_NOPREFIX | (control.align == TextAlign::Right ? SS_RIGHT : SS_LEFT);
+            if (control.kind == ControlKind::LinkLabel) {
+                style |= SS_NOTIFY;
+                font = linkFont_.get();
+            } else {
+                style |= SS_ENDELLIPSIS;
+            }
+            break;
+        case ControlKind::GroupBox:
+            windowClass = WC_BUTTONW;
+            style |= BS_GROUPBOX | WS_CLIPCHILDREN;
+            exStyle = WS_EX_CONTROLPARENT;
+            break;
+        case ControlKind::LabelledEdit: {
+            const RECT labelRect = ToRect(ScaleRect(CaptionRectOfLabelledEdit(control.rect), dpi_));
+            captionLabel = CreateWindowExW(
+                0, WC_STATICW, ShownCaption(control.caption).c_str(),
+                child | SS_NOPREFIX | SS_LEFT | SS_ENDELLIPSIS, labelRect.left, labelRect.top,
+                labelRect.right - labelRect.left, labelRect.bottom - labelRect.top, parent,
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstCaptionLabelId + id)),
+                ModuleInstance(), nullptr);
+            if (!captionLabel) throw std::runtime_error("cannot create a dialog control");
+            SendMessageW(captionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+            windowClass = WC_EDITW;
+            style |= tabStop | ES_AUTOHSCROLL | ES_LEFT;  // no ES_PASSWORD: shown in clear
+            exStyle = WS_EX_CLIENTEDGE;
+            text.clear();
+            break;
+        }
+        case ControlKind::CheckBox:
+            windowClass = WC_BUTTONW;
+            style |= tabStop | BS_AUTOCHECKBOX;
+            break;
+        case ControlKind::PushButton:
+            windowClass = WC_BUTTONW;
+            style |= tabStop | BS_PUSHBUTTON;
+            break;
+        case ControlKind::FlatButton:
+            windowClass = WC_BUTTONW;
+            style |= BS_PUSHBUTTON | BS_FLAT;
+            break;
+    }
+
+    RECT placed = rect;
+    if (control.kind == ControlKind::TabSheet) placed = RECT{};
+    HWND window = CreateWindowExW(exStyle, windowClass, text.c_str(), style, placed.left, placed.top,
+                                  placed.right - placed.left, placed.bottom - placed.top, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  ModuleInstance(), nullptr);
+    if (!window) throw std::runtime_error("cannot create a dialog control");
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+
+    if (control.kind == ControlKind::GroupBox) SetWindowSubclass(window, GroupBoxProc, 0, 0);
+    if (control.kind == ControlKind::FlatButton) SetWindowSubclass(window, FlatButtonProc, 0, 0);
+    if (control.kind == ControlKind::LinkLabel) SetControlLook(window, {kLinkBlue, std::nullopt});
+
+    controls_.push_back({&control, window, captionLabel});
+    if (control.kind == ControlKind::Label || control.kind == ControlKind::LinkLabel)
+        FitLabel(window, control);
+    if (control.kind == ControlKind::TabSheet) {
+        pages_.push_back(window);
+        PlaceTabSheets(parent);
+    }
+}
+
+void TForm::PlaceTabSheets(HWND pageControl) {
+    RECT display;
+    GetClientRect(pageControl, &display);
+    SendMessageW(pageControl, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    for (HWND page : pages_) {
+        if (GetParent(page) != pageControl) continue;
+        SetWindowPos(page, nullptr, display.left, display.top, display.right - display.left,
+                     display.bottom - display.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// ---- controls ------------------------------------------------------------------
+
+HWND TForm::Control(std::wstring_view name) const {
+    for (const ControlWindows& control : controls_)
+        if (control.layout->name == name) return control.window;
+    return nullptr;
+}
+
+HWND TForm::CaptionLabel(std::wstring_view name) const {
+    for (const ControlWindows& control : controls_)
+        if (control.layout->name == name) return control.captionLabel;
+    return nullptr;
+}
+
+const ControlLayout* TForm::LayoutOf(HWND window) const {
+    for (const ControlWindows& control : controls_)
+        if (control.window == window) return control.layout;
+    return nullptr;
+}
+
+std::wstring TForm::Text(std::wstring_view name) const {
+    HWND window = Control(name);
+    return window ? WindowText(window) : std::wstring();
+}
+
+void TForm::SetText(std::wstring_view name, std::wstring_view text) {
+    HWND window = Control(name);
+    if (!window) throw std::logic_error("no such form control");
+    SetWindowTextW(window, std::wstring(text).c_str());
+
+    const ControlLayout* layout = LayoutOf(window);
+    if (layout->kind == ControlKind::Label || layout->kind == ControlKind::LinkLabel)
+        FitLabel(window, *layout);
+}
+
+// A label grows to show its whole text, like a label that sizes itself: from
+// its aligned edge, never narrower than laid out and never beyond its
+// parent; what still does not fit ends in an ellipsis. (The laid-out widths
+// were measured with the font of the designer's system; another system's
+// Tahoma may be wider.)
+void TForm::FitLabel(HWND window, const ControlLayout& layout) {
+    const std::wstring text = WindowText(window);
+    SIZE extent{};
+    {
+        const WindowDc dc(window);
+        HGDIOBJ previous = SelectObject(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
+        SelectObject(dc.get(), previous);
+    }
+    const PixelRect design = ScaleRect(layout.rect, dpi_);
+    RECT parent;
+    GetClientRect(GetParent(window), &parent);
+    const int margin = ScaleToDpi(8, dpi_);
+    const int width = std::max<int>(design.width, extent.cx);
+    int left = design.left;
+    int right = design.right();
+    if (layout.align == TextAlign::Right)
+        left = std::min<int>(design.left, std::max<int>(margin, right - width));
+    else
+        right = std::max<int>(design.right(), std::min<int>(parent.right - margin, left + width));
+    SetWindowPos(window, nullptr, left, design.top, right - left, design.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
+bool TForm::Checked(std::wstring_view name) const {
+    HWND window = Control(name);
+    return window && SendMessageW(window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TForm::SetChecked(std::wstring_view name, bool checked) {
+    HWND window = Control(name);
+    if (!window) throw std::logic_error("no such form control");
+    SendMessageW(window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TForm::ShowPage(std::wstring_view page) {
+    HWND window = Control(page);
+    const auto it = std::find(pages_.begin(), pages_.end(), window);
+    if (!window || it == pages_.end()) throw std::logic_error("no such tab sheet");
+    ShowPageAt(static_cast<int>(it - pages_.begin()));
+}
+
+std::wstring_view TForm::ShownPage() const {
+    for (HWND page : pages_)
+        if (GetWindowLongPtrW(page, GWL_STYLE) & WS_VISIBLE) return LayoutOf(page)->name;
+    return {};
+}
+
+void TForm::ShowPageAt(int index) {
+    if (index < 0 || index >= static_cast<int>(pages_.size())) return;
+    HWND shown = pages_[static_cast<std::size_t>(index)];
+    HWND pageControl = GetParent(shown);
+    if (SendMessageW(pageControl, TCM_GETCURSEL, 0, 0) != index)
+        SendMessageW(pageControl, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ShowWindow(shown, SW_SHOW);
+    HWND focus = GetFocus();
+    for (HWND page : pages_) {
+        if (page == shown) continue;
+        // The focus never stays behind on a page that goes away.
+        if (focus && IsChild(page, focus)) SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(pageControl), TRUE);
+        ShowWindow(page, SW_HIDE);
+    }
+}
+
+// ---- colours -------------------------------------------------------------------
+
+void TForm::SetControlLook(HWND control, const ControlLook& look) {
+    looks_[control] = look;
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+std::optional<TForm::ControlLook> TForm::LookOf(HWND control) const {
+    const auto it = looks_.find(control);
+    if (it == looks_.end()) return std::nullopt;
+    return it->second;
+}
+
+HBRUSH TForm::BrushFor(COLORREF colour) {
+    auto it = brushes_.find(colour);
+    if (it == brushes_.end()) {
+        UniqueHBrush brush(CreateSolidBrush(colour));
+        if (!brush) return GetSysColorBrush(COLOR_BTNFACE);
+        it = brushes_.emplace(colour, std::move(brush)).first;
+    }
+    return it->second.get();
+}
+
+void SetControlEnabledLook(HWND control, bool enabled, COLORREF disabledTextColour) {
+    TForm* form = FormOfWindow(control);
+    if (!form) throw std::logic_error("SetControlEnabledLook outside a form");
+
+    // Only the radio button proper keeps the dialog colour; the test names
+    // the exact class and style, not anything built on them.
+    wchar_t className[16] = {};
+    GetClassNameW(control, className, 16);
+    const LONG_PTR buttonType = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
+    const bool radio = lstrcmpiW(className, L"Button") == 0 &&
+                       (buttonType == BS_RADIOBUTTON || buttonType == BS_AUTORADIOBUTTON);
+
+    TForm::ControlLook look;
+    look.background = GetSysColor(enabled && !radio ? COLOR_WINDOW : COLOR_BTNFACE);
+    look.text = enabled ? GetSysColor(COLOR_WINDOWTEXT) : disabledTextColour;
+    form->SetControlLook(control, look);
+    EnableWindow(control, enabled);
+}
+
+// ---- messages ------------------------------------------------------------------
+
+void TForm::RunHandler(std::wstring_view name) {
+    if (name.empty()) return;
+    const auto it = handlers_.find(name);
+    if (it != handlers_.end()) it->second();
+}
+
+void TForm::DispatchControlEvent(HWND window, unsigned code) {
+    const ControlLayout* control = LayoutOf(window);
+    if (!control) return;
+    // BN_CLICKED and STN_CLICKED are both 0.
+    const bool clicked = code == BN_CLICKED;
+    if (control->event == ControlEvent::Click && clicked) RunHandler(control->handler);
+    if (control->event == ControlEvent::Change && code == EN_CHANGE) RunHandler(control->handler);
+    if (control->modalResult != ModalResult::None && clicked) Close(control->modalResult);
+}
+
+std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
+                                               LPARAM lParam) noexcept {
+    try {
+        switch (message) {
+            case WM_COMMAND:
+                // Without a control this is Enter or Escape through the
+                // dialog manager (IDOK, IDCANCEL): neither closes a form.
+                if (lParam) DispatchControlEvent(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+                return 0;
+            case WM_NOTIFY: {
+                const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+                const ControlLayout* control = header ? LayoutOf(header->hwndFrom) : nullptr;
+                if (control && control->kind == ControlKind::PageControl &&
+                    header->code == static_cast<UINT>(TCN_SELCHANGE)) {
+                    ShowPageAt(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
+                    return 0;
+                }
+                return std::nullopt;
+            }
+            case WM_CTLCOLOREDIT:
+            case WM_CTLCOLORSTATIC:
+            case WM_CTLCOLORBTN: {
+                const auto look = LookOf(reinterpret_cast<HWND>(lParam));
+                if (!look) return std::nullopt;
+                HDC dc = reinterpret_cast<HDC>(wParam);
+                const COLORREF background = look->background.value_or(GetSysColor(COLOR_BTNFACE));
+                SetTextColor(dc, look->text);
+                SetBkColor(dc, background);
+                return reinterpret_cast<LRESULT>(BrushFor(background));
+            }
+            case WM_SETCURSOR: {
+                HWND over = reinterpret_cast<HWND>(wParam);
+                const ControlLayout* control = LayoutOf(over);
+                if (control && control->kind == ControlKind::LinkLabel && IsWindowEnabled(over) &&
+                    LOWORD(lParam) == HTCLIENT) {
+                    SetCursor(LoadCursorW(nullptr, IDC_HAND));
+                    return TRUE;
+                }
+                return std::nullopt;
+            }
+            default:
+                return std::nullopt;
+        }
+    } catch (const std::exception& error) {
+        ShowUnexpectedError(&error);
+    } catch (...) {
+        ShowUnexpectedError(nullptr);
+    }
+    return 0;
+}
+
+std::optional<LRESULT> TForm::OnFormMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (message == WM_CLOSE) {
+        // The close box, Alt+F4 and the system menu all end as Cancel.
+        Close(ModalResult::Cancel);
+        return 0;
+    }
+    return OnControlMessage(message, wParam, lParam);
+}
+
+bool TForm::PreTranslateMessage(MSG& message) {
+    if (message.message == WM_KEYDOWN &&
+        (message.wParam == VK_TAB || message.wParam == VK_NEXT || message.wParam == VK_PRIOR)) {
+        const bool control = GetKeyState(VK_CONTROL) < 0;
+        const bool shift = GetKeyState(VK_SHIFT) < 0;
+        const bool alt = GetKeyState(VK_MENU) < 0;
+        const LRESULT wants = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam,
+                                           reinterpret_cast<LPARAM>(&message));
+        if (message.wParam == VK_TAB && !control && !alt && !(wants & (DLGC_WANTTAB | DLGC_WANTALLKEYS))) {
+            MoveFocusInTabOrder(shift);
+            return true;
+        }
+        if (control && !alt) {
+            const bool backwards = message.wParam == VK_PRIOR || (message.wParam == VK_TAB && shift);
+            if (SwitchPage(backwards)) return true;
+        }
+    }
+    return IsDialogMessageW(Handle(), &message) != FALSE;
+}
+
+void TForm::MoveFocusInTabOrder(bool backwards) {
+    std::vector<HWND> stops;
+    for (const ControlLayout* control : TabSequence(layout_, ShownPage())) {
+        HWND window = Control(control->name);
+        if (window && IsWindowVisible(window) && IsWindowEnabled(window)) stops.push_back(window);
+    }
+    if (stops.empty()) return;
+    // The focus is on a stop itself or on a part of one (the edit of a combo
+    // box, say). Not merely inside one: the page control contains the
+    // controls of its pages.
+    HWND focus = GetFocus();
+    auto current = std::find(stops.begin(), stops.end(), focus);
+    if (current == stops.end() && focus)
+        current = std::find(stops.begin(), stops.end(), GetParent(focus));
+    std::size_t next = 0;
+    if (current == stops.end()) {
+        next = backwards ? stops.size() - 1 : 0;
+    } else {
+        const std::size_t index = static_cast<std::size_t>(current - stops.begin());
+        next = backwards ? (index + stops.size() - 1) % stops.size() : (index + 1) % stops.size();
+    }
+    SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(stops[next]), TRUE);
+}
+
+bool TForm::SwitchPage(bool backwards) {
+    if (pages_.size() < 2) return false;
+    HWND pageControl = GetParent(pages_.front());
+    const int count = static_cast<int>(pages_.size());
+    const int current = static_cast<int>(SendMessageW(pageControl, TCM_GETCURSEL, 0, 0));
+    const int next = backwards ? (current + count - 1) % count : (current + 1) % count;
+    // TCM_SETCURFOCUS sends the page control's selection notifications, as
+    // a click on the tab would.
+    SendMessageW(pageControl, TCM_SETCURFOCUS, static_cast<WPARAM>(next), 0);
+    ShowPageAt(next);
+    return true;
+}
+
+// ---- showing -------------------------------------------------------------------
+
+void TForm::CentreOnScreen() {
+    RECT frame;
+    GetWindowRect(Handle(), &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    SetWindowPos(Handle(), nullptr, std::max(left, 0), std::max(top, 0), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::FocusFirstField() {
+    for (const ControlLayout* control : TabSequence(layout_, ShownPage())) {
+        if (control->kind != ControlKind::LabelledEdit && control->kind != ControlKind::CheckBox)
+            continue;
+        HWND window = Control(control->name);
+        if (window && IsWindowVisible(window) && IsWindowEnabled(window)) {
+            SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+            return;
+        }
+    }
+}
+
+void TForm::Show() {
+    modalResult_ = ModalResult::None;
+    RunHandler(layout_.showHandler);
+    CentreOnScreen();
+    ShowWindow(Handle(), SW_SHOW);
+    SetForegroundWindow(Handle());
+    FocusFirstField();
+}
+
+ModalResult TForm::ShowModal() {
+    if (inModalLoop_) throw std::logic_error("the form is already showing");
+    HWND owner = GetWindow(Handle(), GW_OWNER);
+    const bool disableOwner = owner && IsWindowEnabled(owner);
+
+    struct LoopExit {
+        TForm& form;
+        HWND owner;
+        bool reenableOwner = false;
+        ~LoopExit() {
+            form.inModalLoop_ = false;
+            auto& forms = ModalForms();
+            forms.erase(std::remove(forms.begin(), forms.end(), &form), forms.end());
+            // The owner first, so that it is the window that becomes active
+            // when the form disappears.
+            if (reenableOwner) EnableWindow(owner, TRUE);
+            ShowWindow(form.Handle(), SW_HIDE);
+        }
+    } loopExit{*this, owner};
+
+    inModalLoop_ = true;
+    ModalForms().push_back(this);
+    if (disableOwner) {
+        EnableWindow(owner, FALSE);
+        loopExit.reenableOwner = true;
+    }
+    Show();
+
+    while (modalResult_ == ModalResult::None) {
+        MSG message;
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            // The program is ending: leave the quit request for the outer loop.
+            if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
+            modalResult_ = ModalResult::Cancel;
+            break;
+        }
+        DispatchFormMessage(message);
+    }
+    return modalResult_;
+}
+
+void TForm::Close(ModalResult result) {
+    modalResult_ = result;
+    if (inModalLoop_) {
+        // Wakes the loop should this come from outside any message.
+        PostMessageW(Handle(), WM_NULL, 0, 0);
+    } else {
+        ShowWindow(Handle(), SW_HIDE);
+    }
+}
+
+// ---- the rest ------------------------------------------------------------------
+
+TForm* FormOfWindow(HWND window) {
+    if (!window) return nullptr;
+    HWND root = GetAncestor(window, GA_ROOT);
+    return root ? static_cast<TForm*>(GetPropW(root, kFormProperty)) : nullptr;
+}
+
+void PumpFormMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        DispatchFormMessage(message);
+    }
+}
+
+void SetApplicationWindow(HWND window) { ApplicationWindowSlot() = window; }
+HWND ApplicationWindow() { return ApplicationWindowSlot(); }
+
+HWND OwnerForNewForm() {
+    const auto& forms = ModalForms();
+    return forms.empty() ? ApplicationWindow() : forms.back()->Handle();
+}
+
+}  // namespace kelvra
