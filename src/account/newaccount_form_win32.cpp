@@ -1,0 +1,47 @@
+// The new-account dialog.
+
+#include <string>
+
+#include "account/account_forms_win32.h"
+#include "account/newaccount.h"
+
+namespace kelvra {
+namespace {
+
+// The dialog's "create" button as the request sees it.
+class FormButton final : public CreateAccountButton {
+public:
+    explicit FormButton(HWND button) : button_(button) {}
+
+    void SetEnabled(bool enabled) override { EnableWindow(button_, enabled); }
+    void SetCaption(const std::wstring& caption) override { SetWindowTextW(button_, caption.c_str()); }
+    void ProcessPendingMessages() override { PumpFormMessages(); }
+
+private:
+    HWND button_;
+};
+
+}  // namespace
+
+std::unique_ptr<TNewAccountForm> NewAccountForm;
+
+TNewAccountForm::TNewAccountForm()
+    : TForm(NewAccountFormLayout(), {{L"SpeedButton1Click", [this] { SpeedButton1Click(); }}}) {}
+
+void TNewAccountForm::SpeedButton1Click() {
+    HWND button = Control(L"SpeedButton1");
+    FormButton formButton(button);
+    // CreateAccount restores the button itself; this covers an error that
+    // escapes before it gets that far.
+    struct Restore {
+        FormButton& button;
+        ~Restore() {
+            button.SetCaption(kCreateCaption);
+            button.SetEnabled(true);
+        }
+    } restore{formButton};
+    formButton.SetEnabled(false);
+    CreateAccount(Text(L"editEmail"), Text(L"editUsername"), formButton);
+}
+
+}  // namespace kelvra

@@ -1,0 +1,131 @@
+// The settings dialog and its round trip.
+
+#include <string>
+
+#include "account/account_forms_win32.h"
+#include "account/dialogs.h"
+#include "account/newaccount.h"
+#include "account/settings.h"
+#include "common/globals.h"
+
+namespace kelvra {
+namespace {
+
+constexpr wchar_t kTestWorkingCaption[] = L"working ...";
+
+// Puts a control's laid-out caption back and enables it however the code
+// in between ends.
+class CaptionRestorer {
+public:
+    CaptionRestorer(const TForm& form, std::wstring_view name)
+        : window_(form.Control(name)), caption_(ShownCaption(FindControl(form.Layout(), name)->caption)) {}
+    ~CaptionRestorer() {
+        SetWindowTextW(window_, caption_.c_str());
+        EnableWindow(window_, TRUE);
+    }
+    CaptionRestorer(const CaptionRestorer&) = delete;
+    CaptionRestorer& operator=(const CaptionRestorer&) = delete;
+
+private:
+    HWND window_;
+    std::wstring caption_;
+};
+
+}  // namespace
+
+std::unique_ptr<TSettingsForm> SettingsForm;
+
+TSettingsForm::TSettingsForm()
+    : TForm(SettingsFormLayout(), {
+                                      {L"FormShow", [this] { FormShow(); }},
+                                      {L"editPasswordChange", [this] { editPasswordChange(); }},
+                                      {L"checkProxyClick", [this] { checkProxyClick(); }},
+                                      {L"Label1Click", [this] { Label1Click(); }},
+                                      {L"butTestAccountClick", [this] { butTestAccountClick(); }},
+                                  }) {}
+
+void TSettingsForm::FormShow() { SetText(L"labAccountTest", L""); }
+
+// Shared by the three account fields: a test result never stands beside
+// values it was not made for.
+void TSettingsForm::editPasswordChange() { SetText(L"labAccountTest", L""); }
+
+void TSettingsForm::checkProxyClick() { UpdateProxyControls(); }
+
+void TSettingsForm::UpdateProxyControls() {
+    const bool enabled = Checked(L"checkProxy");
+    for (const wchar_t* name :
+         {L"editProxyPort", L"editProxyServer", L"editProxyUsername", L"editProxyPassword"})
+        SetControlEnabledLook(Control(name), enabled, kDisabledTextGrey);
+}
+
+void TSettingsForm::Label1Click() {
+    // Disabled while the new-account dialog is open, so it cannot be opened
+    // twice; enabled again however that dialog ends.
+    HWND link = Control(L"Label1");
+    EnableWindow(link, FALSE);
+    struct Reenable {
+        HWND link;
+        ~Reenable() { EnableWindow(link, TRUE); }
+    } reenable{link};
+    RunModalForm(NewAccountForm);
+}
+
+void TSettingsForm::butTestAccountClick() {
+    // No messages are pumped here: the request blocks the thread, and the
+    // caption shows only if something (an error box) paints it meanwhile.
+    CaptionRestorer restorer(*this, L"butTestAccount");
+    HWND button = Control(L"butTestAccount");
+    EnableWindow(button, FALSE);
+    SetWindowTextW(button, kTestWorkingCaption);
+
+    std::wstring message;
+    const bool accepted =
+        TestAccount(true, Text(L"editUsername"), Text(L"editPassword"), Text(L"editProfile"), message);
+    SetControlLook(Control(L"labAccountTest"), {accepted ? kSuccessGreen : kFailureRed, std::nullopt});
+    SetText(L"labAccountTest", message);
+}
+
+void UpdateProxyControls() {
+    if (SettingsForm) SettingsForm->UpdateProxyControls();
+}
+
+void EditSettings() {
+    // A second request while the dialog is open (a tray balloon, say) only
+    // brings the open one to the front: replacing the form under its own
+    // modal loop would destroy it while it runs.
+    if (SettingsForm) {
+        SetForegroundWindow(SettingsForm->Handle());
+        return;
+    }
+
+    CreateForm(SettingsForm);
+    struct FreeOnExit {
+        ~FreeOnExit() { FreeForm(SettingsForm); }
+    } freeOnExit;
+
+    TSettingsForm& form = *SettingsForm;
+    form.SetChecked(L"checkProxy", UseProxy);
+    form.SetText(L"editProxyServer", ProxyServer);
+    form.SetText(L"editProxyPort", std::to_wstring(ProxyPort));
+    form.SetText(L"editProxyUsername", ProxyUsername);
+    form.SetText(L"editProxyPassword", ProxyPassword);
+    form.SetText(L"editUsername", AccountUsername);
+    form.SetText(L"editPassword", AccountPassword);
+    form.SetText(L"editProfile", AccountProfile);
+    UpdateProxyControls();
+    form.ShowPage(L"TabSheet1");
+
+    if (ShowFormModal(SettingsForm, false) == ModalResult::Ok) {
+        // An error here passes to the caller; the form is freed on the way
+        // and the values are not reloaded.
+        SaveSettings({form.Checked(L"checkProxy") ? L"1" : L"0", form.Text(L"editProxyServer"),
+                      form.Text(L"editProxyPort"), form.Text(L"editProxyUsername"),
+                      form.Text(L"editProxyPassword"), form.Text(L"editUsername"),
+                      form.Text(L"editPassword"), form.Text(L"editProfile")});
+    }
+    FreeForm(SettingsForm);
+    LoadSettings();
+}
+
+}  // namespace kelvra
