@@ -25,4 +25,40 @@ void OpenUrlInBrowser(const std::wstring& address);
 // two double quotes; empty when it has fewer than two.
 std::wstring ProgramPathOfCommand(std::wstring_view command);
 
+// ---- the shell behind the two routines ----------------------------------------
+
+inline constexpr wchar_t kProbeFileName[] = L"htmpl.htm";
+inline constexpr wchar_t kHttpOpenCommandKey[] = L"HTTP\\shell\\open\\command";
+inline constexpr wchar_t kNoBrowserNotice[] = L"url way";
+
+// The few shell calls the browser launch needs. The Windows build asks the
+// shell; tests put in their own.
+class BrowserShell {
+public:
+    virtual ~BrowserShell() = default;
+
+    // Creates the file empty (emptying an existing one) with read and write
+    // access, no sharing and normal attributes, and closes it at once.
+    // False when it cannot be created.
+    virtual bool CreateProbeFile(const std::wstring& path) = 0;
+
+    // The full path of the program the shell would open the document with;
+    // empty when there is none or the shell fails.
+    virtual std::wstring ExecutableForDocument(const std::wstring& documentPath) = 0;
+
+    // Starts the program with the verb "open", the parameters as they stand,
+    // no working folder, no owner window and the show mode SW_SHOW. Whether
+    // it started is not examined.
+    virtual void Open(const std::wstring& program, const std::wstring& parameters) = 0;
+};
+
+// The shell of this platform: the Windows shell, or on the development
+// machine a stand-in without associations that starts nothing.
+BrowserShell& SystemBrowserShell();
+
+// The two routines on a given shell; the registry is the accessor's of this
+// build (HKEY_CLASSES_ROOT, the process's own view).
+HtmlHandler FindHtmlHandler(BrowserShell& shell);
+void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address);
+
 }  // namespace kelvra

@@ -1,0 +1,105 @@
+#include "account/browser.h"
+
+#include <memory>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/sysfacts.h"
+#include "common/tools.h"
+
+namespace kelvra {
+namespace {
+
+bool IsPathSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
+
+// The default value of the HTTP protocol's open command; empty when the key
+// is missing or its value cannot be read as text. Read-only: a standard user
+// may not open the machine's classes with any wider access.
+std::wstring HttpOpenCommand() {
+    try {
+        auto registry = CreateRegistryAccessor(RegistryRoot::ClassesRoot, RegistryView::Own);
+        if (!registry->OpenKeyReadOnly(kHttpOpenCommandKey)) return {};
+        std::wstring command = registry->ReadString(L"");
+        registry->CloseKey();
+        return command;
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace
+
+std::wstring ProgramPathOfCommand(std::wstring_view command) {
+    const auto open = command.find(L'"');
+    if (open == std::wstring_view::npos) return {};
+    const auto close = command.find(L'"', open + 1);
+    if (close == std::wstring_view::npos) return {};
+    return std::wstring(command.substr(open + 1, close - open - 1));
+}
+
+HtmlHandler FindHtmlHandler(BrowserShell& shell) {
+    std::wstring folder = GetTempDir();
+    // Without a temporary folder the probe would land in whatever the
+    // current folder is; there is then nothing to ask about.
+    if (folder.empty()) return {};
+    if (!IsPathSeparator(folder.back())) folder += L'\\';
+    const std::wstring probe = folder + kProbeFileName;
+
+    // The probe goes again however the lookup ends.
+    struct DeleteProbe {
+        const std::wstring& path;
+        ~DeleteProbe() {
+            try {
+                DeleteFileAt(path);
+            } catch (...) {
+                // A destructor must not throw; nothing else can be done.
+            }
+        }
+    } deleteProbe{probe};
+
+    // A probe that cannot be created still lets the shell be asked; it then
+    // finds no association and the caller falls back.
+    shell.CreateProbeFile(probe);
+    const std::wstring program = shell.ExecutableForDocument(probe);
+
+    const auto cut = program.find_last_of(L"\\/:");
+    if (cut == std::wstring::npos) return {program, L""};
+    return {program.substr(cut + 1), program.substr(0, cut + 1)};
+}
+
+void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address) {
+    try {
+        try {
+            const HtmlHandler handler = FindHtmlHandler(shell);
+            if (!handler.fileName.empty()) {
+                std::wstring path = handler.folder;
+                if (!path.empty() && !IsPathSeparator(path.back())) path += L'\\';
+                path += handler.fileName;
+                if (FileExists(path)) {
+                    shell.Open(path, address);
+                    return;
+                }
+            }
+        } catch (...) {
+            // Any failure of the association lookup leads to the fallback.
+        }
+
+        const std::wstring command = HttpOpenCommand();
+        if (command.empty()) {
+            ShowNotice(kNoBrowserNotice);
+            return;
+        }
+        const std::wstring program = ProgramPathOfCommand(command);
+        // The browser starts only once the user has closed this notice.
+        ShowNotice(program);
+        if (!program.empty()) shell.Open(program, address);
+    } catch (...) {
+        // Opening a browser is never worth an error of its own.
+    }
+}
+
+HtmlHandler FindHtmlHandler() { return FindHtmlHandler(SystemBrowserShell()); }
+
+void OpenUrlInBrowser(const std::wstring& address) { OpenUrlInBrowser(SystemBrowserShell(), address); }
+
+}  // namespace kelvra
