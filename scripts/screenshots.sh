@@ -1,5 +1,6 @@
 #!/bin/bash
-# Takes the pictures of the dialogs shown in the README:
+# Takes the pictures of the dialogs shown in the README (and, through
+# screenshots-tray.sh, those of the tray program):
 #   docs/settings-account.png, docs/settings-connection.png, docs/new-account.png
 #
 #   scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
@@ -68,3 +69,7 @@ if [ "$status" -ne 0 ] || [ "$taken" -ne 3 ]; then
     cat "$shots/program.log" >&2
     exit 1
 fi
+
+# The tray program's pictures: title window, tray menu, balloon and report.
+stop_wine
+scripts/screenshots-tray.sh "$build" "$out"
