@@ -11,7 +11,7 @@ namespace kelvra {
 
 // The settings dialog: account values, profile name and proxy, on two pages.
 class TSettingsForm : public TForm {
-public:
+  public:
     TSettingsForm();
 
     void FormShow();
@@ -26,7 +26,7 @@ public:
 
 // The new-account dialog: an e-mail address and a user name for the service.
 class TNewAccountForm : public TForm {
-public:
+  public:
     TNewAccountForm();
 
     void SpeedButton1Click();

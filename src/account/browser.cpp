@@ -100,6 +100,8 @@ void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address) {
 
 HtmlHandler FindHtmlHandler() { return FindHtmlHandler(SystemBrowserShell()); }
 
-void OpenUrlInBrowser(const std::wstring& address) { OpenUrlInBrowser(SystemBrowserShell(), address); }
+void OpenUrlInBrowser(const std::wstring& address) {
+    OpenUrlInBrowser(SystemBrowserShell(), address);
+}
 
 }  // namespace kelvra

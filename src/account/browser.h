@@ -34,7 +34,7 @@ inline constexpr wchar_t kNoBrowserNotice[] = L"url way";
 // The few shell calls the browser launch needs. The Windows build asks the
 // shell; tests put in their own.
 class BrowserShell {
-public:
+  public:
     virtual ~BrowserShell() = default;
 
     // Creates the file empty (emptying an existing one) with read and write

@@ -8,7 +8,7 @@ namespace kelvra {
 namespace {
 
 class NativeBrowserShell final : public BrowserShell {
-public:
+  public:
     bool CreateProbeFile(const std::wstring& path) override {
         try {
             WriteFileBytes(path, {});

@@ -1,8 +1,9 @@
 // The Windows shell behind the browser launch.
 
-#include "common/win32.h"
-
+// clang-format off
+#include "common/win32.h"  // before the other Windows headers
 #include <shellapi.h>
+// clang-format on
 
 #include "account/browser.h"
 #include "common/handles_win32.h"
@@ -11,11 +12,11 @@ namespace kelvra {
 namespace {
 
 class Win32BrowserShell final : public BrowserShell {
-public:
+  public:
     bool CreateProbeFile(const std::wstring& path) override {
-        const UniqueHandle file = MakeUniqueFileHandle(
-            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueHandle file =
+            MakeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         return file != nullptr;
     }
 
@@ -23,8 +24,8 @@ public:
         // The shell writes at most MAX_PATH characters; anything at or below
         // 32 is an error code and the buffer then means nothing.
         wchar_t program[MAX_PATH + 1] = {};
-        const auto result = reinterpret_cast<INT_PTR>(
-            ::FindExecutableW(documentPath.c_str(), nullptr, program));
+        const auto result =
+            reinterpret_cast<INT_PTR>(::FindExecutableW(documentPath.c_str(), nullptr, program));
         if (result <= 32) return {};
         program[MAX_PATH] = L'\0';
         return program;

@@ -12,6 +12,7 @@ using M = ModalResult;
 using A = TextAlign;
 constexpr int kNone = kNoTabStop;
 
+// clang-format off
 // name, kind, parent, caption, rectangle, tab order, event, handler, modal result, alignment
 constexpr ControlLayout kSettingsControls[] = {
     {L"PageControl1", K::PageControl, L"", L"", {32, 24, 577, 321}, 0},
@@ -49,12 +50,13 @@ constexpr ControlLayout kNewAccountControls[] = {
      L"SpeedButton1Click"},
 };
 
-const FormLayout kSettingsForm{L"SettingsForm", L"Settings", FormBorder::Single, 650, 422, L"Tahoma", 8, L"FormShow",
-                               kSettingsControls};
-
-const FormLayout kNewAccountForm{L"NewAccountForm", L"Create your Kelvra account", FormBorder::Dialog,
-                                 298, 252,
-                                 L"Tahoma", 8, L"", kNewAccountControls};
+// name, caption, border, client width and height, font, show handler, controls
+const FormLayout kSettingsForm{L"SettingsForm", L"Settings", FormBorder::Single, 650, 422,
+                               L"Tahoma", 8, L"FormShow", kSettingsControls};
+const FormLayout kNewAccountForm{L"NewAccountForm", L"Create your Kelvra account",
+                                 FormBorder::Dialog, 298, 252, L"Tahoma", 8, L"",
+                                 kNewAccountControls};
+// clang-format on
 
 // Children of a parent sorted by tab order; controls without one keep their
 // table order behind those that have one.
@@ -78,7 +80,8 @@ void AppendTabStops(const FormLayout& form, std::wstring_view parent, std::wstri
             case K::PageControl:
                 if (control->tabOrder != kNoTabStop) sequence.push_back(control);
                 for (const ControlLayout* page : ChildrenOf(form, control->name))
-                    if (page->name == shownPage) AppendTabStops(form, page->name, shownPage, sequence);
+                    if (page->name == shownPage)
+                        AppendTabStops(form, page->name, shownPage, sequence);
                 break;
             case K::GroupBox:
             case K::TabSheet:

@@ -22,7 +22,7 @@ enum class ControlKind {
     LabelledEdit,  // one-line edit field with its caption in a label above it
     CheckBox,
     PushButton,
-    FlatButton,    // flat button that never takes the keyboard focus
+    FlatButton,  // flat button that never takes the keyboard focus
 };
 
 // What a push button does to its form besides any handler.
@@ -56,12 +56,18 @@ inline constexpr int kNoTabStop = -1;
 struct ControlLayout {
     constexpr ControlLayout(std::wstring_view name, ControlKind kind, std::wstring_view parent,
                             std::wstring_view caption, PixelRect rect, int tabOrder,
-                            ControlEvent event = ControlEvent::None,
-                            std::wstring_view handler = {},
+                            ControlEvent event = ControlEvent::None, std::wstring_view handler = {},
                             ModalResult modalResult = ModalResult::None,
                             TextAlign align = TextAlign::Left)
-        : name(name), kind(kind), parent(parent), caption(caption), rect(rect),
-          tabOrder(tabOrder), event(event), handler(handler), modalResult(modalResult),
+        : name(name),
+          kind(kind),
+          parent(parent),
+          caption(caption),
+          rect(rect),
+          tabOrder(tabOrder),
+          event(event),
+          handler(handler),
+          modalResult(modalResult),
           align(align) {}
 
     std::wstring_view name;
@@ -77,10 +83,10 @@ struct ControlLayout {
 };
 
 struct FormLayout {
-    std::wstring_view name;     // the form variable's name
+    std::wstring_view name;  // the form variable's name
     std::wstring_view caption;
     FormBorder border = FormBorder::Single;
-    int clientWidth = 0;        // at 96 dpi
+    int clientWidth = 0;  // at 96 dpi
     int clientHeight = 0;
     std::wstring_view fontName;
     int fontPoints = 0;

@@ -1,5 +1,6 @@
 #include "account/forms_win32.h"
 
+// After the header, which brings in <windows.h>.
 #include <commctrl.h>
 #include <windowsx.h>
 
@@ -113,8 +114,8 @@ void RegisterPanelClass() {
 // Group boxes are the parents of the controls inside them, so that every
 // control sits in the parent its layout names. The button class neither
 // passes its children's messages on nor erases its inside; this does both.
-LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                              UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR) {
     if (const auto result = ForwardToForm(window, message, wParam, lParam)) return *result;
     if (message == WM_ERASEBKGND) {
         RECT client;
@@ -128,8 +129,8 @@ LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 // A flat button never takes the keyboard focus: it tracks the mouse itself
 // instead of letting the button class focus it on the press. BM_CLICK comes
 // through here as well, as a press and a release at the origin.
-LRESULT CALLBACK FlatButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK FlatButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR) {
     switch (message) {
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
@@ -189,10 +190,10 @@ void SetProgramIcon(HWND window) {
     EnumResourceNamesW(ModuleInstance(), RT_GROUP_ICON, TakeFirstIconName,
                        reinterpret_cast<LONG_PTR>(&name));
     if (name.empty()) return;
-    for (const auto& [which, metricX, metricY] :
-         {std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}, std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}}) {
-        HANDLE icon = LoadImageW(ModuleInstance(), name.c_str(), IMAGE_ICON, GetSystemMetrics(metricX),
-                                 GetSystemMetrics(metricY), LR_SHARED);
+    for (const auto& [which, metricX, metricY] : {std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON},
+                                                  std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}}) {
+        HANDLE icon = LoadImageW(ModuleInstance(), name.c_str(), IMAGE_ICON,
+                                 GetSystemMetrics(metricX), GetSystemMetrics(metricY), LR_SHARED);
         if (icon) SendMessageW(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
     }
 }
@@ -205,8 +206,8 @@ int SystemDpi() {
 
 UniqueHFont CreateLayoutFont(const FormLayout& layout, int dpi, bool underline) {
     const std::wstring face(layout.fontName);
-    UniqueHFont font(CreateFontW(FontHeightForDpi(layout.fontPoints, dpi), 0, 0, 0, FW_NORMAL, FALSE,
-                                 underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+    UniqueHFont font(CreateFontW(FontHeightForDpi(layout.fontPoints, dpi), 0, 0, 0, FW_NORMAL,
+                                 FALSE, underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                                  face.c_str()));
     if (!font) throw std::runtime_error("cannot create the dialog font");
@@ -215,7 +216,8 @@ UniqueHFont CreateLayoutFont(const FormLayout& layout, int dpi, bool underline) 
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -383,10 +385,10 @@ void TForm::CreateControl(const ControlLayout& control) {
 
     RECT placed = rect;
     if (control.kind == ControlKind::TabSheet) placed = RECT{};
-    HWND window = CreateWindowExW(exStyle, windowClass, text.c_str(), style, placed.left, placed.top,
-                                  placed.right - placed.left, placed.bottom - placed.top, parent,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  ModuleInstance(), nullptr);
+    HWND window = CreateWindowExW(
+        exStyle, windowClass, text.c_str(), style, placed.left, placed.top,
+        placed.right - placed.left, placed.bottom - placed.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
     if (!window) throw std::runtime_error("cannot create a dialog control");
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
@@ -459,7 +461,8 @@ void TForm::FitLabel(HWND window, const ControlLayout& layout) {
     SIZE extent{};
     {
         const WindowDc dc(window);
-        HGDIOBJ previous = SelectObject(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
+        HGDIOBJ previous = SelectObject(
+            dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
         GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
         SelectObject(dc.get(), previous);
     }
@@ -514,7 +517,8 @@ void TForm::ShowPageAt(int index) {
     for (HWND page : pages_) {
         if (page == shown) continue;
         // The focus never stays behind on a page that goes away.
-        if (focus && IsChild(page, focus)) SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(pageControl), TRUE);
+        if (focus && IsChild(page, focus))
+            SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(pageControl), TRUE);
         ShowWindow(page, SW_HIDE);
     }
 }
@@ -593,7 +597,8 @@ std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
                 const ControlLayout* control = header ? LayoutOf(header->hwndFrom) : nullptr;
                 if (control && control->kind == ControlKind::PageControl &&
                     header->code == static_cast<UINT>(TCN_SELCHANGE)) {
-                    ShowPageAt(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
+                    ShowPageAt(
+                        static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
                     return 0;
                 }
                 return std::nullopt;
@@ -647,12 +652,14 @@ bool TForm::PreTranslateMessage(MSG& message) {
         const bool alt = GetKeyState(VK_MENU) < 0;
         const LRESULT wants = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam,
                                            reinterpret_cast<LPARAM>(&message));
-        if (message.wParam == VK_TAB && !control && !alt && !(wants & (DLGC_WANTTAB | DLGC_WANTALLKEYS))) {
+        if (message.wParam == VK_TAB && !control && !alt &&
+            !(wants & (DLGC_WANTTAB | DLGC_WANTALLKEYS))) {
             MoveFocusInTabOrder(shift);
             return true;
         }
         if (control && !alt) {
-            const bool backwards = message.wParam == VK_PRIOR || (message.wParam == VK_TAB && shift);
+            const bool backwards =
+                message.wParam == VK_PRIOR || (message.wParam == VK_TAB && shift);
             if (SwitchPage(backwards)) return true;
         }
     }

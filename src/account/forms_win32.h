@@ -33,7 +33,7 @@ inline constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
 // layout. The window exists from construction to destruction and is hidden
 // whenever the form is not showing.
 class TForm {
-public:
+  public:
     // The handlers the layout names, by name. Construction fails when the
     // layout names a handler that is not given here.
     using Handlers = std::map<std::wstring, std::function<void()>, std::less<>>;
@@ -94,7 +94,7 @@ public:
     // The form window's own messages. Never raises.
     std::optional<LRESULT> OnFormMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
-private:
+  private:
     struct ControlWindows {
         const ControlLayout* layout = nullptr;
         HWND window = nullptr;

@@ -10,14 +10,16 @@ namespace {
 
 // The dialog's "create" button as the request sees it.
 class FormButton final : public CreateAccountButton {
-public:
+  public:
     explicit FormButton(HWND button) : button_(button) {}
 
     void SetEnabled(bool enabled) override { EnableWindow(button_, enabled); }
-    void SetCaption(const std::wstring& caption) override { SetWindowTextW(button_, caption.c_str()); }
+    void SetCaption(const std::wstring& caption) override {
+        SetWindowTextW(button_, caption.c_str());
+    }
     void ProcessPendingMessages() override { PumpFormMessages(); }
 
-private:
+  private:
     HWND button_;
 };
 

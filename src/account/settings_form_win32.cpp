@@ -16,9 +16,10 @@ constexpr wchar_t kTestWorkingCaption[] = L"working ...";
 // Puts a control's laid-out caption back and enables it however the code
 // in between ends.
 class CaptionRestorer {
-public:
+  public:
     CaptionRestorer(const TForm& form, std::wstring_view name)
-        : window_(form.Control(name)), caption_(ShownCaption(FindControl(form.Layout(), name)->caption)) {}
+        : window_(form.Control(name)),
+          caption_(ShownCaption(FindControl(form.Layout(), name)->caption)) {}
     ~CaptionRestorer() {
         SetWindowTextW(window_, caption_.c_str());
         EnableWindow(window_, TRUE);
@@ -26,7 +27,7 @@ public:
     CaptionRestorer(const CaptionRestorer&) = delete;
     CaptionRestorer& operator=(const CaptionRestorer&) = delete;
 
-private:
+  private:
     HWND window_;
     std::wstring caption_;
 };
@@ -80,9 +81,10 @@ void TSettingsForm::butTestAccountClick() {
     SetWindowTextW(button, kTestWorkingCaption);
 
     std::wstring message;
-    const bool accepted =
-        TestAccount(true, Text(L"editUsername"), Text(L"editPassword"), Text(L"editProfile"), message);
-    SetControlLook(Control(L"labAccountTest"), {accepted ? kSuccessGreen : kFailureRed, std::nullopt});
+    const bool accepted = TestAccount(true, Text(L"editUsername"), Text(L"editPassword"),
+                                      Text(L"editProfile"), message);
+    SetControlLook(Control(L"labAccountTest"),
+                   {accepted ? kSuccessGreen : kFailureRed, std::nullopt});
     SetText(L"labAccountTest", message);
 }
 

@@ -32,7 +32,7 @@ using UniqueHBitmap = UniqueGdiObject<HBITMAP>;
 
 // A device context borrowed with GetDC, given back with ReleaseDC.
 class WindowDc {
-public:
+  public:
     explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
     ~WindowDc() {
         if (dc_) ReleaseDC(window_, dc_);
@@ -42,7 +42,7 @@ public:
 
     HDC get() const { return dc_; }
 
-private:
+  private:
     HWND window_;
     HDC dc_;
 };

@@ -19,7 +19,7 @@ constexpr auto kOwn = RegistryView::Own;
 // No association; every call, box included, goes into one log, so the order
 // of notice and launch shows.
 class LoggingShell final : public BrowserShell {
-public:
+  public:
     std::vector<std::wstring>& log;
     explicit LoggingShell(std::vector<std::wstring>& log) : log(log) {}
 
@@ -31,7 +31,7 @@ public:
 };
 
 class BrowserFallbackTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         MemoryRegistry::Machine().Clear();
         saved_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
@@ -56,15 +56,15 @@ protected:
     std::vector<std::wstring> log_;
     LoggingShell shell_{log_};
 
-private:
+  private:
     MessageBoxHandler saved_;
 };
 
 TEST_F(BrowserFallbackTest, QuotedProgramIsShownThenStartedWithTheAddress) {
     SetCommand(L"\"C:\\Program Files\\Browser\\browser.exe\" -osint -url \"%1\"");
-    EXPECT_EQ(Open(), (std::vector<std::wstring>{
-                          L"notice C:\\Program Files\\Browser\\browser.exe",
-                          L"open C:\\Program Files\\Browser\\browser.exe " + std::wstring(kAddress)}));
+    EXPECT_EQ(Open(), (std::vector<std::wstring>{L"notice C:\\Program Files\\Browser\\browser.exe",
+                                                 L"open C:\\Program Files\\Browser\\browser.exe " +
+                                                     std::wstring(kAddress)}));
 }
 
 TEST_F(BrowserFallbackTest, WithoutCommandOnlyUrlWayIsShown) {

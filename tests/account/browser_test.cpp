@@ -1,13 +1,14 @@
 // The browser lookup against a stand-in shell: the probe file's life, the
 // split of the answer, and the association's program started as it is.
 
+#include "account/browser.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "account/browser.h"
 #include "common/files.h"
 #include "common/sysfacts.h"
 #include "common/tools.h"
@@ -23,10 +24,10 @@ std::wstring ProbePath() {
 }
 
 class RecordingShell final : public BrowserShell {
-public:
-    std::wstring executable;          // the answer to the lookup
-    bool failLookup = false;          // the lookup raises instead
-    bool probeExistedEmpty = false;   // what the lookup saw
+  public:
+    std::wstring executable;           // the answer to the lookup
+    bool failLookup = false;           // the lookup raises instead
+    bool probeExistedEmpty = false;    // what the lookup saw
     std::vector<std::wstring> opened;  // program + " | " + parameters
 
     bool CreateProbeFile(const std::wstring& path) override {
@@ -34,8 +35,8 @@ public:
         return true;
     }
     std::wstring ExecutableForDocument(const std::wstring& document) override {
-        probeExistedEmpty = document == ProbePath() && FileExists(document) &&
-                            ReadFileBytes(document).empty();
+        probeExistedEmpty =
+            document == ProbePath() && FileExists(document) && ReadFileBytes(document).empty();
         if (failLookup) throw std::runtime_error("shell failure");
         return executable;
     }
@@ -45,7 +46,7 @@ public:
 };
 
 class BrowserLookupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         DeleteFileAt(ProbePath());
         saved_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
@@ -58,7 +59,7 @@ protected:
     RecordingShell shell_;
     std::vector<std::wstring> notices_;
 
-private:
+  private:
     MessageBoxHandler saved_;
 };
 
@@ -98,8 +99,9 @@ TEST_F(BrowserLookupTest, AssociatedProgramStartsWithTheAddressAloneAndNoNotice)
 }
 
 TEST(ProgramPathOfCommand, TakesTheTextBetweenTheFirstTwoQuotes) {
-    EXPECT_EQ(ProgramPathOfCommand(L"\"C:\\Program Files\\Browser\\browser.exe\" -osint -url \"%1\""),
-              L"C:\\Program Files\\Browser\\browser.exe");
+    EXPECT_EQ(
+        ProgramPathOfCommand(L"\"C:\\Program Files\\Browser\\browser.exe\" -osint -url \"%1\""),
+        L"C:\\Program Files\\Browser\\browser.exe");
     EXPECT_EQ(ProgramPathOfCommand(L"C:\\Browser\\browser.exe \"%1\""), L"%1");
     EXPECT_EQ(ProgramPathOfCommand(L"C:\\Browser\\browser.exe %1"), L"");
     EXPECT_EQ(ProgramPathOfCommand(L"\"unterminated"), L"");

@@ -35,14 +35,15 @@ constexpr wchar_t kRecordVariable[] = L"KELVRA_LAUNCH_RECORD";
 // Sets the default value of a key under HKEY_CLASSES_ROOT and puts back what
 // was there: the old value, or no key at all.
 class ClassesRootDefault {
-public:
+  public:
     ClassesRootDefault(std::wstring path, const std::wstring& value) : path_(std::move(path)) {
         // The outermost part of the path that does not exist yet goes again.
         for (std::size_t cut = 0; cut != std::wstring::npos;) {
             cut = path_.find(L'\\', cut + 1);
             const std::wstring prefix = path_.substr(0, cut);
             HKEY probe = nullptr;
-            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, prefix.c_str(), 0, KEY_READ, &probe) != ERROR_SUCCESS) {
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, prefix.c_str(), 0, KEY_READ, &probe) !=
+                ERROR_SUCCESS) {
                 createdRoot_ = prefix;
                 break;
             }
@@ -69,7 +70,8 @@ public:
             return;
         }
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path_.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path_.c_str(), 0, KEY_SET_VALUE, &key) !=
+            ERROR_SUCCESS)
             return;
         if (hadValue_)
             RegSetValueExW(key, nullptr, 0, oldType_, oldValue_.data(),
@@ -81,7 +83,7 @@ public:
     ClassesRootDefault(const ClassesRootDefault&) = delete;
     ClassesRootDefault& operator=(const ClassesRootDefault&) = delete;
 
-private:
+  private:
     std::wstring path_;
     std::wstring createdRoot_;
     bool hadValue_ = false;
@@ -95,7 +97,7 @@ struct Launch {
 };
 
 class BrowserLaunchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wchar_t self[MAX_PATH] = {};
         ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
@@ -145,7 +147,7 @@ protected:
     void RegisterHtmAssociation() {
         registrations_.emplace_back(L".htm", L"KelvraTest.htmlfile");
         registrations_.emplace_back(L"KelvraTest.htmlfile\\shell\\open\\command",
-                                L"\"" + htmBrowser_ + L"\" \"%1\"");
+                                    L"\"" + htmBrowser_ + L"\" \"%1\"");
     }
     void RegisterNoHtmAssociation() {
         registrations_.emplace_back(L".htm", L"KelvraTest.nothing");
@@ -164,7 +166,7 @@ protected:
     int launchesAtNotice_ = 0;
     std::list<ClassesRootDefault> registrations_;
 
-private:
+  private:
     MessageBoxHandler savedHandler_;
 };
 
@@ -177,14 +179,17 @@ TEST_F(BrowserLaunchTest, AssociatedProgramStartsWithTheAddressAndNothingIsShown
     RegisterHttpCommand(L"\"" + httpBrowser_ + L"\" \"%1\"");
 
     const HtmlHandler handler = FindHtmlHandler();
-    EXPECT_TRUE(SamePath(handler.fileName, L"htmbrowser.exe")) << ::testing::PrintToString(handler.fileName);
-    EXPECT_TRUE(SamePath(handler.folder, dir_ / L"My Browsers\\")) << ::testing::PrintToString(handler.folder);
+    EXPECT_TRUE(SamePath(handler.fileName, L"htmbrowser.exe"))
+        << ::testing::PrintToString(handler.fileName);
+    EXPECT_TRUE(SamePath(handler.folder, dir_ / L"My Browsers\\"))
+        << ::testing::PrintToString(handler.folder);
     EXPECT_FALSE(FileExists(ProbePath()));
 
     OpenUrlInBrowser(kAddress);
     const auto launches = WaitForLaunches(20000);
     ASSERT_EQ(launches.size(), 1u);
-    EXPECT_TRUE(SamePath(launches[0].program, htmBrowser_)) << ::testing::PrintToString(launches[0].program);
+    EXPECT_TRUE(SamePath(launches[0].program, htmBrowser_))
+        << ::testing::PrintToString(launches[0].program);
     EXPECT_TRUE(launches[0].commandLine.ends_with(L" " + std::wstring(kAddress)))
         << ::testing::PrintToString(launches[0].commandLine);
     EXPECT_TRUE(notices_.empty());

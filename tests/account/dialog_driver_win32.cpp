@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <exception>
 #include <map>
 #include <utility>
@@ -34,7 +33,8 @@ BOOL CALLBACK CollectVisibleDialog(HWND window, LPARAM list) {
 
 std::vector<HWND> VisibleDialogsOfThisThread() {
     std::vector<HWND> dialogs;
-    EnumThreadWindows(GetCurrentThreadId(), CollectVisibleDialog, reinterpret_cast<LPARAM>(&dialogs));
+    EnumThreadWindows(GetCurrentThreadId(), CollectVisibleDialog,
+                      reinterpret_cast<LPARAM>(&dialogs));
     return dialogs;
 }
 
@@ -86,15 +86,20 @@ void ActWhenDialogOpens(std::wstring caption, std::function<void(HWND dialog)> a
 }
 
 DialogWatchdog::DialogWatchdog(unsigned milliseconds)
-    : timer_(SetTimer(nullptr, 0, milliseconds, WatchdogProc)) {}
+    : timer_(SetTimer(nullptr, 0, milliseconds, WatchdogProc)) {
+    // Wine opens no window without an X display; say so rather than fail
+    // later with a window that could not be created.
+    if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
+        ADD_FAILURE() << "no X display: run the tests under scripts/with-display.sh";
+}
 
 DialogWatchdog::~DialogWatchdog() {
     KillTimer(nullptr, timer_);
     // Actions whose dialog never came must not fire in a later test.
     for (auto& [timer, pending] : PendingActions()) {
         KillTimer(nullptr, timer);
-        ADD_FAILURE() << "the dialog \"" << ::testing::PrintToString(pending.caption)
-                      << "\" never opened";
+        ADD_FAILURE() << "the dialog " << ::testing::PrintToString(pending.caption)
+                      << " never opened";
     }
     PendingActions().clear();
 }
@@ -152,7 +157,8 @@ std::wstring ClassOf(HWND window) {
 
 std::wstring TextOf(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -160,9 +166,9 @@ DrawColours ColoursOf(HWND control, UINT ctlColorMessage) {
     const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
     SetTextColor(dc.get(), RGB(1, 2, 3));
     SetBkColor(dc.get(), RGB(4, 5, 6));
-    const auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageW(GetParent(control), ctlColorMessage, reinterpret_cast<WPARAM>(dc.get()),
-                     reinterpret_cast<LPARAM>(control)));
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(control), ctlColorMessage,
+                                                             reinterpret_cast<WPARAM>(dc.get()),
+                                                             reinterpret_cast<LPARAM>(control)));
     DrawColours colours{GetTextColor(dc.get()), GetBkColor(dc.get()), CLR_INVALID};
     LOGBRUSH logBrush{};
     if (brush && GetObjectW(brush, sizeof(logBrush), &logBrush)) colours.brush = logBrush.lbColor;
@@ -172,7 +178,8 @@ DrawColours ColoursOf(HWND control, UINT ctlColorMessage) {
 COLORREF PixelOf(HWND window, int x, int y) {
     // A hidden window has no pixels of its own to read.
     EXPECT_TRUE(IsWindowVisible(window));
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     const WindowDc dc(window);
     return GetPixel(dc.get(), x, y);
 }
@@ -186,15 +193,20 @@ std::string Narrow(std::wstring_view text) { return std::string(text.begin(), te
 
 std::wstring_view ClassOfKind(ControlKind kind) {
     switch (kind) {
-        case ControlKind::PageControl: return L"SysTabControl32";
-        case ControlKind::TabSheet: return L"KelvraFormPanel";
+        case ControlKind::PageControl:
+            return L"SysTabControl32";
+        case ControlKind::TabSheet:
+            return L"KelvraFormPanel";
         case ControlKind::Label:
-        case ControlKind::LinkLabel: return L"Static";
-        case ControlKind::LabelledEdit: return L"Edit";
+        case ControlKind::LinkLabel:
+            return L"Static";
+        case ControlKind::LabelledEdit:
+            return L"Edit";
         case ControlKind::GroupBox:
         case ControlKind::CheckBox:
         case ControlKind::PushButton:
-        case ControlKind::FlatButton: return L"Button";
+        case ControlKind::FlatButton:
+            return L"Button";
     }
     return L"";
 }
@@ -209,7 +221,8 @@ LOGFONTW FontOf(HWND window) {
 int TextWidthOf(HWND window) {
     const std::wstring text = TextOf(window);
     const WindowDc dc(window);
-    HGDIOBJ previous = SelectObject(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
+    HGDIOBJ previous =
+        SelectObject(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
     SIZE extent{};
     GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
     SelectObject(dc.get(), previous);
@@ -237,7 +250,8 @@ void ExpectFormMatchesItsLayout(const TForm& form) {
     const auto style = GetWindowLongPtrW(window, GWL_STYLE);
     const auto exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU) << "title bar, close box";
-    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0) << "fixed, close box only";
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0)
+        << "fixed, close box only";
     EXPECT_EQ((exStyle & WS_EX_DLGMODALFRAME) != 0, layout.border == FormBorder::Dialog);
 
     for (const ControlLayout& control : layout.controls) {
@@ -276,14 +290,16 @@ void ExpectFormMatchesItsLayout(const TForm& form) {
                 item.mask = TCIF_TEXT;
                 item.pszText = text;
                 item.cchTextMax = 64;
-                ASSERT_TRUE(SendMessageW(parent, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item)));
+                ASSERT_TRUE(
+                    SendMessageW(parent, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item)));
                 EXPECT_EQ(std::wstring_view(text), control.caption) << "the stored caption";
                 break;
             }
             case ControlKind::Label:
             case ControlKind::LinkLabel: {
                 EXPECT_EQ(TextOf(child), ShownCaption(control.caption));
-                EXPECT_EQ((childStyle & SS_TYPEMASK) == SS_RIGHT, control.align == TextAlign::Right);
+                EXPECT_EQ((childStyle & SS_TYPEMASK) == SS_RIGHT,
+                          control.align == TextAlign::Right);
                 EXPECT_EQ(actual.top, expected.top);
                 EXPECT_EQ(actual.bottom - actual.top, expected.height);
                 // Grown for a wider font, from the aligned edge, never clipped.

@@ -25,13 +25,13 @@ void ActWhenDialogOpens(std::wstring caption, std::function<void(HWND dialog)> a
 // closed (once a second) and the test fails, so a broken test ends instead
 // of hanging in a modal loop.
 class DialogWatchdog {
-public:
+  public:
     explicit DialogWatchdog(unsigned milliseconds = 20000);
     ~DialogWatchdog();
     DialogWatchdog(const DialogWatchdog&) = delete;
     DialogWatchdog& operator=(const DialogWatchdog&) = delete;
 
-private:
+  private:
     UINT_PTR timer_;
 };
 

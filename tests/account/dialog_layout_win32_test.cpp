@@ -37,7 +37,7 @@ TEST(DialogLayouts, NewAccountDialogSitsAtItsTableRectangles) {
 
 // The prefix's resolution, for the programs started while this exists.
 class SystemDpi {
-public:
+  public:
     explicit SystemDpi(DWORD dpi) {
         RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
                         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
@@ -58,7 +58,7 @@ public:
     SystemDpi(const SystemDpi&) = delete;
     SystemDpi& operator=(const SystemDpi&) = delete;
 
-private:
+  private:
     HKEY key_ = nullptr;
     DWORD saved_ = 0;
     bool hadValue_ = false;

@@ -5,9 +5,10 @@
 // folder, then waits until scripts/screenshots.sh has taken the picture and
 // answered with "<name>.done". Then it ends without running a test.
 
-#include "common/win32.h"
-
+// clang-format off
+#include "common/win32.h"  // before the other Windows headers
 #include <commctrl.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,8 @@ std::wstring ScreenshotFolder() {
 
 // Hands the window's rectangle to the script and waits for its picture.
 void Photograph(const std::wstring& folder, const std::wstring& name, HWND window) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (int i = 0; i < 10; ++i) {
         Pump();
         Sleep(50);

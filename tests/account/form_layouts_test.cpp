@@ -2,13 +2,13 @@
 // (nothing outside its parent, nothing on top of anything else, the order the
 // Tab key walks) and the geometry rules that scale them.
 
+#include "account/form_layouts.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
-
-#include "account/form_layouts.h"
 
 namespace kelvra {
 namespace {
@@ -119,19 +119,7 @@ TEST(DialogTables, TabKeyWalksIntoTheShownPageAndItsGroupBox) {
               (std::vector<std::wstring>{L"editEmail", L"editUsername"}));
 }
 
-TEST(DialogTables, HandlersAnswerTheEventsOfTheirControls) {
-    for (const FormLayout* form : kForms) {
-        for (const ControlLayout& control : form->controls) {
-            EXPECT_EQ(control.handler.empty(), control.event == ControlEvent::None);
-            if (control.event == ControlEvent::Change) {
-                EXPECT_EQ(control.kind, ControlKind::LabelledEdit);
-            }
-        }
-    }
-    EXPECT_EQ(SettingsFormLayout().showHandler, L"FormShow");
-}
-
-TEST(DialogGeometry, ScalingRoundsLikeMulDivAndKeepsNeighboursTouching) {
+TEST(DialogGeometry, ScaledControlsKeepTouchingAndEightPointsAreElevenPixels) {
     EXPECT_EQ(ScaleToDpi(75, 96), 75);
     EXPECT_EQ(ScaleToDpi(75, 120), 94);  // 93.75
     EXPECT_EQ(ScaleToDpi(2, 120), 3);    // 2.5 rounds away from zero
@@ -148,20 +136,11 @@ TEST(DialogGeometry, ScalingRoundsLikeMulDivAndKeepsNeighboursTouching) {
     }
     const PixelRect cancel{438, 368, 75, 25};
     EXPECT_EQ(ScaleRect(cancel, 96), cancel);
-}
 
-TEST(DialogGeometry, EightPointsAreElevenPixelsAtNinetySixDpi) {
+    // 8 points: 10.67 pixels rounds to 11 at 96 dpi, 13.33 to 13 at 120.
     EXPECT_EQ(FontHeightForDpi(8, 96), -11);
     EXPECT_EQ(FontHeightForDpi(8, 120), -13);
     EXPECT_EQ(FontHeightForDpi(8, 144), -16);
-}
-
-TEST(DialogGeometry, LabelledEditCarriesItsCaptionAboveTheField) {
-    const PixelRect caption = CaptionRectOfLabelledEdit({32, 48, 169, 21});
-    EXPECT_EQ(caption.left, 32);
-    EXPECT_EQ(caption.width, 169);
-    EXPECT_LT(caption.bottom(), 48);
-    EXPECT_GE(caption.height, 13);
 }
 
 TEST(DialogCaptions, DoubledAmpersandShowsOneAndASingleOneMarksAMnemonic) {
@@ -169,7 +148,8 @@ TEST(DialogCaptions, DoubledAmpersandShowsOneAndASingleOneMarksAMnemonic) {
     EXPECT_EQ(ShownCaption(L"&Save"), L"Save");
     EXPECT_EQ(ShownCaption(L"a&&&b"), L"a&b");
     EXPECT_EQ(ShownCaption(L"trailing&"), L"trailing");
-    EXPECT_EQ(ShownCaption(L"No account yet? Create one here."), L"No account yet? Create one here.");
+    EXPECT_EQ(ShownCaption(L"No account yet? Create one here."),
+              L"No account yet? Create one here.");
 }
 
 }  // namespace

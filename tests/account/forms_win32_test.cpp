@@ -1,13 +1,14 @@
 // The form machinery on a small form of its own: form variables, the modal
 // loop and its owner, and the enabled look of controls.
 
+#include "account/forms_win32.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "account/account_forms_win32.h"
 #include "account/dialog_driver_win32.h"
-#include "account/forms_win32.h"
 #include "common/tools.h"
 #include "common/ui_handles_win32.h"
 
@@ -20,11 +21,19 @@ using testing::DialogWatchdog;
 
 constexpr ControlLayout kProbeControls[] = {
     {L"editName", ControlKind::LabelledEdit, L"", L"Name", {16, 32, 120, 21}, 0},
-    {L"ButtonOk", ControlKind::PushButton, L"", L"OK", {16, 64, 75, 25}, 1, ControlEvent::None, L"",
+    {L"ButtonOk",
+     ControlKind::PushButton,
+     L"",
+     L"OK",
+     {16, 64, 75, 25},
+     1,
+     ControlEvent::None,
+     L"",
      ModalResult::Ok},
 };
-const FormLayout kProbeLayout{L"ProbeForm", L"Probe form", FormBorder::Dialog, 220, 110,
-                              L"Tahoma", 8, L"FormShow", kProbeControls};
+const FormLayout kProbeLayout{
+    L"ProbeForm", L"Probe form", FormBorder::Dialog, 220, 110, L"Tahoma", 8,
+    L"FormShow",  kProbeControls};
 
 class TProbeForm;
 std::unique_ptr<TProbeForm> ProbeForm;
@@ -39,7 +48,7 @@ struct ProbeScript {
 ProbeScript probeScript;
 
 class TProbeForm : public TForm {
-public:
+  public:
     TProbeForm() : TForm(kProbeLayout, {{L"FormShow", [this] { FormShow(); }}}) {}
     ~TProbeForm() override {
         probeScript.destroyed = true;
@@ -52,7 +61,7 @@ public:
 };
 
 class FormMachineryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { probeScript = {}; }
     void TearDown() override {
         ProbeForm.reset();
@@ -139,8 +148,8 @@ TEST_F(FormMachineryTest, EnabledLookKeepsOnlyTheRadioButtonProperInTheDialogCol
     RegisterClassExW(&button);
 
     const auto make = [form](const wchar_t* windowClass, DWORD style) {
-        return CreateWindowExW(0, windowClass, L"x", WS_CHILD | WS_VISIBLE | style, 0, 0, 40, 20, form,
-                               nullptr, GetModuleHandleW(nullptr), nullptr);
+        return CreateWindowExW(0, windowClass, L"x", WS_CHILD | WS_VISIBLE | style, 0, 0, 40, 20,
+                               form, nullptr, GetModuleHandleW(nullptr), nullptr);
     };
     HWND radio = make(L"BUTTON", BS_AUTORADIOBUTTON);
     HWND plainRadio = make(L"Button", BS_RADIOBUTTON);

@@ -27,14 +27,15 @@ using testing::TextOf;
 using testing::TypeText;
 
 class NewAccountDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedFile_ = SettingsFile;
         SettingsFile = dir_ / L"settings.ini";
         savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
             HWND button = NewAccountForm ? NewAccountForm->Control(L"SpeedButton1") : nullptr;
             boxes_.push_back(box);
-            buttonAtBox_.push_back(TextOf(button) + (IsWindowEnabled(button) ? L"" : L" (disabled)"));
+            buttonAtBox_.push_back(TextOf(button) +
+                                   (IsWindowEnabled(button) ? L"" : L" (disabled)"));
             return onBox_ ? onBox_() : 1;
         });
         SetServiceBaseAddress(service_.BaseAddress());
@@ -81,7 +82,7 @@ protected:
     std::function<int()> onBox_;
     std::wstring usernameAfterwards_;
 
-private:
+  private:
     std::wstring savedFile_;
     MessageBoxHandler savedHandler_;
 };

@@ -1,6 +1,11 @@
 // The settings dialog as the user meets it: opened through EditSettings,
 // driven inside its own modal loop with clicks, keys and typing.
 
+// clang-format off
+#include "common/win32.h"  // before the other Windows headers
+#include <commctrl.h>
+// clang-format on
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -22,8 +27,6 @@
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
 
-#include <commctrl.h>
-
 namespace kelvra {
 namespace {
 
@@ -40,7 +43,7 @@ const wchar_t* const kProxyFields[] = {L"editProxyServer", L"editProxyPort", L"e
                                        L"editProxyPassword"};
 
 class SettingsDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedFile_ = SettingsFile;
         SettingsFile = dir_ / L"settings.ini";
@@ -88,7 +91,7 @@ protected:
     std::vector<MessageBoxRequest> boxes_;
     std::function<int(const MessageBoxRequest&)> onBox_;
 
-private:
+  private:
     std::wstring savedFile_;
     MessageBoxHandler savedHandler_;
 };
@@ -293,7 +296,8 @@ TEST_F(SettingsDialogTest, LinkIsBlueUnderlinedWithAHandAndDisabledWhileItsDialo
         HWND link = Field(L"Label1");
         EXPECT_EQ(ColoursOf(link, WM_CTLCOLORSTATIC).text, RGB(0, 0, 255));
         LOGFONTW font{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0)), sizeof(font), &font);
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0)), sizeof(font),
+                   &font);
         EXPECT_TRUE(font.lfUnderline);
         SetCursor(LoadCursorW(nullptr, IDC_ARROW));
         SendMessageW(GetParent(link), WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
@@ -326,7 +330,7 @@ TEST_F(SettingsDialogTest, LinkIsBlueUnderlinedWithAHandAndDisabledWhileItsDialo
 // ---- the test button against the account-service stand-in --------------------
 
 class AccountTestButtonTest : public SettingsDialogTest {
-protected:
+  protected:
     void SetUp() override {
         SettingsDialogTest::SetUp();
         SetServiceBaseAddress(service_.BaseAddress());
