@@ -315,6 +315,8 @@ void ExpectFormMatchesItsLayout(const TForm& form) {
                     EXPECT_LE(width, TextWidthOf(child) + 1);
                 }
                 EXPECT_EQ((childStyle & SS_NOTIFY) != 0, control.kind == ControlKind::LinkLabel);
+                // A service's answer shown here keeps its "&".
+                EXPECT_NE(childStyle & SS_NOPREFIX, 0);
                 break;
             }
             case ControlKind::LabelledEdit: {
