@@ -1,5 +1,7 @@
 #include "inventory/render.h"
 
+#include <cstdint>
+
 #include "inventory/kv_objs.h"
 #include "versions/textutil.h"
 
@@ -44,6 +46,30 @@ std::wstring RemovedCandidateLine(const TVersions& versions, std::size_t i) {
 
 std::wstring Fact(std::wstring_view label, const ShortText& field) {
     return std::wstring(label) + L": <b>" + HtmlEscape(field.str()) + L"</b>";
+}
+
+bool IsHighSurrogate(std::uint32_t code) { return code >= 0xD800 && code <= 0xDBFF; }
+bool IsLowSurrogate(std::uint32_t code) { return code >= 0xDC00 && code <= 0xDFFF; }
+
+// A character reference may name only a character that XML 1.0 allows in a
+// document: a control character other than TAB, LF and CR, a lone half of a
+// UTF-16 pair or U+FFFE/U+FFFF would make every reader reject the whole
+// document. Such a character is written as U+FFFD, the replacement character.
+std::uint32_t XmlCharOrReplacement(std::uint32_t code) {
+    const bool allowed = code == 0x9 || code == 0xA || code == 0xD ||
+                         (code >= 0x20 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
+                         (code >= 0x10000 && code <= 0x10FFFF);
+    return allowed ? code : 0xFFFD;
+}
+
+// The payload file holds one line per record with one TAB in it, and the
+// service splits it so. A registry text may carry TABs, line breaks or other
+// control characters; each becomes a blank, so that no record can split its
+// line or pass a line of its own off as another record.
+std::wstring PayloadField(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c < 32) c = L' ';
+    return text;
 }
 
 }  // namespace
@@ -109,7 +135,8 @@ std::wstring AppInfoHtml(const TApp& app) {
 }
 
 void AppPayloadLine(const TApp& app, TextLines& payloadLines) {
-    payloadLines.push_back(app.niceName.str() + L"\t" + ChosenVersion(app));
+    payloadLines.push_back(PayloadField(app.niceName.str()) + L"\t" +
+                           PayloadField(ChosenVersion(app)));
 }
 
 std::wstring XmlEscape(std::wstring_view text) {
@@ -120,7 +147,8 @@ std::wstring XmlEscape(std::wstring_view text) {
     const std::wstring trimmed = Trim(text);
     std::wstring result;
     result.reserve(trimmed.size() + trimmed.size() / 4);
-    for (wchar_t c : trimmed) {
+    for (std::size_t i = 0; i < trimmed.size(); ++i) {
+        const wchar_t c = trimmed[i];
         switch (c) {
             case L'&': result += L"&amp;"; break;
             case L'<': result += L"&lt;"; break;
@@ -129,7 +157,14 @@ std::wstring XmlEscape(std::wstring_view text) {
             case L'"': result += L"&quot;"; break;
             default:
                 if (c < 32 || c > 127) {
-                    result += L"&#" + std::to_wstring(static_cast<unsigned long>(c)) + L";";
+                    auto code = static_cast<std::uint32_t>(c);
+                    // A UTF-16 pair is one character and gets one reference.
+                    if (IsHighSurrogate(code) && i + 1 < trimmed.size() &&
+                        IsLowSurrogate(static_cast<std::uint32_t>(trimmed[i + 1]))) {
+                        code = 0x10000 + ((code - 0xD800) << 10) +
+                               (static_cast<std::uint32_t>(trimmed[++i]) - 0xDC00);
+                    }
+                    result += L"&#" + std::to_wstring(XmlCharOrReplacement(code)) + L";";
                 } else {
                     result += c;
                 }

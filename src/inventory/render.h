@@ -29,11 +29,15 @@ void AppToHtmlRow(const TApp& app, TextLines& rows);
 // The six labelled facts of the record for its first table cell.
 std::wstring AppInfoHtml(const TApp& app);
 
-// niceName, TAB, the chosen version.
+// niceName, TAB, the chosen version; a control character in either (a TAB
+// or line break from the registry) is written as a blank.
 void AppPayloadLine(const TApp& app, TextLines& payloadLines);
 
 // Trims, then writes & < > ' " as entities and every character outside
-// 32..127 as "&#<code>;", so the result is plain ASCII.
+// 32..127 as "&#<code>;", so the result is plain ASCII. A UTF-16 pair gets
+// one reference; a character that XML cannot carry (a control character
+// other than TAB, LF, CR; a lone surrogate; U+FFFE, U+FFFF) is written as
+// "&#65533;", so the document stays well formed.
 std::wstring XmlEscape(std::wstring_view text);
 
 // For texts placed into the HTML report: & < > " as entities, nothing

@@ -56,6 +56,13 @@ TEST(XmlEscapeTest, ResultIsPlainAsciiWithEntities) {
     EXPECT_EQ(XmlEscape(L"\x7f~"), L"\x7f~") << "127 stays";
     EXPECT_EQ(XmlEscape(L"&lt;"), L"&amp;lt;");
     EXPECT_EQ(XmlEscape(L"\t\r\n"), L"");
+    // Characters XML cannot carry become U+FFFD; a UTF-16 pair is one character.
+    EXPECT_EQ(XmlEscape(L"a\x01" L"b\x1F" L"c"), L"a&#65533;b&#65533;c");
+    const wchar_t high = 0xD83D, low = 0xDE00;
+    EXPECT_EQ(XmlEscape(std::wstring{L'x', high, low, L'y'}), L"x&#128512;y");
+    EXPECT_EQ(XmlEscape(std::wstring{low, L'.', high}), L"&#65533;.&#65533;");
+    EXPECT_EQ(XmlEscape(std::wstring{wchar_t(0xFFFE), wchar_t(0xFFFF), wchar_t(0xFFFD)}),
+              L"&#65533;&#65533;&#65533;");
     std::wstring text;
     for (int i = 0; i < 100; ++i) text += L"&x";
     text += std::wstring(55, L'y');
@@ -152,6 +159,15 @@ TEST(AppPayload, NiceNameTabChosenVersion) {
     EXPECT_EQ(lines.back(), L"Foo \t1.2");
     app->Versions.AddVersion(L"1.3", TVersionType::Registry, kKey, 0);
     EXPECT_EQ(ChosenVersion(*app), L"") << "two active candidates choose nothing";
+}
+
+TEST(AppPayload, ControlCharactersOfTheRegistryCannotSplitTheLine) {
+    auto app = MakeApp(L"x", L"Evil\r\nFake App\t9.9");
+    app->Versions.AddVersion(L"1.0\tx\ny", TVersionType::Registry, kKey, 0);
+    TextLines lines;
+    AppPayloadLine(*app, lines);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], L"Evil  Fake App 9.9\t1.0 x y");
 }
 
 }  // namespace
