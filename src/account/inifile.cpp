@@ -150,6 +150,11 @@ bool IniFile::ReadBool(std::wstring_view section, std::wstring_view key, bool de
 
 void IniFile::Write(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
     const std::wstring keyName(TrimBlanks(key));
+    // A value is one line. The text after a line break would become lines of
+    // their own, keys or sections that the user never saved, so it is not
+    // written: the value reads back as its first line, as the system's own
+    // reader would read such a value.
+    value = value.substr(0, value.find_first_of(L"\r\n"));
     auto keyLine = [&](const std::wstring& name) {
         return ReadLine(WideToAnsi(name + L"=" + std::wstring(value)));
     };

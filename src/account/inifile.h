@@ -34,6 +34,7 @@ public:
     bool ReadBool(std::wstring_view section, std::wstring_view key, bool defaultValue) const;
 
     // Sets key=value in the section, adding the section or the key at need.
+    // Only the value's first line is written: a line break ends it.
     void Write(std::wstring_view section, std::wstring_view key, std::wstring_view value);
 
     // The file's bytes: every line followed by CR LF.

@@ -114,6 +114,16 @@ TEST(IniWrite, ValuesAreWrittenVerbatimAndReadBackByTheReadingRules) {
     EXPECT_EQ(reread.ReadString(L"Account", L"Equals", L""), L"a=b=c");
 }
 
+TEST(IniWrite, ALineBreakEndsTheValueAndAddsNoLines) {
+    IniFile file = IniFile::Parse("[Account]\r\nProfile=Desk\r\n");
+    file.Write(L"Account", L"Password", L"pw\r\n[Account]\r\nProfile=Stolen");
+    file.Write(L"Account", L"Username", L"ann\nUse proxy=1");
+    file.Write(L"Proxy", L"Server", L"\rhost");
+    EXPECT_EQ(file.Serialize(),
+              "[Account]\r\nProfile=Desk\r\nPassword=pw\r\nUsername=ann\r\n\r\n"
+              "[Proxy]\r\nServer=\r\n");
+}
+
 TEST(IniWrite, LfOnlyFilesComeBackWithCrLf) {
     IniFile file = IniFile::Parse("[A]\nk=1\n");
     file.Write(L"A", L"k", L"2");
