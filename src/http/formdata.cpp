@@ -26,12 +26,12 @@ std::string FormBoundary(const LocalTime& t) {
 
 FormData::FormData() : FormData(NowLocal()) {}
 
-FormData::FormData(const LocalTime& created) : boundary_(FormBoundary(created)) {}
+FormData::FormData(const LocalTime& created)
+    : created_(FormBoundary(created)), boundary_(created_) {}
 
 void FormData::AddField(std::wstring_view name, std::wstring_view value) {
     Part part;
-    part.head = "--" + boundary_ + kCrLf + "Content-Disposition: form-data; name=\"" +
-                WideToAnsi(name) + "\"" + kCrLf + kCrLf;
+    part.head = "Content-Disposition: form-data; name=\"" + WideToAnsi(name) + "\"" + kCrLf + kCrLf;
     part.value = WideToAnsi(value);
     parts_.push_back(std::move(part));
 }
@@ -39,9 +39,9 @@ void FormData::AddField(std::wstring_view name, std::wstring_view value) {
 void FormData::AddFile(std::wstring_view name, std::wstring_view path,
                        std::wstring_view mediaType) {
     Part part;
-    part.head = "--" + boundary_ + kCrLf + "Content-Disposition: form-data; name=\"" +
-                WideToAnsi(name) + "\"; filename=\"" + WideToAnsi(path) + "\"" + kCrLf +
-                "Content-Type: " + WideToAnsi(mediaType) + kCrLf + kCrLf;
+    part.head = "Content-Disposition: form-data; name=\"" + WideToAnsi(name) + "\"; filename=\"" +
+                WideToAnsi(path) + "\"" + kCrLf + "Content-Type: " + WideToAnsi(mediaType) + kCrLf +
+                kCrLf;
     part.path = path;
     part.isFile = true;
     parts_.push_back(std::move(part));
@@ -52,10 +52,30 @@ std::wstring FormData::ContentType() const {
 }
 
 std::string FormData::Body() const {
+    std::vector<std::string> contents;
+    contents.reserve(parts_.size());
+    for (const Part& part : parts_)
+        contents.push_back(part.isFile ? ReadFileBytes(part.path) : part.value);
+
+    // A server cuts the body at every "--" + boundary, so the boundary must
+    // occur in no part. The clock's boundary nearly always does not; when a
+    // value or a file holds it, digits are added until it no longer occurs.
+    auto occurs = [&](const std::string& boundary) {
+        const std::string delimiter = "--" + boundary;
+        for (std::size_t i = 0; i < parts_.size(); ++i)
+            if (parts_[i].head.find(delimiter) != std::string::npos ||
+                contents[i].find(delimiter) != std::string::npos)
+                return true;
+        return false;
+    };
+    boundary_ = created_;
+    for (unsigned long long n = 0; occurs(boundary_); ++n) boundary_ = created_ + std::to_string(n);
+
     std::string body;
-    for (const Part& part : parts_) {
-        body += part.head;
-        body += part.isFile ? ReadFileBytes(part.path) : part.value;
+    for (std::size_t i = 0; i < parts_.size(); ++i) {
+        body += "--" + boundary_ + kCrLf;
+        body += parts_[i].head;
+        body += contents[i];
         body += kCrLf;
     }
     body += "--" + boundary_ + "--" + kCrLf;

@@ -38,27 +38,33 @@ class FormData {
     // that does not exist yet; Body() then fails.
     void AddFile(std::wstring_view name, std::wstring_view path, std::wstring_view mediaType);
 
+    // The boundary of the body made last; before any, the clock's.
     const std::string& Boundary() const { return boundary_; }
 
-    // "multipart/form-data; boundary=" + the boundary.
+    // "multipart/form-data; boundary=" + the boundary: ask for it after the
+    // body, whose content may change the boundary.
     std::wstring ContentType() const;
 
     // The whole body, file parts read now, each file exactly once, so the
     // length sent with the request always matches the bytes sent. Raises
-    // FileError when a file cannot be read.
+    // FileError when a file cannot be read. Should a part hold the clock's
+    // boundary, the body gets the boundary with decimal digits added, the
+    // first such that occurs in no part, so that the body always splits back
+    // into the parts that went in.
     std::string Body() const;
 
     std::size_t PartCount() const { return parts_.size(); }
 
   private:
     struct Part {
-        std::string head;   // delimiter line and part headers, up to the blank line
+        std::string head;   // part headers, up to and including the blank line
         std::wstring path;  // file parts: the file whose bytes follow
         std::string value;  // text fields: the value
         bool isFile = false;
     };
 
-    std::string boundary_;
+    std::string created_;           // from the clock when the form was created
+    mutable std::string boundary_;  // that of the last body made
     std::vector<Part> parts_;
 };
 

@@ -100,7 +100,6 @@ std::wstring HttpClient::Post(const std::wstring& url, const FormData& form) con
     HttpPost post;
     post.url = url;
     post.userAgent = kUserAgent;
-    post.contentType = form.ContentType();
     if (useProxy_) {
         // A port beyond 65535 would be cut to 16 bits on the way down and
         // could send the credentials to some other port of the proxy host.
@@ -112,6 +111,7 @@ std::wstring HttpClient::Post(const std::wstring& url, const FormData& form) con
         post.proxy = std::move(proxy);
     }
     post.body = form.Body();
+    post.contentType = form.ContentType();  // after the body, which settles the boundary
 
     const HttpAnswer answer = CurrentHttpTransport().Post(post);
     if (answer.status < 200 || answer.status > 299)

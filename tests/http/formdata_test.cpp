@@ -59,6 +59,28 @@ TEST_F(FormBodyTest, TextGoesOutInTheAnsiCodePageAsItStands) {
         << body;
 }
 
+TEST_F(FormBodyTest, BoundaryThatAPartHoldsIsLengthenedUntilNoPartHoldsIt) {
+    const std::string clock = "--------120626140509042";
+    const std::wstring path = dir_ / L"payload.txt";
+    WriteFileBytes(path,
+                   "App\t1.0\r\n--" + clock + "0\r\nContent-Disposition: form-data; name=\"x\"");
+    form_.AddField(L"password", L"a\r\n--" + std::wstring(clock.begin(), clock.end()) + L"--\r\n");
+    form_.AddFile(L"apps", path, L"text/plain");
+    const std::string body = form_.Body();
+    EXPECT_EQ(form_.Boundary(), clock + "1");
+    EXPECT_EQ(form_.ContentType(), L"multipart/form-data; boundary=" +
+                                       std::wstring(clock.begin(), clock.end()) + L"1");
+    EXPECT_EQ(body.rfind("--" + clock + "1\r\nContent-Disposition: form-data; name=\"password\""),
+              0u);
+    EXPECT_TRUE(body.ends_with("\r\n--" + clock + "1--\r\n"));
+
+    // A form whose parts do not hold it keeps the clock's boundary.
+    FormData plain{LocalTime{2026, 12, 6, 14, 5, 9, 42}};
+    plain.AddField(L"username", L"user1");
+    plain.Body();
+    EXPECT_EQ(plain.Boundary(), clock);
+}
+
 TEST_F(FormBodyTest, FileIsReadWhenTheBodyIsMade) {
     const std::wstring path = dir_ / L"later.txt";
     form_.AddFile(L"apps", path, L"text/plain");
