@@ -162,6 +162,12 @@ enum class PeResourceVerdict {
 // Reads up to out.size() bytes at the offset and returns how many it read.
 using ReadFileAt = std::function<std::size_t(std::uint64_t offset, std::span<std::byte> out)>;
 
+// The most reads the walk makes in one file. A real executable needs a few
+// dozen; a directory whose entries all lead to the same large directory
+// would otherwise multiply the reads into the billions, each one a system
+// call. A file that needs more is Unsound.
+inline constexpr std::size_t kMaxPeResourceReads = 4096;
+
 PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
 
 // ---- replaceable reader, so that discovery can be tested without files ----

@@ -36,9 +36,12 @@ class ImageReader {
 public:
     ImageReader(std::uint64_t fileSize, const ReadFileAt& readAt) : fileSize_(fileSize), readAt_(readAt) {}
 
-    // Exactly count bytes at the file offset, or nothing.
+    // Exactly count bytes at the file offset, or nothing; nothing too once
+    // the walk has used up its reads, which makes the file Unsound.
     std::optional<std::vector<std::byte>> ReadFile(std::uint64_t offset, std::size_t count) const {
         if (offset > fileSize_ || count > fileSize_ - offset) return std::nullopt;
+        if (reads_ >= kMaxPeResourceReads) return std::nullopt;
+        ++reads_;
         std::vector<std::byte> bytes(count);
         if (count && readAt_(offset, bytes) != count) return std::nullopt;
         return bytes;
@@ -71,6 +74,7 @@ private:
     std::uint64_t fileSize_;
     const ReadFileAt& readAt_;
     std::vector<Section> sections_;
+    mutable std::size_t reads_ = 0;
 };
 
 struct DirectoryEntry {

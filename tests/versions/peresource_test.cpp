@@ -83,8 +83,9 @@ Image BuildImage(bool pe64 = false, std::uint32_t type = 16) {
     return image;
 }
 
-PeResourceVerdict Check(const Bytes& file) {
+PeResourceVerdict Check(const Bytes& file, std::size_t* reads = nullptr) {
     const ReadFileAt readAt = [&](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
+        if (reads) ++*reads;
         if (offset >= file.size()) return 0;
         const std::size_t count = std::min<std::size_t>(out.size(), file.size() - offset);
         std::memcpy(out.data(), file.data() + offset, count);
@@ -155,6 +156,38 @@ TEST(PeVersionResource, OffsetsOutsideTheFileAreUnsound) {
     EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, i.optional, 0x999); }), PeResourceVerdict::Unsound);
     EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, kPe + 6, 2000); }), PeResourceVerdict::Unsound);
     EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, kPe + 20, 0xFFFF); }), PeResourceVerdict::Unsound);
+}
+
+TEST(PeVersionResource, DirectoriesThatMultiplyTheWalkAreCutShort) {
+    // 1,000 names that all lead to one directory of 1,000 languages: the
+    // walk would read the file a million times, each read a system call,
+    // and a file of 24 KiB could keep the inventory busy for minutes.
+    constexpr std::size_t kNames = 0x400, kLanguages = 0x2400, kCount = 1000;
+    Image image = BuildImage();
+    Bytes& b = image.bytes;
+    const std::uint32_t sectionSize = 0x6000;
+    b.resize(kSectionFile + sectionSize);
+    Put32(b, image.section + 8, sectionSize);
+    Put32(b, image.section + 16, sectionSize);
+    Put32(b, image.Res(kRoot) + 20, 0x80000000u | kNames);  // the version type's names
+    Put16(b, image.Res(kNames) + 14, kCount);
+    Put16(b, image.Res(kLanguages) + 14, kCount);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        Put32(b, image.Res(kNames) + 16 + 8 * i, static_cast<std::uint32_t>(i + 1));
+        Put32(b, image.Res(kNames) + 20 + 8 * i, 0x80000000u | kLanguages);
+        Put32(b, image.Res(kLanguages) + 16 + 8 * i, 0x409);
+        Put32(b, image.Res(kLanguages) + 20 + 8 * i, kData);
+    }
+    std::size_t reads = 0;
+    EXPECT_EQ(Check(b, &reads), PeResourceVerdict::Unsound);
+    EXPECT_LE(reads, kMaxPeResourceReads);
+
+    // Ten names of ten languages each are a plausible file, and sound.
+    Put16(b, image.Res(kNames) + 14, 10);
+    Put16(b, image.Res(kLanguages) + 14, 10);
+    reads = 0;
+    EXPECT_EQ(Check(b, &reads), PeResourceVerdict::Sound);
+    EXPECT_LT(reads, 200u);
 }
 
 TEST(PeVersionResource, SurvivesEveryCorruptedWordAndEveryTruncation) {
