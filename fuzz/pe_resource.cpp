@@ -1,0 +1,32 @@
+// The checks in front of the system's version functions, on random files:
+// the walk from an executable's headers to its version resources, and the
+// soundness check of a version block. Input: the file's bytes.
+
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "versions/fileversion.h"
+
+using namespace kelvra;
+using namespace kelvra::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::size_t reads = 0;
+    const ReadFileAt readAt = [&](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
+        ++reads;
+        if (offset >= size) return 0;
+        const std::size_t count = std::min<std::size_t>(out.size(), size - offset);
+        std::memcpy(out.data(), data + offset, count);
+        return count;
+    };
+    const PeResourceVerdict verdict = CheckPeVersionResource(size, readAt);
+    Require(static_cast<unsigned>(verdict) <= static_cast<unsigned>(PeResourceVerdict::Unsound),
+            "verdict outside the enumeration");
+    // On Windows every read is a call into the system: a file must never
+    // make the walk read without end, whatever its directory says.
+    Require(reads <= kMaxPeResourceReads, "the walk read the file more often than its limit",
+            std::to_string(reads) + " reads");
+
+    (void)VersionBlockIsSound(std::span(reinterpret_cast<const std::byte*>(data), size));
+    return 0;
+}
