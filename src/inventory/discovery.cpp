@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include "common/files.h"
+#include "common/pending_messages.h"
+#include "common/run_timings.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/tools.h"
@@ -42,6 +44,7 @@ void StrikeOutInstallers(std::vector<std::wstring>& list) {
 
 // Lists the executables of one folder, installers struck out.
 void ListExecutables(const std::wstring& folder, std::vector<std::wstring>& list) {
+    CountInRun(RunCount::Listings);
     ListFiles(folder + L"*.exe", true, list, true, kExeExtension);
     StrikeOutInstallers(list);
 }
@@ -104,7 +107,15 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
             file = fields[0];
             points = DigitsToInt(fields[1], -1);
         }
-        const FileVersionResult versions = reader->Read(file);
+        FileVersionResult versions;
+        {
+            const StageScope stage(RunStage::VersionResources);
+            CountInRun(RunCount::VersionReads);
+            versions = reader->Read(file);
+        }
+        // A folder of many large executables takes a while; the tray is
+        // served in between.
+        ProcessPendingMessagesIfDue();
         if (!versions.ok) continue;
         app.Versions.AddVersion(versions.fixedVersion, TVersionType::FileVersion1, file, points);
         app.Versions.AddVersion(versions.fileVersionText, TVersionType::FileVersion2, file, points);
@@ -159,19 +170,25 @@ void RemoveEmptyEntries(std::vector<std::wstring>& list) {
 }
 
 void TApp::FindExecutables() {
-    std::wstring folder = ChooseFolder(*this);
+    std::vector<std::wstring> list;
+    std::wstring folder;
+    {
+        const StageScope stage(RunStage::Folders);
+        folder = ChooseFolder(*this);
 
-    // Applications that live in the Windows folder are parts of the system.
-    if (!folder.empty() && PosText(GetWindowsDir(), folder) > 0) folder.clear();
+        // Applications that live in the Windows folder are parts of the system.
+        if (!folder.empty() && PosText(GetWindowsDir(), folder) > 0) folder.clear();
 
+        if (!folder.empty()) {
+            ListExecutables(folder, list);
+            // A "bin" folder holds the real programs; what lies beside it is
+            // usually a launcher or tools. Its list replaces the first one.
+            if (DirectoryExists(folder + L"bin\\")) ListExecutables(folder + L"bin\\", list);
+            AddIconExecutable(*this, list);
+            RemoveEmptyEntries(list);
+        }
+    }
     if (!folder.empty()) {
-        std::vector<std::wstring> list;
-        ListExecutables(folder, list);
-        // A "bin" folder holds the real programs; what lies beside it is
-        // usually a launcher or tools. Its list replaces the first one.
-        if (DirectoryExists(folder + L"bin\\")) ListExecutables(folder + L"bin\\", list);
-        AddIconExecutable(*this, list);
-        RemoveEmptyEntries(list);
         if (PosText(L"Itunes", regDisplayName.str()) > 0) WriteLog(L"aa");
         AddFileCandidates(*this, list);
     }

@@ -3,9 +3,10 @@
 // application records, which are analysed, sorted and written as the payload
 // file, the XML document and the HTML report into the data folder.
 
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "common/pending_messages.h"
 
 namespace kelvra {
 
@@ -30,12 +31,5 @@ int GetUninstallKeyNames64(std::vector<std::wstring>& names);
 // at run time, since Windows versions without it exist. The native build
 // answers true, so that portable tests see both passes.
 bool IsRunningOnWow64();
-
-// The run keeps the user interface alive by serving pending window messages
-// at fixed points. The tray program installs the real pump; the default does
-// nothing.
-using PendingMessagePump = std::function<void()>;
-PendingMessagePump SetPendingMessagePump(PendingMessagePump pump);
-void ProcessPendingMessages();
 
 }  // namespace kelvra

@@ -10,6 +10,8 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
+#include "common/pending_messages.h"
+#include "common/run_timings.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/win32.h"
@@ -18,6 +20,8 @@
 #include "shell/scan_options.h"
 #include "shell/upload.h"
 #include "shell/version.h"
+
+#include <psapi.h>
 
 namespace {
 
@@ -61,6 +65,27 @@ int Upload(const ScanOptions& options, const std::wstring& payload) {
     return kScanOk;
 }
 
+// The tray program serves its window messages during a run; the scanner does
+// the same, so that a run costs here what it costs there. A console program
+// has no windows, so nothing ever arrives.
+void ServePendingMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// The process's peak memory as the system counts it: the largest working
+// set and the largest private commit.
+std::string PeakMemoryLines() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return {};
+    return "peak_working_set_bytes " + std::to_string(counters.PeakWorkingSetSize) + "\n" +
+           "peak_pagefile_bytes " + std::to_string(counters.PeakPagefileUsage) + "\n";
+}
+
 int Scan(const ScanOptions& options) {
     AppDataDir = options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
     AppVersion = kAppVersion;
@@ -72,8 +97,15 @@ int Scan(const ScanOptions& options) {
     LoadSettings();
     if (options.profile) AccountProfile = *options.profile;
 
+    SetPendingMessagePump(&ServePendingMessages);
+    RunRecorder recorder;
+    if (options.timings) SetRunRecorder(&recorder);
     RunCounters counters;
     const std::wstring payload = RunInventory(&counters);
+    if (options.timings) {
+        SetRunRecorder(nullptr);
+        WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());
+    }
     Print(stdout, L"Payload: " + payload + L"\n");
     Print(stdout, L"OK: " + std::to_wstring(counters.ok) + L"\n");
     Print(stdout, L"ERROR: " + std::to_wstring(counters.error) + L"\n");

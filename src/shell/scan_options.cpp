@@ -29,6 +29,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.user = value();
         } else if (arg == L"--password") {
             result.options.password = value();
+        } else if (arg == L"--timings") {
+            result.options.timings = value();
         } else {
             result.error = L"unknown argument: " + arg;
         }
@@ -37,6 +39,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
     const ScanOptions& options = result.options;
     if (options.dataDir && options.dataDir->empty())
         result.error = L"--data-dir needs a folder";
+    else if (options.timings && options.timings->empty())
+        result.error = L"--timings needs a file";
     else if (options.user && options.user->empty())
         result.error = L"--user needs a name";
     else if (!options.upload && (options.service || options.user || options.password))
@@ -47,7 +51,7 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
 }
 
 std::wstring ScanUsage() {
-    return L"Usage: kvscan [--data-dir DIR] [--profile NAME]\n"
+    return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--timings FILE]\n"
            L"              [--upload [--service URL] [--user NAME] [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
            L"does, writes the payload, XML and HTML files into the data folder and prints\n"
@@ -63,6 +67,9 @@ std::wstring ScanUsage() {
            L"                   http://127.0.0.1:8080 (scheme, host, port; no path)\n"
            L"  --user NAME      account user name for the upload instead of the settings' one\n"
            L"  --password TEXT  account password for the upload instead of the settings' one\n"
+           L"  --timings FILE   for benchmarks: measure where the run's time goes (stage\n"
+           L"                   times, longest stretch between two servings of window\n"
+           L"                   messages, counts, peak memory) and write it to FILE\n"
            L"  --help           this text\n"
            L"Exit codes: 0 done, 1 the run failed or the account values cannot be uploaded,\n"
            L"2 wrong arguments, 3 the service gave no answer to the upload.\n";

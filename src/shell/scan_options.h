@@ -15,6 +15,7 @@ struct ScanOptions {
     std::optional<std::wstring> service;   // --service URL (base address, with --upload)
     std::optional<std::wstring> user;      // --user NAME (with --upload)
     std::optional<std::wstring> password;  // --password TEXT (with --upload)
+    std::optional<std::wstring> timings;   // --timings FILE (benchmark: stage times, pumps, memory)
 };
 
 struct ScanOptionsResult {

@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/registry.h"
+#include "common/run_timings.h"
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
 #include "support/temp_dir.h"
@@ -85,6 +86,27 @@ TEST_F(InventoryRunTest, PendingMessagesAreServedDuringTheRun) {
     RunInventory();
     // Start, entries 0, 10 and 20 of the first pass, and before writing.
     EXPECT_GE(pumps, 5);
+}
+
+TEST_F(InventoryRunTest, ARecordedRunAccountsForEveryMomentAndCountsItsEntries) {
+    for (int i = 0; i < 25; ++i)
+        AddEntry(RegistryView::Own, L"k" + std::to_wstring(i), L"App " + std::to_wstring(i), L"1.0");
+    AddEntry(RegistryView::Wow64_64, L"KB1", L"Fix (KB1)", L"1.0");
+    SetPendingMessagePump([] {});
+    RunRecorder recorder;
+    SetRunRecorder(&recorder);
+    RunInventory();
+    SetRunRecorder(nullptr);
+
+    const RunTimings& timings = recorder.timings();
+    EXPECT_EQ(timings.counts[static_cast<std::size_t>(RunCount::Entries)], 26u);
+    EXPECT_EQ(timings.counts[static_cast<std::size_t>(RunCount::Records)], 25u);
+    EXPECT_GE(timings.pumps, 5u);
+    EXPECT_GT(timings.totalSeconds, 0);
+    double stages = 0;
+    for (double seconds : timings.stageSeconds) stages += seconds;
+    EXPECT_NEAR(stages, timings.totalSeconds, 1e-9) << "every moment belongs to exactly one stage";
+    EXPECT_LE(timings.longestGapSeconds, timings.totalSeconds);
 }
 
 TEST_F(InventoryRunTest, MissingDataFolderFailsWithoutAPayload) {

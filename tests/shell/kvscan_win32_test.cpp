@@ -147,6 +147,25 @@ TEST_F(KvscanRun, SecondRunWritesTheNextSet) {
     EXPECT_EQ(ReadFileBytes(data_ / L"dump_E2E_0.txt"), ReadFileBytes(data_ / L"dump_E2E_1.txt"));
 }
 
+TEST_F(KvscanRun, TimingsChangeNoByteOfTheFilesAndCountTheMachine) {
+    ASSERT_EQ(Scan().exitCode, 0u);
+    const std::wstring timings = data_ / L"timings.txt";
+    const auto timed = RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data_.path()) +
+                                  L" --profile E2E --timings " + Quoted(timings));
+    ASSERT_EQ(timed.exitCode, 0u) << timed.output;
+    for (const wchar_t* extension : {L".txt", L".xml", L".html"}) {
+        SCOPED_TRACE(WideToAnsi(extension));
+        EXPECT_EQ(ReadFileBytes(data_ / (L"dump_E2E_1" + std::wstring(extension))),
+                  ReadFileBytes(data_ / (L"dump_E2E_0" + std::wstring(extension))));
+    }
+    const std::string text = ReadFileBytes(timings);
+    // Five records of six entries (one is an update); one executable.
+    EXPECT_NE(text.find("count.entries 6\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("count.records 5\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("count.version_reads 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("peak_working_set_bytes "), std::string::npos) << text;
+}
+
 TEST(KvscanCommandLine, UnknownArgumentsAndFailuresHaveTheirExitCodes) {
     const auto usage = RunProgram(Quoted(Kvscan()) + L" --frobnicate");
     EXPECT_EQ(usage.exitCode, 2u);

@@ -24,6 +24,15 @@ TEST(ScanOptionsTest, UploadTakesItsServiceAndAccountValues) {
         << "an empty password is the account check's business";
 }
 
+TEST(ScanOptionsTest, TimingsNeedAFile) {
+    const ScanOptionsResult parsed = ParseScanOptions({L"--timings", L"C:\\t.txt", L"--profile", L"P"});
+    ASSERT_EQ(parsed.error, L"");
+    EXPECT_EQ(parsed.options.timings, L"C:\\t.txt");
+    EXPECT_FALSE(ParseScanOptions({}).options.timings);
+    EXPECT_NE(ParseScanOptions({L"--timings", L""}).error, L"");
+    EXPECT_NE(ParseScanOptions({L"--timings"}).error, L"");
+}
+
 TEST(ScanOptionsTest, UploadValuesWithoutUploadOrUnusableAreRefused) {
     for (const auto& args : std::vector<std::vector<std::wstring>>{
              {L"--service", L"http://127.0.0.1:8080"},

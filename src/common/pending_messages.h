@@ -1,0 +1,26 @@
+#pragma once
+// The inventory run keeps the user interface alive by serving pending window
+// messages: at the fixed points of the run, and in between wherever a stretch
+// of work could otherwise keep the tray waiting too long. The tray program
+// installs the real pump; the default does nothing.
+
+#include <chrono>
+#include <functional>
+
+namespace kelvra {
+
+using PendingMessagePump = std::function<void()>;
+
+// Installs a pump (empty: none); returns the one installed before.
+PendingMessagePump SetPendingMessagePump(PendingMessagePump pump);
+
+// Serves the pending messages now.
+void ProcessPendingMessages();
+
+// Serves them only when the last serving lies at least this long back. Cheap
+// enough to call after every small piece of work: a clock read when a pump
+// is installed, nothing else.
+inline constexpr std::chrono::milliseconds kPendingMessagesDueAfter{20};
+void ProcessPendingMessagesIfDue();
+
+}  // namespace kelvra

@@ -1,0 +1,133 @@
+#pragma once
+// Where the time of an inventory run goes: the exclusive time of each stage,
+// the stretches between two servings of pending window messages, and a few
+// counts. Recorded only while a recorder is installed (kvscan --timings, for
+// the benchmark); otherwise every probe is one test of a null pointer and
+// reads no clock.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelvra {
+
+enum class RunStage : std::uint8_t {
+    Other,             // the run's own steps that belong to no stage below
+    Registry,          // enumerating and reading the uninstall entries
+    Folders,           // choosing, testing and listing program folders
+    VersionResources,  // reading executables' version resources
+    Analysis,          // display names, candidates, pruning chain, sorting
+    Rendering,         // XML, HTML and payload lines
+    Writing,           // choosing the file names, converting and writing the files
+};
+inline constexpr std::size_t kRunStageCount = 7;
+
+std::string_view RunStageName(RunStage stage);
+
+enum class RunCount : std::uint8_t {
+    Entries,       // uninstall subkeys looked at, both views
+    Records,       // records kept
+    Listings,      // folder listings
+    VersionReads,  // executables whose version resource was read
+};
+inline constexpr std::size_t kRunCountCount = 4;
+
+std::string_view RunCountName(RunCount count);
+
+struct RunTimings {
+    double totalSeconds = 0;  // the run from its first step to its return
+    std::array<double, kRunStageCount> stageSeconds{};
+    // The longest stretch without serving pending messages; the run's start
+    // and its return count as servings, since the message loop runs there.
+    double longestGapSeconds = 0;
+    std::array<double, kRunStageCount> longestGapStageSeconds{};  // what filled it
+    std::size_t pumps = 0;  // servings during the run
+    std::array<std::uint64_t, kRunCountCount> counts{};
+};
+
+class RunRecorder {
+public:
+    using Clock = double (*)();  // seconds on a monotonic scale
+
+    RunRecorder();
+    explicit RunRecorder(Clock clock) : clock_(clock) {}
+
+    void BeginRun();
+    void EndRun();
+    // Charges the time since the last switch to the current stage and makes
+    // `stage` current; returns the stage that was current.
+    RunStage Enter(RunStage stage);
+    void NotePump();
+    void Add(RunCount count, std::uint64_t amount = 1) {
+        timings_.counts[static_cast<std::size_t>(count)] += amount;
+    }
+
+    const RunTimings& timings() const { return timings_; }
+
+private:
+    void ChargeUpTo(double now);
+    void CloseGap(double now);
+
+    Clock clock_;
+    RunTimings timings_;
+    RunStage current_ = RunStage::Other;
+    double lastSwitch_ = 0;
+    double runStart_ = 0;
+    double lastPump_ = 0;
+    std::array<double, kRunStageCount> atLastPump_{};
+};
+
+// The installed recorder, or none.
+inline RunRecorder*& InstalledRunRecorder() {
+    static RunRecorder* recorder = nullptr;
+    return recorder;
+}
+
+// The timings as "name value" lines, seconds and counts in plain decimal:
+// total_seconds, stage.<stage>, pumps, longest_gap_seconds,
+// longest_gap.<stage> and count.<count>.
+std::string FormatRunTimings(const RunTimings& timings);
+
+// Installs a recorder (nullptr: none); returns the one installed before.
+RunRecorder* SetRunRecorder(RunRecorder* recorder);
+
+// Charges the time of its lifetime to a stage, nested scopes excluded.
+class StageScope {
+public:
+    explicit StageScope(RunStage stage) : recorder_(InstalledRunRecorder()) {
+        if (recorder_) previous_ = recorder_->Enter(stage);
+    }
+    ~StageScope() {
+        if (recorder_) recorder_->Enter(previous_);
+    }
+    StageScope(const StageScope&) = delete;
+    StageScope& operator=(const StageScope&) = delete;
+
+private:
+    RunRecorder* recorder_;
+    RunStage previous_ = RunStage::Other;
+};
+
+// Marks the whole run: its start and return.
+class RecordedRun {
+public:
+    RecordedRun() : recorder_(InstalledRunRecorder()) {
+        if (recorder_) recorder_->BeginRun();
+    }
+    ~RecordedRun() {
+        if (recorder_) recorder_->EndRun();
+    }
+    RecordedRun(const RecordedRun&) = delete;
+    RecordedRun& operator=(const RecordedRun&) = delete;
+
+private:
+    RunRecorder* recorder_;
+};
+
+inline void CountInRun(RunCount count, std::uint64_t amount = 1) {
+    if (RunRecorder* recorder = InstalledRunRecorder()) recorder->Add(count, amount);
+}
+
+}  // namespace kelvra

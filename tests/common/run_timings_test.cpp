@@ -1,0 +1,134 @@
+// Where an inventory run's time goes, as the benchmark reads it: stage times
+// with nested stages excluded, the longest stretch between two servings of
+// window messages, and the serving itself, every time or only when due.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "common/pending_messages.h"
+#include "common/run_timings.h"
+
+namespace kelvra {
+namespace {
+
+double fakeNow = 0;
+double FakeClock() { return fakeNow; }
+
+class RunTimingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakeNow = 0;
+        previous_ = SetRunRecorder(&recorder_);
+    }
+    void TearDown() override {
+        SetRunRecorder(previous_);
+        SetPendingMessagePump({});
+    }
+    double Stage(RunStage stage) const {
+        return recorder_.timings().stageSeconds[static_cast<std::size_t>(stage)];
+    }
+    double GapStage(RunStage stage) const {
+        return recorder_.timings().longestGapStageSeconds[static_cast<std::size_t>(stage)];
+    }
+
+    RunRecorder recorder_{&FakeClock};
+    RunRecorder* previous_ = nullptr;
+};
+
+TEST_F(RunTimingsTest, EachStageIsChargedItsOwnTimeWithoutTheStagesNestedInIt) {
+    {
+        const RecordedRun run;
+        fakeNow = 1;  // other: 1
+        {
+            const StageScope analysis(RunStage::Analysis);
+            fakeNow = 3;  // analysis: 2
+            {
+                const StageScope folders(RunStage::Folders);
+                fakeNow = 4;  // folders: 1
+                {
+                    const StageScope versions(RunStage::VersionResources);
+                    fakeNow = 9;  // versions: 5
+                }
+                fakeNow = 10;  // folders: 1 more
+            }
+            fakeNow = 11;  // analysis: 1 more
+        }
+        fakeNow = 12;  // other: 1 more
+    }
+    EXPECT_DOUBLE_EQ(Stage(RunStage::Other), 2);
+    EXPECT_DOUBLE_EQ(Stage(RunStage::Analysis), 3);
+    EXPECT_DOUBLE_EQ(Stage(RunStage::Folders), 2);
+    EXPECT_DOUBLE_EQ(Stage(RunStage::VersionResources), 5);
+    EXPECT_DOUBLE_EQ(Stage(RunStage::Registry), 0);
+    EXPECT_DOUBLE_EQ(recorder_.timings().totalSeconds, 12);
+}
+
+TEST_F(RunTimingsTest, TheLongestGapCountsFromTheStartAndToTheReturnAndSaysWhatFilledIt) {
+    SetPendingMessagePump([] {});
+    {
+        const RecordedRun run;
+        const StageScope registry(RunStage::Registry);
+        fakeNow = 2;
+        ProcessPendingMessages();  // gap 2: registry
+        fakeNow = 3;
+        ProcessPendingMessages();  // gap 1
+        {
+            const StageScope rendering(RunStage::Rendering);
+            fakeNow = 7;
+        }
+        fakeNow = 8;
+    }  // gap 5 to the return: rendering 4, registry 1
+    const RunTimings& timings = recorder_.timings();
+    EXPECT_EQ(timings.pumps, 2u);
+    EXPECT_DOUBLE_EQ(timings.longestGapSeconds, 5);
+    EXPECT_DOUBLE_EQ(GapStage(RunStage::Rendering), 4);
+    EXPECT_DOUBLE_EQ(GapStage(RunStage::Registry), 1);
+    EXPECT_DOUBLE_EQ(GapStage(RunStage::Other), 0);
+}
+
+TEST_F(RunTimingsTest, TheFileNamesEveryFigureOncePerLine) {
+    {
+        const RecordedRun run;
+        CountInRun(RunCount::Entries, 3);
+        CountInRun(RunCount::VersionReads);
+        const StageScope writing(RunStage::Writing);
+        fakeNow = 0.25;
+    }
+    std::map<std::string, std::string> values;
+    std::istringstream lines(FormatRunTimings(recorder_.timings()));
+    for (std::string name, value; lines >> name >> value;) EXPECT_TRUE(values.emplace(name, value).second) << name;
+    EXPECT_EQ(values.size(), 1 + kRunStageCount + 1 + 1 + kRunStageCount + kRunCountCount);
+    EXPECT_EQ(values["total_seconds"], "0.250000");
+    EXPECT_EQ(values["stage.writing"], "0.250000");
+    EXPECT_EQ(values["stage.version_resources"], "0.000000");
+    EXPECT_EQ(values["count.entries"], "3");
+    EXPECT_EQ(values["count.version_reads"], "1");
+    EXPECT_EQ(values["pumps"], "0");
+}
+
+TEST(PendingMessages, ServedOnlyWhenDueBetweenTheFixedPoints) {
+    int served = 0;
+    SetPendingMessagePump([&] { ++served; });
+    ProcessPendingMessages();
+    ProcessPendingMessages();
+    EXPECT_EQ(served, 2) << "the fixed points always serve";
+    ProcessPendingMessagesIfDue();
+    EXPECT_EQ(served, 2) << "just served: not due yet";
+    std::this_thread::sleep_for(kPendingMessagesDueAfter + std::chrono::milliseconds(5));
+    ProcessPendingMessagesIfDue();
+    EXPECT_EQ(served, 3);
+    ProcessPendingMessagesIfDue();
+    EXPECT_EQ(served, 3);
+    SetPendingMessagePump({});
+    ProcessPendingMessages();
+    ProcessPendingMessagesIfDue();
+    EXPECT_EQ(served, 3) << "without a pump nothing is served";
+}
+
+}  // namespace
+}  // namespace kelvra
