@@ -230,9 +230,10 @@ std::wstring ReadVersionString(VersionBlock& block, std::wstring_view key) {
     return block.StringValue(StringTablePath(*translation, key)).value_or(L"");
 }
 
-std::wstring GetVersion2(const std::wstring& path) {
-    WriteLogFmt(L"GetVersion2 [%s] A", {path});
-    VersionBlock block = VersionBlock::Load(path);
+namespace {
+
+// The second half of GetVersion2, on a block already read.
+std::wstring FixedVersionOfBlock(const std::wstring& path, VersionBlock& block) {
     if (!block.present()) return L"";
     // A block without a readable fixed record gives no fixed version at all,
     // rather than numbers read from whatever the buffer holds.
@@ -242,11 +243,8 @@ std::wstring GetVersion2(const std::wstring& path) {
     return version;
 }
 
-TAppVersionInfo GetAppVersionInfo(const std::wstring& path) {
-    WriteLogFmt(L"GetAppVersionInfo [%s] A", {path});
-    // One read of the block serves all ten keys; the values are those of
-    // reading it once per key.
-    VersionBlock block = VersionBlock::Load(path);
+// The rest of GetAppVersionInfo, on a block already read.
+TAppVersionInfo StringTableOfBlock(const std::wstring& path, VersionBlock& block) {
     TAppVersionInfo info;
     for (std::size_t i = 0; i < kVersionInfoKeys.size(); ++i)
         info.Field(i) = ReadVersionString(block, kVersionInfoKeys[i]);
@@ -254,11 +252,35 @@ TAppVersionInfo GetAppVersionInfo(const std::wstring& path) {
     return info;
 }
 
+}  // namespace
+
+std::wstring GetVersion2(const std::wstring& path) {
+    WriteLogFmt(L"GetVersion2 [%s] A", {path});
+    VersionBlock block = VersionBlock::Load(path);
+    return FixedVersionOfBlock(path, block);
+}
+
+TAppVersionInfo GetAppVersionInfo(const std::wstring& path) {
+    WriteLogFmt(L"GetAppVersionInfo [%s] A", {path});
+    // One read of the block serves all ten keys; the values are those of
+    // reading it once per key.
+    VersionBlock block = VersionBlock::Load(path);
+    return StringTableOfBlock(path, block);
+}
+
 FileVersionResult ReadFileVersions(const std::wstring& path) {
     FileVersionResult result;
     try {
-        result.fixedVersion = GetVersion2(path);
-        TAppVersionInfo info = GetAppVersionInfo(path);
+        // The block is read once and serves both the fixed version and the
+        // string table: reading a file's version resource is by far the
+        // dearest step of an inventory, and a second read of the same file
+        // in the same moment gives the same bytes. The log lines are those of
+        // GetVersion2 followed by GetAppVersionInfo.
+        WriteLogFmt(L"GetVersion2 [%s] A", {path});
+        VersionBlock block = VersionBlock::Load(path);
+        result.fixedVersion = FixedVersionOfBlock(path, block);
+        WriteLogFmt(L"GetAppVersionInfo [%s] A", {path});
+        TAppVersionInfo info = StringTableOfBlock(path, block);
         result.fileVersionText = std::move(info.FileVersion);
         result.productVersionText = std::move(info.ProductVersion);
         result.ok = true;
