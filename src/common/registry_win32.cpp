@@ -3,6 +3,7 @@
 // whom any wider access to HKEY_LOCAL_MACHINE is denied.
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "common/handles_win32.h"
@@ -33,6 +34,7 @@ public:
 
     bool OpenKeyReadOnly(std::wstring_view path) override {
         CloseKey();
+        last_.reset();
         const std::wstring text(path);
         HKEY opened = nullptr;
         if (RegOpenKeyExW(root_, text.c_str(), 0, access_, &opened) != ERROR_SUCCESS) return false;
@@ -44,37 +46,32 @@ public:
     void CloseKey() override {
         key_.reset();
         path_.clear();
+        last_.reset();
     }
 
     std::wstring CurrentPath() const override { return path_; }
 
-    bool ValueExists(std::wstring_view name) override {
-        DWORD type = 0;
-        return Query(name, &type, nullptr) == ERROR_SUCCESS;
-    }
+    bool ValueExists(std::wstring_view name) override { return Read(name).status == ERROR_SUCCESS; }
 
     RegistryType GetDataType(std::wstring_view name) override {
-        DWORD type = 0;
-        if (Query(name, &type, nullptr) != ERROR_SUCCESS) return RegistryType::None;
-        return static_cast<RegistryType>(type);
+        const ValueRead& value = Read(name);
+        if (value.status != ERROR_SUCCESS) return RegistryType::None;
+        return static_cast<RegistryType>(value.type);
     }
 
     std::wstring ReadString(std::wstring_view name) override {
-        DWORD type = 0;
-        std::string bytes;
-        const LSTATUS status = Query(name, &type, &bytes);
-        if (status == ERROR_FILE_NOT_FOUND) return {};
-        if (status != ERROR_SUCCESS) ThrowGetDataFailed(name);
-        if (type != REG_SZ && type != REG_EXPAND_SZ) ThrowInvalidDataType(name);
-        return DecodeRegistryText(bytes);
+        const ValueRead& value = Read(name);
+        if (value.status == ERROR_FILE_NOT_FOUND) return {};
+        if (value.status != ERROR_SUCCESS) ThrowGetDataFailed(name);
+        if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) ThrowInvalidDataType(name);
+        return DecodeRegistryText(value.bytes);
     }
 
     std::int32_t ReadInteger(std::wstring_view name) override {
-        DWORD type = 0;
-        std::string bytes;
-        if (Query(name, &type, &bytes) != ERROR_SUCCESS) ThrowGetDataFailed(name);
-        if (type != REG_DWORD) ThrowInvalidDataType(name);
-        return DecodeRegistryDWord(bytes, name);
+        const ValueRead& value = Read(name);
+        if (value.status != ERROR_SUCCESS) ThrowGetDataFailed(name);
+        if (value.type != REG_DWORD) ThrowInvalidDataType(name);
+        return DecodeRegistryDWord(value.bytes, name);
     }
 
     std::vector<std::wstring> GetKeyNames() override {
@@ -106,15 +103,35 @@ public:
     }
 
 private:
-    // The value's type and, when bytes is given, its raw data. Reads the size
-    // first and then the data, asking again while the value grows between
-    // the two calls. ERROR_FILE_NOT_FOUND when the value or the key is missing.
-    LSTATUS Query(std::wstring_view name, DWORD* type, std::string* bytes) const {
+    struct ValueRead {
+        std::wstring name;
+        LSTATUS status = ERROR_FILE_NOT_FOUND;
+        DWORD type = REG_NONE;
+        std::string bytes;  // raw data
+    };
+
+    // The value's status, type and raw data. Every registry call is a round
+    // trip to the registry's keeper (a process of its own under Wine), and a
+    // number is asked whether it exists, then for its type, then for its
+    // data: the last value read answers all three, until another value is
+    // read or the key is opened or closed.
+    const ValueRead& Read(std::wstring_view name) {
+        if (last_ && last_->name == name) return *last_;
+        ValueRead value;
+        value.name = name;
+        value.status = Query(value.name, &value.type, &value.bytes);
+        last_ = std::move(value);
+        return *last_;
+    }
+
+    // Type and data in one call when the data fits a small buffer, as
+    // nearly every value of an uninstall entry does; a larger value is read
+    // again at the size the call reported, asking again while the value
+    // grows between two calls. ERROR_FILE_NOT_FOUND when the value or the
+    // key is missing.
+    LSTATUS Query(const std::wstring& name, DWORD* type, std::string* bytes) const {
         if (!key_) return ERROR_FILE_NOT_FOUND;
-        const std::wstring valueName(name);
-        DWORD size = 0;
-        LSTATUS status = RegQueryValueExW(key_.get(), valueName.c_str(), nullptr, type, nullptr, &size);
-        if (status != ERROR_SUCCESS || !bytes) return status;
+        DWORD size = kFirstReadBytes;
         // A value that keeps growing under our feet is read a few times at
         // most; after that the read is reported as failed.
         for (int attempt = 0; attempt < 8; ++attempt) {
@@ -122,22 +139,29 @@ private:
             // is room, and the size reported back says what was really read.
             bytes->assign(size + sizeof(wchar_t), '\0');
             DWORD got = static_cast<DWORD>(bytes->size());
-            status = RegQueryValueExW(key_.get(), valueName.c_str(), nullptr, type,
-                                      reinterpret_cast<BYTE*>(bytes->data()), &got);
+            const LSTATUS status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, type,
+                                                    reinterpret_cast<BYTE*>(bytes->data()), &got);
             if (status == ERROR_SUCCESS) {
                 bytes->resize(std::min<std::size_t>(got, bytes->size()));
                 return status;
             }
-            if (status != ERROR_MORE_DATA) return status;
+            if (status != ERROR_MORE_DATA) {
+                bytes->clear();
+                return status;
+            }
             size = got;
         }
+        bytes->clear();
         return ERROR_MORE_DATA;
     }
+
+    static constexpr DWORD kFirstReadBytes = 512;
 
     HKEY root_;
     REGSAM access_;
     UniqueHKey key_;
     std::wstring path_;
+    std::optional<ValueRead> last_;
 };
 
 }  // namespace

@@ -67,6 +67,38 @@ TEST(RegistryWin32, OpeningAMissingKeyCreatesNothing) {
     if (key) RegCloseKey(key);
 }
 
+TEST(RegistryWin32, AValueReadOnceNeverAnswersForAnotherKey) {
+    // One read answers a value's existence, type and data; it must not
+    // outlive its key, nor answer for another value.
+    UninstallKeys keys(KEY_WOW64_32KEY);
+    const std::wstring first = UninstallKeys::UniqueName(L"first");
+    const std::wstring second = UninstallKeys::UniqueName(L"second");
+    const std::wstring firstPath = keys.Create(first);
+    const std::wstring secondPath = keys.Create(second);
+    keys.SetDWord(first, L"VersionMajor", 5);
+    keys.SetText(first, L"VersionMinor", L"7");
+    keys.SetText(second, L"VersionMajor", L"6.1");
+
+    auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, RegistryView::Own);
+    ASSERT_TRUE(registry->OpenKeyReadOnly(firstPath));
+    EXPECT_TRUE(registry->ValueExists(L"VersionMajor"));
+    EXPECT_EQ(registry->GetDataType(L"VersionMajor"), RegistryType::DWord);
+    EXPECT_EQ(registry->ReadInteger(L"VersionMajor"), 5);
+    EXPECT_EQ(registry->GetDataType(L"VersionMinor"), RegistryType::String);
+    EXPECT_EQ(registry->ReadString(L"VersionMinor"), L"7");
+    EXPECT_EQ(registry->ReadInteger(L"VersionMajor"), 5) << "after another value";
+
+    ASSERT_TRUE(registry->OpenKeyReadOnly(secondPath));
+    EXPECT_EQ(registry->GetDataType(L"VersionMajor"), RegistryType::String);
+    EXPECT_EQ(registry->ReadString(L"VersionMajor"), L"6.1");
+    EXPECT_THROW(registry->ReadInteger(L"VersionMajor"), RegistryError);
+    EXPECT_FALSE(registry->ValueExists(L"VersionMinor"));
+
+    registry->CloseKey();
+    EXPECT_FALSE(registry->ValueExists(L"VersionMajor"));
+    EXPECT_EQ(registry->ReadString(L"VersionMajor"), L"");
+}
+
 struct RawCase {
     const wchar_t* name;
     DWORD type;
