@@ -32,10 +32,34 @@ fi
         wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
         touch "$WINEPREFIX/.kelvra-ready"
     fi
+    if [ ! -f "$WINEPREFIX/.kelvra-tuned" ]; then
+        # Without a window manager Wine waits two seconds for every managed
+        # window that goes away; unmanaged windows close at once.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+            </dev/null >/dev/null 2>&1 9>&- || true
+        # Wine's own Tahoma and Marlett, so dialogs render as on Windows.
+        for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
+            if [ -f "/usr/share/wine/fonts/$font" ]; then
+                cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+            fi
+        done
+        touch "$WINEPREFIX/.kelvra-tuned"
+    fi
     # Exit status 2 means a server is already running for this prefix.
     if wineserver -p120 </dev/null >/dev/null 2>&1 9>&-; then
         wine cmd.exe /c rem </dev/null >/dev/null 2>&1 9>&- || true
     fi
 ) 9>"$state/lock"
 
-exec wine "$@"
+# The program's output goes through files: a helper process that Wine starts
+# on the program's behalf (the desktop window's process, for one) inherits
+# the standard streams and outlives the program by a second or more, and
+# whoever reads a pipe from us would wait for it.
+out=$(mktemp "$state/tmp/out.XXXXXX")
+err=$(mktemp "$state/tmp/err.XXXXXX")
+status=0
+wine "$@" >"$out" 2>"$err" </dev/null || status=$?
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit "$status"
