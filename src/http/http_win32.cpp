@@ -9,9 +9,15 @@
 #include <winhttp.h>
 // clang-format on
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "common/textconv.h"
 #include "http/transport.h"
@@ -66,11 +72,49 @@ std::optional<unsigned long long> ContentLength(HINTERNET request) {
     return length;
 }
 
-class WinHttpTransport final : public HttpTransport {
+// One post, run by a thread of its own that alone touches its WinHTTP
+// handles. WinHTTP's limits bound each wait, not the exchange: a server that
+// sends its answer a byte at a time, each byte just inside the limit, would
+// hold a blocking call for days (a read may wait until its whole buffer is
+// filled, and under Wine the wait for the head is per piece as well). The
+// caller therefore waits for the exchange at most as long as all its limits
+// together; an exchange it stops waiting for is abandoned and ends by
+// itself, at the latest when the server stops sending.
+class Exchange {
   public:
-    explicit WinHttpTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) {}
+    Exchange(HttpPost post, const HttpTimeouts& timeouts)
+        : post_(std::move(post)), timeouts_(timeouts) {}
 
-    HttpAnswer Post(const HttpPost& post) override {
+    void Run() {
+        std::optional<HttpAnswer> answer;
+        std::exception_ptr failure;
+        try {
+            answer = Exchange::Post();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        answer_ = std::move(answer);
+        failure_ = failure;
+        done_ = true;
+        finished_.notify_all();
+    }
+
+    // The answer, or the exchange's own failure; HttpError when it has not
+    // ended within the wait.
+    HttpAnswer Await(std::chrono::milliseconds wait) {
+        std::unique_lock lock(mutex_);
+        if (!finished_.wait_for(lock, wait, [this] { return done_; })) {
+            abandoned_ = true;
+            throw HttpError("no whole answer within the time limits");
+        }
+        if (failure_) std::rethrow_exception(failure_);
+        return std::move(*answer_);
+    }
+
+  private:
+    HttpAnswer Post() {
+        const HttpPost& post = post_;
         const HttpUrl url = ParseHttpUrl(post.url);
         if (post.body.size() > MAXDWORD) throw HttpError("request body too large");
 
@@ -136,7 +180,8 @@ class WinHttpTransport final : public HttpTransport {
         return answer;
     }
 
-  private:
+    // The body piece by piece as it arrives: a read of a fixed size would
+    // wait until that many bytes have come, however slowly they come.
     std::string ReadBody(HINTERNET request) const {
         const auto announced = ContentLength(request);
         if (announced && *announced > kMaxAnswerBytes) throw HttpError("answer too large");
@@ -145,11 +190,16 @@ class WinHttpTransport final : public HttpTransport {
         const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeouts_.totalReadMs);
         char buffer[16 * 1024];
         for (;;) {
+            DWORD available = 0;
+            if (!WinHttpQueryDataAvailable(request, &available)) Fail("WinHttpQueryDataAvailable");
+            if (available == 0) break;
             DWORD read = 0;
-            if (!WinHttpReadData(request, buffer, sizeof buffer, &read)) Fail("WinHttpReadData");
+            const DWORD wanted = available < sizeof buffer ? available : DWORD{sizeof buffer};
+            if (!WinHttpReadData(request, buffer, wanted, &read)) Fail("WinHttpReadData");
             if (read == 0) break;
             if (body.size() + read > kMaxAnswerBytes) throw HttpError("answer too large");
             body.append(buffer, read);
+            if (abandoned_) throw HttpError("abandoned");
             if (GetTickCount64() > deadline) throw HttpError("answer took too long");
         }
         // WinHTTP ends the read quietly when the server closes early; an
@@ -158,6 +208,32 @@ class WinHttpTransport final : public HttpTransport {
         return body;
     }
 
+    const HttpPost post_;
+    const HttpTimeouts timeouts_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    std::optional<HttpAnswer> answer_;
+    std::exception_ptr failure_;
+    std::atomic<bool> abandoned_ = false;
+};
+
+class WinHttpTransport final : public HttpTransport {
+  public:
+    explicit WinHttpTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) {}
+
+    HttpAnswer Post(const HttpPost& post) override {
+        const HttpUrl url = ParseHttpUrl(post.url);  // fails here, not on the other thread
+        if (post.body.size() > MAXDWORD) throw HttpError("request body too large");
+        auto exchange = std::make_shared<Exchange>(post, timeouts_);
+        std::thread([exchange] { exchange->Run(); }).detach();
+        // Every limit once, with a second to spare for the thread itself.
+        const long long limits = 1000LL + timeouts_.resolveMs + timeouts_.connectMs +
+                                 timeouts_.sendMs + timeouts_.receiveMs + timeouts_.totalReadMs;
+        return exchange->Await(std::chrono::milliseconds(limits));
+    }
+
+  private:
     HttpTimeouts timeouts_;
 };
 

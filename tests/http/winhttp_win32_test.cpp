@@ -16,6 +16,11 @@
 #include "http/transport.h"
 #include "support/account_service_win32.h"
 
+// clang-format off
+#include "common/win32.h"
+#include <psapi.h>
+// clang-format on
+
 namespace kelvra {
 namespace {
 
@@ -137,6 +142,55 @@ TEST_F(WinHttpTest, UnreachableServiceFailsAtOnce) {
     UseQuickLimits();
     EXPECT_LT(SecondsToFail(L"https://127.0.0.1:" + std::to_wstring(service_.Port()) + L"/x"),
               10.0);
+}
+
+// ---- answers a service should never give ----------------------------------
+
+TEST_F(WinHttpTest, AnswerDrippingAByteAtATimeIsGivenUpWithinTheTimeLimits) {
+    UseQuickLimits();
+    // Each byte comes well within the wait for the next piece; only the
+    // limits on the whole exchange can end it.
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n";
+    service_.AnswerDripping(head + std::string(100000, 'x'), 0.02);
+    const std::wstring url = service_.BaseAddress() + L"/kv2/account_test.php";
+    EXPECT_LT(SecondsToFail(url), 15.0) << "a body dripping in";
+    service_.AnswerDripping("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(100000, 'a'), 0.02);
+    EXPECT_LT(SecondsToFail(url), 15.0) << "a head that never ends";
+}
+
+TEST_F(WinHttpTest, AnswerOfAGibibyteIsRefusedAndNeverHeld) {
+    constexpr std::size_t kGibibyte = std::size_t{1} << 30;
+    service_.AnswerLarge(kGibibyte, false);  // announced: refused before a byte is read
+    EXPECT_THROW(Post(), HttpError);
+    service_.AnswerLarge(kGibibyte, true);   // not announced: the read stops at the limit
+    EXPECT_THROW(Post(), HttpError);
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory));
+    EXPECT_LT(memory.PeakWorkingSetSize, std::size_t{128} << 20)
+        << "the process never held the answer";
+}
+
+TEST_F(WinHttpTest, GarbageInsteadOfAnAnswerIsAFailureOrItsText) {
+    const std::string garbage[] = {
+        std::string("\x00\xFF\xFE\x01 no protocol at all \r\n\r\n\x7F", 31),
+        "HTTP/1.1 OK OK\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: 12x\r\nConnection: close\r\n\r\nOK",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\nzz\r\nOK\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n\x00\xFF\r\n",
+        "",
+    };
+    for (const std::string& answer : garbage) {
+        SCOPED_TRACE(::testing::Message() << "answer " << ::testing::PrintToString(answer));
+        service_.AnswerRaw(answer);
+        try {
+            const std::wstring text = Post();
+            EXPECT_LE(text.size(), answer.size()) << "at most the bytes that came";
+        } catch (const HttpError&) {
+            // refusing the answer is as good
+        }
+    }
 }
 
 // ---- through a proxy -------------------------------------------------------

@@ -19,6 +19,8 @@ afresh for every request. Its first line is a command, the rest raw bytes:
                     client gives up or the service stops
     big N length    a 200 answer with N bytes of body and a Content-Length
     big N chunked   the same in chunked transfer encoding
+    drip SECONDS    the bytes after the first line are sent one at a time,
+                    SECONDS apart, until they end or the client goes
 
 Without the file the answer is "200 OK" with the body "OK".
 
@@ -282,6 +284,11 @@ class ServiceHandler(socketserver.BaseRequestHandler):
             wait_for_close(conn)
         elif words[:1] == [b"big"] and len(words) == 3:
             send_big(conn, int(words[1]), words[2] == b"chunked")
+        elif words[:1] == [b"drip"] and len(words) == 2:
+            for byte in rest:
+                conn.sendall(bytes([byte]))
+                if stopping.wait(float(words[1])):
+                    break
         else:
             conn.sendall(b"HTTP/1.1 500 Bad answer file\r\nContent-Length: 0\r\n\r\n")
 

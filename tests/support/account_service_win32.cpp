@@ -168,6 +168,10 @@ void AccountService::AnswerLarge(std::size_t bodyBytes, bool chunked) {
     SetAnswerFile("big " + std::to_string(bodyBytes) + (chunked ? " chunked\n" : " length\n"));
 }
 
+void AccountService::AnswerDripping(std::string_view rawAnswer, double secondsPerByte) {
+    SetAnswerFile("drip " + std::to_string(secondsPerByte) + "\n" + std::string(rawAnswer));
+}
+
 std::vector<std::string> AccountService::Requests() const {
     std::vector<std::string> requests;
     for (int n = 1; FileExists(Numbered(dir_, n)); ++n)

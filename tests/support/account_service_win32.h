@@ -47,6 +47,8 @@ class AccountService {
     void Answer(int status, std::string_view body, std::string_view contentType = "text/html");
     void AnswerNothing();  // accepts, reads, never answers
     void AnswerLarge(std::size_t bodyBytes, bool chunked);
+    // The raw answer one byte at a time, the given seconds apart.
+    void AnswerDripping(std::string_view rawAnswer, double secondsPerByte);
 
     // Every request received so far, raw, in order.
     std::vector<std::string> Requests() const;
