@@ -11,10 +11,12 @@
 // test process dies, the connection closes and the service and its proxy
 // stop by themselves.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/loopback_win32.h"
 #include "support/temp_dir.h"
 
 namespace kelvra::testing {
@@ -65,10 +67,7 @@ class AccountService {
     TempDir dir_;
     int port_ = 0;
     int proxyPort_ = 0;
-    unsigned long long lifeline_ = ~0ull;  // a SOCKET
+    std::unique_ptr<Lifeline> lifeline_;
 };
-
-// A loopback port on which nothing listens (bound and released at once).
-int UnusedLoopbackPort();
 
 }  // namespace kelvra::testing
