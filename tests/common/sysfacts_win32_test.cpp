@@ -6,6 +6,7 @@
 
 #include "common/files.h"
 #include "common/globals.h"
+#include "common/registry.h"
 #include "common/sysfacts.h"
 #include "common/win32.h"
 
@@ -44,6 +45,36 @@ TEST(SysFactsWin32, WindowsFolderComesFromTheRegistryAndIsCached) {
 
     WindowsDir = L"Q:\\Cached\\";
     EXPECT_EQ(GetWindowsDir(), L"Q:\\Cached\\");
+    WindowsDir = saved;
+}
+
+TEST(SysFactsWin32, SystemRootThatIsNotTextReachesTheCallerUntilItIsGone) {
+    // The older place is read first. A value there that is not text raises
+    // to the caller, and nothing is cached, so removing it mends the next call.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                            0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, &key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExW(key, L"SystemRoot", nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    const std::wstring saved = WindowsDir;
+    const DWORD number = 5;
+    ASSERT_EQ(RegSetValueExW(key, L"SystemRoot", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&number), sizeof number),
+              ERROR_SUCCESS);
+    WindowsDir.clear();
+    try {
+        GetWindowsDir();
+        ADD_FAILURE() << "a number was taken for the Windows folder";
+    } catch (const RegistryError& error) {
+        EXPECT_STREQ(error.what(), "Invalid data type for 'SystemRoot'");
+    }
+    EXPECT_TRUE(WindowsDir.empty());
+    RegDeleteValueW(key, L"SystemRoot");
+    RegCloseKey(key);
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(system, MAX_PATH), 0u);
+    EXPECT_TRUE(EqualIgnoringCase(GetWindowsDir(), std::wstring(system) + L"\\"));
     WindowsDir = saved;
 }
 

@@ -114,15 +114,29 @@ TEST_F(AppRecordWin32, LongDisplayNameIsCutTo255Characters) {
     EXPECT_EQ(Read(key, RegistryView::Own, &kept)->regDisplayName.str(), std::wstring(255, L'N'));
 }
 
-TEST_F(AppRecordWin32, WrongTypesUnderEveryNameNeitherStopNorCorruptTheReading) {
+TEST_F(AppRecordWin32, EveryTypeUnderEveryNameNeitherStopsNorCorruptsTheReading) {
+    // Each type under all seven names: text names read only text (expandable
+    // text unexpanded); number names read REG_SZ digits and REG_DWORD, and
+    // any other type shows the box, once per name.
     const struct {
         const wchar_t* suffix;
         DWORD type;
         std::string bytes;
+        bool readsAsText;  // the text names hold "5.1"
+        std::size_t boxes;
+        std::vector<std::wstring> versions;
     } kinds[] = {
-        {L"binary", REG_BINARY, std::string("\x05\x00\x00\x00", 4)},
-        {L"qword", REG_QWORD, std::string("\x05\x00\x00\x00\x00\x00\x00\x00", 8)},
-        {L"multi", REG_MULTI_SZ, Utf16Bytes(L"5.1") + std::string(4, '\0')},
+        {L"sz", REG_SZ, Utf16Bytes(L"5.1") + std::string(2, '\0'), true, 0, {L"5.1", L"51.51"}},
+        {L"expand", REG_EXPAND_SZ, Utf16Bytes(L"5.1") + std::string(2, '\0'), true, 2, {L"5.1"}},
+        {L"dword", REG_DWORD, std::string("\x05\x00\x00\x00", 4), false, 0, {L"5.5"}},
+        {L"binary", REG_BINARY, std::string("\x05\x00\x00\x00", 4), false, 2, {}},
+        {L"qword", REG_QWORD, std::string("\x05\x00\x00\x00\x00\x00\x00\x00", 8), false, 2, {}},
+        {L"multi", REG_MULTI_SZ, Utf16Bytes(L"5.1") + std::string(4, '\0'), false, 2, {}},
+        {L"none", REG_NONE, "5", false, 2, {}},
+        {L"bigendian", REG_DWORD_BIG_ENDIAN, std::string("\x00\x00\x00\x05", 4), false, 2, {}},
+        {L"link", REG_LINK, Utf16Bytes(L"\\Registry\\Machine"), false, 2, {}},
+        {L"resources", REG_RESOURCE_LIST, std::string(16, '\0'), false, 2, {}},
+        {L"empty", REG_BINARY, "", false, 2, {}},
     };
     for (const auto& kind : kinds) {
         SCOPED_TRACE(::testing::Message() << kind.suffix);
@@ -134,15 +148,21 @@ TEST_F(AppRecordWin32, WrongTypesUnderEveryNameNeitherStopNorCorruptTheReading) 
         bool kept = false;
         const auto app = Read(key, RegistryView::Wow64_64, &kept);
         EXPECT_TRUE(kept);
-        EXPECT_EQ(app->regDisplayName.str(), L"(" + key + L")");
-        EXPECT_TRUE(app->regDisplayIcon.empty());
-        EXPECT_TRUE(app->regUninstallString.empty());
-        EXPECT_TRUE(app->regInstallLocation.empty());
-        EXPECT_EQ(app->Versions.Count(), 0u);
-        ASSERT_EQ(boxes_.size(), 2u);
-        EXPECT_EQ(boxes_[0].text, app->RegistryPath.str() + L" - VersionMajor");
-        EXPECT_EQ(boxes_[1].text, app->RegistryPath.str() + L" - VersionMinor");
-        EXPECT_EQ(boxes_[0].caption, L"Error");
+        const std::wstring text = kind.readsAsText ? L"5.1" : L"";
+        EXPECT_EQ(app->regDisplayName.str(), kind.readsAsText ? text : L"(" + key + L")");
+        EXPECT_EQ(app->regDisplayIcon.str(), text);
+        EXPECT_EQ(app->regUninstallString.str(), text);
+        EXPECT_EQ(app->regInstallLocation.str(), text);
+        std::vector<std::wstring> versions;
+        for (std::size_t i = 0; i < app->Versions.Count(); ++i)
+            versions.push_back(app->Versions.GetVersionText(i));
+        EXPECT_EQ(versions, kind.versions);
+        ASSERT_EQ(boxes_.size(), kind.boxes);
+        if (kind.boxes == 2) {
+            EXPECT_EQ(boxes_[0].text, app->RegistryPath.str() + L" - VersionMajor");
+            EXPECT_EQ(boxes_[1].text, app->RegistryPath.str() + L" - VersionMinor");
+            EXPECT_EQ(boxes_[0].caption, L"Error");
+        }
     }
 }
 
