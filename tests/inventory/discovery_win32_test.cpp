@@ -238,6 +238,40 @@ TEST_F(InstalledPrograms, DamagedExecutablesAddNothingButDoNotStopTheOthers) {
     EXPECT_EQ(ChosenVersion(*app), L"1.2.3.4");
 }
 
+TEST_F(InstalledPrograms, FilesThatVanishOrAreLockedAfterTheListingAddNothing) {
+    const std::wstring dir = MakeFolder(L"Shifting");
+    CopyFixture(L"fv_max", dir + L"a_vanishing.exe");
+    CopyFixture(L"fv_max", dir + L"b_locked.exe");
+    CopyFixture(L"fv_1234", dir + L"c_good.exe");
+    UniqueHandle lock = MakeUniqueFileHandle(CreateFileW((dir + L"b_locked.exe").c_str(),
+                                                         GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+
+    // The folder has been listed when the versions are read: the first file
+    // goes in between.
+    struct VanishingFirst : FileVersionReader {
+        std::wstring vanishing;
+        FileVersionResult Read(const std::wstring& path) override {
+            if (path == vanishing) DeleteFileW(path.c_str());
+            return ReadFileVersions(path);
+        }
+    };
+    auto reader = std::make_shared<VanishingFirst>();
+    reader->vanishing = dir + L"a_vanishing.exe";
+    const auto previous = SetFileVersionReader(reader);
+
+    UninstallEntry entry;
+    entry.Set(L"DisplayName", L"Shifting Sands");
+    entry.Set(L"InstallLocation", dir);
+    const auto app = entry.Process();
+    SetFileVersionReader(previous);
+
+    EXPECT_FALSE(FileExists(dir + L"a_vanishing.exe"));
+    for (const Candidate& c : CandidatesOf(*app)) EXPECT_EQ(c.fetch, dir + L"c_good.exe") << c;
+    EXPECT_EQ(ChosenVersion(*app), L"1.2.3.4");
+}
+
 TEST_F(InstalledPrograms, OverlongPathsAndUnlistableFoldersAreHarmless) {
     // A folder just short of the limit for folders, holding a file whose
     // full path is longer than 260 characters.
