@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 // target's place in one step, so that a failure leaves the old file whole and
 // no half-written target ever exists. Throws FileError.
 void ReplaceFileBytes(const std::wstring& path, std::string_view bytes);
+
+// The same for bytes given in pieces, written one after another, so that a
+// large file never has to be held in memory in one piece as well.
+void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces);
 
 // Appends to the file, creating it when missing. Throws FileError.
 void AppendFileBytes(const std::wstring& path, std::string_view bytes);

@@ -43,10 +43,12 @@ bool WildcardMatch(std::wstring_view pattern, std::wstring_view name) {
     return p == pattern.size();
 }
 
-void WriteWhole(const fs::path& target, std::string_view bytes, const std::wstring& shown) {
+template <class Pieces>
+void WriteWhole(const fs::path& target, const Pieces& pieces, const std::wstring& shown) {
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) throw FileError("Cannot create file \"" + Named(shown) + "\"");
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    for (const std::string_view bytes : pieces)
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
     if (!out) throw FileError("Cannot write to file \"" + Named(shown) + "\"");
 }
@@ -76,10 +78,13 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
-    WriteWhole(NativePath(path), bytes, path);
+    WriteWhole(NativePath(path), std::span<const std::string_view>(&bytes, 1), path);
 }
 
-void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+namespace {
+
+template <class Pieces>
+void ReplaceWithPieces(const std::wstring& path, const Pieces& pieces) {
     const fs::path target = NativePath(path);
     std::error_code error;
     // A rename replaces a read-only file here; Windows refuses to. Refuse
@@ -91,7 +96,7 @@ void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
     fs::path temporary = target;
     temporary += ".tmp";
     try {
-        WriteWhole(temporary, bytes, path);
+        WriteWhole(temporary, pieces, path);
     } catch (...) {
         fs::remove(temporary, error);
         throw;
@@ -101,6 +106,16 @@ void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
         fs::remove(temporary, error);
         throw FileError("Cannot write to file \"" + Named(path) + "\"");
     }
+}
+
+}  // namespace
+
+void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+    ReplaceWithPieces(path, std::span<const std::string_view>(&bytes, 1));
+}
+
+void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces) {
+    ReplaceWithPieces(path, pieces);
 }
 
 void AppendFileBytes(const std::wstring& path, std::string_view bytes) {

@@ -84,7 +84,12 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     WriteAll(file.get(), bytes, path);
 }
 
-void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+namespace {
+
+constexpr std::size_t kWriteBatch = 64 * 1024;
+
+template <class Pieces>
+void ReplaceWithPieces(const std::wstring& path, const Pieces& pieces) {
     // Windows refuses to move a file over a read-only one, Wine does not:
     // check first, so that a read-only target stays as it is everywhere.
     const DWORD attributes = Attributes(path);
@@ -95,7 +100,19 @@ void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
         UniqueHandle file = MakeUniqueFileHandle(CreateFileW(
             temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         if (!file) ThrowCannotCreate(path);
-        WriteAll(file.get(), bytes, path);
+        // Small pieces go to the system gathered into larger writes.
+        std::string batch;
+        for (const std::string_view piece : pieces) {
+            if (!batch.empty() && batch.size() + piece.size() > kWriteBatch) {
+                WriteAll(file.get(), batch, path);
+                batch.clear();
+            }
+            if (piece.size() >= kWriteBatch)
+                WriteAll(file.get(), piece, path);
+            else
+                batch += piece;
+        }
+        WriteAll(file.get(), batch, path);
         if (!FlushFileBuffers(file.get())) ThrowWriteFailed(path);
     } catch (...) {
         DeleteFileW(temporary.c_str());
@@ -106,6 +123,16 @@ void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
         DeleteFileW(temporary.c_str());
         ThrowWriteFailed(path);
     }
+}
+
+}  // namespace
+
+void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+    ReplaceWithPieces(path, std::span<const std::string_view>(&bytes, 1));
+}
+
+void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces) {
+    ReplaceWithPieces(path, pieces);
 }
 
 void AppendFileBytes(const std::wstring& path, std::string_view bytes) {

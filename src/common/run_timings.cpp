@@ -21,6 +21,10 @@ constexpr std::array<std::string_view, kRunCountCount> kCountNames = {
     "entries", "records", "listings", "version_reads",
 };
 
+constexpr std::array<std::string_view, kRunMilestoneCount> kMilestoneNames = {
+    "read", "rendered", "written",
+};
+
 std::string Line(std::string_view name, double seconds) {
     char value[32];
     std::snprintf(value, sizeof value, "%.6f", seconds);
@@ -39,6 +43,11 @@ std::string FormatRunTimings(const RunTimings& timings) {
         text += Line("longest_gap." + std::string(kStageNames[i]), timings.longestGapStageSeconds[i]);
     for (std::size_t i = 0; i < kRunCountCount; ++i)
         text += "count." + std::string(kCountNames[i]) + " " + std::to_string(timings.counts[i]) + "\n";
+    for (std::size_t i = 0; i < kRunMilestoneCount; ++i) {
+        if (timings.memoryBytes[i] == 0) continue;
+        text += "memory." + std::string(kMilestoneNames[i]) + " " +
+                std::to_string(timings.memoryBytes[i]) + "\n";
+    }
     return text;
 }
 

@@ -36,6 +36,15 @@ inline constexpr std::size_t kRunCountCount = 4;
 
 std::string_view RunCountName(RunCount count);
 
+// Points of the run at which the process's memory is noted, when the
+// recorder has a way to ask (kvscan: the working set).
+enum class RunMilestone : std::uint8_t {
+    Read,      // every entry read and analysed, the records sorted
+    Rendered,  // every record rendered into the files' texts and freed
+    Written,   // the three files written
+};
+inline constexpr std::size_t kRunMilestoneCount = 3;
+
 struct RunTimings {
     double totalSeconds = 0;  // the run from its first step to its return
     std::array<double, kRunStageCount> stageSeconds{};
@@ -45,11 +54,13 @@ struct RunTimings {
     std::array<double, kRunStageCount> longestGapStageSeconds{};  // what filled it
     std::size_t pumps = 0;  // servings during the run
     std::array<std::uint64_t, kRunCountCount> counts{};
+    std::array<std::uint64_t, kRunMilestoneCount> memoryBytes{};  // 0: not asked
 };
 
 class RunRecorder {
 public:
     using Clock = double (*)();  // seconds on a monotonic scale
+    using MemoryProbe = std::uint64_t (*)();  // bytes the process holds now
 
     RunRecorder();
     explicit RunRecorder(Clock clock) : clock_(clock) {}
@@ -63,6 +74,10 @@ public:
     void Add(RunCount count, std::uint64_t amount = 1) {
         timings_.counts[static_cast<std::size_t>(count)] += amount;
     }
+    void SetMemoryProbe(MemoryProbe probe) { memoryProbe_ = probe; }
+    void NoteMemory(RunMilestone milestone) {
+        if (memoryProbe_) timings_.memoryBytes[static_cast<std::size_t>(milestone)] = memoryProbe_();
+    }
 
     const RunTimings& timings() const { return timings_; }
 
@@ -71,6 +86,7 @@ private:
     void CloseGap(double now);
 
     Clock clock_;
+    MemoryProbe memoryProbe_ = nullptr;
     RunTimings timings_;
     RunStage current_ = RunStage::Other;
     double lastSwitch_ = 0;
@@ -87,7 +103,7 @@ inline RunRecorder*& InstalledRunRecorder() {
 
 // The timings as "name value" lines, seconds and counts in plain decimal:
 // total_seconds, stage.<stage>, pumps, longest_gap_seconds,
-// longest_gap.<stage> and count.<count>.
+// longest_gap.<stage>, count.<count> and, where noted, memory.<milestone>.
 std::string FormatRunTimings(const RunTimings& timings);
 
 // Installs a recorder (nullptr: none); returns the one installed before.
@@ -128,6 +144,10 @@ private:
 
 inline void CountInRun(RunCount count, std::uint64_t amount = 1) {
     if (RunRecorder* recorder = InstalledRunRecorder()) recorder->Add(count, amount);
+}
+
+inline void NoteRunMemory(RunMilestone milestone) {
+    if (RunRecorder* recorder = InstalledRunRecorder()) recorder->NoteMemory(milestone);
 }
 
 }  // namespace kelvra

@@ -35,10 +35,14 @@ std::wstring MajorMinorText(std::int32_t major, std::int32_t minor) {
 }  // namespace
 
 TApp::TApp(std::wstring_view registryPath, std::wstring_view keyName)
-    : RegistryPath(registryPath), regKeyName(keyName), keyPath_(registryPath) {}
+    : RegistryPath(registryPath), regKeyName(keyName) {
+    // Kept apart only where the short text lost something; a run holds
+    // thousands of records, and nearly every path survives unchanged.
+    if (RegistryPath.str() != registryPath) keyPath_ = registryPath;
+}
 
 bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
-    if (!registry.OpenKeyReadOnly(keyPath_)) return false;
+    if (!registry.OpenKeyReadOnly(keyPath_.empty() ? RegistryPath.str() : keyPath_)) return false;
     {
         OpenKeyGuard guard(registry);
         regDisplayName = ReadRegText(registry, L"DisplayName");
@@ -84,6 +88,14 @@ void TApps::SortByNiceName() {
         return CompareTextLocale(a.first, b.first) < 0;
     });
     for (auto& [text, app] : items_) text = TextAfterLast(text, L'\t');
+}
+
+std::vector<std::unique_ptr<TApp>> TApps::TakeItems() {
+    std::vector<std::unique_ptr<TApp>> records;
+    records.reserve(items_.size());
+    for (auto& item : items_) records.push_back(std::move(item.second));
+    items_.clear();
+    return records;
 }
 
 std::wstring ReadRegText(RegistryAccessor& registry, std::wstring_view name) {

@@ -98,6 +98,8 @@ void AddIconExecutable(const TApp& app, std::vector<std::wstring>& list) {
 
 void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
     const std::shared_ptr<FileVersionReader> reader = CurrentFileVersionReader();
+    // Three candidates per file at most, and the display name's after them.
+    app.Versions.Reserve(app.Versions.Count() + 3 * list.size() + 1);
     for (const std::wstring& entry : list) {
         if (PosText(L"MsiExec", entry) > 0) continue;
         std::wstring file = entry;

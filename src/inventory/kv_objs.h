@@ -62,9 +62,10 @@ public:
     ShortText niceName;           // the display name the reports use
 
 private:
-    // The path as given, used to open the key. RegistryPath holds it reduced
-    // to the code page and to 255 bytes, which for a long key name or one
-    // with characters outside the code page names no key, or another one.
+    // The path as given, used to open the key, when RegistryPath does not
+    // hold it whole: RegistryPath is reduced to the code page and to 255
+    // bytes, which for a long key name or one with characters outside the
+    // code page names no key, or another one. Empty otherwise.
     std::wstring keyPath_;
 };
 
@@ -83,6 +84,10 @@ public:
     // case-insensitively by the user's locale. Records with equal keys keep
     // no promised order.
     void SortByNiceName();
+
+    // Hands the records over in list order and leaves the list empty, so
+    // that a caller can free each record as soon as it is done with it.
+    std::vector<std::unique_ptr<TApp>> TakeItems();
 
 private:
     std::vector<std::pair<std::wstring, std::unique_ptr<TApp>>> items_;

@@ -25,6 +25,8 @@ int UninstallKeyNames(RegistryView view, std::vector<std::wstring>& names) {
             registry->CloseKey();
         }
     }
+    // Thousands of names take a while to list and again to sort.
+    ProcessPendingMessagesIfDue();
     const StageScope stage(RunStage::Analysis);
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
         return CompareTextLocale(a, b) < 0;
@@ -77,55 +79,77 @@ int GetUninstallKeyNames64(std::vector<std::wstring>& names) {
 std::wstring RunInventory(RunCounters* counters) {
     const RecordedRun recorded;
     ProcessPendingMessages();
-    TextLines html = kHtmlHead;
-    TextLines xml = {L"<?xml version=\"1.0\"?>", L"<apps>", L"<update>",
-                     L"<version>" + AppVersion + L"</version>", L"</update>"};
-    TextLines groupA, groupB, payload;
+    // The five line lists hold their lines as the files will: converted to
+    // the code page, with their line ends. On a machine of many applications
+    // the report runs to tens of megabytes, which as UTF-16 lines, and then
+    // joined for writing, would take several times that.
+    RunFileText html, xml, groupA, groupB, payload;
+    html.AppendLines(kHtmlHead);
+    xml.AppendLines({L"<?xml version=\"1.0\"?>", L"<apps>", L"<update>",
+                     L"<version>" + AppVersion + L"</version>", L"</update>"});
     RunCounters counts;
     {
         TApps apps;
-        std::vector<std::wstring> names;
-        if (GetUninstallKeyNames(names) > 0) ReadPass(RegistryView::Own, names, apps);
-        if (IsRunningOnWow64() && GetUninstallKeyNames64(names) > 0)
-            ReadPass(RegistryView::Wow64_64, names, apps);
+        {
+            std::vector<std::wstring> names;
+            if (GetUninstallKeyNames(names) > 0) ReadPass(RegistryView::Own, names, apps);
+            if (IsRunningOnWow64() && GetUninstallKeyNames64(names) > 0)
+                ReadPass(RegistryView::Wow64_64, names, apps);
+        }
         {
             const StageScope stage(RunStage::Analysis);
             apps.SortByNiceName();
         }
+        NoteRunMemory(RunMilestone::Read);
 
         const StageScope stage(RunStage::Rendering);
-        for (std::size_t i = 0; i < apps.Count(); ++i) {
-            const TApp& app = apps.Items(i);
+        TextLines xmlLines, rowsA, rowsB, payloadLines;
+        for (std::unique_ptr<TApp>& record : apps.TakeItems()) {
+            const TApp& app = *record;
             (ChosenVersion(app).empty() ? counts.error : counts.ok) += 1;
-            AppToXml(app, xml);
-            AppToHtmlList(app, groupA, groupB, true);
-            AppPayloadLine(app, payload);
+            AppToXml(app, xmlLines);
+            AppToHtmlList(app, rowsA, rowsB, true);
+            AppPayloadLine(app, payloadLines);
+            // Nothing looks at a record once it is rendered. Freed before its
+            // lines are stored, it leaves room that they can take, and the
+            // records and the files' texts never peak together.
+            record.reset();
+            xml.AppendLines(xmlLines);
+            groupA.AppendLines(rowsA);
+            groupB.AppendLines(rowsB);
+            payload.AppendLines(payloadLines);
+            xmlLines.clear();
+            rowsA.clear();
+            rowsB.clear();
+            payloadLines.clear();
             ProcessPendingMessagesIfDue();
         }
-        html.push_back(L"ERROR: <b>" + std::to_wstring(counts.error) + L"</b><br>");
-        html.push_back(L"OK: <b>" + std::to_wstring(counts.ok) + L"</b><br>");
-        html.push_back(L"<br><br>");
+        html.AppendLine(L"ERROR: <b>" + std::to_wstring(counts.error) + L"</b><br>");
+        html.AppendLine(L"OK: <b>" + std::to_wstring(counts.ok) + L"</b><br>");
+        html.AppendLine(L"<br><br>");
+        NoteRunMemory(RunMilestone::Rendered);
         ProcessPendingMessages();
-    }  // the records are freed here, before the files are written
+    }  // the records are all freed, before the files are written
 
     const StageScope stage(RunStage::Writing);
     const std::wstring profile = FileNameSafeProfile(AccountProfile);
     const std::wstring payloadPath = FindFreeFileName(AppDataDir + L"dump_" + profile + L"_", L".txt");
-    WriteLinesFile(payloadPath, payload);
+    WriteRunFile(payloadPath, std::move(payload));
     ProcessPendingMessagesIfDue();
 
-    xml.push_back(L"</apps>");
-    WriteLinesFile(ChangeFileExt(payloadPath, L".xml"), xml);
+    xml.AppendLine(L"</apps>");
+    WriteRunFile(ChangeFileExt(payloadPath, L".xml"), std::move(xml));
     ProcessPendingMessagesIfDue();
 
-    html.push_back(L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
-    html.insert(html.end(), groupA.begin(), groupA.end());
-    html.push_back(L"<tr><td colspan=3>.....</td>");
-    html.insert(html.end(), groupB.begin(), groupB.end());
-    html.push_back(L"</body>");
-    html.push_back(L"</html>");
-    WriteLinesFile(ChangeFileExt(payloadPath, L".html"), html);
+    html.AppendLine(L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
+    html.Append(std::move(groupA));
+    html.AppendLine(L"<tr><td colspan=3>.....</td>");
+    html.Append(std::move(groupB));
+    html.AppendLine(L"</body>");
+    html.AppendLine(L"</html>");
+    WriteRunFile(ChangeFileExt(payloadPath, L".html"), std::move(html));
     ProcessPendingMessagesIfDue();
+    NoteRunMemory(RunMilestone::Written);
 
     PruneRunFileSets(AppDataDir, profile, payloadPath);
     if (counters) *counters = counts;

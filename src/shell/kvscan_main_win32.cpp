@@ -1,5 +1,6 @@
 // kvscan.exe: one inventory run from the console, with the tray program's code.
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -76,6 +77,13 @@ void ServePendingMessages() {
     }
 }
 
+std::uint64_t WorkingSetBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.WorkingSetSize;
+}
+
 // The process's peak memory as the system counts it: the largest working
 // set and the largest private commit.
 std::string PeakMemoryLines() {
@@ -99,6 +107,7 @@ int Scan(const ScanOptions& options) {
 
     SetPendingMessagePump(&ServePendingMessages);
     RunRecorder recorder;
+    recorder.SetMemoryProbe(&WorkingSetBytes);
     if (options.timings) SetRunRecorder(&recorder);
     RunCounters counters;
     const std::wstring payload = RunInventory(&counters);

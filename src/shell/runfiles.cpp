@@ -25,16 +25,70 @@ std::wstring FileNameSafeProfile(std::wstring_view profile) {
     return safe;
 }
 
-void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines) {
-    std::wstring text;
-    std::size_t size = 0;
-    for (const auto& line : lines) size += line.size() + 2;
-    text.reserve(size);
-    for (const auto& line : lines) {
-        text += line;
-        text += L"\r\n";
+namespace {
+
+// Lines are converted once this many characters have gathered: few calls into
+// the system's conversion, little text held twice.
+constexpr std::size_t kConvertBatch = 8 * 1024;
+// Small pieces, taken whole: the records that the run frees while it renders
+// leave holes of a few kilobytes in the heap, and pieces of this size fill
+// them, where larger ones would each claim fresh memory from the system.
+constexpr std::size_t kPieceBytes = 1024;
+
+}  // namespace
+
+void RunFileText::AppendLine(std::wstring_view line) {
+    pending_ += line;
+    pending_ += L"\r\n";
+    if (pending_.size() >= kConvertBatch) Convert();
+}
+
+void RunFileText::AppendLines(const std::vector<std::wstring>& lines) {
+    for (const std::wstring& line : lines) AppendLine(line);
+}
+
+void RunFileText::Append(RunFileText&& other) {
+    Convert();
+    other.Convert();
+    for (std::string& piece : other.pieces_) pieces_.push_back(std::move(piece));
+    other.pieces_.clear();
+}
+
+const std::vector<std::string>& RunFileText::Pieces() {
+    Convert();
+    return pieces_;
+}
+
+// The code page's conversion works character by character, and a batch always
+// ends with a line's CR LF, so converting batch by batch gives the bytes of
+// converting the whole text at once.
+void RunFileText::Convert() {
+    if (pending_.empty()) return;
+    const std::string bytes = WideToAnsi(pending_);
+    pending_.clear();
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+        if (pieces_.empty() || pieces_.back().size() == pieces_.back().capacity()) {
+            pieces_.emplace_back();
+            pieces_.back().reserve(kPieceBytes);
+        }
+        std::string& piece = pieces_.back();
+        const std::size_t taken = std::min(rest.size(), piece.capacity() - piece.size());
+        piece.append(rest.substr(0, taken));
+        rest.remove_prefix(taken);
     }
-    ReplaceFileBytes(path, WideToAnsi(text));
+}
+
+void WriteRunFile(const std::wstring& path, RunFileText&& text) {
+    ReplaceFileBytes(path, text.Pieces());
+    // The next file is written while this one's memory is free again.
+    text = RunFileText();
+}
+
+void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines) {
+    RunFileText text;
+    text.AppendLines(lines);
+    WriteRunFile(path, std::move(text));
 }
 
 std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension) {

@@ -18,6 +18,31 @@ std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after)
 // files always land inside the data folder. Other names come out unchanged.
 std::wstring FileNameSafeProfile(std::wstring_view profile);
 
+// The bytes of a run file while the run builds it: its lines, each followed
+// by CR LF, in the ANSI code page, without a byte-order mark. The lines are
+// converted in batches as they come and kept in pieces of a few kilobytes:
+// a file of tens of megabytes is held once, in its final form, and growing
+// it never copies what is already there.
+class RunFileText {
+public:
+    void AppendLine(std::wstring_view line);
+    void AppendLines(const std::vector<std::wstring>& lines);
+    // Moves the other text's lines to the end of this one.
+    void Append(RunFileText&& other);
+
+    // The bytes so far, in order.
+    const std::vector<std::string>& Pieces();
+
+private:
+    void Convert();
+
+    std::wstring pending_;  // lines with their CR LF, not yet converted
+    std::vector<std::string> pieces_;
+};
+
+// Writes the text whole or not at all (raises FileError), and frees it.
+void WriteRunFile(const std::wstring& path, RunFileText&& text);
+
 // The lines, each followed by CR LF, in the ANSI code page, without a
 // byte-order mark; written whole or not at all (raises FileError).
 void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines);

@@ -105,6 +105,10 @@ class TVersions {
     void AddVersion(std::wstring_view text, TVersionType versionType, std::wstring_view fetch,
                     std::int32_t points);
 
+    // Room for this many candidates in all, so that a record whose number of
+    // candidates is known ahead holds no spare room.
+    void Reserve(std::size_t count) { entries_.reserve(count); }
+
     std::size_t Count() const noexcept { return entries_.size(); }
     std::size_t ActiveCount() const noexcept;
 

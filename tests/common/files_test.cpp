@@ -49,6 +49,18 @@ TEST(Files, ReplaceLeavesTheOldFileWholeWhenTheNewOneCannotBeWritten) {
     EXPECT_EQ(ReadFileBytes(path), "new content");
 }
 
+TEST(Files, ReplaceWritesPiecesOneAfterAnother) {
+    testing::TempDir dir;
+    const std::wstring path = dir / L"report.html";
+    WriteFileBytes(path, "old content that is longer");
+    const std::vector<std::string> pieces = {"<html>\r\n", "", std::string(100000, 'x'), "</html>\r\n"};
+    ReplaceFileBytes(path, pieces);
+    EXPECT_EQ(ReadFileBytes(path), pieces[0] + pieces[2] + pieces[3]);
+    ReplaceFileBytes(path, std::vector<std::string>{});
+    EXPECT_EQ(ReadFileBytes(path), "");
+    EXPECT_FALSE(FileExists(path + L".tmp"));
+}
+
 TEST(Files, ReplaceLeavesAReadOnlyFileAlone) {
     namespace fs = std::filesystem;
     testing::TempDir dir;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
@@ -92,8 +93,10 @@ TEST_F(RunTimingsTest, TheLongestGapCountsFromTheStartAndToTheReturnAndSaysWhatF
 }
 
 TEST_F(RunTimingsTest, TheFileNamesEveryFigureOncePerLine) {
+    recorder_.SetMemoryProbe([]() -> std::uint64_t { return 123456; });
     {
         const RecordedRun run;
+        NoteRunMemory(RunMilestone::Rendered);
         CountInRun(RunCount::Entries, 3);
         CountInRun(RunCount::VersionReads);
         const StageScope writing(RunStage::Writing);
@@ -102,7 +105,9 @@ TEST_F(RunTimingsTest, TheFileNamesEveryFigureOncePerLine) {
     std::map<std::string, std::string> values;
     std::istringstream lines(FormatRunTimings(recorder_.timings()));
     for (std::string name, value; lines >> name >> value;) EXPECT_TRUE(values.emplace(name, value).second) << name;
-    EXPECT_EQ(values.size(), 1 + kRunStageCount + 1 + 1 + kRunStageCount + kRunCountCount);
+    EXPECT_EQ(values.size(), 1 + kRunStageCount + 1 + 1 + kRunStageCount + kRunCountCount + 1)
+        << "memory only where it was noted";
+    EXPECT_EQ(values["memory.rendered"], "123456");
     EXPECT_EQ(values["total_seconds"], "0.250000");
     EXPECT_EQ(values["stage.writing"], "0.250000");
     EXPECT_EQ(values["stage.version_resources"], "0.000000");

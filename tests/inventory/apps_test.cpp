@@ -368,6 +368,21 @@ TEST(AppList, SortKeepsEveryRecordWhateverTheNames) {
     EXPECT_EQ(sorted, expected);
 }
 
+TEST(AppList, TakingTheRecordsHandsThemOverInOrderAndEmptiesTheList) {
+    TApps apps;
+    for (const wchar_t* name : {L"beta", L"Gamma", L"Alpha"}) apps.Add(Named(name));
+    apps.SortByNiceName();
+    const TApp* first = &apps.Items(0);
+    std::vector<std::unique_ptr<TApp>> records = apps.TakeItems();
+    EXPECT_EQ(apps.Count(), 0u);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].get(), first);
+    EXPECT_EQ(records[1]->niceName.str(), L"beta");
+    EXPECT_EQ(records[2]->niceName.str(), L"Gamma");
+    apps.Add(Named(L"Delta"));
+    EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Delta"})) << "the list is usable again";
+}
+
 TEST(AppList, RecordsAddedBeforeTheirNameWasSetSortByTheirNameNow) {
     TApps apps;
     auto late = std::make_unique<TApp>(EntryPath(L"k"), L"k");

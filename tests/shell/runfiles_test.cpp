@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/files.h"
+#include "common/textconv.h"
 #include "shell/runfiles.h"
 #include "support/temp_dir.h"
 
@@ -39,6 +40,36 @@ TEST(RunFileWriting, LinesEndInCrLfInTheAnsiCodePageWithoutBom) {
     WriteLinesFile(dir / L"empty.txt", {});
     EXPECT_EQ(ReadFileBytes(dir / L"empty.txt"), "");
     EXPECT_FALSE(FileExists(dir / L"out.txt.tmp"));
+}
+
+TEST(RunFileWriting, TextBuiltLineByLineIsTheWholeTextConvertedAtOnce) {
+    // Enough lines for several conversion batches and several pieces, with
+    // characters the code page has, lacks, and needs two UTF-16 units for.
+    std::vector<std::wstring> lines;
+    std::wstring joined;
+    for (int i = 0; i < 40000; ++i) {
+        std::wstring line = L"<app> caf\u00e9 \u20ac \u4e2d \U0001F600 " + std::to_wstring(i) +
+                            std::wstring(static_cast<std::size_t>(i % 97), L'x');
+        if (i % 1000 == 0) line.clear();
+        joined += line + L"\r\n";
+        lines.push_back(std::move(line));
+    }
+    RunFileText first, second;
+    first.AppendLine(L"head");
+    for (std::size_t i = 0; i < lines.size(); ++i) (i < 15000 ? first : second).AppendLine(lines[i]);
+    first.Append(std::move(second));
+    first.AppendLine(L"tail");
+
+    std::string bytes;
+    for (const std::string& piece : first.Pieces()) bytes += piece;
+    EXPECT_GT(first.Pieces().size(), 1u);
+    EXPECT_EQ(bytes, WideToAnsi(L"head\r\n" + joined + L"tail\r\n"));
+
+    testing::TempDir dir;
+    WriteRunFile(dir / L"big.html", std::move(first));
+    EXPECT_EQ(ReadFileBytes(dir / L"big.html"), bytes);
+    WriteRunFile(dir / L"empty.html", RunFileText());
+    EXPECT_EQ(ReadFileBytes(dir / L"empty.html"), "");
 }
 
 TEST(RunFileWriting, MissingFolderRaisesAndLeavesNothing) {
