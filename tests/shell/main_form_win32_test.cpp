@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "common/tools.h"
 #include "common/win32.h"
 #include "http/service_address.h"
+#include "http/transport.h"
 #include "shell/inventory_run.h"
 #include "shell/main.h"
 #include "shell/resource.h"
@@ -310,6 +312,37 @@ TEST_F(MainFormTest, ExitDuringARunWaitsForTheRunAndTheUpload) {
     EXPECT_TRUE(windowDuringRun);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(service.Requests().size(), 1u) << "the upload went out before the end";
+}
+
+TEST_F(MainFormTest, UploadToAServiceThatDripsItsAnswerEndsWithinTheLimitsAndTheTrayGoesOn) {
+    testing::AccountService service({testing::kAccountServiceScript, {}});
+    StoreAccount();
+    HttpTimeouts quick;
+    quick.resolveMs = quick.connectMs = quick.sendMs = 2000;
+    quick.receiveMs = 1500;
+    quick.totalReadMs = 3000;
+    const auto previous = SetHttpTransport(MakePlatformTransport(quick));
+    auto& form = Create();
+    SetServiceBaseAddress(service.BaseAddress());
+    // A head that never ends, one byte every 20 ms.
+    service.AnswerDripping("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(100000, 'a'), 0.02);
+    const auto start = std::chrono::steady_clock::now();
+    Command(IDM_RUNNOW);
+    const bool finished = WaitUntil([&] { return RunFinished(); }, 30000);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(finished);
+    EXPECT_LT(seconds, 20.0) << "the limits add up to 10.5 s";
+    EXPECT_TRUE(MenuEnabled(form.PopupMenu1(), IDM_RUNNOW));
+    EXPECT_TRUE(form.RunTimerEnabled());
+    EXPECT_TRUE(boxes_.empty()) << "a failed upload is silent";
+
+    // The next run uploads as usual.
+    service.Answer(200, "OK");
+    Command(IDM_RUNNOW);
+    ASSERT_TRUE(WaitUntil([&] { return runs_ == 2 && RunFinished(); }, 30000));
+    EXPECT_EQ(service.Requests().size(), 2u);
+    SetHttpTransport(previous);
 }
 
 TEST_F(MainFormTest, TaskbarCreatedBringsTheIconBack) {
