@@ -79,13 +79,16 @@ std::string Utf8ForMessage(std::wstring_view text) {
     return out;
 }
 
-void Require(bool holds, std::string_view what, std::string_view detail) {
-    if (holds) return;
+void Fail(std::string_view what, std::string_view detail) {
     std::fprintf(stderr, "\n*** property violated: %.*s\n", static_cast<int>(what.size()),
                  what.data());
     if (!detail.empty())
         std::fprintf(stderr, "*** %.*s\n", static_cast<int>(detail.size()), detail.data());
     std::abort();
+}
+
+void Require(bool holds, std::string_view what, std::string_view detail) {
+    if (!holds) Fail(what, detail);
 }
 
 bool IsPlainAscii(std::wstring_view text) {

@@ -29,8 +29,12 @@ std::wstring WideFromBytes(std::string_view bytes);
 // become U+FFFD.
 std::string Utf8ForMessage(std::wstring_view text);
 
-// Stops the run as a finding when the property does not hold: prints what
-// failed and aborts, which libFuzzer reports with the input.
+// Stops the run as a finding: prints what failed and aborts, which libFuzzer
+// reports with the input.
+[[noreturn]] void Fail(std::string_view what, std::string_view detail = {});
+
+// Fail unless the property holds. The detail is worked out before the call:
+// in a loop, test the property and call Fail instead.
 void Require(bool holds, std::string_view what, std::string_view detail = {});
 
 // Whether every character is printable ASCII (32 to 126) or DEL (127).

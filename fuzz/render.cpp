@@ -88,19 +88,18 @@ void CheckHtmlLine(std::wstring_view line) {
         if (ch == L'<') {
             bool known = false;
             for (std::wstring_view tag : kRowTags) known = known || line.substr(i).starts_with(tag);
-            Require(known, "an HTML line holds markup of its data", Utf8ForMessage(line));
+            if (!known) Fail("an HTML line holds markup of its data", Utf8ForMessage(line));
             const std::size_t close = line.find(L'>', i);
-            Require(close != std::wstring_view::npos && line.find(L'<', i + 1) > close,
-                    "an unclosed tag", Utf8ForMessage(line));
+            if (close == std::wstring_view::npos || line.find(L'<', i + 1) < close)
+                Fail("an unclosed tag", Utf8ForMessage(line));
             i = close;
         } else if (ch == L'&') {
             std::size_t end = i + 1;
             while (end < line.size() && (std::iswalnum(line[end]) || line[end] == L'#')) ++end;
-            Require(end > i + 1 && end < line.size() && line[end] == L';',
-                    "a bare & in an HTML line", Utf8ForMessage(line));
-        } else {
-            Require(ch != L'>' && ch != L'"', "a > or \" outside the tags of an HTML line",
-                    Utf8ForMessage(line));
+            if (end == i + 1 || end == line.size() || line[end] != L';')
+                Fail("a bare & in an HTML line", Utf8ForMessage(line));
+        } else if (ch == L'>' || ch == L'"') {
+            Fail("a > or \" outside the tags of an HTML line", Utf8ForMessage(line));
         }
     }
 }
@@ -159,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     xml.push_back(L"</apps>");
     std::string document;
     for (const std::wstring& line : xml) {
-        Require(IsPlainAscii(line), "an XML line is not plain ASCII", Utf8ForMessage(line));
+        if (!IsPlainAscii(line)) Fail("an XML line is not plain ASCII", Utf8ForMessage(line));
         document.append(line.begin(), line.end());
         document += "\r\n";
     }
