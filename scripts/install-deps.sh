@@ -8,6 +8,8 @@ packages=(
   # builds
   cmake ninja-build g++ googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  # the analysis micro-benchmark (bench/)
+  libbenchmark-dev
   # running the product and its tests
   wine wine64 wine32:i386 fonts-wine xvfb xauth python3
   # proxy tests, screenshots, fuzzing

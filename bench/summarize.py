@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Prints the benchmark's table from the "name value" files of its runs.
+
+    summarize.py RESULTS_DIR N [N ...]
+
+RESULTS_DIR holds kvscan-N-i.stats (kvscan --timings plus "wall" and "file"
+lines) and baseline-N-i.stats (kvbaseline --stats plus "wall").
+"""
+
+import glob
+import os
+import statistics
+import sys
+
+STAGES = ["registry", "folders", "version_resources", "analysis", "rendering", "writing", "other"]
+MIB = 1024.0 * 1024.0
+
+
+def read_stats(path):
+    values = {}
+    files = {}
+    with open(path) as stats:
+        for line in stats:
+            parts = line.split()
+            if len(parts) == 3 and parts[0] == "file":
+                files[parts[1]] = int(parts[2])
+            elif len(parts) == 2:
+                values[parts[0]] = float(parts[1])
+    values["files"] = files
+    return values
+
+
+def runs(results, program, n):
+    paths = sorted(glob.glob(os.path.join(results, "%s-%s-*.stats" % (program, n))))
+    return [read_stats(path) for path in paths]
+
+
+def median(runs_, key):
+    values = [run[key] for run in runs_ if key in run]
+    return statistics.median(values) if values else float("nan")
+
+
+def main():
+    results, sizes = sys.argv[1], sys.argv[2:]
+    rows = []
+    for n in sizes:
+        kvscan, baseline = runs(results, "kvscan", n), runs(results, "baseline", n)
+        if not kvscan or not baseline:
+            print("N = %s: no complete runs" % n)
+            continue
+        row = {
+            "n": int(n),
+            "runs": min(len(kvscan), len(baseline)),
+            "kv_wall": median(kvscan, "wall"),
+            "base_wall": median(baseline, "wall"),
+            "kv_run": median(kvscan, "total_seconds"),
+            "base_run": median(baseline, "total_seconds"),
+            "kv_peak": max(run.get("peak_working_set_bytes", 0) for run in kvscan),
+            "kv_private": max(run.get("peak_pagefile_bytes", 0) for run in kvscan),
+            "base_peak": max(run.get("peak_working_set_bytes", 0) for run in baseline),
+            "base_private": max(run.get("peak_pagefile_bytes", 0) for run in baseline),
+            "gap": max(run.get("longest_gap_seconds", 0) for run in kvscan),
+            "pumps": median(kvscan, "pumps"),
+            "stages": {stage: median(kvscan, "stage." + stage) for stage in STAGES},
+            "entries": median(kvscan, "count.entries"),
+            "reads": median(kvscan, "count.version_reads"),
+            "base_reads": median(baseline, "count.version_reads"),
+            "files": kvscan[-1]["files"],
+            "memory": {name: max(run.get("memory." + name, 0) for run in kvscan)
+                       for name in ("read", "rendered", "written")},
+        }
+        worst = max(kvscan, key=lambda run: run.get("longest_gap_seconds", 0))
+        row["gap_stages"] = {stage: worst.get("longest_gap." + stage, 0) for stage in STAGES}
+        rows.append(row)
+
+    if not rows:
+        return 1
+    print()
+    print("%7s %5s %11s %11s %6s %11s %11s %6s %9s %9s %9s" % (
+        "N", "runs", "kvscan s", "baseline s", "ratio", "kv run s", "base run s", "ratio",
+        "ms/entry", "peak MiB", "gap ms"))
+    for row in rows:
+        print("%7d %5d %11.2f %11.2f %6.3f %11.2f %11.2f %6.3f %9.3f %9.1f %9.1f" % (
+            row["n"], row["runs"], row["kv_wall"], row["base_wall"], row["kv_wall"] / row["base_wall"],
+            row["kv_run"], row["base_run"], row["kv_run"] / row["base_run"],
+            1000.0 * row["kv_wall"] / row["n"], row["kv_peak"] / MIB, 1000.0 * row["gap"]))
+    print("  kvscan s, baseline s: median wall time of the process under Wine; kv run s, base run s:")
+    print("  median time of the work inside the process (RunInventory; the baseline's reads);")
+    print("  peak MiB: kvscan's peak working set; gap ms: longest stretch without serving messages.")
+
+    print()
+    print("kvscan's time by stage (median seconds), and what filled its longest gap (ms):")
+    print("%7s " % "N" + " ".join("%17s" % stage for stage in STAGES))
+    for row in rows:
+        print("%7d " % row["n"] + " ".join("%17.3f" % row["stages"][stage] for stage in STAGES))
+    for row in rows:
+        print("%7s " % ("gap %d" % row["n"]) + " ".join("%17.1f" % (1000.0 * row["gap_stages"][stage])
+                                                      for stage in STAGES))
+
+    print()
+    print("%7s %9s %12s %12s %8s %22s %22s" % ("N", "entries", "exe reads", "base reads", "pumps",
+                                                "kvscan peak/private", "baseline peak/private"))
+    for row in rows:
+        print("%7d %9d %12d %12d %8d %14.1f/%5.1f MiB %14.1f/%5.1f MiB" % (
+            row["n"], row["entries"], row["reads"], row["base_reads"], row["pumps"],
+            row["kv_peak"] / MIB, row["kv_private"] / MIB, row["base_peak"] / MIB,
+            row["base_private"] / MIB))
+        if row["reads"] != row["base_reads"]:
+            print("        the two programs read different numbers of executables: compare their rules")
+    for row in rows:
+        print("%7d working set after reading %.1f MiB, after rendering %.1f MiB, after writing %.1f MiB" % (
+            row["n"], row["memory"]["read"] / MIB, row["memory"]["rendered"] / MIB,
+            row["memory"]["written"] / MIB))
+    for row in rows:
+        sizes_ = ", ".join("%s %.1f MiB" % (name, size / MIB) for name, size in sorted(row["files"].items()))
+        print("%7d files: %s" % (row["n"], sizes_))
+
+    if len(rows) > 1:
+        first, last = rows[0], rows[-1]
+        def per_entry(row, key):
+            return row[key] / row["n"]
+        print()
+        print("time per entry at N = %d over N = %d: wall %.3f, inside the run %.3f" % (
+            last["n"], first["n"], per_entry(last, "kv_wall") / per_entry(first, "kv_wall"),
+            per_entry(last, "kv_run") / per_entry(first, "kv_run")))
+        print("the same per executable read, inside the run: %.3f" % (
+            (last["kv_run"] / last["reads"]) / (first["kv_run"] / first["reads"])))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

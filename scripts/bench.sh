@@ -1,0 +1,172 @@
+#!/bin/bash
+# The inventory benchmark in one command; docs/performance.md explains the
+# figures. For each machine size N it lays out a synthetic machine in a Wine
+# prefix of its own (build/bench/wine-N, kept between runs), runs kvscan.exe
+# and kvbaseline.exe (the reads no inventory can avoid) alternately, and
+# prints the median wall times, their ratio, kvscan's peak memory, its time
+# by stage and the longest stretch without serving window messages. Then it
+# runs the native micro-benchmark of the analysis.
+#
+#   scripts/bench.sh                    N = 300, 3000 and 10000
+#   scripts/bench.sh --sizes "300 3000" only these sizes
+#   scripts/bench.sh --runs 5           runs per program and size (default:
+#                                       7 at N <= 300, 5 at N <= 3000, else 3)
+#   scripts/bench.sh --smoke            N = 300 once and a short micro-benchmark:
+#                                       checks that it all works, no figures to read
+#   --win32-build DIR --native-build DIR
+#                                       take the programs from these build folders
+#                                       instead of configuring build/bench/win32
+#                                       (Release) and build/bench/native (Release,
+#                                       no sanitizers)
+#   --no-micro                          skip the micro-benchmark
+# Timings are figures to read: nothing here fails because a run was slow.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+sizes="300 3000 10000"
+runs=""
+smoke=0
+micro=1
+win32_build=""
+native_build=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sizes) sizes=$2; shift ;;
+    --runs) runs=$2; shift ;;
+    --smoke) smoke=1; sizes=300; runs=1 ;;
+    --win32-build) win32_build=$2; shift ;;
+    --native-build) native_build=$2; shift ;;
+    --no-micro) micro=0 ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+bench_dir=$root/build/bench
+mkdir -p "$bench_dir"
+results=$bench_dir/results
+rm -rf "$results"
+mkdir -p "$results"
+
+# ---- builds --------------------------------------------------------------------
+if [ -z "$win32_build" ]; then
+  win32_build=$bench_dir/win32
+  cmake --preset win32 -B "$win32_build" -DKELVRA_BUILD_TESTS=OFF -DKELVRA_BUILD_BENCH=ON >/dev/null
+  cmake --build "$win32_build" --target kelvra_bench >/dev/null
+fi
+if [ "$micro" = 1 ] && [ -z "$native_build" ]; then
+  native_build=$bench_dir/native
+  cmake -S . -B "$native_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVRA_SANITIZE=OFF \
+    -DKELVRA_BUILD_TESTS=OFF -DKELVRA_BUILD_BENCH=ON >/dev/null
+  cmake --build "$native_build" --target kelvra_bench >/dev/null
+fi
+win32_build=$(cd "$win32_build" && pwd)
+kvscan=$win32_build/bin/kvscan.exe
+baseline=$win32_build/bin/kvbaseline.exe
+exes=$win32_build/bench/exe
+for file in "$kvscan" "$baseline" "$exes"; do
+  [ -e "$file" ] || { echo "bench: $file is missing; build the target kelvra_bench" >&2; exit 1; }
+done
+
+# ---- Wine --------------------------------------------------------------------------
+wine_run=$root/cmake/wine-run.sh
+active_state=""
+stop_wine() {
+  if [ -n "$active_state" ]; then "$wine_run" "$active_state" --stop || true; fi
+  active_state=""
+}
+trap stop_wine EXIT
+
+# Windows paths of the host's files: Wine shows the root as drive Z:.
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# Runs a Windows program in the active prefix, straight through wine so that
+# the wrapper's start-up checks stay out of the measured time.
+wine_in() {
+  WINEPREFIX=$active_state/prefix WINEDEBUG=-all TMPDIR=$active_state/tmp WINEARCH=win64 \
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine "$@"
+}
+
+# Lays out the machine of N entries unless the prefix holds it already.
+prepare_machine() {
+  local n=$1
+  active_state=$bench_dir/wine-$n
+  mkdir -p "$active_state"
+  "$wine_run" "$active_state" cmd.exe /c rem </dev/null >/dev/null 2>&1  # prefix and server
+  local stamp=$active_state/machine.stamp
+  python3 "$root/bench/kvgen.py" --entries "$n" --drive-c "$active_state/prefix/drive_c" \
+    --exes "$exes" --reg "$active_state/machine" --stamp "$stamp"
+  if [ -f "$stamp.pending" ]; then
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+    for view in 32 64; do
+      wine_in reg delete "$key" /reg:$view /f </dev/null >/dev/null 2>&1 || true
+      wine_in reg import "$(winpath "$active_state/machine.$view.reg")" /reg:$view </dev/null >/dev/null 2>&1
+    done
+    mv "$stamp.pending" "$stamp"
+  fi
+}
+
+now() { printf '%s' "$EPOCHREALTIME"; }
+
+# One run of a program; appends "wall <seconds>" to its results file.
+run_baseline() {
+  local out=$1
+  local start end
+  start=$(now)
+  wine_in "$baseline" --stats "$(winpath "$out.stats")" </dev/null >/dev/null 2>"$out.err"
+  end=$(now)
+  echo "$start $end" | awk '{ printf "wall %.6f\n", $2 - $1 }' >>"$out.stats"
+}
+
+run_kvscan() {
+  local out=$1
+  local data=$active_state/prefix/drive_c/benchdata
+  rm -rf "$data"  # every run starts with an empty data folder: no earlier sets to number or prune
+  local start end
+  start=$(now)
+  wine_in "$kvscan" --data-dir 'C:\benchdata' --profile bench --timings "$(winpath "$out.stats")" \
+    </dev/null >"$out.out" 2>"$out.err"
+  end=$(now)
+  echo "$start $end" | awk '{ printf "wall %.6f\n", $2 - $1 }' >>"$out.stats"
+  ls -l "$data" | awk '/dump_bench_0/ { printf "file %s %s\n", $9, $5 }' >>"$out.stats"
+}
+
+uptime_before=$(uptime)
+for n in $sizes; do
+  count=$runs
+  if [ -z "$count" ]; then
+    if [ "$n" -le 300 ]; then count=7; elif [ "$n" -le 3000 ]; then count=5; else count=3; fi
+  fi
+  echo "=== N = $n: machine"
+  prepare_machine "$n"
+  if [ "$smoke" = 0 ] && [ "$n" -le 3000 ]; then
+    run_baseline "$results/warmup" && run_kvscan "$results/warmup"  # caches warm, not counted
+  fi
+  echo "=== N = $n: $count runs of each, alternating"
+  for i in $(seq 1 "$count"); do
+    # ABBA order, so that drifts of the machine's load touch both alike.
+    if [ $((i % 2)) = 1 ]; then
+      run_kvscan "$results/kvscan-$n-$i"; run_baseline "$results/baseline-$n-$i"
+    else
+      run_baseline "$results/baseline-$n-$i"; run_kvscan "$results/kvscan-$n-$i"
+    fi
+  done
+  stop_wine
+done
+uptime_after=$(uptime)
+
+python3 "$root/bench/summarize.py" "$results" $sizes
+echo "load before: $uptime_before"
+echo "load after:  $uptime_after"
+
+if [ "$micro" = 1 ]; then
+  echo "=== analysis micro-benchmark (native)"
+  if [ "$smoke" = 1 ]; then
+    "$native_build/bench/kvanalysis_bench" --benchmark_min_time=0.01 >/dev/null 2>&1
+    echo "ran"
+  else
+    "$native_build/bench/kvanalysis_bench" --benchmark_min_time=0.5 2>&1 | tee "$results/micro.txt"
+  fi
+fi
