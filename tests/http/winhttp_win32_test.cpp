@@ -137,6 +137,8 @@ TEST_F(WinHttpTest, SilentServerIsGivenUpWithinTheTimeLimits) {
 TEST_F(WinHttpTest, UnreachableServiceFailsAtOnce) {
     const int port = testing::UnusedLoopbackPort();
     EXPECT_LT(SecondsToFail(L"http://127.0.0.1:" + std::to_wstring(port) + L"/kv2/x.php"), 5.0);
+    // A host name that does not resolve (".invalid" never does).
+    EXPECT_LT(SecondsToFail(L"http://service.kelvra.invalid/kv2/x.php"), 5.0);
     // TLS towards a plain server that waits for a request head: the
     // handshake never completes and the limits end it.
     UseQuickLimits();
