@@ -219,6 +219,19 @@ TEST_F(BrowserLaunchTest, WithoutAnyBrowserOnlyUrlWayIsShown) {
     OpenUrlInBrowser(kAddress);
     EXPECT_EQ(notices_, std::vector<std::wstring>{L"url way"});
     EXPECT_TRUE(WaitForLaunches(1500).empty());
+
+    // A command stored as something other than text counts as none, even
+    // when its bytes would read as a good command.
+    const std::wstring command = L"\"" + httpBrowser_ + L"\" \"%1\"";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, kHttpOpenCommandKey, 0, KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, nullptr, 0, REG_BINARY, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    OpenUrlInBrowser(kAddress);
+    EXPECT_EQ(notices_, (std::vector<std::wstring>{L"url way", L"url way"}));
+    EXPECT_TRUE(WaitForLaunches(1500).empty());
 }
 
 TEST_F(BrowserLaunchTest, UnquotedHttpProgramGivesAnEmptyNoticeAndStartsNothing) {
