@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 namespace kelvra {
 namespace {
@@ -44,6 +45,67 @@ std::wstring_view BaseFileName(std::wstring_view path) {
 }
 
 std::wstring NameForMatching(std::wstring_view name) { return LowerAscii(RemoveChar(name, L' ')); }
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// The candidate indices ordered by a key, indices ascending among equal keys.
+template <class KeyOf>
+std::vector<std::size_t> IndicesByKey(std::size_t count, KeyOf keyOf) {
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keyOf(a) < keyOf(b); });
+    return order;
+}
+
+// The active candidates grouped by a key, each group in index order, for the
+// stages that pair each candidate with the first other active one of equal
+// key. Looking the partner up here instead of walking the whole list for it
+// keeps those stages from growing with the square of the candidates, which
+// a program folder of hundreds of executables would make felt.
+class ActiveGroups {
+public:
+    template <class KeyOf, class IsActive>
+    ActiveGroups(std::size_t count, KeyOf keyOf, IsActive isActive) : links_(count) {
+        const std::vector<std::size_t> order = IndicesByKey(count, keyOf);
+        first_.reserve(count);
+        std::size_t last = kNone;  // the group's last active member so far
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            const std::size_t index = order[k];
+            if (k == 0 || keyOf(order[k - 1]) != keyOf(index)) {
+                first_.push_back(kNone);
+                last = kNone;
+            }
+            if (!isActive(index)) continue;
+            Link& link = links_[index];
+            link.group = first_.size() - 1;
+            link.previous = last;
+            (last == kNone ? first_.back() : links_[last].next) = index;
+            last = index;
+        }
+    }
+
+    // The first active candidate of i's group other than i, or kNone.
+    std::size_t FirstOtherActive(std::size_t i) const {
+        const std::size_t first = first_[links_[i].group];
+        return first != i ? first : links_[i].next;
+    }
+
+    void Remove(std::size_t i) {
+        const Link& link = links_[i];
+        (link.previous == kNone ? first_[link.group] : links_[link.previous].next) = link.next;
+        if (link.next != kNone) links_[link.next].previous = link.previous;
+    }
+
+private:
+    struct Link {
+        std::size_t group = kNone;
+        std::size_t next = kNone;
+        std::size_t previous = kNone;
+    };
+    std::vector<std::size_t> first_;  // per group
+    std::vector<Link> links_;         // per candidate
+};
 
 }  // namespace
 
@@ -131,22 +193,26 @@ std::vector<std::wstring> TVersions::VersionTexts() const {
 // application's own statement of its version; the survivor keeps the larger
 // weight of the two.
 void TVersions::DeleteDouble() {
-    const std::vector<std::wstring> texts = VersionTexts();
     const std::size_t count = entries_.size();
+    if (count < 2) return;
+    const std::vector<std::wstring> texts = VersionTexts();
+    ActiveGroups groups(
+        count, [&](std::size_t k) -> const std::string& { return entries_[k].version.Version.bytes(); },
+        [&](std::size_t k) { return !entries_[k].version.Removed; });
     for (std::size_t i = 0; i < count; ++i) {
         TVersion& vi = entries_[i].version;
         if (vi.Removed) continue;
-        for (std::size_t j = 0; j < count; ++j) {
-            TVersion& vj = entries_[j].version;
-            if (j == i || vj.Removed || !(vj.Version == vi.Version)) continue;
-            if (vj.VersionType == TVersionType::Registry) {
-                vi.MarkRemoved(L"DeleteDouble: " + texts[j]);
-                vj.Points = std::max(vj.Points, vi.Points);
-            } else {
-                vj.MarkRemoved(L"DeleteDouble: " + texts[i]);
-                vi.Points = std::max(vi.Points, vj.Points);
-            }
-            break;  // one pair per candidate
+        const std::size_t j = groups.FirstOtherActive(i);
+        if (j == kNone) continue;
+        TVersion& vj = entries_[j].version;
+        if (vj.VersionType == TVersionType::Registry) {
+            vi.MarkRemoved(L"DeleteDouble: " + texts[j]);
+            groups.Remove(i);
+            vj.Points = std::max(vj.Points, vi.Points);
+        } else {
+            vj.MarkRemoved(L"DeleteDouble: " + texts[i]);
+            groups.Remove(j);
+            vi.Points = std::max(vi.Points, vj.Points);
         }
     }
 }
@@ -156,30 +222,36 @@ void TVersions::DeleteDouble() {
 // when the loser came from the registry or the display name, takes a point
 // for the agreement.
 void TVersions::DeleteMajorVersions() {
-    const std::vector<std::wstring> texts = VersionTexts();
     const std::size_t count = entries_.size();
+    if (count < 2) return;
+    const std::vector<std::wstring> texts = VersionTexts();
     auto isNamed = [](const TVersion& v) {
         return v.VersionType == TVersionType::Registry || v.VersionType == TVersionType::EntryName;
     };
+    // CompareVersions finds different majors exactly where the first
+    // components differ, so the first candidate it does not skip is the
+    // first other active one of the same first component.
+    ActiveGroups groups(
+        count, [&](std::size_t k) { return FirstComponent(texts[k]); },
+        [&](std::size_t k) { return !entries_[k].version.Removed; });
     for (std::size_t i = 0; i < count; ++i) {
         TVersion& vi = entries_[i].version;
         if (vi.Removed) continue;
-        for (std::size_t j = 0; j < count; ++j) {
-            TVersion& vj = entries_[j].version;
-            if (j == i || vj.Removed) continue;
-            const TVersionComparison comparison = CompareVersions(texts[i], texts[j]);
-            if (comparison.relation == TVersionRelation::vtVerschillendeMajor) continue;
-            const std::wstring pair = L" (" + texts[i] + L"-" + texts[j] + L")";
-            if (comparison.relation == TVersionRelation::vtEersteVersieIsMajorVanTweede) {
-                vi.MarkRemoved(L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
-                if (isNamed(vi)) AddPoints(vj, 1);
-                vj.Major = comparison.major;
-            } else {
-                vj.MarkRemoved(L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
-                if (isNamed(vj)) AddPoints(vi, 1);
-                vi.Major = comparison.major;
-            }
-            break;  // one pair per candidate
+        const std::size_t j = groups.FirstOtherActive(i);
+        if (j == kNone) continue;
+        TVersion& vj = entries_[j].version;
+        const TVersionComparison comparison = CompareVersions(texts[i], texts[j]);
+        const std::wstring pair = L" (" + texts[i] + L"-" + texts[j] + L")";
+        if (comparison.relation == TVersionRelation::vtEersteVersieIsMajorVanTweede) {
+            vi.MarkRemoved(L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
+            groups.Remove(i);
+            if (isNamed(vi)) AddPoints(vj, 1);
+            vj.Major = comparison.major;
+        } else {
+            vj.MarkRemoved(L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
+            groups.Remove(j);
+            if (isNamed(vj)) AddPoints(vi, 1);
+            vi.Major = comparison.major;
         }
     }
 }
@@ -258,16 +330,24 @@ void TVersions::AddPointsForExeName(std::wstring_view displayName) {
 void TVersions::AddPointsForAgreement(bool byMajor) {
     if (ActiveCount() <= 1) return;
     const std::size_t count = entries_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        TVersion& vi = entries_[i].version;
-        if (vi.Removed) continue;
-        const ShortText& mine = byMajor ? vi.Major : vi.Version;
-        std::int32_t agreeing = 0;
-        for (std::size_t j = 0; j < count; ++j) {
-            const TVersion& vj = entries_[j].version;
-            if (j != i && (byMajor ? vj.Major : vj.Version) == mine) ++agreeing;
+    auto field = [&](std::size_t k) -> const std::string& {
+        const TVersion& v = entries_[k].version;
+        return (byMajor ? v.Major : v.Version).bytes();
+    };
+    // The others that agree with a candidate are its group of equal field
+    // less itself; the points added change no field, so the groups are
+    // counted once, in one pass over the candidates ordered by field.
+    const std::vector<std::size_t> order = IndicesByKey(count, field);
+    for (std::size_t start = 0; start < count;) {
+        std::size_t end = start + 1;
+        while (end < count && field(order[end]) == field(order[start])) ++end;
+        const auto agreeing = static_cast<std::int32_t>(
+            std::min<std::size_t>(end - start - 1, std::numeric_limits<std::int32_t>::max()));
+        for (std::size_t k = start; k < end; ++k) {
+            TVersion& v = entries_[order[k]].version;
+            if (!v.Removed) AddPoints(v, agreeing);
         }
-        AddPoints(vi, agreeing);
+        start = end;
     }
 }
 
