@@ -5,6 +5,7 @@
 // advapi32; the portable build and the portable tests use MemoryRegistry.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -68,7 +69,10 @@ public:
     virtual std::int32_t ReadInteger(std::wstring_view name) = 0;
 
     // Names of the open key's direct subkeys, in the registry's order.
-    virtual std::vector<std::wstring> GetKeyNames() = 0;
+    // `between`, when given, is called every so often while the names are
+    // read: a key of thousands of subkeys takes a while to list, and a
+    // caller may have a user interface to keep alive meanwhile.
+    virtual std::vector<std::wstring> GetKeyNames(const std::function<void()>& between = {}) = 0;
 
     // While no key is open the accessor sees no values and no subkeys.
 };

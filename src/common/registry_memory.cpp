@@ -86,10 +86,13 @@ public:
         return DecodeRegistryDWord(value->data, name);
     }
 
-    std::vector<std::wstring> GetKeyNames() override {
+    std::vector<std::wstring> GetKeyNames(const std::function<void()>& between) override {
         std::vector<std::wstring> names;
         if (const auto* key = OpenKey()) {
-            for (const auto& [folded, name] : key->subkeys) names.push_back(name);
+            for (const auto& [folded, name] : key->subkeys) {
+                names.push_back(name);
+                if (between) between();
+            }
         }
         return names;
     }

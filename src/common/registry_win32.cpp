@@ -74,7 +74,7 @@ public:
         return DecodeRegistryDWord(value.bytes, name);
     }
 
-    std::vector<std::wstring> GetKeyNames() override {
+    std::vector<std::wstring> GetKeyNames(const std::function<void()>& between) override {
         std::vector<std::wstring> names;
         if (!key_) return names;
         DWORD longest = 0;
@@ -98,6 +98,8 @@ public:
                 throw RegistryError("Failed to list the subkeys of '" + WideToAnsi(path_) + "'");
             names.emplace_back(buffer.data(), length);
             ++index;
+            // Each name is a round trip to the registry's keeper.
+            if (between && index % 64 == 0) between();
         }
         return names;
     }

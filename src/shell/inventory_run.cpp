@@ -21,11 +21,11 @@ int UninstallKeyNames(RegistryView view, std::vector<std::wstring>& names) {
         const StageScope stage(RunStage::Registry);
         auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, view);
         if (registry->OpenKeyReadOnly(kUninstallKey)) {
-            names = registry->GetKeyNames();
+            // Thousands of names take a while to list, and again to sort.
+            names = registry->GetKeyNames(&ProcessPendingMessagesIfDue);
             registry->CloseKey();
         }
     }
-    // Thousands of names take a while to list and again to sort.
     ProcessPendingMessagesIfDue();
     const StageScope stage(RunStage::Analysis);
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {

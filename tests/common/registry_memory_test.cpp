@@ -152,6 +152,9 @@ TEST_F(MemoryRegistryTest, KeysOpenReadOnlyAndViewsAreSeparate) {
 
     ASSERT_TRUE(own->OpenKeyReadOnly(kKey));
     EXPECT_EQ(own->GetKeyNames(), (std::vector<std::wstring>{L"alpha", L"Beta", L"Zeta"}));
+    int between = 0;
+    EXPECT_EQ(own->GetKeyNames([&] { ++between; }).size(), 3u);
+    EXPECT_GT(between, 0) << "a long listing lets its caller serve the user meanwhile";
     own->CloseKey();
     EXPECT_EQ(own->CurrentPath(), L"");
     EXPECT_TRUE(own->GetKeyNames().empty()) << "no key open, nothing to list";
