@@ -115,6 +115,17 @@ def main():
         sizes_ = ", ".join("%s %.1f MiB" % (name, size / MIB) for name, size in sorted(row["files"].items()))
         print("%7d files: %s" % (row["n"], sizes_))
 
+    runfiles = sorted(glob.glob(os.path.join(results, "runfiles-*.stats")),
+                      key=lambda path: int(path.rsplit("-", 1)[1].split(".")[0]))
+    if runfiles:
+        print()
+        print("run-file sets already in the data folder (N = %s): kvscan's writing stage" % sizes[0])
+        for path in runfiles:
+            stats = read_stats(path)
+            print("%7d sets before, %4d after: writing %.1f ms, run %.2f s" % (
+                stats.get("sets", 0), stats.get("left", 0), 1000.0 * stats.get("stage.writing", 0),
+                stats.get("total_seconds", 0)))
+
     if len(rows) > 1:
         first, last = rows[0], rows[-1]
         def per_entry(row, key):
