@@ -69,6 +69,13 @@ def main():
             "memory": {name: max(run.get("memory." + name, 0) for run in kvscan)
                        for name in ("read", "rendered", "written")},
         }
+        # Each round runs both programs back to back, so the ratio within a
+        # round is spared most of the drift of a machine shared with others.
+        row["kv_cpu"] = median(kvscan, "cpu")
+        row["base_cpu"] = median(baseline, "cpu")
+        paired = [k["wall"] / b["wall"] for k, b in zip(kvscan, baseline) if "wall" in k and "wall" in b]
+        row["paired"] = statistics.median(paired) if paired else float("nan")
+        row["paired_range"] = (min(paired), max(paired)) if paired else (float("nan"),) * 2
         worst = max(kvscan, key=lambda run: run.get("longest_gap_seconds", 0))
         row["gap_stages"] = {stage: worst.get("longest_gap." + stage, 0) for stage in STAGES}
         rows.append(row)
@@ -84,6 +91,10 @@ def main():
             row["n"], row["runs"], row["kv_wall"], row["base_wall"], row["kv_wall"] / row["base_wall"],
             row["kv_run"], row["base_run"], row["kv_run"] / row["base_run"],
             1000.0 * row["kv_wall"] / row["n"], row["kv_peak"] / MIB, 1000.0 * row["gap"]))
+    for row in rows:
+        print("%7d ratio within each round: median %.3f (%.3f to %.3f); CPU: kvscan %.2f s, baseline %.2f s, ratio %.3f" % (
+            row["n"], row["paired"], row["paired_range"][0], row["paired_range"][1], row["kv_cpu"],
+            row["base_cpu"], row["kv_cpu"] / row["base_cpu"] if row["base_cpu"] else float("nan")))
     print("  kvscan s, baseline s: median wall time of the process under Wine; kv run s, base run s:")
     print("  median time of the work inside the process (RunInventory; the baseline's reads);")
     print("  peak MiB: kvscan's peak working set; gap ms: longest stretch without serving messages.")
@@ -134,8 +145,15 @@ def main():
         print("time per entry at N = %d over N = %d: wall %.3f, inside the run %.3f" % (
             last["n"], first["n"], per_entry(last, "kv_wall") / per_entry(first, "kv_wall"),
             per_entry(last, "kv_run") / per_entry(first, "kv_run")))
-        print("the same per executable read, inside the run: %.3f" % (
-            (last["kv_run"] / last["reads"]) / (first["kv_run"] / first["reads"])))
+        print("the same in CPU seconds: kvscan %.3f, baseline %.3f" % (
+            per_entry(last, "kv_cpu") / per_entry(first, "kv_cpu"),
+            per_entry(last, "base_cpu") / per_entry(first, "base_cpu")))
+        print("the same for the baseline: wall %.3f, inside the process %.3f" % (
+            per_entry(last, "base_wall") / per_entry(first, "base_wall"),
+            per_entry(last, "base_run") / per_entry(first, "base_run")))
+        print("kvscan's time per executable read, inside the run: %.3f; baseline's: %.3f" % (
+            (last["kv_run"] / last["reads"]) / (first["kv_run"] / first["reads"]),
+            (last["base_run"] / last["base_reads"]) / (first["base_run"] / first["base_reads"])))
     return 0
 
 

@@ -110,26 +110,53 @@ prepare_machine() {
 
 now() { printf '%s' "$EPOCHREALTIME"; }
 
+# CPU seconds spent so far by this script's finished children and by the
+# prefix's wineserver (found by its working folder, which is the server's
+# socket folder under the prefix's TMPDIR). A machine shared with others
+# stretches wall times a lot; the CPU a run costs it much less.
+ticks=$(getconf CLK_TCK)
+server_pid=""
+find_server() {
+  server_pid=""
+  local proc cwd
+  for proc in /proc/[0-9]*; do
+    cwd=$(readlink "$proc/cwd" 2>/dev/null) || continue
+    case "$cwd" in "$active_state"/tmp/.wine-*/server-*) server_pid=${proc#/proc/}; return ;; esac
+  done
+}
+cpu_now() {
+  local children server=0
+  children=$(awk '{ print $16 + $17 }' /proc/$$/stat)
+  if [ -n "$server_pid" ] && [ -r "/proc/$server_pid/stat" ]; then
+    server=$(sed 's/.*) //' "/proc/$server_pid/stat" | awk '{ print $12 + $13 }')
+  fi
+  echo "$children $server" | awk -v t="$ticks" '{ printf "%.2f", ($1 + $2) / t }'
+}
+
 # One run of a program; appends "wall <seconds>" to its results file.
 run_baseline() {
   local out=$1
-  local start end
+  local start end cpu_start cpu_end
+  cpu_start=$(cpu_now)
   start=$(now)
   wine_in "$baseline" --stats "$(winpath "$out.stats")" </dev/null >/dev/null 2>"$out.err"
   end=$(now)
-  echo "$start $end" | awk '{ printf "wall %.6f\n", $2 - $1 }' >>"$out.stats"
+  cpu_end=$(cpu_now)
+  echo "$start $end $cpu_start $cpu_end" | awk '{ printf "wall %.6f\ncpu %.2f\n", $2 - $1, $4 - $3 }' >>"$out.stats"
 }
 
 run_kvscan() {
   local out=$1
   local data=$active_state/prefix/drive_c/benchdata
   rm -rf "$data"  # every run starts with an empty data folder (the run-file sets are measured apart)
-  local start end
+  local start end cpu_start cpu_end
+  cpu_start=$(cpu_now)
   start=$(now)
   wine_in "$kvscan" --data-dir 'C:\benchdata' --profile bench --timings "$(winpath "$out.stats")" \
     </dev/null >"$out.out" 2>"$out.err"
   end=$(now)
-  echo "$start $end" | awk '{ printf "wall %.6f\n", $2 - $1 }' >>"$out.stats"
+  cpu_end=$(cpu_now)
+  echo "$start $end $cpu_start $cpu_end" | awk '{ printf "wall %.6f\ncpu %.2f\n", $2 - $1, $4 - $3 }' >>"$out.stats"
   ls -l "$data" | awk '/dump_bench_0/ { printf "file %s %s\n", $9, $5 }' >>"$out.stats"
 }
 
@@ -141,6 +168,7 @@ for n in $sizes; do
   fi
   echo "=== N = $n: machine"
   prepare_machine "$n"
+  find_server
   if [ "$smoke" = 0 ] && [ "$n" -le 3000 ]; then
     run_baseline "$results/warmup" && run_kvscan "$results/warmup"  # caches warm, not counted
   fi
