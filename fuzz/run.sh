@@ -16,7 +16,8 @@
 # output and build/fuzz/summary.txt. The exit status is 1 when any target
 # made a finding.
 #
-# KELVRA_FUZZ_JOBS=N runs N targets side by side (default 1).
+# KELVRA_FUZZ_JOBS=N runs N targets side by side (default 1);
+# KELVRA_FUZZ_BUILD=DIR builds in DIR instead of build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +27,7 @@ all_targets=(version_chain compare_versions nice_name render ini_file form_body
              pe_resource registry_text answer_text)
 targets=("${@:-${all_targets[@]}}")
 jobs=${KELVRA_FUZZ_JOBS:-1}
-build=build/fuzz
+build=${KELVRA_FUZZ_BUILD:-build/fuzz}
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -44,6 +45,7 @@ max_len() { [ "$1" = pe_resource ] && echo 65536 || echo 4096; }
 run_one() {
     local target=$1 exe="$build/fuzz/fuzz_$1" log="$build/logs/$1.log" status=0
     local corpus="fuzz/corpus/$target"
+    rm -f "$build/logs/$target.status"
     if [ "$seconds" = 0 ]; then
         "$exe" -runs=0 -timeout=10 -rss_limit_mb=2048 -max_len="$(max_len "$target")" \
             -print_final_stats=1 -artifact_prefix="$build/findings/$target-" "$corpus" >"$log" 2>&1 || status=$?
@@ -84,7 +86,7 @@ summary="$build/summary.txt"
 printf '%-18s %10s %14s %8s  %s\n' target seconds executions corpus result >"$summary"
 for target in "${targets[@]}"; do
     log="$build/logs/$target.log"
-    status=$(cat "$build/logs/$target.status")
+    status=$(cat "$build/logs/$target.status" 2>/dev/null || echo missing)
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     corpus=$(ls "fuzz/corpus/$target" | wc -l)
     [ "$seconds" != 0 ] && corpus=$((corpus + $(ls "$build/work/$target" | wc -l)))
