@@ -22,15 +22,17 @@ const std::vector<std::wstring> kWords = {
     L"Acme",  L"Photo", L"Studio", L"Media", L"Player", L"Office", L"Tools",  L"Suite", L"Driver",
     L"Audio", L"Net",   L"Sync",   L"Cloud", L"Pro",    L"Viewer", L"Editor", L"Café",  L"Müller"};
 
-const std::vector<std::wstring> kVersions = {L"3.1.0",        L"12.0.31101", L"2,5,1,0", L"v2.0",
-                                             L"Release 3.0",  L"1.0.0.0",    L"4.2",     L"2.5 beta",
-                                             L"0.0.0.0",      L"7",          L"1. 2. 3", L"2024.1.15"};
+const std::vector<std::wstring> kVersions = {
+    L"3.1.0", L"12.0.31101", L"2,5,1,0", L"v2.0", L"Release 3.0", L"1.0.0.0",
+    L"4.2",   L"2.5 beta",   L"0.0.0.0", L"7",    L"1. 2. 3",     L"2024.1.15"};
 
 class Generator {
-public:
+  public:
     explicit Generator(unsigned seed) : random_(seed) {}
 
-    std::size_t Pick(std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_); }
+    std::size_t Pick(std::size_t count) {
+        return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_);
+    }
     const std::wstring& Word() { return kWords[Pick(kWords.size())]; }
     const std::wstring& Version() { return kVersions[Pick(kVersions.size())]; }
 
@@ -38,14 +40,23 @@ public:
     std::wstring DisplayName() {
         std::wstring name = Word() + L" " + Word();
         switch (Pick(8)) {
-            case 0: return name + L" " + Version();
-            case 1: return name + L" Version " + Version();
-            case 2: return name + L" " + Version() + L" (build " + std::to_wstring(Pick(9000) + 1000) + L")";
-            case 3: return name + L" (Patch " + Version() + L")";
-            case 4: return name + L" Update (KB" + std::to_wstring(Pick(900000) + 100000) + L")";
-            case 5: return name + L" 2010";
-            case 6: return name + L" & " + Word() + L" <" + Word() + L">";
-            default: return name;
+            case 0:
+                return name + L" " + Version();
+            case 1:
+                return name + L" Version " + Version();
+            case 2:
+                return name + L" " + Version() + L" (build " + std::to_wstring(Pick(9000) + 1000) +
+                       L")";
+            case 3:
+                return name + L" (Patch " + Version() + L")";
+            case 4:
+                return name + L" Update (KB" + std::to_wstring(Pick(900000) + 100000) + L")";
+            case 5:
+                return name + L" 2010";
+            case 6:
+                return name + L" & " + Word() + L" <" + Word() + L">";
+            default:
+                return name;
         }
     }
 
@@ -57,7 +68,8 @@ public:
         app->regDisplayName = DisplayName();
         const std::wstring fetch = app->RegistryPath.str();
         app->Versions.AddVersion(Version(), TVersionType::Registry, fetch, 0);
-        if (Pick(3) == 0) app->Versions.AddVersion(L"3.1", TVersionType::Registry, fetch + L" (MajorMinor)", 0);
+        if (Pick(3) == 0)
+            app->Versions.AddVersion(L"3.1", TVersionType::Registry, fetch + L" (MajorMinor)", 0);
         const std::wstring folder = L"C:\\Program Files\\" + Word() + L" " + Word() + L"\\";
         for (int i = 0; i < executables; ++i) {
             const std::wstring file = folder + Word() + std::to_wstring(i) + L".exe";
@@ -70,7 +82,7 @@ public:
         return app;
     }
 
-private:
+  private:
     std::mt19937 random_;
 };
 
@@ -160,9 +172,7 @@ void BM_SortByNiceName(benchmark::State& state) {
         state.ResumeTiming();
         apps.SortByNiceName();
         state.PauseTiming();
-        {
-            TApps discard = std::move(apps);
-        }
+        { TApps discard = std::move(apps); }
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * count);

@@ -13,14 +13,15 @@
 // prints, and writes to FILE as "name value" lines: the counts, the seconds
 // the work took inside the process, and the process's peak memory.
 
+// clang-format off
 #include "common/win32.h"
-
-#include <psapi.h>
+#include <psapi.h>   // after the Windows header, which it needs
 #include <winver.h>
+// clang-format on
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,7 @@ constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 
 // Seconds spent on each kind of read, for the side-by-side breakdown.
 class StageClock {
-public:
+  public:
     StageClock() { QueryPerformanceFrequency(&frequency_); }
     double Now() const {
         LARGE_INTEGER now;
@@ -39,7 +40,7 @@ public:
         return static_cast<double>(now.QuadPart) / static_cast<double>(frequency_.QuadPart);
     }
 
-private:
+  private:
     LARGE_INTEGER frequency_;
 };
 
@@ -101,13 +102,14 @@ std::wstring ReadText(HKEY key, const wchar_t* name, DWORD* typeOut = nullptr) {
     wchar_t buffer[1024];
     DWORD type = 0;
     DWORD size = sizeof buffer - sizeof(wchar_t);
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (typeOut) *typeOut = status == ERROR_SUCCESS || status == ERROR_MORE_DATA ? type : REG_NONE;
     if (status == ERROR_MORE_DATA) {
         std::wstring large(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(large.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(large.data()), &size) !=
-            ERROR_SUCCESS)
+        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(large.data()),
+                             &size) != ERROR_SUCCESS)
             return {};
         large.resize(size / sizeof(wchar_t));
         return large.c_str();
@@ -122,7 +124,7 @@ struct Entry {
 };
 
 class Baseline {
-public:
+  public:
     Baseline() {
         wchar_t temp[MAX_PATH + 1] = {};
         GetTempPathW(MAX_PATH, temp);
@@ -135,14 +137,15 @@ public:
     void Pass(REGSAM view) {
         const double start = clock_.Now();
         HKEY uninstall = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | view, &uninstall) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | view, &uninstall) !=
+            ERROR_SUCCESS)
             return;
         std::vector<std::wstring> names;
         wchar_t name[256];
         for (DWORD index = 0;; ++index) {
             DWORD length = 256;
-            if (RegEnumKeyExW(uninstall, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
+            if (RegEnumKeyExW(uninstall, index, name, &length, nullptr, nullptr, nullptr,
+                              nullptr) != ERROR_SUCCESS)
                 break;
             names.emplace_back(name, length);
         }
@@ -153,7 +156,7 @@ public:
 
     const Counts& counts() const { return counts_; }
 
-private:
+  private:
     void ReadEntry(HKEY uninstall, const std::wstring& keyName) {
         ++counts_.entries;
         const double start = clock_.Now();
@@ -171,7 +174,8 @@ private:
         counts_.registrySeconds += clock_.Now() - start;
 
         if (entry.displayName.empty()) entry.displayName = L"(" + keyName + L")";
-        if (Contains(entry.displayName, L"(KB") || FindText(entry.displayName, L"Microsoft Office ") == 0)
+        if (Contains(entry.displayName, L"(KB") ||
+            FindText(entry.displayName, L"Microsoft Office ") == 0)
             return;
         ++counts_.records;
         ExamineFolder(entry);
@@ -195,7 +199,8 @@ private:
             }
             if (data.nFileSizeLow == 0 && data.nFileSizeHigh == 0) continue;
             const std::size_t dot = fileName.rfind(L'.');
-            if (dot == std::wstring_view::npos || LowerText(fileName.substr(dot)) != L".exe") continue;
+            if (dot == std::wstring_view::npos || LowerText(fileName.substr(dot)) != L".exe")
+                continue;
             if (Contains(fileName, L"unins") || Contains(fileName, L"setup.exe")) continue;
             exes.push_back(folder + std::wstring(fileName));
         } while (FindNextFileW(search, &data));
@@ -230,7 +235,8 @@ private:
             }
             if (folder.empty()) {
                 const std::size_t unwise = FindText(entry.uninstallString, L"unwise.exe");
-                if (unwise != std::wstring_view::npos) folder = entry.uninstallString.substr(0, unwise);
+                if (unwise != std::wstring_view::npos)
+                    folder = entry.uninstallString.substr(0, unwise);
             }
         }
         if (folder.empty() || Contains(folder, windowsDir_)) {
@@ -247,11 +253,13 @@ private:
         if (exe != std::wstring_view::npos) {
             const std::wstring icon = entry.displayIcon.substr(0, exe + 4);
             const std::wstring wanted = LowerText(icon);
-            const bool inList = std::any_of(exes.begin(), exes.end(),
-                                            [&](const std::wstring& e) { return LowerText(e) == wanted; });
+            const bool inList = std::any_of(exes.begin(), exes.end(), [&](const std::wstring& e) {
+                return LowerText(e) == wanted;
+            });
             if (!inList) {
                 const DWORD attributes = GetFileAttributesW(icon.c_str());
-                if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                if (attributes != INVALID_FILE_ATTRIBUTES &&
+                    !(attributes & FILE_ATTRIBUTE_DIRECTORY))
                     exes.push_back(icon);
             }
         }
@@ -274,7 +282,8 @@ private:
         void* value = nullptr;
         UINT length = 0;
         VerQueryValueW(block_.data(), L"\\", &value, &length);
-        if (!VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < 4)
+        if (!VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", &value, &length) ||
+            length < 4)
             return;
         const DWORD translation = *static_cast<const DWORD*>(value);
         wchar_t path[64];
@@ -324,12 +333,15 @@ int wmain(int argc, wchar_t** argv) {
     char text[1024];
     std::snprintf(text, sizeof text,
                   "total_seconds %.6f\nstage.registry %.6f\nstage.folders %.6f\n"
-                  "stage.version_resources %.6f\ncount.entries %llu\ncount.records %llu\ncount.listings %llu\n"
+                  "stage.version_resources %.6f\ncount.entries %llu\ncount.records "
+                  "%llu\ncount.listings %llu\n"
                   "count.version_reads %llu\nversion_bytes %llu\npeak_working_set_bytes %lu\n"
                   "peak_pagefile_bytes %lu\n",
-                  static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart),
+                  static_cast<double>(end.QuadPart - start.QuadPart) /
+                      static_cast<double>(frequency.QuadPart),
                   counts.registrySeconds, counts.foldersSeconds, counts.versionSeconds,
-                  static_cast<unsigned long long>(counts.entries), static_cast<unsigned long long>(counts.records),
+                  static_cast<unsigned long long>(counts.entries),
+                  static_cast<unsigned long long>(counts.records),
                   static_cast<unsigned long long>(counts.listings),
                   static_cast<unsigned long long>(counts.versionReads),
                   static_cast<unsigned long long>(counts.versionBytes),

@@ -18,11 +18,16 @@ constexpr std::array<std::string_view, kRunStageCount> kStageNames = {
 };
 
 constexpr std::array<std::string_view, kRunCountCount> kCountNames = {
-    "entries", "records", "listings", "version_reads",
+    "entries",
+    "records",
+    "listings",
+    "version_reads",
 };
 
 constexpr std::array<std::string_view, kRunMilestoneCount> kMilestoneNames = {
-    "read", "rendered", "written",
+    "read",
+    "rendered",
+    "written",
 };
 
 std::string Line(std::string_view name, double seconds) {
@@ -40,9 +45,11 @@ std::string FormatRunTimings(const RunTimings& timings) {
     text += "pumps " + std::to_string(timings.pumps) + "\n";
     text += Line("longest_gap_seconds", timings.longestGapSeconds);
     for (std::size_t i = 0; i < kRunStageCount; ++i)
-        text += Line("longest_gap." + std::string(kStageNames[i]), timings.longestGapStageSeconds[i]);
+        text +=
+            Line("longest_gap." + std::string(kStageNames[i]), timings.longestGapStageSeconds[i]);
     for (std::size_t i = 0; i < kRunCountCount; ++i)
-        text += "count." + std::string(kCountNames[i]) + " " + std::to_string(timings.counts[i]) + "\n";
+        text +=
+            "count." + std::string(kCountNames[i]) + " " + std::to_string(timings.counts[i]) + "\n";
     for (std::size_t i = 0; i < kRunMilestoneCount; ++i) {
         if (timings.memoryBytes[i] == 0) continue;
         text += "memory." + std::string(kMilestoneNames[i]) + " " +

@@ -52,14 +52,15 @@ struct RunTimings {
     // and its return count as servings, since the message loop runs there.
     double longestGapSeconds = 0;
     std::array<double, kRunStageCount> longestGapStageSeconds{};  // what filled it
-    std::size_t pumps = 0;  // servings during the run
+    // Servings during the run.
+    std::size_t pumps = 0;
     std::array<std::uint64_t, kRunCountCount> counts{};
     std::array<std::uint64_t, kRunMilestoneCount> memoryBytes{};  // 0: not asked
 };
 
 class RunRecorder {
-public:
-    using Clock = double (*)();  // seconds on a monotonic scale
+  public:
+    using Clock = double (*)();               // seconds on a monotonic scale
     using MemoryProbe = std::uint64_t (*)();  // bytes the process holds now
 
     RunRecorder();
@@ -76,12 +77,13 @@ public:
     }
     void SetMemoryProbe(MemoryProbe probe) { memoryProbe_ = probe; }
     void NoteMemory(RunMilestone milestone) {
-        if (memoryProbe_) timings_.memoryBytes[static_cast<std::size_t>(milestone)] = memoryProbe_();
+        if (memoryProbe_)
+            timings_.memoryBytes[static_cast<std::size_t>(milestone)] = memoryProbe_();
     }
 
     const RunTimings& timings() const { return timings_; }
 
-private:
+  private:
     void ChargeUpTo(double now);
     void CloseGap(double now);
 
@@ -111,7 +113,7 @@ RunRecorder* SetRunRecorder(RunRecorder* recorder);
 
 // Charges the time of its lifetime to a stage, nested scopes excluded.
 class StageScope {
-public:
+  public:
     explicit StageScope(RunStage stage) : recorder_(InstalledRunRecorder()) {
         if (recorder_) previous_ = recorder_->Enter(stage);
     }
@@ -121,14 +123,14 @@ public:
     StageScope(const StageScope&) = delete;
     StageScope& operator=(const StageScope&) = delete;
 
-private:
+  private:
     RunRecorder* recorder_;
     RunStage previous_ = RunStage::Other;
 };
 
 // Marks the whole run: its start and return.
 class RecordedRun {
-public:
+  public:
     RecordedRun() : recorder_(InstalledRunRecorder()) {
         if (recorder_) recorder_->BeginRun();
     }
@@ -138,7 +140,7 @@ public:
     RecordedRun(const RecordedRun&) = delete;
     RecordedRun& operator=(const RecordedRun&) = delete;
 
-private:
+  private:
     RunRecorder* recorder_;
 };
 

@@ -141,7 +141,8 @@ std::wstring RunInventory(RunCounters* counters) {
     WriteRunFile(ChangeFileExt(payloadPath, L".xml"), std::move(xml));
     ProcessPendingMessagesIfDue();
 
-    html.AppendLine(L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
+    html.AppendLine(
+        L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
     html.Append(std::move(groupA));
     html.AppendLine(L"<tr><td colspan=3>.....</td>");
     html.Append(std::move(groupB));

@@ -64,7 +64,7 @@ std::vector<std::size_t> IndicesByKey(std::size_t count, KeyOf keyOf) {
 // keeps those stages from growing with the square of the candidates, which
 // a program folder of hundreds of executables would make felt.
 class ActiveGroups {
-public:
+  public:
     template <class KeyOf, class IsActive>
     ActiveGroups(std::size_t count, KeyOf keyOf, IsActive isActive) : links_(count) {
         const std::vector<std::size_t> order = IndicesByKey(count, keyOf);
@@ -97,7 +97,7 @@ public:
         if (link.next != kNone) links_[link.next].previous = link.previous;
     }
 
-private:
+  private:
     struct Link {
         std::size_t group = kNone;
         std::size_t next = kNone;
@@ -197,7 +197,8 @@ void TVersions::DeleteDouble() {
     if (count < 2) return;
     const std::vector<std::wstring> texts = VersionTexts();
     ActiveGroups groups(
-        count, [&](std::size_t k) -> const std::string& { return entries_[k].version.Version.bytes(); },
+        count,
+        [&](std::size_t k) -> const std::string& { return entries_[k].version.Version.bytes(); },
         [&](std::size_t k) { return !entries_[k].version.Removed; });
     for (std::size_t i = 0; i < count; ++i) {
         TVersion& vi = entries_[i].version;

@@ -2,6 +2,8 @@
 // with nested stages excluded, the longest stretch between two servings of
 // window messages, and the serving itself, every time or only when due.
 
+#include "common/run_timings.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,7 +14,6 @@
 #include <thread>
 
 #include "common/pending_messages.h"
-#include "common/run_timings.h"
 
 namespace kelvra {
 namespace {
@@ -21,7 +22,7 @@ double fakeNow = 0;
 double FakeClock() { return fakeNow; }
 
 class RunTimingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fakeNow = 0;
         previous_ = SetRunRecorder(&recorder_);
@@ -104,7 +105,8 @@ TEST_F(RunTimingsTest, TheFileNamesEveryFigureOncePerLine) {
     }
     std::map<std::string, std::string> values;
     std::istringstream lines(FormatRunTimings(recorder_.timings()));
-    for (std::string name, value; lines >> name >> value;) EXPECT_TRUE(values.emplace(name, value).second) << name;
+    for (std::string name, value; lines >> name >> value;)
+        EXPECT_TRUE(values.emplace(name, value).second) << name;
     EXPECT_EQ(values.size(), 1 + kRunStageCount + 1 + 1 + kRunStageCount + kRunCountCount + 1)
         << "memory only where it was noted";
     EXPECT_EQ(values["memory.rendered"], "123456");

@@ -90,7 +90,8 @@ TEST_F(InventoryRunTest, PendingMessagesAreServedDuringTheRun) {
 
 TEST_F(InventoryRunTest, ARecordedRunAccountsForEveryMomentAndCountsItsEntries) {
     for (int i = 0; i < 25; ++i)
-        AddEntry(RegistryView::Own, L"k" + std::to_wstring(i), L"App " + std::to_wstring(i), L"1.0");
+        AddEntry(RegistryView::Own, L"k" + std::to_wstring(i), L"App " + std::to_wstring(i),
+                 L"1.0");
     AddEntry(RegistryView::Wow64_64, L"KB1", L"Fix (KB1)", L"1.0");
     SetPendingMessagePump([] {});
     RunRecorder recorder;

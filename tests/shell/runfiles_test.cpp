@@ -56,7 +56,8 @@ TEST(RunFileWriting, TextBuiltLineByLineIsTheWholeTextConvertedAtOnce) {
     }
     RunFileText first, second;
     first.AppendLine(L"head");
-    for (std::size_t i = 0; i < lines.size(); ++i) (i < 15000 ? first : second).AppendLine(lines[i]);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        (i < 15000 ? first : second).AppendLine(lines[i]);
     first.Append(std::move(second));
     first.AppendLine(L"tail");
 

@@ -46,7 +46,9 @@ void DeleteDoubleReference(std::vector<TVersion>& list) {
 }
 
 void DeleteMajorVersionsReference(std::vector<TVersion>& list) {
-    auto named = [](const TVersion& v) { return v.VersionType == VT::Registry || v.VersionType == VT::EntryName; };
+    auto named = [](const TVersion& v) {
+        return v.VersionType == VT::Registry || v.VersionType == VT::EntryName;
+    };
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].Removed) continue;
         for (std::size_t j = 0; j < list.size(); ++j) {
@@ -70,12 +72,14 @@ void DeleteMajorVersionsReference(std::vector<TVersion>& list) {
 }
 
 void AddPointsForAgreementReference(std::vector<TVersion>& list, bool byMajor) {
-    if (std::count_if(list.begin(), list.end(), [](const TVersion& v) { return !v.Removed; }) <= 1) return;
+    if (std::count_if(list.begin(), list.end(), [](const TVersion& v) { return !v.Removed; }) <= 1)
+        return;
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].Removed) continue;
         std::int32_t agreeing = 0;
         for (std::size_t j = 0; j < list.size(); ++j) {
-            if (j != i && (byMajor ? list[j].Major == list[i].Major : list[j].Version == list[i].Version))
+            if (j != i &&
+                (byMajor ? list[j].Major == list[i].Major : list[j].Version == list[i].Version))
                 ++agreeing;
         }
         AddPointsReference(list[i], agreeing);
@@ -87,10 +91,10 @@ void AddPointsForAgreementReference(std::vector<TVersion>& list, bool byMajor) {
 // Few texts, so that equal texts and shared first components abound; the
 // "V" and the case differences meet the cleaning and the byte comparison.
 const std::vector<std::wstring> kTexts = {
-    L"1.0",   L"1.0.0.0", L"1.2",  L"1.2.1", L"1.10", L"1.9",   L"2.0", L"2.0 beta", L"2.5.1.0",
-    L"2.5.1", L"10.1",    L"1",    L"V3.1",  L"3.1",  L"3.1.0", L"a",   L"A",        L"2024.1"};
-const std::vector<VT> kTypes = {VT::Registry,     VT::FileVersion1, VT::FileVersion2,
-                                VT::FileVersion3, VT::EntryName};
+    L"1.0",   L"1.0.0.0", L"1.2", L"1.2.1", L"1.10", L"1.9",   L"2.0", L"2.0 beta", L"2.5.1.0",
+    L"2.5.1", L"10.1",    L"1",   L"V3.1",  L"3.1",  L"3.1.0", L"a",   L"A",        L"2024.1"};
+const std::vector<VT> kTypes = {VT::Registry, VT::FileVersion1, VT::FileVersion2, VT::FileVersion3,
+                                VT::EntryName};
 
 // A list and a copy of its candidates for the reference to work on.
 struct RandomList {
@@ -100,17 +104,21 @@ struct RandomList {
 
 RandomList MakeList(std::mt19937& random, std::size_t count) {
     RandomList made;
-    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
     for (std::size_t i = 0; i < count; ++i) {
         made.list.AddVersion(kTexts[pick(kTexts.size())], kTypes[pick(kTypes.size())],
                              L"C:\\App\\f" + std::to_wstring(pick(4)) + L".exe",
                              static_cast<std::int32_t>(pick(4)));
     }
-    for (std::size_t i = 0; i < made.list.Count(); ++i) made.reference.push_back(made.list.GetVersion(i));
+    for (std::size_t i = 0; i < made.list.Count(); ++i)
+        made.reference.push_back(made.list.GetVersion(i));
     return made;
 }
 
-void ExpectSame(const TVersions& list, const std::vector<TVersion>& reference, const std::string& where) {
+void ExpectSame(const TVersions& list, const std::vector<TVersion>& reference,
+                const std::string& where) {
     ASSERT_EQ(list.Count(), reference.size()) << where;
     for (std::size_t i = 0; i < reference.size(); ++i) {
         const TVersion& got = list.GetVersion(i);
