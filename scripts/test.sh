@@ -22,3 +22,11 @@ for preset in native win32; do
     ctest --preset "$preset"
   fi
 done
+
+# Every fuzz target once over its corpus, so a crash once found stays fixed.
+echo "=== fuzz targets over their corpora"
+bash fuzz/run.sh 0
+
+# The benchmarks build and their smallest case runs once; no time is asserted.
+echo "=== benchmark smoke"
+bash scripts/bench.sh --smoke --win32-build build/win32 --native-build build/native
