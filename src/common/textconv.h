@@ -15,8 +15,8 @@ namespace kelvra {
 // The whole text in the system's ANSI code page, the conversion of the files
 // the program writes. Characters the code page lacks become whatever the
 // platform substitutes for them (on Windows a look-alike where the system
-// knows one). The texts of the run's files have been short texts before, so
-// they hold no such character.
+// knows one). The texts of the run's files come out of short texts, so they
+// hold no such character.
 std::string WideToAnsi(std::wstring_view text);
 
 // ANSI bytes back to UTF-16.
