@@ -1,8 +1,13 @@
 #!/bin/sh
 # Runs a Windows program under Wine in the build tree's private prefix.
-#   wine-run.sh STATE_DIR program.exe [arguments...]
-#   wine-run.sh STATE_DIR --stop        shuts the prefix's wineserver down
+#   wine-run.sh [--arch win32|win64] STATE_DIR program.exe [arguments...]
+#   wine-run.sh [--arch ...] STATE_DIR --stop   shuts the prefix's wineserver down
 # STATE_DIR holds the prefix, the server's socket folder (TMPDIR) and a lock.
+# --arch chooses the kind of Windows the prefix is made as: win64 (the
+# default) is a 64-bit Windows on which the 32-bit program runs under WOW64
+# with two registry views; win32 is a 32-bit Windows, with one view and no
+# WOW64. A prefix keeps the kind it was made as, so each kind needs a
+# STATE_DIR of its own.
 #
 # Why the dance below: the first Wine process starts wineserver and the system
 # services, and they inherit its standard streams. Anything that waits for
@@ -11,6 +16,14 @@
 # started first with every stream on /dev/null, under a lock, and only then
 # does the program itself run.
 set -eu
+arch=win64
+if [ "${1:-}" = "--arch" ]; then
+    case "${2:-}" in
+        win32 | win64) arch=$2 ;;
+        *) echo "wine-run.sh: --arch takes win32 or win64" >&2; exit 2 ;;
+    esac
+    shift 2
+fi
 mkdir -p "$1/tmp"
 state=$(cd "$1" && pwd)  # Wine wants an absolute prefix path
 shift
@@ -18,7 +31,7 @@ export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export TMPDIR="$state/tmp"
-export WINEARCH=win64
+export WINEARCH=$arch
 
 if [ "${1:-}" = "--stop" ]; then
     wineserver -k >/dev/null 2>&1 </dev/null || true

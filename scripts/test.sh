@@ -7,7 +7,10 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-stop_wine() { cmake/wine-run.sh build/win32/wine --stop || true; }
+stop_wine() {
+  cmake/wine-run.sh build/win32/wine --stop || true
+  cmake/wine-run.sh --arch win32 build/win32/wine32 --stop || true
+}
 trap stop_wine EXIT
 
 for preset in native win32; do

@@ -12,8 +12,11 @@
 
 namespace kelvra {
 
-// The whole text in the system's ANSI code page. Characters the code page
-// lacks become whatever the platform substitutes for them.
+// The whole text in the system's ANSI code page, the conversion of the files
+// the program writes. Characters the code page lacks become whatever the
+// platform substitutes for them (on Windows a look-alike where the system
+// knows one). The texts of the run's files come out of short texts, so they
+// hold no such character.
 std::string WideToAnsi(std::wstring_view text);
 
 // ANSI bytes back to UTF-16.
@@ -21,7 +24,11 @@ std::wstring AnsiToWide(std::string_view bytes);
 
 // The first 255 characters of the text, converted, cut to at most maxBytes
 // bytes. A cut never splits a multi-byte character: when the last whole
-// character would not fit, the cut falls before its first byte.
+// character would not fit, the cut falls before its first byte. Every
+// character the code page lacks becomes the code page's default character
+// ('?'), never a look-alike: a best-fit mapping would turn a full-width quote
+// into a real one and a Polish L-stroke into a plain L, so that the stored
+// text says something other than the registry did.
 std::string WideToAnsiShort(std::wstring_view text, std::size_t maxBytes = 255);
 
 // Locale-aware case-insensitive comparison for sorting: <0, 0 or >0.

@@ -23,9 +23,6 @@ constexpr std::array<char16_t, 32> kHighControlRow = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 char CodePointToAnsi(std::uint32_t code) {
     if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<char>(code);
     for (std::size_t i = 0; i < kHighControlRow.size(); ++i) {
@@ -36,16 +33,17 @@ char CodePointToAnsi(std::uint32_t code) {
 
 }  // namespace
 
+// Like the system's table for a single-byte code page, this knows no best
+// fit: a character it lacks becomes '?'. The system converts UTF-16 code unit
+// by code unit, so a character outside the Basic Multilingual Plane, one
+// wchar_t here but a pair of units there, becomes two of them.
 std::string WideToAnsi(std::wstring_view text) {
     std::string result;
     result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto unit = static_cast<std::uint32_t>(text[i]);
-        // A surrogate pair is one character and becomes one substitute.
-        if (IsHighSurrogate(unit) && i + 1 < text.size() &&
-            IsLowSurrogate(static_cast<std::uint32_t>(text[i + 1])))
-            ++i;
-        result += CodePointToAnsi(unit);
+    for (wchar_t unit : text) {
+        const auto code = static_cast<std::uint32_t>(unit);
+        if (code > 0xFFFF) result += kMissingChar;
+        result += CodePointToAnsi(code);
     }
     return result;
 }

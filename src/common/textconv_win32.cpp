@@ -21,23 +21,28 @@ int ClampedLength(std::size_t length) {
 // a length of zero.
 const wchar_t* NonNullData(std::wstring_view text) { return text.empty() ? L"" : text.data(); }
 
-}  // namespace
-
-std::string WideToAnsi(std::wstring_view text) {
+// flags: 0 lets the system use its best-fit mapping, so that a character the
+// code page lacks becomes a look-alike where there is one rather than a bare
+// substitute; WC_NO_BEST_FIT_CHARS makes every such character the default
+// character.
+std::string ConvertToAnsi(std::wstring_view text, DWORD flags) {
     if (text.empty()) return {};
+    // UTF-8 holds every character, and the system refuses the flag for it.
+    if (GetACP() == CP_UTF8) flags = 0;
     const int length = ClampedLength(text.size());
-    // No flags: the system may use its best-fit mapping, so that a character
-    // the code page lacks becomes a look-alike where there is one rather
-    // than a bare substitute.
     const int needed =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) return {};
     std::string result(static_cast<std::size_t>(needed), '\0');
-    const int written = WideCharToMultiByte(CP_ACP, 0, text.data(), length, result.data(), needed,
-                                            nullptr, nullptr);
+    const int written = WideCharToMultiByte(CP_ACP, flags, text.data(), length, result.data(),
+                                            needed, nullptr, nullptr);
     result.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
     return result;
 }
+
+}  // namespace
+
+std::string WideToAnsi(std::wstring_view text) { return ConvertToAnsi(text, 0); }
 
 std::wstring AnsiToWide(std::string_view bytes) {
     if (bytes.empty()) return {};
@@ -51,7 +56,7 @@ std::wstring AnsiToWide(std::string_view bytes) {
 }
 
 std::string WideToAnsiShort(std::wstring_view text, std::size_t maxBytes) {
-    std::string bytes = WideToAnsi(FirstShortTextChars(text));
+    std::string bytes = ConvertToAnsi(FirstShortTextChars(text), WC_NO_BEST_FIT_CHARS);
     if (bytes.size() <= maxBytes) return bytes;
 
     // A plain byte cut would leave half a character at the end of a text in

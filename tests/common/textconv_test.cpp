@@ -4,9 +4,13 @@
 
 #include <string>
 
+#include "common/shorttext.h"
+
 // These hold for the portable Windows-1252 table and for a Windows system
 // whose ANSI code page is 1252. What a character outside the code page turns
-// into differs (the system may pick a look-alike), so no test names it.
+// into in the files' conversion differs (the system may pick a look-alike),
+// so no test names it; a short text never takes a look-alike, in either
+// build.
 
 namespace kelvra {
 namespace {
@@ -27,6 +31,29 @@ TEST(TextConv, CharacterOutsideTheCodePageBecomesOneSubstituteByte) {
         EXPECT_EQ(bytes.size(), 1u);
         EXPECT_NE(AnsiToWide(bytes), text);
     }
+}
+
+TEST(TextConv, ShortTextsTakeTheDefaultCharacterNeverALookAlike) {
+    // Each of these letters has a look-alike in the system's best-fit table
+    // for 1252 (z, l, L, A, a real double quote, <, O, -): the stored text must
+    // not pretend the registry said that.
+    const struct {
+        const wchar_t* text;
+        std::string bytes;
+    } cases[] = {
+        {L"\u017a\u00f3\u0142ty \u0141", "?\xf3?ty ?"},  // Polish; the o-acute is in 1252
+        {L"\uff21\uff50\uff50 1.0", "??? 1.0"},          // full-width letters
+        {L"\uff02x\uff02 \uff1cb\uff1e", "?x? ?b?"},     // full-width quotes and brackets
+        {L"\u03a9\u2212\u00bd", "??\xbd"},               // Greek, a minus sign; one half is in 1252
+        {L"\u201cx\u201d \u20ac \u00e9", "\x93x\x94 \x80 \xe9"},  // what 1252 has stays itself
+        {L"a\U0001F600b", "a??b"},                                // one '?' per UTF-16 unit
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WideToAnsiShort(c.text), c.bytes) << "case " << (&c - cases);
+        EXPECT_EQ(ShortText(c.text).bytes(), c.bytes) << "case " << (&c - cases);
+    }
+    EXPECT_FALSE(ShortText(L"\uff21pp") == ShortText(L"App"));
+    EXPECT_EQ(ShortText(L"\uff02\u0141").str(), L"??");
 }
 
 TEST(TextConv, ShortConversionCutsAtTheLimitWithoutHalfCharacters) {

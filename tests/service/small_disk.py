@@ -6,8 +6,9 @@ but it can start this.
     small_disk.py --dir DIR --kib N
 
 Mounts a tmpfs of N KiB on DIR (which must exist) and writes DIR.state
-(beside DIR, outside the mount) with the line "mounted PORT", or
-"failed: <reason>" when the mount is not possible (not root, no tmpfs). The
+(beside DIR, outside the mount) with the line "mounted PORT", "not root"
+when it does not run as root, who alone may mount, or "failed: <reason>" when
+root cannot mount (no tmpfs, a container without the right). The
 test connects to the loopback port PORT and keeps that connection open for
 as long as it needs the file system. When the file DIR.seal appears, the file
 system is made read-only with what it holds and the state becomes "sealed".
@@ -49,6 +50,9 @@ def main():
     state = folder + ".state"
     seal = folder + ".seal"
 
+    if os.geteuid() != 0:
+        write_whole(state, "not root\n")
+        return 1
     mounted = run("mount", "-t", "tmpfs", "-o", "size=%dk,mode=0777" % args.kib,
                   "kelvra-test", folder)
     if mounted.returncode != 0:

@@ -46,7 +46,7 @@ SmallDisk::SmallDisk(const std::string& script, std::wstring folder, unsigned ki
     }
     const std::string answer = ReadFileBytes(state);
     if (!answer.starts_with("mounted ")) {
-        whyNot_ = answer;
+        whyNot_ = answer.substr(0, answer.find_last_not_of("\r\n") + 1);
         return;
     }
     lifeline_ = std::make_unique<Lifeline>(std::stoi(answer.substr(8)));

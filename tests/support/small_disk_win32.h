@@ -2,7 +2,8 @@
 // A folder on a small file system of its own, for the tests of a data folder
 // that is full or read-only for real: tests/service/small_disk.py mounts a
 // tmpfs of the given size on it. Mounting needs root, as CI runs; elsewhere
-// the disk is not available and says why.
+// the disk is not available and says why (needsRoot tells that case from a
+// root who cannot mount).
 
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@ public:
 
     bool available() const { return available_; }
     const std::string& whyNot() const { return whyNot_; }
+    bool needsRoot() const { return whyNot_ == "not root"; }
 
     // Fills the disk with a file of its own until at most `leave` bytes are
     // free (whole pages of the file system).
