@@ -229,7 +229,8 @@ TEST_F(InstalledPrograms, DamagedExecutablesAddNothingButDoNotStopTheOthers) {
     WriteFileBytes(dir + L"d_text.exe", "this is no program");
     // A 16-bit executable whose resource table never ends: the system's own
     // read of it ends the process.
-    version_blocks::Bytes endless = version_blocks::NeExecutable(version_blocks::Typical16BitBlock());
+    version_blocks::Bytes endless =
+        version_blocks::NeExecutable(version_blocks::Typical16BitBlock());
     version_blocks::PutWord(endless, version_blocks::kNeTypeAt, 0x8003);
     version_blocks::PutWord(endless, version_blocks::kNeNameAt + 12, 0x8004);
     WriteFileBytes(dir + L"e_endless_table.exe",
