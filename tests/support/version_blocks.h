@@ -205,4 +205,43 @@ inline Bytes NeExecutable(const Bytes& block) {
     return file;
 }
 
+// The honest executable made to lie in one way each: its resource table or
+// its version resource would take the system's walk out of the file, or make
+// it ask for a buffer of hundreds of megabytes.
+struct LyingNeFile {
+    std::string what;
+    Bytes bytes;
+};
+
+inline std::vector<LyingNeFile> LyingNeExecutables() {
+    struct Patch {
+        std::size_t at;
+        std::uint16_t word;
+    };
+    const std::size_t tableAt = kNeHeaderAt + 0x24, namesAt = kNeHeaderAt + 0x26;
+    const std::pair<const char*, std::vector<Patch>> lies[] = {
+        {"table past the end", {{tableAt, 0xF000}, {namesAt, 0xF020}}},
+        {"table ends before it starts", {{namesAt, 0x0010}}},
+        {"table longer than the file", {{namesAt, 0xFF00}}},
+        {"type chain without its zero", {{kNeTypeAt, 0x8003}, {kNeNameAt + 12, 0x8004}}},
+        {"more resources than the table holds", {{kNeTypeAt + 2, 0x0FFF}, {kNeNameAt + 6, 0x8002}}},
+        {"another type with more resources than the table holds",
+         {{kNeTypeAt, 0x8003}, {kNeTypeAt + 2, 0x00FF}}},
+        {"resource past the end", {{kNeNameAt, 0x0F00}}},
+        {"resource longer than the file (1 MiB)", {{kNeNameAt + 2, 0xFFFF}}},
+        {"resource of 64 MiB", {{kNeTableAt, 10}, {kNeNameAt, 0}, {kNeNameAt + 2, 0xFFFF}}},
+        {"resource too short for a block", {{kNeNameAt + 2, 4}}},
+        {"alignment shift of 16", {{kNeTableAt, 16}}},
+        {"alignment shift of 32", {{kNeTableAt, 32}}},
+    };
+    const Bytes honest = NeExecutable(Typical16BitBlock());
+    std::vector<LyingNeFile> files;
+    for (const auto& [what, patches] : lies) {
+        Bytes bytes = honest;
+        for (const Patch& patch : patches) PutWord(bytes, patch.at, patch.word);
+        files.push_back({what, std::move(bytes)});
+    }
+    return files;
+}
+
 }  // namespace kelvra::version_blocks

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "support/version_blocks.h"
 #include "versions/fileversion.h"
@@ -60,37 +59,8 @@ TEST(NeVersionResource, FilesWithoutAVersionResource) {
 }
 
 TEST(NeVersionResource, TablesAndResourcesThatLeaveTheFileAreUnsound) {
-    const Bytes honest = NeExecutable(Typical16BitBlock());
-    struct Patch {
-        std::size_t at;
-        std::uint16_t word;
-    };
-    struct Case {
-        const char* what;
-        std::vector<Patch> patches;
-    };
-    const std::size_t tableAt = kNeHeaderAt + 0x24, namesAt = kNeHeaderAt + 0x26;
-    for (const Case& c : {
-             Case{"table past the end", {{tableAt, 0xF000}, {namesAt, 0xF020}}},
-             Case{"table ends before it starts", {{namesAt, 0x0010}}},
-             Case{"table longer than the file", {{namesAt, 0xFF00}}},
-             Case{"type chain without its zero", {{kNeTypeAt, 0x8003}, {kNeNameAt + 12, 0x8004}}},
-             Case{"more resources than the table holds",
-                  {{kNeTypeAt + 2, 0x0FFF}, {kNeNameAt + 6, 0x8002}}},
-             Case{"another type with more resources than the table holds",
-                  {{kNeTypeAt, 0x8003}, {kNeTypeAt + 2, 0x00FF}}},
-             Case{"resource past the end", {{kNeNameAt, 0x0F00}}},
-             Case{"resource longer than the file (1 MiB)", {{kNeNameAt + 2, 0xFFFF}}},
-             Case{"resource of 64 MiB",
-                  {{kNeTableAt, 10}, {kNeNameAt, 0}, {kNeNameAt + 2, 0xFFFF}}},
-             Case{"resource too short for a block", {{kNeNameAt + 2, 4}}},
-             Case{"alignment shift of 16", {{kNeTableAt, 16}}},
-             Case{"alignment shift of 32", {{kNeTableAt, 32}}},
-         }) {
-        Bytes file = honest;
-        for (const Patch& patch : c.patches) PutWord(file, patch.at, patch.word);
-        EXPECT_EQ(Check(file), PeResourceVerdict::Unsound) << c.what;
-    }
+    for (const LyingNeFile& file : LyingNeExecutables())
+        EXPECT_EQ(Check(file.bytes), PeResourceVerdict::Unsound) << file.what;
 }
 
 TEST(NeVersionResource, SurvivesEveryTruncationAndEveryCorruptedWord) {
