@@ -105,8 +105,8 @@ class VersionBlock {
 
     // The system reported a block of non-zero size.
     bool present() const noexcept { return present_; }
-    // The block was read and its tree lies wholly inside the buffer, so the
-    // system may walk it.
+    // The block was read and the system's walk over it stays inside the
+    // buffer (VersionBlockIsSound), so the system may walk it.
     bool readable() const noexcept { return readable_; }
 
     // The file-version words of the fixed record: most and least significant.
@@ -225,7 +225,7 @@ PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileA
 // The same walk through the resource table of a 16-bit (NE) executable, as
 // the system does it: the table lies in the file, its type chain ends inside
 // it, and the version resource it names lies in the file and is of a size
-// the system can handle. NotPe for a file that is neither.
+// the system can handle. NotPe for a file that is no NE image.
 PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
 
 // CheckPeVersionResource, and for a file that is no PE image,
