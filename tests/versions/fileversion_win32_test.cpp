@@ -381,6 +381,15 @@ TEST_F(SixteenBitBlocks, NeExecutablesThatLieAddNothingAndAskForLittleMemory) {
     PutWord(big, kNeNameAt + 2, static_cast<std::uint16_t>((big.size() - kNeDataAt) >> kNeShift));
     ExpectTypicalTexts(Read(big), "64 KiB resource");
     EXPECT_LE(guard_.largest(), kMaxVersionBufferSize);
+
+    // A resource of 300 KiB that the file does hold: the system would ask
+    // for four times that, more than any version block needs.
+    const std::size_t allocations = guard_.allocations();
+    Bytes huge = NeExecutable(Typical16BitBlock());
+    huge.resize(kNeDataAt + 300 * 1024);
+    PutWord(huge, kNeNameAt + 2, static_cast<std::uint16_t>((300 * 1024) >> kNeShift));
+    ExpectNothing(Read(huge), "300 KiB resource");
+    EXPECT_EQ(guard_.allocations(), allocations);
 }
 
 }  // namespace
