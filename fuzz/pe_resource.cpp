@@ -1,6 +1,7 @@
 // The checks in front of the system's version functions, on random files:
-// the walk from an executable's headers to its version resources, and the
-// soundness check of a version block. Input: the file's bytes.
+// the walk from an executable's headers to its version resources (PE and
+// NE), the soundness check of a version block, and the reading of values
+// from a block that passed it. Input: the file's bytes.
 
 #include <cstring>
 
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(out.data(), data + offset, count);
         return count;
     };
-    const PeResourceVerdict verdict = CheckPeVersionResource(size, readAt);
+    const PeResourceVerdict verdict = CheckExecutableVersionResource(size, readAt);
     Require(static_cast<unsigned>(verdict) <= static_cast<unsigned>(PeResourceVerdict::Unsound),
             "verdict outside the enumeration");
     // On Windows every read is a call into the system: a file must never
@@ -27,6 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(reads <= kMaxPeResourceReads, "the walk read the file more often than its limit",
             std::to_string(reads) + " reads");
 
-    (void)VersionBlockIsSound(std::span(reinterpret_cast<const std::byte*>(data), size));
+    const std::span block(reinterpret_cast<const std::byte*>(data), size);
+    if (VersionBlockIsSound(block)) {
+        // A value the system could point to anywhere in the buffer is read
+        // without leaving it, however the nodes around it lie.
+        for (std::size_t at = 0; at < size; at += 2) {
+            Require(TextOfQueriedValue(block, block.data() + at).size() <= (size - at) / 2,
+                    "a text longer than the buffer holds");
+            (void)FirstTranslationOfValue(block, block.data() + at);
+        }
+    }
     return 0;
 }

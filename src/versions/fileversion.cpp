@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 
 #include "common/tools.h"
@@ -19,16 +20,12 @@ namespace {
 // the block.
 
 struct BlockLayout {
-    std::size_t header;    // bytes before the key
-    std::size_t keyChar;   // bytes per key character
+    std::size_t header;   // bytes before the key
+    std::size_t keyChar;  // bytes per key character
     bool hasType;
 };
 constexpr BlockLayout kLayout32{6, 2, true};
 constexpr BlockLayout kLayout16{4, 1, false};
-
-// A real block nests four deep (root, StringFileInfo, string table, string);
-// the limit only keeps a hostile block from recursing without end.
-constexpr int kMaxDepth = 16;
 
 constexpr std::size_t kFixedRecordSize = 52;  // VS_FIXEDFILEINFO
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
@@ -45,6 +42,23 @@ std::uint32_t DWordAt(std::span<const std::byte> bytes, std::size_t offset) {
 
 constexpr std::size_t Align4(std::size_t offset) { return (offset + 3) & ~std::size_t{3}; }
 
+const BlockLayout& LayoutOf(std::span<const std::byte> block) {
+    // In the 16-bit layout the key "VS_VERSION_INFO" starts at byte 4; in the
+    // 32-bit layout byte 4 is the low byte of the type word, 0 or 1. The
+    // system tells the two apart the same way.
+    return std::to_integer<unsigned>(block[4]) >= 0x20 ? kLayout16 : kLayout32;
+}
+
+// One node whose header, length and key lie inside the limit it was read
+// against: [offset, end) is the node with its children.
+struct NodeView {
+    std::size_t offset;
+    std::size_t end;
+    std::size_t keyStart;
+    std::size_t keyEnd;    // just past the key's terminator
+    std::size_t children;  // where the system looks for the first child
+};
+
 // The offset just past the key's terminator, or 0 when the key does not end
 // inside [start, end).
 std::size_t KeyEnd(std::span<const std::byte> block, std::size_t start, std::size_t end,
@@ -57,32 +71,106 @@ std::size_t KeyEnd(std::span<const std::byte> block, std::size_t start, std::siz
     return 0;
 }
 
-bool NodeIsSound(std::span<const std::byte> block, std::size_t offset, std::size_t limit,
-                 const BlockLayout& layout, int depth) {
-    if (depth > kMaxDepth || offset > limit || limit - offset < layout.header) return false;
+std::optional<NodeView> ReadNode(std::span<const std::byte> block, std::size_t offset,
+                                 std::size_t limit, const BlockLayout& layout) {
+    if (offset > limit || limit - offset < layout.header) return std::nullopt;
     const std::size_t length = WordAt(block, offset);
-    if (length < layout.header || length > limit - offset) return false;
+    if (length < layout.header || length > limit - offset) return std::nullopt;
     const std::size_t end = offset + length;
-
     const std::size_t keyEnd = KeyEnd(block, offset + layout.header, end, layout);
-    if (keyEnd == 0) return false;
-
-    // The system finds the children behind the value the same way, trusting
-    // the value length; what matters is that each child it reaches lies in
-    // this node.
+    if (keyEnd == 0) return std::nullopt;
+    // The system finds the children behind the value, trusting the value
+    // length; text values are counted in UTF-16 units.
     const std::size_t valueLength = WordAt(block, offset + 2);
     const bool textValue = layout.hasType && WordAt(block, offset + 4) != 0;
     const std::size_t valueBytes = textValue ? valueLength * 2 : valueLength;
-    std::size_t child = Align4(Align4(keyEnd) + valueBytes);
+    return NodeView{offset, end, offset + layout.header, keyEnd,
+                    Align4(Align4(keyEnd) + valueBytes)};
+}
 
+// Calls visit(child offset) for each child the system's walk over the node
+// reaches, until visit returns false; returns false then.
+template <typename Visit>
+bool ForEachChild(std::span<const std::byte> block, const NodeView& node, const BlockLayout& layout,
+                  Visit&& visit) {
+    std::size_t child = node.children;
     // Fewer bytes than a node header at the end are padding.
-    while (child < end && end - child >= layout.header) {
+    while (child < node.end && node.end - child >= layout.header) {
         const std::size_t childLength = WordAt(block, child);
         if (childLength == 0) break;  // the system's walk stops at an empty node as well
-        if (!NodeIsSound(block, child, end, layout, depth + 1)) return false;
+        if (!visit(child)) return false;
         child = Align4(child + childLength);
     }
     return true;
+}
+
+// Whether the system may take the key for the name: the same length, equal
+// letters up to the case of A to Z. The system folds case with tables of its
+// own, so a character outside ASCII may match anything.
+bool KeyMayBe(std::span<const std::byte> block, const NodeView& node, const BlockLayout& layout,
+              std::string_view name) {
+    if (node.keyEnd - node.keyStart != (name.size() + 1) * layout.keyChar) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const std::size_t at = node.keyStart + i * layout.keyChar;
+        const unsigned ch =
+            layout.keyChar == 2 ? WordAt(block, at) : std::to_integer<unsigned>(block[at]);
+        if (ch >= 0x80) continue;
+        const auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+        if (lower(ch) != lower(static_cast<unsigned char>(name[i]))) return false;
+    }
+    return true;
+}
+
+// How many levels below a child of the root the system walks: below
+// "StringFileInfo" its tables and their strings, below "VarFileInfo" its
+// entries; any other child is only passed over.
+int LevelsBelowRootChild(std::span<const std::byte> block, const NodeView& child,
+                         const BlockLayout& layout) {
+    if (KeyMayBe(block, child, layout, "StringFileInfo")) return 2;
+    if (KeyMayBe(block, child, layout, "VarFileInfo")) return 1;
+    return 0;
+}
+
+// The node lies inside the limit, its key ends inside it, and so do the
+// nodes below it as far as the system walks (levels: how deep). What lies
+// below a leaf, and a leaf's value length, the system never looks at.
+bool NodeIsSound(std::span<const std::byte> block, std::size_t offset, std::size_t limit,
+                 const BlockLayout& layout, int levels, bool root) {
+    const std::optional<NodeView> node = ReadNode(block, offset, limit, layout);
+    if (!node) return false;
+    if (levels == 0) return true;
+    return ForEachChild(block, *node, layout, [&](std::size_t child) {
+        if (!root) return NodeIsSound(block, child, node->end, layout, levels - 1, false);
+        const std::optional<NodeView> view = ReadNode(block, child, node->end, layout);
+        return view && NodeIsSound(block, child, node->end, layout,
+                                   LevelsBelowRootChild(block, *view, layout), false);
+    });
+}
+
+// The end of the innermost node that holds the offset, among the nodes the
+// system walks; 0 when the root does not hold it.
+std::size_t EndOfNodeHolding(std::span<const std::byte> block, std::size_t offset) {
+    const BlockLayout& layout = LayoutOf(block);
+    std::optional<NodeView> node = ReadNode(block, 0, block.size(), layout);
+    if (!node || offset >= node->end) return 0;
+    bool root = true;
+    for (int levels = 3; levels > 0;) {
+        std::optional<NodeView> holder;
+        int holderLevels = 0;
+        ForEachChild(block, *node, layout, [&](std::size_t child) {
+            const std::optional<NodeView> view = ReadNode(block, child, node->end, layout);
+            if (!view) return false;
+            if (offset < view->offset || offset >= view->end) return true;
+            holder = view;
+            holderLevels = root ? LevelsBelowRootChild(block, *view, layout) : levels - 1;
+            return false;
+        });
+        if (!holder) break;
+        node = holder;
+        levels = holderLevels;
+        root = false;
+    }
+    return node->end;
 }
 
 bool LiesInside(std::span<const std::byte> buffer, const void* value) {
@@ -100,7 +188,7 @@ std::wstring HexWord(std::uint32_t word) {
 // ---- the installed reader -----------------------------------------------------
 
 class PlatformFileVersionReader : public FileVersionReader {
-public:
+  public:
     FileVersionResult Read(const std::wstring& path) override { return ReadFileVersions(path); }
 };
 
@@ -109,12 +197,28 @@ std::shared_ptr<FileVersionReader>& InstalledReader() {
     return reader;
 }
 
+// ---- the memory of version buffers ---------------------------------------------
+
+class HeapVersionBuffer : public VersionBufferMemory {
+  public:
+    explicit HeapVersionBuffer(std::size_t size) : bytes_(size, std::byte{0}) {}
+    std::span<std::byte> Bytes() override { return bytes_; }
+
+  private:
+    std::vector<std::byte> bytes_;
+};
+
+VersionBufferAllocator& InstalledAllocator() {
+    static VersionBufferAllocator allocator;
+    return allocator;
+}
+
 }  // namespace
 
 std::wstring& TAppVersionInfo::Field(std::size_t index) {
-    std::wstring* fields[] = {&CompanyName,   &FileDescription,  &FileVersion, &InternalName,
-                              &LegalCopyRight, &LegalTradeMark, &OriginalFileName,
-                              &ProductName,   &ProductVersion,   &Comments};
+    std::wstring* fields[] = {&CompanyName,    &FileDescription, &FileVersion,      &InternalName,
+                              &LegalCopyRight, &LegalTradeMark,  &OriginalFileName, &ProductName,
+                              &ProductVersion, &Comments};
     static_assert(std::size(fields) == kVersionInfoKeys.size());
     return *fields[index];
 }
@@ -123,11 +227,15 @@ std::wstring& TAppVersionInfo::Field(std::size_t index) {
 
 bool VersionBlockIsSound(std::span<const std::byte> block) {
     if (block.size() < 5) return false;
-    // In the 16-bit layout the key "VS_VERSION_INFO" starts at byte 4; in the
-    // 32-bit layout byte 4 is the low byte of the type word, 0 or 1. The
-    // system tells the two apart the same way.
-    const bool layout16 = std::to_integer<unsigned>(block[4]) >= 0x20;
-    return NodeIsSound(block, 0, block.size(), layout16 ? kLayout16 : kLayout32, 0);
+    return NodeIsSound(block, 0, block.size(), LayoutOf(block), 3, true);
+}
+
+bool IsVersionBlock16(std::span<const std::byte> block) { return &LayoutOf(block) == &kLayout16; }
+
+std::size_t BufferSizeFor16BitBlock(std::size_t rootLength) {
+    // Three times the block is the most the copies reach; the rest is margin
+    // for the longest text the block can hold.
+    return 6 * rootLength + 16;
 }
 
 std::wstring FormatFixedVersion(std::uint32_t ms, std::uint32_t ls) {
@@ -141,11 +249,10 @@ std::wstring StringTablePath(std::uint32_t translation, std::wstring_view key) {
 }
 
 std::optional<std::span<const std::byte>> SpanInsideBuffer(std::span<const std::byte> buffer,
-                                                            const void* value,
-                                                            std::size_t bytes) {
+                                                           const void* value, std::size_t bytes) {
     if (!LiesInside(buffer, value)) return std::nullopt;
-    const std::size_t offset = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(value) -
-                                                        reinterpret_cast<std::uintptr_t>(buffer.data()));
+    const std::size_t offset = static_cast<std::size_t>(
+        reinterpret_cast<std::uintptr_t>(value) - reinterpret_cast<std::uintptr_t>(buffer.data()));
     return buffer.subspan(offset, std::min(bytes, buffer.size() - offset));
 }
 
@@ -159,9 +266,11 @@ std::optional<VersionBlock::FixedWords> FixedWordsFromRecord(std::span<const std
     return VersionBlock::FixedWords{DWordAt(*inside, 8), DWordAt(*inside, 12)};
 }
 
-std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value, std::size_t chars) {
+std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value,
+                           std::size_t chars) {
     std::wstring text;
-    const auto inside = SpanInsideBuffer(buffer, value, chars > SIZE_MAX / 2 ? SIZE_MAX : chars * 2);
+    const auto inside =
+        SpanInsideBuffer(buffer, value, chars > SIZE_MAX / 2 ? SIZE_MAX : chars * 2);
     if (!inside) return text;
     for (std::size_t at = 0; at + 2 <= inside->size(); at += 2) {
         const auto unit = static_cast<wchar_t>(WordAt(*inside, at));
@@ -169,6 +278,36 @@ std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value,
         text += unit;
     }
     return text;
+}
+
+std::wstring TextOfQueriedValue(std::span<const std::byte> buffer, const void* value) {
+    if (buffer.size() < 5 || !LiesInside(buffer, value)) return L"";
+    const std::size_t offset = static_cast<std::size_t>(
+        reinterpret_cast<std::uintptr_t>(value) - reinterpret_cast<std::uintptr_t>(buffer.data()));
+    const std::size_t rootEnd = WordAt(buffer, 0);
+    std::size_t roomBytes = 0;
+    if (IsVersionBlock16(buffer) && offset >= rootEnd) {
+        // The copy the system converted into the room after the block: the
+        // value at pos is copied to rootEnd + 2 * pos, one UTF-16 unit per
+        // byte at most.
+        const std::size_t pos = (offset - rootEnd) / 2;
+        const std::size_t end = EndOfNodeHolding(buffer, pos);
+        roomBytes = end > pos ? (end - pos) * 2 : 0;
+    } else {
+        const std::size_t end = EndOfNodeHolding(buffer, offset);
+        roomBytes = end > offset ? end - offset : 0;
+    }
+    return TextFromValue(buffer, value, roomBytes / 2);
+}
+
+std::optional<std::uint32_t> FirstTranslationOfValue(std::span<const std::byte> buffer,
+                                                     const void* value) {
+    if (buffer.size() < 5 || !LiesInside(buffer, value)) return std::nullopt;
+    const std::size_t offset = static_cast<std::size_t>(
+        reinterpret_cast<std::uintptr_t>(value) - reinterpret_cast<std::uintptr_t>(buffer.data()));
+    const std::size_t end = EndOfNodeHolding(buffer, offset);
+    if (end < offset || end - offset < 4) return std::nullopt;
+    return DWordAt(buffer, offset);
 }
 
 // ---- VersionBlock -------------------------------------------------------------
@@ -187,11 +326,34 @@ VersionBlock VersionBlock::Load(const std::wstring& path) {
     const std::uint32_t size = version_platform::InfoSize(path, handle);
     if (size == 0) return block;
     block.present_ = true;
+    if (size > kMaxVersionBufferSize) return block;
     // Zero-filled, so that nothing the system leaves unwritten is read as data.
-    block.data_.assign(size, std::byte{0});
-    block.readable_ = version_platform::LoadInfo(path, handle, block.data_) &&
-                      VersionBlockIsSound(block.data_);
+    block.Allocate(size);
+    block.readable_ =
+        version_platform::LoadInfo(path, handle, block.data_) && VersionBlockIsSound(block.data_);
+    if (block.readable_) block.MakeSpareRoom();
     return block;
+}
+
+void VersionBlock::Allocate(std::size_t size) {
+    const VersionBufferAllocator& allocator = InstalledAllocator();
+    memory_ = allocator ? allocator(size) : std::make_unique<HeapVersionBuffer>(size);
+    data_ = memory_->Bytes();
+}
+
+// The system answers each text query on a block in the 16-bit layout with a
+// UTF-16 copy that it writes after the block, trusting that the buffer has
+// room for it; the size it reports for such a block does not always leave
+// that room. So the block moves into a buffer that has it, and what the file
+// held after the block is cleared: a text without its NUL then ends at the
+// end of the block, and no copy can reach past the buffer.
+void VersionBlock::MakeSpareRoom() {
+    if (!IsVersionBlock16(data_)) return;
+    const std::size_t rootLength = WordAt(data_, 0);
+    std::unique_ptr<VersionBufferMemory> small = std::move(memory_);
+    const std::span<const std::byte> block = data_.first(rootLength);
+    Allocate(std::max(BufferSizeFor16BitBlock(rootLength), data_.size()));
+    std::copy(block.begin(), block.end(), data_.begin());
 }
 
 std::optional<VersionBlock::FixedWords> VersionBlock::FixedFileVersion() {
@@ -208,9 +370,7 @@ std::optional<std::uint32_t> VersionBlock::FirstTranslation() {
     std::uint32_t length = 0;
     if (!version_platform::QueryValue(data_, L"\\VarFileInfo\\Translation", table, length))
         return std::nullopt;
-    const auto inside = SpanInsideBuffer(data_, table, length);
-    if (!inside || inside->size() < 4) return std::nullopt;
-    return DWordAt(*inside, 0);
+    return FirstTranslationOfValue(data_, table);
 }
 
 std::optional<std::wstring> VersionBlock::StringValue(std::wstring_view subBlock) {
@@ -219,7 +379,7 @@ std::optional<std::wstring> VersionBlock::StringValue(std::wstring_view subBlock
     std::uint32_t length = 0;
     if (!version_platform::QueryValue(data_, std::wstring(subBlock), value, length))
         return std::nullopt;
-    return TextFromValue(data_, value, length);
+    return TextOfQueriedValue(data_, value);
 }
 
 // ---- the three readers ----------------------------------------------------------
@@ -238,7 +398,8 @@ std::wstring FixedVersionOfBlock(const std::wstring& path, VersionBlock& block) 
     // A block without a readable fixed record gives no fixed version at all,
     // rather than numbers read from whatever the buffer holds.
     std::wstring version;
-    if (const auto words = block.FixedFileVersion()) version = FormatFixedVersion(words->ms, words->ls);
+    if (const auto words = block.FixedFileVersion())
+        version = FormatFixedVersion(words->ms, words->ls);
     WriteLogFmt(L"GetVersion2 [%s] B", {path});
     return version;
 }
@@ -304,6 +465,10 @@ std::shared_ptr<FileVersionReader> CurrentFileVersionReader() {
 
 std::shared_ptr<FileVersionReader> SetFileVersionReader(std::shared_ptr<FileVersionReader> reader) {
     return std::exchange(InstalledReader(), std::move(reader));
+}
+
+VersionBufferAllocator SetVersionBufferAllocator(VersionBufferAllocator allocator) {
+    return std::exchange(InstalledAllocator(), std::move(allocator));
 }
 
 }  // namespace kelvra

@@ -27,9 +27,8 @@ namespace kelvra {
 // "LegalCopyRight" and "LegalTradeMark" are spelt so on purpose: the lookup
 // of the system ignores case, and these are the names the program asks for.
 inline constexpr std::array<std::wstring_view, 10> kVersionInfoKeys = {
-    L"CompanyName",      L"FileDescription", L"FileVersion",    L"InternalName",
-    L"LegalCopyRight",   L"LegalTradeMark",  L"OriginalFileName", L"ProductName",
-    L"ProductVersion",   L"Comments",
+    L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyRight",
+    L"LegalTradeMark", L"OriginalFileName", L"ProductName", L"ProductVersion", L"Comments",
 };
 
 // The string table of one file, one field per key. Only FileVersion and
@@ -74,17 +73,40 @@ std::wstring GetVersion2(const std::wstring& path);
 // and "GetAppVersionInfo [path] B".
 TAppVersionInfo GetAppVersionInfo(const std::wstring& path);
 
+// The memory a version block is read into, zero-filled. The system writes
+// into it as well: for a block in the 16-bit layout, VerQueryValueW converts
+// each text it returns into the room after the block.
+class VersionBufferMemory {
+  public:
+    virtual ~VersionBufferMemory() = default;
+    virtual std::span<std::byte> Bytes() = 0;
+};
+
+// Gives zero-filled memory of exactly the size asked for.
+using VersionBufferAllocator =
+    std::function<std::unique_ptr<VersionBufferMemory>(std::size_t size)>;
+
+// Installs the allocator of version buffers, so that a test can put each
+// buffer in front of a guard; an empty one restores ordinary heap memory.
+// Returns the one installed before (empty for the ordinary one).
+VersionBufferAllocator SetVersionBufferAllocator(VersionBufferAllocator allocator);
+
+// The largest buffer a version block is given. A block's tree is at most
+// 64 KiB (its length is a 16-bit word); a file whose resource needs more
+// than this is lying about it, and its block is not read.
+inline constexpr std::size_t kMaxVersionBufferSize = std::size_t{1} << 20;
+
 // One file's version block as the system returns it.
 class VersionBlock {
-public:
+  public:
     // Reads the block of the file. A file without one (or missing, or not
     // readable) gives a block that is not present.
     static VersionBlock Load(const std::wstring& path);
 
     // The system reported a block of non-zero size.
     bool present() const noexcept { return present_; }
-    // The block was read and its tree lies wholly inside the buffer, so the
-    // system may walk it.
+    // The block was read and the system's walk over it stays inside the
+    // buffer (VersionBlockIsSound), so the system may walk it.
     bool readable() const noexcept { return readable_; }
 
     // The file-version words of the fixed record: most and least significant.
@@ -100,10 +122,14 @@ public:
     // "\StringFileInfo\040904B0\FileVersion".
     std::optional<std::wstring> StringValue(std::wstring_view subBlock);
 
-private:
+  private:
+    void Allocate(std::size_t size);
+    void MakeSpareRoom();
+
     bool present_ = false;
     bool readable_ = false;
-    std::vector<std::byte> data_;
+    std::unique_ptr<VersionBufferMemory> memory_;
+    std::span<std::byte> data_;
 };
 
 // One string-table value of the block: the value of the key in the table of
@@ -114,11 +140,27 @@ std::wstring ReadVersionString(VersionBlock& block, std::wstring_view key);
 
 // ---- the checks and formats behind VersionBlock (portable, tested natively) --
 
-// Whether the block's tree of nodes lies inside the buffer: the root's length
-// fits the buffer, every node fits its parent, every key ends inside its node.
-// Both layouts are understood: the 32-bit one of PE files (UTF-16 keys, a type
-// word) and the 16-bit one of older executables (ANSI keys, no type word).
+// Whether the system's walk over the block stays inside the buffer: the
+// root's length fits the buffer, every node the walk reaches fits its parent
+// and its key ends inside it, and the value lengths of the nodes whose
+// children the walk finds behind their value (the root, "StringFileInfo",
+// its string tables, "VarFileInfo") lead to such nodes. The walk never looks
+// below a string or a translation entry, so neither what lies there nor their
+// value length matters. Both layouts are understood: the 32-bit one of PE
+// files (UTF-16 keys, a type word) and the 16-bit one of older executables
+// (ANSI keys, no type word).
 bool VersionBlockIsSound(std::span<const std::byte> block);
+
+// Whether the block is in the 16-bit layout; the buffer holds at least five
+// bytes.
+bool IsVersionBlock16(std::span<const std::byte> block);
+
+// The buffer a sound block in the 16-bit layout needs, given its root length.
+// VerQueryValueW converts the text at offset pos into the block's length plus
+// 2 * pos, reading to the text's first zero byte: with the bytes after the
+// block cleared, every copy ends by three times the block's length plus a
+// few bytes.
+std::size_t BufferSizeFor16BitBlock(std::size_t rootLength);
 
 // "A.B.C.D" from the high and low halves of the two file-version words.
 std::wstring FormatFixedVersion(std::uint32_t ms, std::uint32_t ls);
@@ -130,8 +172,7 @@ std::wstring StringTablePath(std::uint32_t translation, std::wstring_view key);
 // The part of [value, value + bytes) that lies inside the buffer; nothing
 // when value itself lies outside it.
 std::optional<std::span<const std::byte>> SpanInsideBuffer(std::span<const std::byte> buffer,
-                                                            const void* value,
-                                                            std::size_t bytes);
+                                                           const void* value, std::size_t bytes);
 
 // The fixed record's file-version words, when the record lies inside the
 // buffer, is as long as the record the system defines and carries its
@@ -140,9 +181,20 @@ std::optional<VersionBlock::FixedWords> FixedWordsFromRecord(std::span<const std
                                                              const void* record,
                                                              std::size_t length);
 
-// A string value of `chars` UTF-16 units, cut at the end of the buffer and at
-// its first NUL, whichever comes first.
+// The UTF-16 text at value: at most `chars` units, cut at the end of the
+// buffer and at its first NUL, whichever comes first.
 std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value, std::size_t chars);
+
+// The text a string query of the system returned at value, read as far as its
+// first NUL but never past the node that holds it, nor past the buffer; the
+// length the query reports is not used. In the 16-bit layout value lies in
+// the room after the block, in the copy of the node's text.
+std::wstring TextOfQueriedValue(std::span<const std::byte> buffer, const void* value);
+
+// The first translation entry at value, when its four bytes lie inside the
+// node that holds them.
+std::optional<std::uint32_t> FirstTranslationOfValue(std::span<const std::byte> buffer,
+                                                     const void* value);
 
 // ---- the resource directory of an executable (portable, tested natively) ----
 //
@@ -153,7 +205,7 @@ std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value,
 // directory points outside the file is not handed to the system at all.
 
 enum class PeResourceVerdict {
-    NotPe,              // no PE image: the system reads such files its own way
+    NotPe,              // neither a PE nor an NE image: the system reads such files its own way
     NoVersionResource,  // an image without a version resource
     Sound,              // every step to every version resource lies inside the file
     Unsound,            // a header, directory or data entry points outside the file
@@ -170,10 +222,20 @@ inline constexpr std::size_t kMaxPeResourceReads = 4096;
 
 PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
 
+// The same walk through the resource table of a 16-bit (NE) executable, as
+// the system does it: the table lies in the file, its type chain ends inside
+// it, and the version resource it names lies in the file and is of a size
+// the system can handle. NotPe for a file that is no NE image.
+PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
+
+// CheckPeVersionResource, and for a file that is no PE image,
+// CheckNeVersionResource.
+PeResourceVerdict CheckExecutableVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
+
 // ---- replaceable reader, so that discovery can be tested without files ----
 
 class FileVersionReader {
-public:
+  public:
     virtual ~FileVersionReader() = default;
     virtual FileVersionResult Read(const std::wstring& path) = 0;
 };

@@ -33,7 +33,7 @@ PeResourceVerdict CheckFile(const std::wstring& path) {
         }
         return done;
     };
-    return CheckPeVersionResource(static_cast<std::uint64_t>(size.QuadPart), readAt);
+    return CheckExecutableVersionResource(static_cast<std::uint64_t>(size.QuadPart), readAt);
 }
 
 std::uint32_t InfoSize(const std::wstring& path, std::uint32_t& handle) {

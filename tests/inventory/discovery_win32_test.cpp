@@ -17,6 +17,7 @@
 #include "fixtures/fixture_files_win32.h"
 #include "inventory/discovery.h"
 #include "inventory/kv_objs.h"
+#include "support/version_blocks.h"
 #include "versions/fileversion.h"
 
 namespace kelvra {
@@ -226,6 +227,14 @@ TEST_F(InstalledPrograms, DamagedExecutablesAddNothingButDoNotStopTheOthers) {
     fixtures::PatchWord(lying, fixtures::VersionBlockOffset(good), 0xFFF0);
     WriteFileBytes(dir + L"c_lying.exe", lying);
     WriteFileBytes(dir + L"d_text.exe", "this is no program");
+    // A 16-bit executable whose resource table never ends: the system's own
+    // read of it ends the process.
+    version_blocks::Bytes endless =
+        version_blocks::NeExecutable(version_blocks::Typical16BitBlock());
+    version_blocks::PutWord(endless, version_blocks::kNeTypeAt, 0x8003);
+    version_blocks::PutWord(endless, version_blocks::kNeNameAt + 12, 0x8004);
+    WriteFileBytes(dir + L"e_endless_table.exe",
+                   std::string(reinterpret_cast<const char*>(endless.data()), endless.size()));
     CopyFixture(L"fv_1234", dir + L"z_good.exe");
 
     UninstallEntry entry;

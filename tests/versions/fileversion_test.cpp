@@ -4,6 +4,8 @@
 // where the system finds no block. Run under AddressSanitizer, the corruption
 // loops also prove that the check never reads outside the buffer it is given.
 
+#include "versions/fileversion.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,131 +18,12 @@
 #include <vector>
 
 #include "common/globals.h"
-#include "versions/fileversion.h"
+#include "support/version_blocks.h"
 
 namespace kelvra {
 namespace {
 
-using Bytes = std::vector<std::byte>;
-
-// ---- building version blocks ------------------------------------------------
-
-struct Node {
-    std::string key;  // ASCII
-    Bytes value;
-    std::uint16_t valueLength = 0;
-    std::uint16_t type = 0;  // 1: text (32-bit layout only)
-    std::vector<Node> children;
-};
-
-void PutWord(Bytes& out, std::size_t at, std::uint16_t word) {
-    out[at] = std::byte(word & 0xFF);
-    out[at + 1] = std::byte(word >> 8);
-}
-
-void AppendWord(Bytes& out, std::uint16_t word) {
-    out.push_back(std::byte(word & 0xFF));
-    out.push_back(std::byte(word >> 8));
-}
-
-void AppendDWord(Bytes& out, std::uint32_t value) {
-    AppendWord(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    AppendWord(out, static_cast<std::uint16_t>(value >> 16));
-}
-
-void Pad4(Bytes& out) {
-    while (out.size() % 4) out.push_back(std::byte{0});
-}
-
-// Writes the node the way resource compilers do: the length covers the node
-// and its children but not the padding after the last child.
-void Serialize(const Node& node, Bytes& out, bool layout16) {
-    const std::size_t start = out.size();
-    AppendWord(out, 0);
-    AppendWord(out, node.valueLength);
-    if (!layout16) AppendWord(out, node.type);
-    for (char ch : node.key) {
-        if (layout16)
-            out.push_back(std::byte(ch));
-        else
-            AppendWord(out, static_cast<std::uint16_t>(ch));
-    }
-    if (layout16)
-        out.push_back(std::byte{0});
-    else
-        AppendWord(out, 0);
-    Pad4(out);
-    out.insert(out.end(), node.value.begin(), node.value.end());
-    for (const Node& child : node.children) {
-        Pad4(out);
-        Serialize(child, out, layout16);
-    }
-    PutWord(out, start, static_cast<std::uint16_t>(out.size() - start));
-}
-
-Node Text(std::string key, const std::wstring& text) {
-    Node node{std::move(key), {}, static_cast<std::uint16_t>(text.size() + 1), 1, {}};
-    for (wchar_t ch : text) AppendWord(node.value, static_cast<std::uint16_t>(ch));
-    AppendWord(node.value, 0);
-    return node;
-}
-
-Node Branch(std::string key, std::vector<Node> children, std::uint16_t type = 1) {
-    return Node{std::move(key), {}, 0, type, std::move(children)};
-}
-
-Bytes FixedRecord(std::uint32_t ms, std::uint32_t ls, std::uint32_t signature = 0xFEEF04BD) {
-    Bytes record;
-    AppendDWord(record, signature);
-    AppendDWord(record, 0x00010000);
-    AppendDWord(record, ms);
-    AppendDWord(record, ls);
-    while (record.size() < 52) record.push_back(std::byte{0});
-    return record;
-}
-
-Node Root(std::vector<Node> children) {
-    Node root{"VS_VERSION_INFO", FixedRecord(0x00010002, 0x00030004), 52, 0, std::move(children)};
-    return root;
-}
-
-Bytes TypicalBlock() {
-    Node translation{"Translation", {}, 4, 0, {}};
-    AppendDWord(translation.value, 0x04B00409);
-    const Node root = Root({
-        Branch("StringFileInfo",
-               {Branch("040904B0", {Text("FileVersion", L"1, 2, 3, 4"),
-                                    Text("ProductVersion", L"1.2")})}),
-        Branch("VarFileInfo", {translation}, 0),
-    });
-    Bytes block;
-    Serialize(root, block, false);
-    return block;
-}
-
-Bytes Typical16BitBlock() {
-    Node fileVersion{"FileVersion", {}, 4, 0, {}};
-    for (char ch : std::string("1.0")) fileVersion.value.push_back(std::byte(ch));
-    fileVersion.value.push_back(std::byte{0});
-    const Node root{"VS_VERSION_INFO",
-                    FixedRecord(0x00010000, 0),
-                    52,
-                    0,
-                    {Node{"StringFileInfo", {}, 0, 0, {Node{"040904E4", {}, 0, 0, {fileVersion}}}}}};
-    Bytes block;
-    Serialize(root, block, true);
-    return block;
-}
-
-// Offset of the node whose key is the given ASCII text (32-bit layout).
-std::size_t NodeOffset(const Bytes& block, const std::string& key) {
-    Bytes needle;
-    for (char ch : key) AppendWord(needle, static_cast<std::uint16_t>(ch));
-    AppendWord(needle, 0);
-    auto it = std::search(block.begin(), block.end(), needle.begin(), needle.end());
-    EXPECT_NE(it, block.end()) << key;
-    return static_cast<std::size_t>(it - block.begin()) - 6;
-}
+using namespace version_blocks;
 
 // ---- the soundness check -----------------------------------------------------
 
@@ -176,15 +59,66 @@ TEST(VersionBlockSoundness, RejectsLengthsThatReachOutside) {
     tableTooLong.resize(good.size() + 0x1000);
     PutWord(tableTooLong, NodeOffset(good, "040904B0"), 0x0F00);
     EXPECT_FALSE(VersionBlockIsSound(tableTooLong));
+
+    // The system finds the root's children behind its fixed record: a value
+    // length that puts them inside the record walks the record as nodes.
+    Bytes rootValueShort = good;
+    PutWord(rootValueShort, 2, 8);
+    EXPECT_FALSE(VersionBlockIsSound(rootValueShort));
 }
 
-TEST(VersionBlockSoundness, ValueLengthsAreNotTrustedButNeedNotBeExact) {
-    // A text value longer than its node hides the children behind it; the
-    // check then has nothing more to walk, and the value itself is cut when
-    // read (TextFromValue).
-    Bytes lyingValue = TypicalBlock();
-    PutWord(lyingValue, NodeOffset(lyingValue, "FileVersion") + 2, 0xFFFF);
-    EXPECT_TRUE(VersionBlockIsSound(lyingValue));
+// The value length of a string or translation entry: the system never walks
+// below such a node, so no length of it makes the block unsound.
+TEST(VersionBlockSoundness, LeafValueLengthsNeverMatter) {
+    for (const bool layout16 : {false, true}) {
+        const Bytes good = layout16 ? Typical16BitBlock() : TypicalBlock();
+        for (const char* leaf : {"FileVersion", "ProductVersion", "Translation"}) {
+            for (std::uint16_t length : {0, 1, 3, 5, 0x7FFF, 0xFFFF}) {
+                Bytes block = good;
+                PutWord(block, NodeOffset(good, leaf, layout16) + 2, length);
+                EXPECT_TRUE(VersionBlockIsSound(block))
+                    << leaf << " with value length " << length << (layout16 ? " (16-bit)" : "");
+            }
+        }
+    }
+}
+
+TEST(VersionBlockSoundness, OnlyTheLevelsTheSystemWalksAreExamined) {
+    // A leaf whose "children" are nonsense, nested far deeper than any real
+    // block: below a string nothing is looked at.
+    Node deep{"StringFileInfo", {}, 0, 1, {}};
+    for (int depth = 0; depth < 200; ++depth) deep = Node{"StringFileInfo", {}, 0, 1, {deep}};
+    const Bytes nested = Serialized(Root({deep}), false);
+    ASSERT_LT(nested.size(), 0x10000u);
+    EXPECT_TRUE(VersionBlockIsSound(nested));
+    // Each level starts 36 bytes into the one above: the first below the
+    // root is "StringFileInfo", then a table, then a string.
+    const std::size_t first = NodeOffset(nested, "StringFileInfo");
+    Bytes lyingString = nested;
+    PutWord(lyingString, first + 2 * 36, 0x7FFF);
+    EXPECT_FALSE(VersionBlockIsSound(lyingString));
+    Bytes lyingBelowString = nested;
+    PutWord(lyingBelowString, first + 10 * 36, 0x7FFF);
+    EXPECT_TRUE(VersionBlockIsSound(lyingBelowString));
+
+    // A string table whose first string claims more than the table holds,
+    // under a root child of each name: the system descends into children
+    // named "StringFileInfo" in any case (and, with its own case tables,
+    // perhaps into a name with letters outside ASCII), never into others.
+    const auto withTableUnder = [](const std::string& name) {
+        Node table = Branch("040904B0", {Text("FileVersion", L"1")});
+        Bytes block = Serialized(Root({Branch(name, {table})}), false);
+        PutWord(block, NodeOffset(block, "FileVersion"), 0x7FF0);
+        block.resize(block.size() + 0x40);
+        return block;
+    };
+    EXPECT_FALSE(VersionBlockIsSound(withTableUnder("StringFileInfo")));
+    EXPECT_FALSE(VersionBlockIsSound(withTableUnder("STRINGFILEINFO")));
+    Bytes nonAscii = withTableUnder("StringFileInfo");
+    PutWord(nonAscii, NodeOffset(nonAscii, "StringFileInfo") + 6 + 2 * 3, 0x0130);  // the i
+    EXPECT_FALSE(VersionBlockIsSound(nonAscii));
+    EXPECT_TRUE(VersionBlockIsSound(withTableUnder("Custom")));
+    EXPECT_TRUE(VersionBlockIsSound(withTableUnder("StringFileInfoX")));
 }
 
 TEST(VersionBlockSoundness, RejectsUnterminatedKeysAndTinyBuffers) {
@@ -197,18 +131,26 @@ TEST(VersionBlockSoundness, RejectsUnterminatedKeysAndTinyBuffers) {
     EXPECT_FALSE(VersionBlockIsSound(block));
 }
 
-TEST(VersionBlockSoundness, StopsAtAbsurdNesting) {
-    // Each node holds the next; far deeper than any real block.
-    Node node{"x", {}, 0, 0, {}};
-    for (int depth = 0; depth < 200; ++depth) node = Node{"x", {}, 0, 0, {node}};
-    Bytes block;
-    Serialize(node, block, false);
-    ASSERT_LT(block.size(), 0x10000u);
-    EXPECT_FALSE(VersionBlockIsSound(block));
+// What VerQueryValueW does with a text of a block in the 16-bit layout: it
+// copies the bytes from the value's offset to their first zero byte, as
+// UTF-16 and with the zero, to the block's length plus twice the offset.
+// Returns where the copy ends.
+std::size_t Copy16BitText(Bytes& buffer, std::size_t pos) {
+    const std::size_t rootEnd =
+        std::to_integer<std::size_t>(buffer[0]) | (std::to_integer<std::size_t>(buffer[1]) << 8);
+    std::size_t end = pos;
+    while (buffer.at(end) != std::byte{0}) ++end;
+    std::size_t to = rootEnd + 2 * pos;
+    for (std::size_t at = pos; at <= end; ++at, to += 2)
+        PutWord(buffer, to, std::to_integer<std::uint16_t>(buffer[at]));
+    return to;
 }
 
 TEST(VersionBlockSoundness, SurvivesEveryTruncationAndEveryCorruptedWord) {
-    // Under AddressSanitizer any read past the buffer fails the test.
+    // Under AddressSanitizer any read past the buffer fails the test. Of the
+    // corrupted blocks that pass, every value is read inside the buffer, and
+    // in the 16-bit layout every copy the system could make of a text fits
+    // the buffer the block is given.
     for (const Bytes& good : {TypicalBlock(), Typical16BitBlock()}) {
         for (std::size_t size = 0; size < good.size(); ++size) {
             const Bytes prefix(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size));
@@ -219,7 +161,20 @@ TEST(VersionBlockSoundness, SurvivesEveryTruncationAndEveryCorruptedWord) {
                                        std::uint16_t{0x8001}}) {
                 Bytes corrupt = good;
                 PutWord(corrupt, at, word);
-                (void)VersionBlockIsSound(corrupt);
+                if (!VersionBlockIsSound(corrupt)) continue;
+                for (std::size_t value = 0; value < corrupt.size(); value += 2) {
+                    (void)TextOfQueriedValue(corrupt, corrupt.data() + value);
+                    (void)FirstTranslationOfValue(corrupt, corrupt.data() + value);
+                }
+                if (!IsVersionBlock16(corrupt)) continue;
+                const std::size_t rootEnd = std::to_integer<std::size_t>(corrupt[0]) |
+                                            (std::to_integer<std::size_t>(corrupt[1]) << 8);
+                Bytes spare(corrupt.begin(),
+                            corrupt.begin() + static_cast<std::ptrdiff_t>(rootEnd));
+                spare.resize(4 * BufferSizeFor16BitBlock(rootEnd));
+                for (std::size_t pos = 8; pos <= rootEnd + 3; pos += 4)
+                    EXPECT_LE(Copy16BitText(spare, pos), BufferSizeFor16BitBlock(rootEnd))
+                        << "text at " << pos << " with word " << word << " at " << at;
             }
         }
     }
@@ -227,7 +182,7 @@ TEST(VersionBlockSoundness, SurvivesEveryTruncationAndEveryCorruptedWord) {
 
 // ---- values read back from the system -------------------------------------------
 
-TEST(VersionValueBounds, TextStopsAtNulOrBufferEnd) {
+TEST(VersionValueBounds, TextStopsAtNulRoomOrBufferEnd) {
     const std::wstring stored = L"1, 2";
     Bytes buffer;
     for (wchar_t ch : stored) AppendWord(buffer, static_cast<std::uint16_t>(ch));
@@ -235,10 +190,10 @@ TEST(VersionValueBounds, TextStopsAtNulOrBufferEnd) {
     AppendWord(buffer, 'X');
 
     EXPECT_EQ(TextFromValue(buffer, buffer.data(), 6), L"1, 2");  // NUL first
-    EXPECT_EQ(TextFromValue(buffer, buffer.data(), 2), L"1,");    // reported length first
+    EXPECT_EQ(TextFromValue(buffer, buffer.data(), 2), L"1,");    // room first
     EXPECT_EQ(TextFromValue(buffer, buffer.data(), 0), L"");
 
-    // A length that reaches past the buffer is cut at its end.
+    // Room that reaches past the buffer is cut at its end.
     const Bytes noNul(buffer.begin(), buffer.begin() + 8);
     EXPECT_EQ(TextFromValue(noNul, noNul.data(), 0xFFFF), L"1, 2");
     // A value that starts outside the buffer is not read at all.
@@ -247,6 +202,70 @@ TEST(VersionValueBounds, TextStopsAtNulOrBufferEnd) {
     // An odd byte at the very end is not half a character.
     const Bytes odd(buffer.begin(), buffer.begin() + 3);
     EXPECT_EQ(TextFromValue(odd, odd.data(), 10), L"1");
+}
+
+// Where the system's query points for a string: just past the key, on the
+// next 32-bit boundary.
+const std::byte* ValueOf(const Bytes& block, const std::string& key, bool layout16 = false) {
+    const std::size_t node = NodeOffset(block, key, layout16);
+    const std::size_t keyEnd = node + (layout16 ? 4 + key.size() + 1 : 6 + 2 * (key.size() + 1));
+    return block.data() + ((keyEnd + 3) & ~std::size_t{3});
+}
+
+TEST(VersionValueBounds, QueriedTextEndsAtItsNulOrItsNodeNeverAtItsReportedLength) {
+    const Bytes good = TypicalBlock();
+    for (std::uint16_t length : {0, 1, 4, 11, 12, 0x7FFF, 0xFFFF}) {
+        Bytes block = good;
+        PutWord(block, NodeOffset(good, "FileVersion") + 2, length);
+        EXPECT_EQ(TextOfQueriedValue(block, ValueOf(block, "FileVersion")), L"1, 2, 3, 4")
+            << length;
+        EXPECT_EQ(TextOfQueriedValue(block, ValueOf(block, "ProductVersion")), L"1.2") << length;
+    }
+
+    // A text without its NUL ends with its node, not in the next one.
+    Bytes noNul = good;
+    const std::byte* productVersion = ValueOf(good, "ProductVersion");
+    PutWord(noNul, static_cast<std::size_t>(productVersion - good.data()) + 6, 'X');
+    EXPECT_EQ(TextOfQueriedValue(noNul, noNul.data() + (productVersion - good.data())), L"1.2X");
+
+    // The translation entry: read when its node holds four bytes, whatever
+    // its value length says.
+    Bytes translation = good;
+    PutWord(translation, NodeOffset(good, "Translation") + 2, 0);
+    EXPECT_EQ(FirstTranslationOfValue(translation, ValueOf(translation, "Translation")),
+              0x04B00409u);
+    Bytes cut =
+        Serialized(Root({Branch("VarFileInfo",
+                                {Node{"Translation", {std::byte{9}, std::byte{4}}, 4, 0, {}}}, 0)}),
+                   false);
+    EXPECT_FALSE(FirstTranslationOfValue(cut, ValueOf(cut, "Translation")));
+}
+
+TEST(VersionValueBounds, A16BitTextIsReadFromTheSystemsCopyWithinItsNode) {
+    Bytes block = Typical16BitBlock();
+    const std::size_t rootEnd = block.size();
+    const std::size_t fileVersion =
+        static_cast<std::size_t>(ValueOf(block, "FileVersion", true) - block.data());
+    const std::size_t productVersion =
+        static_cast<std::size_t>(ValueOf(block, "ProductVersion", true) - block.data());
+    block.resize(BufferSizeFor16BitBlock(rootEnd));
+
+    Copy16BitText(block, fileVersion);
+    Copy16BitText(block, productVersion);
+    EXPECT_EQ(TextOfQueriedValue(block, block.data() + rootEnd + 2 * fileVersion), L"3.1 b7");
+    EXPECT_EQ(TextOfQueriedValue(block, block.data() + rootEnd + 2 * productVersion),
+              L"3.1 \u00e9t\u00e9");
+
+    // A text whose NUL lies beyond its node: the copy runs on, the text ends
+    // with the node.
+    Bytes noNul = Typical16BitBlock();
+    noNul[fileVersion + 6] = std::byte{'X'};
+    const std::size_t nodeEnd = NodeOffset(noNul, "FileVersion", true) + 4 + 12 + 7;
+    noNul.resize(BufferSizeFor16BitBlock(rootEnd));
+    for (std::size_t at = nodeEnd; at < ((nodeEnd + 3) & ~std::size_t{3}); ++at)
+        noNul[at] = std::byte{'Y'};
+    Copy16BitText(noNul, fileVersion);
+    EXPECT_EQ(TextOfQueriedValue(noNul, noNul.data() + rootEnd + 2 * fileVersion), L"3.1 b7X");
 }
 
 TEST(VersionValueBounds, FixedRecordNeedsSizeSignatureAndRoom) {
@@ -260,7 +279,7 @@ TEST(VersionValueBounds, FixedRecordNeedsSizeSignatureAndRoom) {
     EXPECT_EQ(words->ms, 0x00010002u);
     EXPECT_EQ(words->ls, 0x00030004u);
 
-    EXPECT_FALSE(FixedWordsFromRecord(buffer, at, 51));  // shorter than the record
+    EXPECT_FALSE(FixedWordsFromRecord(buffer, at, 51));      // shorter than the record
     EXPECT_FALSE(FixedWordsFromRecord(buffer, at + 4, 52));  // runs past the buffer
     EXPECT_FALSE(FixedWordsFromRecord(buffer, nullptr, 52));
     const Bytes wrongSignature = FixedRecord(1, 2, 0xFEEF04BC);
@@ -277,7 +296,8 @@ TEST(VersionFormats, FixedVersionIsFourUnsignedParts) {
 }
 
 TEST(VersionFormats, StringTablePathIsLanguageThenCodePageInUpperHex) {
-    EXPECT_EQ(StringTablePath(0x04B00409, L"FileVersion"), L"\\StringFileInfo\\040904B0\\FileVersion");
+    EXPECT_EQ(StringTablePath(0x04B00409, L"FileVersion"),
+              L"\\StringFileInfo\\040904B0\\FileVersion");
     EXPECT_EQ(StringTablePath(0x04E4040C, L"Comments"), L"\\StringFileInfo\\040C04E4\\Comments");
     EXPECT_EQ(StringTablePath(0xFFFFABCD, L"X"), L"\\StringFileInfo\\ABCDFFFF\\X");
 }
@@ -285,11 +305,12 @@ TEST(VersionFormats, StringTablePathIsLanguageThenCodePageInUpperHex) {
 // ---- the reader where the system finds no block ------------------------------------
 
 class FileVersionTraceLog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("kelvra-fv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                   "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("kelvra-fv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         savedEnabled_ = LogEnabled;
@@ -344,7 +365,7 @@ TEST_F(FileVersionTraceLog, FailingLogMakesTheReadFailInsteadOfRaising) {
 // ---- the replaceable reader ------------------------------------------------------------
 
 class FixedReader : public FileVersionReader {
-public:
+  public:
     FileVersionResult Read(const std::wstring& path) override {
         ++calls;
         return {true, L"9.9.9.9", path, L""};

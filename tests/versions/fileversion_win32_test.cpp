@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "common/files.h"
 #include "common/handles_win32.h"
 #include "fixtures/fixture_files_win32.h"
+#include "support/guarded_buffers_win32.h"
+#include "support/version_blocks.h"
 #include "versions/fileversion.h"
 
 namespace kelvra {
@@ -108,9 +111,9 @@ TEST(FileVersionTrace, FourLinesWithABlockThreeWithout) {
     const std::wstring with = FixturePath(L"fv_1234");
     ASSERT_TRUE(ReadFileVersions(with).ok);
     EXPECT_EQ(log.TakeMessages(),
-              (std::vector<std::wstring>{L"GetVersion2 [" + with + L"] A", L"GetVersion2 [" + with + L"] B",
-                                         L"GetAppVersionInfo [" + with + L"] A",
-                                         L"GetAppVersionInfo [" + with + L"] B"}));
+              (std::vector<std::wstring>{
+                  L"GetVersion2 [" + with + L"] A", L"GetVersion2 [" + with + L"] B",
+                  L"GetAppVersionInfo [" + with + L"] A", L"GetAppVersionInfo [" + with + L"] B"}));
 
     for (const std::wstring& without : {FixturePath(L"fv_none"), FixturePath(L"nothing_here")}) {
         ASSERT_TRUE(ReadFileVersions(without).ok);
@@ -124,7 +127,7 @@ TEST(FileVersionTrace, FourLinesWithABlockThreeWithout) {
 // ---- damaged and unreadable files ------------------------------------------------
 
 class DamagedCopies : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { original_ = ReadFileBytes(FixturePath(L"fv_1234")); }
 
     // Writes the bytes as a new executable and reads its versions.
@@ -141,9 +144,8 @@ protected:
 
 TEST_F(DamagedCopies, TruncatedCopiesNeverCrash) {
     const std::size_t block = fixtures::VersionBlockOffset(original_);
-    for (std::size_t length :
-         {std::size_t{0}, std::size_t{1}, std::size_t{64}, std::size_t{0x200}, block, block + 10,
-          block + 100, block + 300, original_.size() - 1}) {
+    for (std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{64}, std::size_t{0x200},
+                               block, block + 10, block + 100, block + 300, original_.size() - 1}) {
         const FileVersionResult result = ReadPatched(original_.substr(0, length));
         // Either nothing is found or what is found is what the file says.
         if (result.ok && !result.fixedVersion.empty()) {
@@ -184,14 +186,30 @@ TEST_F(DamagedCopies, LyingNodeLengthsMakeTheBlockUnreadable) {
     }
 }
 
-TEST_F(DamagedCopies, ValuesEndAtTheirFirstNulWhateverTheirLength) {
+TEST_F(DamagedCopies, StringValueLengthsThatLieChangeNothing) {
+    // Reported in characters: "1, 2, 3, 4" is 11 with its NUL, "1.2" is 4.
+    // Old resource compilers wrote bytes, overstating it; the system never
+    // uses the length to find a string, nor does the text end at it.
+    const std::size_t block = fixtures::VersionBlockOffset(original_);
+    for (const wchar_t* key : {L"FileVersion", L"ProductVersion"}) {
+        const std::size_t node = fixtures::VersionNodeOffset(original_, key, block);
+        for (std::uint16_t length :
+             {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{3}, std::uint16_t{22},
+              std::uint16_t{0x7FFF}, std::uint16_t{0xFFFF}}) {
+            std::string bytes = original_;
+            fixtures::PatchWord(bytes, node + 2, length);
+            const FileVersionResult result = ReadPatched(bytes);
+            EXPECT_TRUE(result.ok);
+            EXPECT_EQ(result.fixedVersion, L"1.2.3.4") << WideToAnsi(key) << " " << length;
+            EXPECT_EQ(result.fileVersionText, L"1, 2, 3, 4") << WideToAnsi(key) << " " << length;
+            EXPECT_EQ(result.productVersionText, L"1.2") << WideToAnsi(key) << " " << length;
+        }
+    }
+}
+
+TEST_F(DamagedCopies, ValuesEndAtTheirFirstNul) {
     const std::size_t fileVersion = fixtures::VersionNodeOffset(
         original_, L"FileVersion", fixtures::VersionBlockOffset(original_));
-
-    std::string longValue = original_;
-    fixtures::PatchWord(longValue, fileVersion + 2, 0xFFFF);
-    EXPECT_EQ(ReadPatched(longValue).fileVersionText, L"1, 2, 3, 4");
-
     std::string earlyNul = original_;
     const std::size_t text = fixtures::FindUtf16(original_, L"1, 2, 3, 4", fileVersion);
     fixtures::PatchWord(earlyNul, text + 2, 0);  // the first comma
@@ -229,6 +247,149 @@ TEST_F(DamagedCopies, LockedAndVanishedFilesGiveNothing) {
     const FileVersionResult result = ReadFileVersions(vanished);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.fixedVersion, L"");
+}
+
+// ---- blocks in the 16-bit layout ------------------------------------------------
+//
+// The system answers a text query on such a block with a UTF-16 copy it
+// writes after the block. Every buffer of these tests ends at a guard, and
+// each read checks that nothing touched it.
+
+class SixteenBitBlocks : public ::testing::Test {
+  protected:
+    using Bytes = version_blocks::Bytes;
+
+    static std::string AsString(const Bytes& bytes) {
+        return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+
+    std::wstring Write(const Bytes& bytes) {
+        const std::wstring path = folder_ / (L"old" + std::to_wstring(files_++) + L".exe");
+        WriteFileBytes(path, AsString(bytes));
+        return path;
+    }
+
+    FileVersionResult Read(const Bytes& bytes) {
+        const FileVersionResult result = ReadFileVersions(Write(bytes));
+        EXPECT_EQ(guard_.overrun(), 0u) << guard_.Describe();
+        return result;
+    }
+
+    // The fixture executable with its version resource replaced by the block.
+    static Bytes PeWithBlock(const Bytes& block) {
+        std::string bytes = ReadFileBytes(FixturePath(L"fv_1234"));
+        const std::size_t entry = fixtures::VersionDataEntryOffset(bytes);
+        const std::size_t data = fixtures::VersionBlockOffset(bytes);
+        EXPECT_LE(block.size(), fixtures::DWordAt(bytes, entry + 4));
+        std::copy(block.begin(), block.end(), reinterpret_cast<std::byte*>(bytes.data()) + data);
+        fixtures::PatchWord(bytes, entry + 4, static_cast<std::uint16_t>(block.size()));
+        return Bytes(reinterpret_cast<const std::byte*>(bytes.data()),
+                     reinterpret_cast<const std::byte*>(bytes.data()) + bytes.size());
+    }
+
+    static void ExpectTypicalTexts(const FileVersionResult& result, const std::string& what) {
+        EXPECT_TRUE(result.ok) << what;
+        EXPECT_EQ(result.fixedVersion, L"3.1.0.7") << what;
+        EXPECT_EQ(result.fileVersionText, L"3.1 b7") << what;
+        EXPECT_EQ(result.productVersionText, L"3.1 \u00e9t\u00e9") << what;  // code page 1252
+    }
+
+    static void ExpectNothing(const FileVersionResult& result, const std::string& what) {
+        EXPECT_TRUE(result.ok) << what;
+        EXPECT_EQ(result.fixedVersion, L"") << what;
+        EXPECT_EQ(result.fileVersionText, L"") << what;
+        EXPECT_EQ(result.productVersionText, L"") << what;
+    }
+
+    testing::GuardedVersionBuffers guard_;
+    ScratchFolder folder_;
+    int files_ = 0;
+};
+
+TEST_F(SixteenBitBlocks, TheGuardSeesWhatTheSystemWritesPastItsOwnSize) {
+    // The system's own way, in a buffer of the size it asks for: the copy of
+    // "FileVersion" lands past the end. This is what the reader must never
+    // let happen, and it shows that the guard sees it.
+    const std::wstring path = Write(PeWithBlock(version_blocks::Typical16BitBlock()));
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    const auto buffer = guard_.Allocate(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), handle, size, buffer->Bytes().data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(buffer->Bytes().data(), L"\\StringFileInfo\\040904E4\\FileVersion",
+                               &value, &length));
+    EXPECT_GT(guard_.overrun(), 0u) << guard_.Describe();
+}
+
+TEST_F(SixteenBitBlocks, InsideAPeFileTheTextsAreThoseTheSystemGives) {
+    ExpectTypicalTexts(Read(PeWithBlock(version_blocks::Typical16BitBlock())), "PE");
+    EXPECT_GE(guard_.allocations(), 2u);  // the system's size, then one with room
+}
+
+TEST_F(SixteenBitBlocks, AnHonestNeExecutableGivesItsTexts) {
+    ExpectTypicalTexts(Read(version_blocks::NeExecutable(version_blocks::Typical16BitBlock())),
+                       "NE");
+    EXPECT_GE(guard_.allocations(), 2u);
+}
+
+TEST_F(SixteenBitBlocks, BlocksThatLieAboutTheirLengthsStayInTheirBuffers) {
+    using namespace version_blocks;
+    const Bytes block = Typical16BitBlock();
+    struct Case {
+        const char* what;
+        std::size_t at;
+        std::uint16_t word;
+    };
+    for (const Case& c : {
+             // The root claims more than the resource holds: the copies are
+             // made at its length plus twice each text's offset.
+             Case{"root 304 bytes longer", 0, static_cast<std::uint16_t>(block.size() + 304)},
+             Case{"FileVersion value length 0", NodeOffset(block, "FileVersion", true) + 2, 0},
+             Case{"FileVersion value length 0xFFFF", NodeOffset(block, "FileVersion", true) + 2,
+                  0xFFFF},
+             Case{"ProductVersion value length 1", NodeOffset(block, "ProductVersion", true) + 2,
+                  1},
+         }) {
+        Bytes lying = block;
+        PutWord(lying, c.at, c.word);
+        ExpectTypicalTexts(Read(NeExecutable(lying)), std::string("NE, ") + c.what);
+        // Inside a PE file the system's buffer is too small for such a root.
+        if (c.at != 0) ExpectTypicalTexts(Read(PeWithBlock(lying)), std::string("PE, ") + c.what);
+    }
+
+    // A text without its NUL runs on in the copy; it ends with its node.
+    Bytes noNul = block;
+    const std::size_t node = NodeOffset(block, "FileVersion", true);
+    noNul[node + 4 + 12 + 6] = std::byte{'X'};
+    noNul[node + 4 + 12 + 7] = std::byte{'Y'};  // the padding after the node
+    const FileVersionResult result = Read(NeExecutable(noNul));
+    EXPECT_EQ(result.fileVersionText, L"3.1 b7X");
+    EXPECT_EQ(result.productVersionText, L"3.1 \u00e9t\u00e9");
+}
+
+TEST_F(SixteenBitBlocks, NeExecutablesThatLieAddNothingAndAskForLittleMemory) {
+    using namespace version_blocks;
+    for (const LyingNeFile& file : LyingNeExecutables()) ExpectNothing(Read(file.bytes), file.what);
+    EXPECT_EQ(guard_.allocations(), 0u);  // none of them reached the system
+
+    // A 64 KiB file that claims a resource as long as the file may hold: read,
+    // and the buffer stays bounded.
+    Bytes big = NeExecutable(Typical16BitBlock());
+    big.resize(0x10000);
+    PutWord(big, kNeNameAt + 2, static_cast<std::uint16_t>((big.size() - kNeDataAt) >> kNeShift));
+    ExpectTypicalTexts(Read(big), "64 KiB resource");
+    EXPECT_LE(guard_.largest(), kMaxVersionBufferSize);
+
+    // A resource of 300 KiB that the file does hold: the system would ask
+    // for four times that, more than any version block needs.
+    const std::size_t allocations = guard_.allocations();
+    Bytes huge = NeExecutable(Typical16BitBlock());
+    huge.resize(kNeDataAt + 300 * 1024);
+    PutWord(huge, kNeNameAt + 2, static_cast<std::uint16_t>((300 * 1024) >> kNeShift));
+    ExpectNothing(Read(huge), "300 KiB resource");
+    EXPECT_EQ(guard_.allocations(), allocations);
 }
 
 }  // namespace
