@@ -67,92 +67,28 @@ std::wstring UtcNowIso8601() {
     return text;
 }
 
-// kvscan's view of the run: the JSON document, the progress line and the
-// findings for the summary, each record taken as the run renders it.
-class ScanObserver : public RunObserver {
+// The progress line on a console: redrawn in place, at most ten times a
+// second, since a console is slow to write to; taken off again at the end.
+class ProgressLine {
   public:
-    ScanObserver(ScanJsonWriter* json, bool progress) : json_(json), progress_(progress) {}
-
-    void EntriesListed(std::size_t total) override {
-        summary_.entries = total;
-        ShowProgress(true);
-    }
-
-    void EntryRead(const TApp& app) override {
-        ++entriesRead_;
-        if (app.exclusion != EntryExclusion::None) {
-            ++summary_.excluded;
-            if (json_) json_->Excluded(app);
-        } else {
-            ++summary_.records;
-            executables_ += CandidateExecutables(app).size();
-        }
-        ShowProgress(entriesRead_ == summary_.entries);
-    }
-
-    void RecordRendered(const TApp& app, const std::wstring& chosenVersion) override {
-        const RecordFindings findings = ExamineRecord(app);
-        if (json_) json_->Record(app, chosenVersion, findings);
-        const std::wstring name = app.niceName.str();
-        if (const auto& found = findings.disagreement) {
-            ++summary_.versionDisagreements;
-            disagreements_ += L"  " + name + L": registry " + found->registryVersion + L", " +
-                              found->executable + L" " + found->executableVersion + L"\n";
-        }
-        if (const auto& found = findings.orphaned) {
-            ++summary_.orphanedEntries;
-            if (!found->missingUninstaller.empty())
-                orphans_ +=
-                    L"  " + name + L": uninstaller " + found->missingUninstaller + L" is gone\n";
-            if (!found->missingInstallFolder.empty())
-                orphans_ += L"  " + name + L": install folder " + found->missingInstallFolder +
-                            L" is gone\n";
-        }
-    }
-
-    // Takes the progress line off the console.
-    void EndProgress() {
-        if (!progress_ || width_ == 0) return;
-        Print(stderr, L"\r" + std::wstring(width_, L' ') + L"\r");
-        width_ = 0;
-    }
-
-    ScanSummary& summary() { return summary_; }
-
-    // The findings, under two headings, for the console summary; empty when
-    // there are none.
-    std::wstring FindingsText() const {
-        std::wstring text;
-        if (summary_.versionDisagreements > 0)
-            text += L"Registry and executable disagree: " +
-                    std::to_wstring(summary_.versionDisagreements) + L"\n" + disagreements_;
-        if (summary_.orphanedEntries > 0)
-            text += L"Orphaned entries: " + std::to_wstring(summary_.orphanedEntries) + L"\n" +
-                    orphans_;
-        return text;
-    }
-
-  private:
-    // At most ten times a second: a console is slow to write to.
-    void ShowProgress(bool now) {
-        if (!progress_) return;
+    void Show(const ScanProgress& progress) {
         const ULONGLONG tick = GetTickCount64();
-        if (!now && tick - lastShown_ < 100) return;
+        if (!progress.last && width_ > 0 && tick - lastShown_ < 100) return;
         lastShown_ = tick;
-        const std::wstring line = L"kvscan: " + std::to_wstring(entriesRead_) + L" of " +
-                                  std::to_wstring(summary_.entries) + L" entries read, " +
-                                  std::to_wstring(executables_) + L" executables";
+        const std::wstring line = L"kvscan: " + std::to_wstring(progress.entriesRead) + L" of " +
+                                  std::to_wstring(progress.entriesTotal) + L" entries read, " +
+                                  std::to_wstring(progress.executables) + L" executables";
         Print(stderr,
               L"\r" + line + std::wstring(width_ > line.size() ? width_ - line.size() : 0, L' '));
         width_ = line.size();
     }
+    void Clear() {
+        if (width_ == 0) return;
+        Print(stderr, L"\r" + std::wstring(width_, L' ') + L"\r");
+        width_ = 0;
+    }
 
-    ScanJsonWriter* json_;
-    bool progress_;
-    ScanSummary summary_;
-    std::size_t entriesRead_ = 0;
-    std::size_t executables_ = 0;
-    std::wstring disagreements_, orphans_;
+  private:
     ULONGLONG lastShown_ = 0;
     std::size_t width_ = 0;
 };
@@ -281,16 +217,20 @@ int Scan(const ScanOptions& options) {
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);
     if (options.timings) SetRunRecorder(&recorder);
-    ScanObserver observer(json ? &*json : nullptr, !options.quiet && IsConsole(stderr));
+    ProgressLine progressLine;
+    ScanObserver::ProgressSink progress;
+    if (!options.quiet && IsConsole(stderr))
+        progress = [&progressLine](const ScanProgress& now) { progressLine.Show(now); };
+    ScanObserver observer(json ? &*json : nullptr, progress);
     RunCounters counters;
     std::wstring payload;
     try {
         payload = RunInventory(&counters, &observer);
     } catch (...) {
-        observer.EndProgress();
+        progressLine.Clear();
         throw;
     }
-    observer.EndProgress();
+    progressLine.Clear();
     if (options.timings) {
         SetRunRecorder(nullptr);
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());

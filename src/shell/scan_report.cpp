@@ -151,4 +151,55 @@ void ScanJsonWriter::End(const ScanSummary& summary) {
     sink_("\n],\n\"summary\": " + Line(totals) + "\n}\n");
 }
 
+void ScanObserver::EntriesListed(std::size_t total) {
+    summary_.entries = total;
+    now_.entriesTotal = total;
+    now_.last = total == 0;
+    if (progress_) progress_(now_);
+}
+
+void ScanObserver::EntryRead(const TApp& app) {
+    if (app.exclusion != EntryExclusion::None) {
+        ++summary_.excluded;
+        if (json_) json_->Excluded(app);
+    } else {
+        ++summary_.records;
+        now_.executables += CandidateExecutables(app).size();
+    }
+    ++now_.entriesRead;
+    now_.last = now_.entriesRead == now_.entriesTotal;
+    if (progress_) progress_(now_);
+}
+
+void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
+    const RecordFindings findings = ExamineRecord(app);
+    if (json_) json_->Record(app, chosenVersion, findings);
+    const std::wstring name = app.niceName.str();
+    if (const auto& found = findings.disagreement) {
+        ++summary_.versionDisagreements;
+        disagreements_ += L"  " + name + L": registry " + found->registryVersion + L", " +
+                          found->executable + L" " + found->executableVersion + L"\n";
+    }
+    if (const auto& found = findings.orphaned) {
+        ++summary_.orphanedEntries;
+        if (!found->missingUninstaller.empty())
+            orphans_ +=
+                L"  " + name + L": uninstaller " + found->missingUninstaller + L" is gone\n";
+        if (!found->missingInstallFolder.empty())
+            orphans_ +=
+                L"  " + name + L": install folder " + found->missingInstallFolder + L" is gone\n";
+    }
+}
+
+std::wstring ScanObserver::FindingsText() const {
+    std::wstring text;
+    if (summary_.versionDisagreements > 0)
+        text += L"Registry and executable disagree: " +
+                std::to_wstring(summary_.versionDisagreements) + L"\n" + disagreements_;
+    if (summary_.orphanedEntries > 0)
+        text +=
+            L"Orphaned entries: " + std::to_wstring(summary_.orphanedEntries) + L"\n" + orphans_;
+    return text;
+}
+
 }  // namespace kelvra

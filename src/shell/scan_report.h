@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "inventory/findings.h"
+#include "shell/inventory_run.h"
 
 namespace kelvra {
 
@@ -66,6 +67,42 @@ class ScanJsonWriter {
     bool firstExcluded_ = true;
     bool firstRecord_ = true;
     bool recordsOpen_ = false;
+};
+
+struct ScanProgress {
+    std::size_t entriesRead = 0;
+    std::size_t entriesTotal = 0;
+    std::size_t executables = 0;  // executables that gave a version, so far
+    bool last = false;            // every entry is read
+};
+
+// kvscan's view of a run: the JSON document (when there is one), the progress
+// and the findings for the console summary, each record taken as the run
+// renders it and forgotten at once but for a line about each finding.
+class ScanObserver : public RunObserver {
+  public:
+    using ProgressSink = std::function<void(const ScanProgress&)>;
+    ScanObserver(ScanJsonWriter* json, ProgressSink progress)
+        : json_(json), progress_(std::move(progress)) {}
+
+    void EntriesListed(std::size_t total) override;
+    void EntryRead(const TApp& app) override;
+    void RecordRendered(const TApp& app, const std::wstring& chosenVersion) override;
+
+    // The counts so far; the run's two counters and files are the caller's
+    // to add.
+    ScanSummary& summary() { return summary_; }
+
+    // The findings under two headings, a line each, for the console summary;
+    // empty when there are none.
+    std::wstring FindingsText() const;
+
+  private:
+    ScanJsonWriter* json_;
+    ProgressSink progress_;
+    ScanSummary summary_;
+    ScanProgress now_;
+    std::wstring disagreements_, orphans_;
 };
 
 // The registry view as the report names it: 32 for the process's own view
