@@ -474,58 +474,37 @@ def demo_entries():
          sz("DisplayIcon", folder + r"\bin\granite64.exe")],
         [(folder + r"\launcher.exe", "granite"), (folder + r"\bin\granite64.exe", "granite"),
          (folder + r"\bin\fswatch.exe", "granite_helper"), (folder + r"\bin\Uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Atlas Maps"
-    add("32", "AtlasMapsDesktop",
-        [sz("DisplayName", "Atlas Maps Desktop"), sz("DisplayVersion", "7.2"), sz("Publisher", "Atlas Cartography"),
-         sz("InstallLocation", folder), sz("UninstallString", folder + r"\uninstall.exe")],
-        [(folder + r"\AtlasMapsDesktop.exe", "atlas"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Cobalt Games\Launcher"
-    add("32", "CobaltLauncher",
-        [sz("DisplayName", "Cobalt Game Launcher"), sz("DisplayVersion", "2.5.0"), sz("Publisher", "Cobalt Games"),
-         sz("InstallLocation", folder), sz("UninstallString", folder + r"\uninstall.exe /quiet"),
-         sz("DisplayIcon", folder + r"\CobaltLauncher.exe,0")],
-        [(folder + r"\CobaltLauncher.exe", "cobalt"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Helix Audio\Sound Recorder"
-    add("32", "Helix Sound Recorder",
-        [sz("DisplayName", "Helix Sound Recorder (Patch 1.3)"), sz("Publisher", "Helix Audio"),
-         sz("InstallLocation", folder), sz("UninstallString", folder + r"\uninstall.exe")],
-        [(folder + r"\HelixRecorder.exe", "helix"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF64 + r"\Ironbark Terminal"
-    add("64", "IronbarkTerminal",
-        [sz("DisplayName", "Ironbark Terminal"), sz("DisplayVersion", "1.18.3"), sz("Publisher", "Ironbark"),
-         sz("InstallLocation", folder), sz("UninstallString", '"%s\\uninstall.exe"' % folder),
-         sz("DisplayIcon", folder + r"\ironbark.exe")],
-        [(folder + r"\ironbark.exe", "ironbark"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Glacier Cloud Drive"
-    add("32", "GlacierCloudDrive",
-        [sz("DisplayName", "Glacier Cloud Drive"), sz("DisplayVersion", "88.0"), sz("Publisher", "Glacier Storage"),
-         sz("InstallLocation", folder), sz("UninstallString", '"%s\\uninstall.exe" --uninstall' % folder),
-         sz("DisplayIcon", folder + r"\GlacierDrive.exe,0")],
-        [(folder + r"\GlacierDrive.exe", "glacier"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Sable Sync"
+
+    def own(view, key, name, version, publisher, folder, exe, exe_id, uninstall=r"%s\uninstall.exe",
+            icon=None, more=()):
+        """An installer of the vendor's own: a location without a backslash,
+        uninstall.exe beside the program; version None: no DisplayVersion."""
+        values = [sz("DisplayName", name)] + ([sz("DisplayVersion", version)] if version else [])
+        values += [sz("Publisher", publisher), sz("InstallLocation", folder),
+                   sz("UninstallString", uninstall % folder)] + list(more)
+        if icon is not None:
+            values.append(sz("DisplayIcon", folder + "\\" + exe + icon))
+        add(view, key, values, [(folder + "\\" + exe, exe_id), (folder + r"\uninstall.exe", "uninstaller")])
+
+    own("32", "AtlasMapsDesktop", "Atlas Maps Desktop", "7.2", "Atlas Cartography", PF32 + r"\Atlas Maps",
+        "AtlasMapsDesktop.exe", "atlas")
+    own("32", "CobaltLauncher", "Cobalt Game Launcher", "2.5.0", "Cobalt Games", PF32 + r"\Cobalt Games\Launcher",
+        "CobaltLauncher.exe", "cobalt", uninstall=r"%s\uninstall.exe /quiet", icon=",0")
+    own("32", "Helix Sound Recorder", "Helix Sound Recorder (Patch 1.3)", None, "Helix Audio",
+        PF32 + r"\Helix Audio\Sound Recorder", "HelixRecorder.exe", "helix")
+    own("64", "IronbarkTerminal", "Ironbark Terminal", "1.18.3", "Ironbark", PF64 + r"\Ironbark Terminal",
+        "ironbark.exe", "ironbark", uninstall='"%s\\uninstall.exe"', icon="")
+    own("32", "GlacierCloudDrive", "Glacier Cloud Drive", "88.0", "Glacier Storage", PF32 + r"\Glacier Cloud Drive",
+        "GlacierDrive.exe", "glacier", uninstall='"%s\\uninstall.exe" --uninstall', icon=",0")
     for view in ("32", "64"):  # an installer that registered itself in both views
-        add(view, "SableSync",
-            [sz("DisplayName", "Sable Sync"), sz("DisplayVersion", "3.4.1"), sz("Publisher", "Sable Cloud"),
-             sz("InstallLocation", folder), sz("UninstallString", folder + r"\uninstall.exe"),
-             sz("DisplayIcon", folder + r"\SableSync.exe")],
-            [(folder + r"\SableSync.exe", "sable"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Tidewater"
-    add("32", "Tidewater Photo Editor",
-        [sz("DisplayName", "Tidewater Photo Editor 2.0 (build 1834)"), sz("DisplayVersion", "2.0.1834"),
-         sz("Publisher", "Tidewater Graphics"), sz("InstallLocation", folder),
-         sz("UninstallString", folder + r"\uninstall.exe")],
-        [(folder + r"\Tidewater.exe", "tidewater"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Verdant"
-    add("32", "Verdant Password Safe",
-        [sz("DisplayName", "Verdant Password Safe"), sz("Publisher", "Verdant Security"),
-         sz("InstallLocation", folder), sz("UninstallString", folder + r"\uninstall.exe")],
-        [(folder + r"\Verdant.exe", "verdant"), (folder + r"\uninstall.exe", "uninstaller")])
-    folder = PF32 + r"\Ember"
-    add("32", "EmberCapture",
-        [sz("DisplayName", "Ember Screen Capture"), dword("VersionMajor", 3), dword("VersionMinor", 7),
-         sz("Publisher", "Ember Soft"), sz("InstallLocation", folder),
-         sz("UninstallString", folder + r"\uninstall.exe")],
-        [(folder + r"\EmberCapture.exe", "ember"), (folder + r"\uninstall.exe", "uninstaller")])
+        own(view, "SableSync", "Sable Sync", "3.4.1", "Sable Cloud", PF32 + r"\Sable Sync", "SableSync.exe",
+            "sable", icon="")
+    own("32", "Tidewater Photo Editor", "Tidewater Photo Editor 2.0 (build 1834)", "2.0.1834",
+        "Tidewater Graphics", PF32 + r"\Tidewater", "Tidewater.exe", "tidewater")
+    own("32", "Verdant Password Safe", "Verdant Password Safe", None, "Verdant Security", PF32 + r"\Verdant",
+        "Verdant.exe", "verdant")
+    own("32", "EmberCapture", "Ember Screen Capture", None, "Ember Soft", PF32 + r"\Ember", "EmberCapture.exe",
+        "ember", more=[dword("VersionMajor", 3), dword("VersionMinor", 7)])
 
     # Wise: the command's last backslash lies in its log's path.
     folder = PF32 + r"\LegacyScan"
