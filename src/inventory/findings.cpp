@@ -45,8 +45,9 @@ std::wstring ChooseExecutablePath(const TApp& app) {
         return versions.GetFetch(chosen);
     const std::vector<std::wstring> files = CandidateExecutables(app);
     const std::wstring icon = LowerAscii(IconExecutable(app));
-    for (const std::wstring& file : files)
-        if (!icon.empty() && LowerAscii(file) == icon) return file;
+    if (!icon.empty())
+        for (const std::wstring& file : files)
+            if (LowerAscii(file) == icon) return file;
     const std::wstring displayName = app.regDisplayName.str();
     for (const std::wstring& file : files)
         if (ExecutableNameMatches(file, displayName)) return file;
@@ -91,6 +92,27 @@ bool IsAbsolutePath(std::wstring_view path) {
     return drive || path.starts_with(L"\\\\");
 }
 
+std::optional<VersionDisagreement> Disagreement(const TApp& app,
+                                                const ChosenExecutable& executable) {
+    // DisplayVersion is the registry candidate read from the key itself; the
+    // one from VersionMajor and VersionMinor names the key with a suffix.
+    const std::wstring key = app.RegistryPath.str();
+    std::wstring registryVersion;
+    for (std::size_t i = 0; i < app.Versions.Count() && registryVersion.empty(); ++i)
+        if (app.Versions.GetVersionType(i) == TVersionType::Registry &&
+            app.Versions.GetFetch(i) == key)
+            registryVersion = app.Versions.GetVersionText(i);
+    if (registryVersion.empty()) return std::nullopt;
+
+    if (executable.version.empty()) return std::nullopt;
+    const std::optional<MajorMinor> stated = ParseMajorMinor(registryVersion);
+    const std::optional<MajorMinor> actual = ParseMajorMinor(executable.version);
+    if (!stated || !actual) return std::nullopt;
+    const bool minorDiffers = stated->minor && actual->minor && *stated->minor != *actual->minor;
+    if (stated->major == actual->major && !minorDiffers) return std::nullopt;
+    return VersionDisagreement{registryVersion, executable.path, executable.version};
+}
+
 }  // namespace
 
 std::vector<std::wstring> CandidateExecutables(const TApp& app) {
@@ -127,31 +149,6 @@ ChosenExecutable ChooseExecutable(const TApp& app) {
     }
     return result;
 }
-
-namespace {
-
-std::optional<VersionDisagreement> Disagreement(const TApp& app,
-                                                const ChosenExecutable& executable) {
-    // DisplayVersion is the registry candidate read from the key itself; the
-    // one from VersionMajor and VersionMinor names the key with a suffix.
-    const std::wstring key = app.RegistryPath.str();
-    std::wstring registryVersion;
-    for (std::size_t i = 0; i < app.Versions.Count() && registryVersion.empty(); ++i)
-        if (app.Versions.GetVersionType(i) == TVersionType::Registry &&
-            app.Versions.GetFetch(i) == key)
-            registryVersion = app.Versions.GetVersionText(i);
-    if (registryVersion.empty()) return std::nullopt;
-
-    if (executable.version.empty()) return std::nullopt;
-    const std::optional<MajorMinor> stated = ParseMajorMinor(registryVersion);
-    const std::optional<MajorMinor> actual = ParseMajorMinor(executable.version);
-    if (!stated || !actual) return std::nullopt;
-    const bool minorDiffers = stated->minor && actual->minor && *stated->minor != *actual->minor;
-    if (stated->major == actual->major && !minorDiffers) return std::nullopt;
-    return VersionDisagreement{registryVersion, executable.path, executable.version};
-}
-
-}  // namespace
 
 std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app) {
     return Disagreement(app, ChooseExecutable(app));
