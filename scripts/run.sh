@@ -2,25 +2,42 @@
 # Sets up a Debian 12 machine and runs Kelvra for real under Wine, against a
 # local stand-in of the account service:
 #   scripts/run.sh            (as root on a fresh machine; Ctrl+C ends it all)
+#   scripts/run.sh --empty    the same in a bare prefix of its own, for
+#                             installing real Windows programs into it
 #
 # 1. installs the packages (scripts/install-deps.sh);
 # 2. builds kelvra.exe in build/run with the service address
-#    http://127.0.0.1:$KELVRA_PORT (default 8642) built in;
-# 3. starts the stand-in service on that port (tests/service/account_service.py
+#    http://127.0.0.1:$KELVRA_PORT (default 8642) built in, kvscan.exe and the
+#    demo machine's programs;
+# 3. lays out the demo machine in the prefix, once (bench/kvgen.py --demo):
+#    about thirty uninstall entries over both registry views, shaped as real
+#    installers write them, with executables that carry version resources;
+#    some of them disagree with their entry, some entries lost their program;
+# 4. starts the stand-in service on that port (tests/service/account_service.py
 #    --serve): it keeps every upload and serves /account/<user>/ and
 #    /whatiskelvra/;
-# 4. starts the tray program in a Wine prefix of its own (build/run/wine), on
-#    Wine's virtual desktop (a Windows-like screen with a taskbar and the tray
-#    at the bottom right) on $DISPLAY, or on a private Xvfb when there is no
-#    display. Without settings it is given a demo account (demo / demo,
-#    profile demo-pc) so that a run can upload at once.
+# 5. starts the tray program in a Wine prefix of its own (build/run/wine, or
+#    build/run/wine-empty with --empty), on Wine's virtual desktop (a
+#    Windows-like screen with a taskbar and the tray at the bottom right) on
+#    $DISPLAY, or on a private Xvfb when there is no display. Without settings
+#    it is given a demo account (demo / demo, profile demo-pc) so that a run
+#    can upload at once. After the first run this terminal says where its
+#    report is and what the account page shows.
 # The program runs until "Exit Kelvra" in its tray menu, or Ctrl+C here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 port=${KELVRA_PORT:-8642}
 build=$root/build/run
-state=$build/wine
+demo=1
+for arg in "$@"; do
+    case "$arg" in
+        --empty) demo=0 ;;
+        -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+        *) echo "run: unknown argument $arg (only --empty)" >&2; exit 2 ;;
+    esac
+done
+if [ "$demo" = 1 ]; then state=$build/wine; else state=$build/wine-empty; fi
 service_dir=$build/service
 
 if [ -z "${KELVRA_RUN_STAGE:-}" ]; then
@@ -28,19 +45,21 @@ if [ -z "${KELVRA_RUN_STAGE:-}" ]; then
     echo "=== building kelvra.exe for the service at http://127.0.0.1:$port"
     cmake --preset win32 -B "$build" -DKELVRA_BUILD_TESTS=OFF \
         -DKELVRA_SERVICE_BASE="http://127.0.0.1:$port" >/dev/null
-    cmake --build "$build" --target kelvra -j2
+    cmake --build "$build" --target kelvra kvscan kelvra_demo -j2
     export KELVRA_RUN_STAGE=1
     if [ -z "${DISPLAY:-}" ]; then
         echo "=== no DISPLAY: running on a private Xvfb (nothing to see; the first"
         echo "    scheduled run uploads about 100 seconds after the start)"
-        exec scripts/with-display.sh "$0"
+        exec scripts/with-display.sh "$0" "$@"
     fi
 fi
 
 wine_run() { "$root/cmake/wine-run.sh" "$state" "$@"; }
 service_pid=
+kelvra_pid=
 cleanup() {
     wine_run --stop || true
+    if [ -n "$kelvra_pid" ]; then wait "$kelvra_pid" 2>/dev/null || true; fi
     if [ -n "$service_pid" ]; then
         kill "$service_pid" 2>/dev/null || true
         wait "$service_pid" 2>/dev/null || true
@@ -57,6 +76,18 @@ if [ ! -f "$state/.kelvra-desktop" ]; then
     wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
     wine_run --stop
     touch "$state/.kelvra-desktop"
+fi
+
+# The demo machine, once (again when its generator changed): program folders
+# on the prefix's C: drive and the entries of both registry views.
+if [ "$demo" = 1 ] && [ ! "$state/.kelvra-demo" -nt bench/kvgen.py ]; then
+    echo "=== laying out the demo machine (bench/kvgen.py --demo)"
+    python3 bench/kvgen.py --demo --drive-c "$state/prefix/drive_c" --exes "$build/bench/demo-exe" \
+        --reg "$state/demo"
+    for view in 32 64; do
+        wine_run reg import "Z:${state//\//\\}\\demo.$view.reg" /reg:$view >/dev/null 2>&1
+    done
+    touch "$state/.kelvra-demo"
 fi
 
 user=$(id -un)
@@ -86,7 +117,42 @@ cat <<INFO
     Account:     http://127.0.0.1:$port/account/demo/ shows what arrived.
     End:         "Exit Kelvra" in the tray menu, or Ctrl+C here.
 INFO
+uploads_before=$(ls "$service_dir/uploads" 2>/dev/null | wc -l)
+wine_run "$build/bin/kelvra.exe" &
+kelvra_pid=$!
+
+# After the first run of this session: where its report is, and what the
+# account page now shows (read from the page itself).
+while kill -0 "$kelvra_pid" 2>/dev/null; do
+    if [ "$(ls "$service_dir/uploads" 2>/dev/null | wc -l)" -gt "$uploads_before" ]; then
+        sleep 1  # the report is written before the upload starts; let the upload end
+        report=$(ls -t "$data"/dump_*.html 2>/dev/null | head -n 1)
+        counts=$(grep -o -E '^(ERROR|OK): <b>[0-9]+' "$report" | sed 's/<b>//' | paste -sd ' ' || true)
+        page="http://127.0.0.1:$port/account/demo/"
+        listed=$(python3 -c 'import sys, urllib.request
+page = urllib.request.urlopen(sys.argv[1], timeout=10).read().decode("utf-8", "replace")
+newest = page.split("<h2>")[1] if "<h2>" in page else ""
+print("%d upload(s); the newest, %s, lists %d applications" % (
+    page.count("<h2>"), newest.split("</h2>")[0], newest.split("</table>")[0].count("<tr><td>")))' "$page" \
+            2>/dev/null || echo "nothing it could be asked for")
+        cat <<DONE
+=== The first run is done ($counts).
+    Report:       $report
+                  (open file://$report
+                  in a browser: every application, its candidate versions
+                  and why each one lost)
+    Account page: $page
+                  shows $listed
+    Admins:       the same inventory as JSON, with what kvscan finds amiss:
+                  cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --json -
+DONE
+        break
+    fi
+    sleep 1
+done
+
 status=0
-wine_run "$build/bin/kelvra.exe" || status=$?
+wait "$kelvra_pid" || status=$?
+kelvra_pid=
 echo "=== Kelvra ended with exit code $status"
 exit "$status"

@@ -4,15 +4,18 @@
 #   docs/tray-menu.png     the tray menu, opened by a right click on the icon
 #   docs/tray-balloon.png  the balloon after "Run now"
 #   docs/report.png        the HTML report of that run, in headless Chromium
+#   docs/account-page.png  the account page of the stand-in service after it
 #
 #   scripts/screenshots-tray.sh [BUILD_DIR] [OUT_DIR]
 # BUILD_DIR is a configured win32 tree (default build/win32) in which
-# kelvra.exe is built; OUT_DIR defaults to docs/. Like screenshots.sh for the
-# dialogs, it uses a private Xvfb and Wine's virtual desktop in a prefix of
-# its own, which gets a few made-up uninstall entries so that the report has
-# something to show. The upload goes to the account-service stand-in through
-# the proxy setting, so the program keeps the service address it was built
-# with. The tray is driven as a user would: real clicks on the icon.
+# kelvra.exe and the demo machine's programs (target kelvra_demo) are built;
+# OUT_DIR defaults to docs/. Like screenshots.sh for the dialogs, it uses a
+# private Xvfb and Wine's virtual desktop in a prefix of its own, which gets
+# the demo machine of scripts/run.sh (bench/kvgen.py --demo), so that the
+# pictures show what a newcomer sees. The upload goes to the account-service
+# stand-in through the proxy setting, so the program keeps the service
+# address it was built with. The tray is driven as a user would: real
+# clicks on the icon.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -21,6 +24,8 @@ build=$(cd "${1:-build/win32}" && pwd)
 out=$(mkdir -p "${2:-docs}" && cd "${2:-docs}" && pwd)
 program="$build/bin/kelvra.exe"
 [ -f "$program" ] || { echo "screenshots-tray: $program is not built" >&2; exit 1; }
+demo_exes="$build/bench/demo-exe"
+[ -d "$demo_exes" ] || { echo "screenshots-tray: $demo_exes is not built (target kelvra_demo)" >&2; exit 1; }
 if ! command -v chromium >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium >/dev/null
 fi
@@ -45,16 +50,10 @@ trap cleanup EXIT
 
 wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
 wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
-uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-add_app() {  # key, display name, version, publisher
-    wine_run reg add "$uninstall\\$1" /v DisplayName /d "$2" /f >/dev/null 2>&1
-    wine_run reg add "$uninstall\\$1" /v DisplayVersion /d "$3" /f >/dev/null 2>&1
-    wine_run reg add "$uninstall\\$1" /v Publisher /d "$4" /f >/dev/null 2>&1
-}
-add_app DemoArchiver "Demo Archiver 23.01" 23.01 "Demo Tools"
-add_app DemoEditor "Demo Text Editor" 8.5.1 "Demo Tools"
-add_app DemoPlayer "Demo Media Player" 3.0.18 "Demo Media"
-add_app DemoViewer "Demo Photo Viewer 2" 2.4 "Demo Media"
+python3 bench/kvgen.py --demo --drive-c "$state/prefix/drive_c" --exes "$demo_exes" --reg "$work/demo" >/dev/null
+for view in 32 64; do
+    wine_run reg import "Z:${work//\//\\}\\demo.$view.reg" /reg:$view >/dev/null 2>&1
+done
 wine_run --stop  # the desktop setting takes effect with the next server
 
 # The stand-in service, reached through the proxy setting.
@@ -109,9 +108,12 @@ done
 echo "screenshots-tray: $out/tray-balloon.png"
 
 report=$(ls "$data"/dump_*.html | head -n 1)
-chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,420 \
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,760 \
     --screenshot="$out/report.png" "file://$report" >/dev/null 2>&1
 echo "screenshots-tray: $out/report.png"
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=700,640 \
+    --screenshot="$out/account-page.png" "http://127.0.0.1:$port/account/demo/" >/dev/null 2>&1
+echo "screenshots-tray: $out/account-page.png"
 
 # The menu once the balloon has gone, with the time of the last run.
 sleep 12

@@ -42,7 +42,10 @@ TApp::TApp(std::wstring_view registryPath, std::wstring_view keyName)
 }
 
 bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
-    if (!registry.OpenKeyReadOnly(keyPath_.empty() ? RegistryPath.str() : keyPath_)) return false;
+    if (!registry.OpenKeyReadOnly(keyPath_.empty() ? RegistryPath.str() : keyPath_)) {
+        exclusion = EntryExclusion::KeyUnreadable;
+        return false;
+    }
     {
         OpenKeyGuard guard(registry);
         regDisplayName = ReadRegText(registry, L"DisplayName");
@@ -68,8 +71,14 @@ bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
     // no display name included, through its "(KB123456)"), then the parts of
     // the office suite, which list themselves one by one.
     const std::wstring displayName = regDisplayName.str();
-    if (PosText(L"(KB", displayName) > 0) return false;
-    if (PosText(L"Microsoft Office ", displayName) == 1) return false;
+    if (PosText(L"(KB", displayName) > 0) {
+        exclusion = EntryExclusion::Update;
+        return false;
+    }
+    if (PosText(L"Microsoft Office ", displayName) == 1) {
+        exclusion = EntryExclusion::OfficePart;
+        return false;
+    }
     if (PosText(L"Magic ISO Make", displayName) > 0) WriteLog(L"a");
     return true;
 }

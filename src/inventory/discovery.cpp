@@ -60,7 +60,8 @@ std::wstring ChooseFolder(TApp& app) {
         app.regInstallLocation = IncludeTrailingBackslash(app.regInstallLocation.str());
         app.regInstallLocation = IncludeTrailingBackslash(FolderPart(app.regInstallLocation.str()));
         const std::wstring location = app.regInstallLocation.str();
-        if (DirectoryExists(location)) folder = location;
+        app.installLocationFound = DirectoryExists(location);
+        if (app.installLocationFound) folder = location;
     }
     // Installers that do not know better name the temporary folder itself.
     if (SameFolder(folder, GetTempDir())) folder.clear();

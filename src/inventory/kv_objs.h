@@ -23,6 +23,14 @@ namespace kelvra {
 // The uninstall key below HKEY_LOCAL_MACHINE, in both registry views.
 inline constexpr std::wstring_view kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
+// Why ReadFromRegistry turned an entry away.
+enum class EntryExclusion : std::uint8_t {
+    None,           // kept
+    KeyUnreadable,  // the key could not be opened
+    Update,         // a hotfix or update: the display name contains "(KB"
+    OfficePart,     // a part of the office suite: it begins with "Microsoft Office "
+};
+
 // One installed application, as one subkey of the uninstall key describes it.
 // Every text field is a short text: at most 255 bytes in the ANSI code page,
 // and every later step sees the values in that reduced form.
@@ -60,6 +68,13 @@ public:
     ShortText regInstallLocation;
     ShortText executablePath;     // the folder whose executables were examined
     ShortText niceName;           // the display name the reports use
+
+    // Facts the run's files do not show but kvscan's report does.
+    EntryExclusion exclusion = EntryExclusion::None;  // set by ReadFromRegistry
+    RegistryView view = RegistryView::Own;            // the registry view it was read in
+    // Whether regInstallLocation named an existing folder when the
+    // executables were looked for (FindExecutables).
+    bool installLocationFound = false;
 
 private:
     // The path as given, used to open the key, when RegistryPath does not

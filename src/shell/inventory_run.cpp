@@ -35,11 +35,13 @@ int UninstallKeyNames(RegistryView view, std::vector<std::wstring>& names) {
 }
 
 // Reads, analyses and collects the records of one registry view.
-void ReadPass(RegistryView view, const std::vector<std::wstring>& names, TApps& apps) {
+void ReadPass(RegistryView view, const std::vector<std::wstring>& names, TApps& apps,
+              RunObserver* observer) {
     auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, view);
     const std::wstring keyPrefix = std::wstring(kUninstallKey) + L"\\";
     for (std::size_t i = 0; i < names.size(); ++i) {
         auto app = std::make_unique<TApp>(keyPrefix + names[i], names[i]);
+        app->view = view;
         CountInRun(RunCount::Entries);
         bool kept;
         {
@@ -50,8 +52,9 @@ void ReadPass(RegistryView view, const std::vector<std::wstring>& names, TApps& 
             CountInRun(RunCount::Records);
             const StageScope stage(RunStage::Analysis);
             app->Process();
-            apps.Add(std::move(app));
         }
+        if (observer) observer->EntryRead(*app);
+        if (kept) apps.Add(std::move(app));
         // Every tenth entry without fail; in between whenever one entry
         // after another has kept the messages waiting too long.
         if (i % 10 == 0)
@@ -76,7 +79,7 @@ int GetUninstallKeyNames64(std::vector<std::wstring>& names) {
     return UninstallKeyNames(RegistryView::Wow64_64, names);
 }
 
-std::wstring RunInventory(RunCounters* counters) {
+std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
     ProcessPendingMessages();
     // The five line lists hold their lines as the files will: converted to
@@ -91,10 +94,14 @@ std::wstring RunInventory(RunCounters* counters) {
     {
         TApps apps;
         {
-            std::vector<std::wstring> names;
-            if (GetUninstallKeyNames(names) > 0) ReadPass(RegistryView::Own, names, apps);
-            if (IsRunningOnWow64() && GetUninstallKeyNames64(names) > 0)
-                ReadPass(RegistryView::Wow64_64, names, apps);
+            // Both views are listed before either is read, so that an
+            // observer learns the number of entries ahead.
+            std::vector<std::wstring> names, names64;
+            GetUninstallKeyNames(names);
+            if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
+            if (observer) observer->EntriesListed(names.size() + names64.size());
+            if (!names.empty()) ReadPass(RegistryView::Own, names, apps, observer);
+            if (!names64.empty()) ReadPass(RegistryView::Wow64_64, names64, apps, observer);
         }
         {
             const StageScope stage(RunStage::Analysis);
@@ -106,7 +113,9 @@ std::wstring RunInventory(RunCounters* counters) {
         TextLines xmlLines, rowsA, rowsB, payloadLines;
         for (std::unique_ptr<TApp>& record : apps.TakeItems()) {
             const TApp& app = *record;
-            (ChosenVersion(app).empty() ? counts.error : counts.ok) += 1;
+            const std::wstring chosen = ChosenVersion(app);
+            (chosen.empty() ? counts.error : counts.ok) += 1;
+            if (observer) observer->RecordRendered(app, chosen);
             AppToXml(app, xmlLines);
             AppToHtmlList(app, rowsA, rowsB, true);
             AppPayloadLine(app, payloadLines);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,11 +19,18 @@
 #include "common/textconv.h"
 #include "common/win32.h"
 #include "http/service_address.h"
+#include "inventory/findings.h"
+#include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
+#include "shell/runfiles.h"
 #include "shell/scan_options.h"
+#include "shell/scan_report.h"
 #include "shell/upload.h"
 #include "shell/version.h"
 
+// After common/win32.h, which brings in <windows.h> first.
+#include <fcntl.h>
+#include <io.h>
 #include <psapi.h>
 
 namespace {
@@ -34,6 +43,90 @@ void Print(FILE* stream, const std::wstring& text) {
     std::fflush(stream);
 }
 
+// Where the lines that are not errors go: standard output, or standard error
+// while standard output carries the JSON document; nowhere with --quiet.
+struct Console {
+    FILE* stream = stdout;
+    bool quiet = false;
+    void Say(const std::wstring& text) const {
+        if (!quiet) Print(stream, text);
+    }
+};
+
+bool IsConsole(FILE* stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+std::wstring UtcNowIso8601() {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+// The progress line on a console: redrawn in place, at most ten times a
+// second, since a console is slow to write to; taken off again at the end.
+class ProgressLine {
+  public:
+    void Show(const ScanProgress& progress) {
+        const ULONGLONG tick = GetTickCount64();
+        if (!progress.last && width_ > 0 && tick - lastShown_ < 100) return;
+        lastShown_ = tick;
+        const std::wstring line = L"kvscan: " + std::to_wstring(progress.entriesRead) + L" of " +
+                                  std::to_wstring(progress.entriesTotal) + L" entries read, " +
+                                  std::to_wstring(progress.executables) + L" executables";
+        Print(stderr,
+              L"\r" + line + std::wstring(width_ > line.size() ? width_ - line.size() : 0, L' '));
+        width_ = line.size();
+    }
+    void Clear() {
+        if (width_ == 0) return;
+        Print(stderr, L"\r" + std::wstring(width_, L' ') + L"\r");
+        width_ = 0;
+    }
+
+  private:
+    ULONGLONG lastShown_ = 0;
+    std::size_t width_ = 0;
+};
+
+// The file (or standard output) the JSON document goes to.
+class JsonOutput {
+  public:
+    // Empty unless it could be opened.
+    static std::unique_ptr<JsonOutput> Open(const std::wstring& target) {
+        if (target == L"-") {
+            // Bytes as written: no CR before each LF.
+            _setmode(_fileno(stdout), _O_BINARY);
+            return std::unique_ptr<JsonOutput>(new JsonOutput(stdout, false));
+        }
+        FILE* file = _wfopen(target.c_str(), L"wb");
+        return file ? std::unique_ptr<JsonOutput>(new JsonOutput(file, true)) : nullptr;
+    }
+    ~JsonOutput() {
+        if (owned_) std::fclose(file_);
+    }
+    JsonOutput(const JsonOutput&) = delete;
+    JsonOutput& operator=(const JsonOutput&) = delete;
+
+    void Write(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), file_); }
+    // True when every byte reached the file.
+    bool Finish() {
+        const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+        if (!owned_) return flushed;
+        owned_ = false;
+        return std::fclose(file_) == 0 && flushed;
+    }
+
+  private:
+    JsonOutput(FILE* file, bool owned) : file_(file), owned_(owned) {}
+    FILE* file_;
+    bool owned_;
+};
+
 std::wstring WithBackslash(std::wstring folder) {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
     return folder;
@@ -42,7 +135,7 @@ std::wstring WithBackslash(std::wstring folder) {
 // The tray program's upload after its run, with the values of the options
 // where given. Like the tray program, it sends nothing for account values
 // that do not pass the local check.
-int Upload(const ScanOptions& options, const std::wstring& payload) {
+int Upload(const ScanOptions& options, const std::wstring& payload, const Console& console) {
     const UploadAccount account{options.user.value_or(AccountUsername),
                                 options.password.value_or(AccountPassword), AccountProfile};
     std::wstring message;
@@ -58,11 +151,11 @@ int Upload(const ScanOptions& options, const std::wstring& payload) {
         return kScanFailed;
     }
     if (result.answer.empty()) {
-        Print(stdout, L"Upload: no answer from " + address + L"\n");
+        console.Say(L"Upload: no answer from " + address + L"\n");
         return kScanNoAnswer;
     }
-    Print(stdout, L"Upload: answered by " + address + L"\n");
-    Print(stdout, L"Answer: " + result.answer + L"\n");
+    console.Say(L"Upload: answered by " + address + L"\n");
+    console.Say(L"Answer: " + result.answer + L"\n");
     return kScanOk;
 }
 
@@ -105,20 +198,62 @@ int Scan(const ScanOptions& options) {
     LoadSettings();
     if (options.profile) AccountProfile = *options.profile;
 
+    const bool jsonToStdout = options.json && *options.json == L"-";
+    const Console console{jsonToStdout ? stderr : stdout, options.quiet};
+    std::unique_ptr<JsonOutput> jsonOutput;
+    std::optional<ScanJsonWriter> json;
+    if (options.json) {
+        jsonOutput = JsonOutput::Open(*options.json);
+        if (!jsonOutput) {
+            Print(stderr, L"kvscan: cannot create " + *options.json + L"\n");
+            return kScanFailed;
+        }
+        json.emplace([&jsonOutput](std::string_view bytes) { jsonOutput->Write(bytes); });
+        json->Begin({GetComputerNameText(), GetUserNameText(), AccountProfile, kAppVersion,
+                     UtcNowIso8601(), IsRunningOnWow64()});
+    }
+
     SetPendingMessagePump(&ServePendingMessages);
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);
     if (options.timings) SetRunRecorder(&recorder);
+    ProgressLine progressLine;
+    ScanObserver::ProgressSink progress;
+    if (!options.quiet && IsConsole(stderr))
+        progress = [&progressLine](const ScanProgress& now) { progressLine.Show(now); };
+    ScanObserver observer(json ? &*json : nullptr, progress);
     RunCounters counters;
-    const std::wstring payload = RunInventory(&counters);
+    std::wstring payload;
+    try {
+        payload = RunInventory(&counters, &observer);
+    } catch (...) {
+        progressLine.Clear();
+        throw;
+    }
+    progressLine.Clear();
     if (options.timings) {
         SetRunRecorder(nullptr);
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());
     }
-    Print(stdout, L"Payload: " + payload + L"\n");
-    Print(stdout, L"OK: " + std::to_wstring(counters.ok) + L"\n");
-    Print(stdout, L"ERROR: " + std::to_wstring(counters.error) + L"\n");
-    return options.upload ? Upload(options, payload) : kScanOk;
+    if (json) {
+        ScanSummary& summary = observer.summary();
+        summary.ok = counters.ok;
+        summary.error = counters.error;
+        summary.payloadFile = payload;
+        summary.xmlFile = ChangeFileExt(payload, L".xml");
+        summary.htmlFile = ChangeFileExt(payload, L".html");
+        json->End(summary);
+        if (!jsonOutput->Finish()) {
+            Print(stderr,
+                  L"kvscan: cannot write the whole JSON document to " + *options.json + L"\n");
+            return kScanFailed;
+        }
+    }
+    console.Say(L"Payload: " + payload + L"\n");
+    console.Say(L"OK: " + std::to_wstring(counters.ok) + L"\n");
+    console.Say(L"ERROR: " + std::to_wstring(counters.error) + L"\n");
+    console.Say(observer.FindingsText());
+    return options.upload ? Upload(options, payload, console) : kScanOk;
 }
 
 }  // namespace

@@ -31,6 +31,10 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.password = value();
         } else if (arg == L"--timings") {
             result.options.timings = value();
+        } else if (arg == L"--json") {
+            result.options.json = value();
+        } else if (arg == L"--quiet" || arg == L"-q") {
+            result.options.quiet = true;
         } else {
             result.error = L"unknown argument: " + arg;
         }
@@ -41,6 +45,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
         result.error = L"--data-dir needs a folder";
     else if (options.timings && options.timings->empty())
         result.error = L"--timings needs a file";
+    else if (options.json && options.json->empty())
+        result.error = L"--json needs a file, or - for standard output";
     else if (options.user && options.user->empty())
         result.error = L"--user needs a name";
     else if (!options.upload && (options.service || options.user || options.password))
@@ -51,11 +57,14 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
 }
 
 std::wstring ScanUsage() {
-    return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--timings FILE]\n"
-           L"              [--upload [--service URL] [--user NAME] [--password TEXT]] [--help]\n"
+    return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--json FILE|-] [--quiet]\n"
+           L"              [--timings FILE] [--upload [--service URL] [--user NAME]\n"
+           L"              [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
            L"does, writes the payload, XML and HTML files into the data folder and prints\n"
-           L"the payload file's path and the two counters.\n"
+           L"the payload file's path, the two counters and what it found amiss: entries\n"
+           L"whose version disagrees with their executable's, and entries whose\n"
+           L"uninstaller or install folder is gone.\n"
            L"  --data-dir DIR   data folder (created if missing); settings.ini is read there\n"
            L"                   and the run files are written there. Default: the user's\n"
            L"                   local application data folder + Kelvra\\\n"
@@ -67,6 +76,11 @@ std::wstring ScanUsage() {
            L"                   http://127.0.0.1:8080 (scheme, host, port; no path)\n"
            L"  --user NAME      account user name for the upload instead of the settings' one\n"
            L"  --password TEXT  account password for the upload instead of the settings' one\n"
+           L"  --json FILE      also write the whole inventory as one JSON document to FILE\n"
+           L"                   (- for standard output; the other lines then go to standard\n"
+           L"                   error): every record with all its candidates and why each\n"
+           L"                   lost, the entries left out and why, and the findings\n"
+           L"  --quiet, -q      print nothing but errors (and the JSON document of --json -)\n"
            L"  --timings FILE   for benchmarks: measure where the run's time goes (stage\n"
            L"                   times, longest stretch between two servings of window\n"
            L"                   messages, counts, peak memory) and write it to FILE\n"

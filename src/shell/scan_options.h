@@ -9,13 +9,15 @@ namespace kelvra {
 
 struct ScanOptions {
     bool help = false;
-    std::optional<std::wstring> dataDir;  // --data-dir DIR
-    std::optional<std::wstring> profile;  // --profile NAME
-    bool upload = false;                    // --upload
+    std::optional<std::wstring> dataDir;   // --data-dir DIR
+    std::optional<std::wstring> profile;   // --profile NAME
+    bool upload = false;                   // --upload
     std::optional<std::wstring> service;   // --service URL (base address, with --upload)
     std::optional<std::wstring> user;      // --user NAME (with --upload)
     std::optional<std::wstring> password;  // --password TEXT (with --upload)
     std::optional<std::wstring> timings;   // --timings FILE (benchmark: stage times, pumps, memory)
+    std::optional<std::wstring> json;      // --json FILE, "-" for standard output
+    bool quiet = false;                    // --quiet: errors only
 };
 
 struct ScanOptionsResult {

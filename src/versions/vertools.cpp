@@ -315,6 +315,10 @@ void TVersions::DeleteTroepVersies() {
 // A file version read from an executable named like the application
 // ("C:\Program Files\Foo Bar\FooBar.exe" for "Foo Bar") is the most
 // trustworthy of the file versions.
+bool ExecutableNameMatches(std::wstring_view path, std::wstring_view displayName) {
+    return NameForMatching(BaseFileName(path)) == NameForMatching(displayName);
+}
+
 void TVersions::AddPointsForExeName(std::wstring_view displayName) {
     if (ActiveCount() <= 1) return;
     const std::wstring name = NameForMatching(displayName);

@@ -95,6 +95,11 @@ struct TVersionComparison {
 // first "."), then by the rest as text, not as numbers: 1.9 beats 1.10.
 TVersionComparison CompareVersions(std::wstring_view a, std::wstring_view b);
 
+// Whether an executable's file name, without its extension, is the display
+// name, once both lose their blanks and A to Z are folded: FooBar.exe is the
+// program of "Foo Bar".
+bool ExecutableNameMatches(std::wstring_view path, std::wstring_view displayName);
+
 // The candidates of one application, in order of addition. Entries are
 // never deleted, reordered or replaced; Count only grows.
 class TVersions {

@@ -8,8 +8,12 @@
 #include "common/globals.h"
 #include "common/registry.h"
 #include "common/run_timings.h"
+#include "common/textconv.h"
+#include "http/utf8.h"
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
+#include "shell/scan_report.h"
+#include "support/json_schema.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -124,6 +128,70 @@ TEST_F(InventoryRunTest, RunsKeepAtMost48Sets) {
     for (int n = 0; n <= 50; ++n) left += FileExists(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"));
     EXPECT_EQ(left, 48);
     EXPECT_TRUE(FileExists(payload));
+}
+
+// kvscan's report of a run, taken as the run renders each record: the same
+// records in the payload file's order, the entries the first filter dropped,
+// and a document that fits the published schema.
+TEST_F(InventoryRunTest, ReportFollowsThePayloadAndChangesNoByteOfTheFiles) {
+    AddEntry(RegistryView::Own, L"b", L"beta", L"2.0");
+    AddEntry(RegistryView::Own, L"A", L"Alpha", L"1.0");
+    AddEntry(RegistryView::Own, L"KB1", L"Fix (KB1)", L"1.0");
+    AddEntry(RegistryView::Own, L"{90160000}", L"Microsoft Office Proofing 2016", L"16.0");
+    AddEntry(RegistryView::Wow64_64, L"A", L"Alpha", L"1.0");
+    AddEntry(RegistryView::Wow64_64, L"c", L"Gamma", L"");
+    AddEntry(RegistryView::Wow64_64, L"d", L"Caf\u00e9 Bar", L"3.0");
+    RunInventory();
+
+    std::string text;
+    ScanJsonWriter json([&text](std::string_view bytes) { text += bytes; });
+    json.Begin({L"PC", L"user", L"P", L"2.0", L"2026-12-07T14:10:45Z", true});
+    std::vector<ScanProgress> progress;
+    ScanObserver observer(&json, [&](const ScanProgress& now) { progress.push_back(now); });
+    RunCounters counters;
+    const std::wstring payload = RunInventory(&counters, &observer);
+    observer.summary().ok = counters.ok;
+    json.End(observer.summary());
+    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+        EXPECT_EQ(Read(std::wstring(L"dump_P_1") + extension),
+                  Read(std::wstring(L"dump_P_0") + extension))
+            << "the observer changed " << WideToAnsi(extension);
+
+    const nlohmann::json document = nlohmann::json::parse(text);
+    EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
+              std::vector<std::string>{});
+    EXPECT_EQ(text.rfind("{\n\"schemaVersion\": 1,", 0), 0u) << "its first field";
+
+    // The payload holds the code page's bytes, the document UTF-8.
+    std::string lines;
+    for (const auto& record : document["records"])
+        lines += WideToAnsi(Utf8ToWide(record["niceName"].get<std::string>())) + "\t" +
+                 testing::TextOrEmpty(record["chosenVersion"]) + "\r\n";
+    EXPECT_EQ(lines, Read(L"dump_P_1.txt"));
+    EXPECT_EQ(document["records"][0]["registryView"], 32);
+    EXPECT_EQ(document["records"][1]["registryView"], 64);
+    EXPECT_EQ(document["records"][3]["displayName"], "Caf\xc3\xa9 Bar");
+    EXPECT_EQ(document["records"][4]["chosenVersion"], nullptr);
+
+    ASSERT_EQ(document["excluded"].size(), 2u);
+    EXPECT_EQ(document["excluded"][0]["displayName"], "Fix (KB1)");
+    EXPECT_EQ(document["excluded"][0]["reason"], "update");
+    EXPECT_EQ(document["excluded"][1]["displayName"], "Microsoft Office Proofing 2016");
+    EXPECT_EQ(document["excluded"][1]["reason"], "officePart");
+    EXPECT_EQ(document["summary"]["entries"], 7);
+    EXPECT_EQ(document["summary"]["records"], 5);
+    EXPECT_EQ(document["summary"]["excluded"], 2);
+
+    ASSERT_EQ(progress.size(), 8u) << "once listed, then once per entry";
+    EXPECT_EQ(progress.back().entriesRead, 7u);
+    EXPECT_TRUE(progress.back().last);
+    EXPECT_FALSE(progress[6].last);
+
+    // The schema check itself catches a record that lacks a field.
+    nlohmann::json broken = document;
+    broken["records"][0]["candidates"][0].erase("points");
+    EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), broken),
+              std::vector<std::string>{"/records/0/candidates/0: missing points"});
 }
 
 }  // namespace

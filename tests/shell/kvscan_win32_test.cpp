@@ -1,11 +1,15 @@
 // kvscan.exe from the outside: a small machine laid out in the test prefix's
 // real registry (both views) and on its C: drive, one run as a separate
-// process, and its three files checked byte for byte.
+// process, and its three files checked byte for byte; its JSON report
+// checked against those files and the published schema.
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "common/files.h"
 #include "fixtures/fixture_files_win32.h"
+#include "support/json_schema.h"
 #include "support/process_win32.h"
 #include "support/uninstall_keys_win32.h"
 
@@ -278,6 +282,166 @@ TEST(KvscanCommandLine, ProfileWithPathCharactersStaysInTheDataFolder) {
     ASSERT_EQ(result.exitCode, 0u) << result.output;
     EXPECT_TRUE(FileExists(data / L"dump_.._.._x_y_0.txt"));
     EXPECT_TRUE(FileExists(data / L"dump_.._.._x_y_0.html"));
+}
+
+// A machine with something to find: a program that updated itself without
+// telling its entry, an entry whose program is gone, and entries about which
+// nothing may be said.
+class KvscanReport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        chat_ = programs_ / L"Chat\\";
+        agree_ = programs_ / L"Agree\\";
+        gone_ = programs_ / L"Gone\\";
+        ASSERT_TRUE(ForceDirectories(chat_) && ForceDirectories(agree_));
+        fixtures::CopyFixture(L"fv_1234", chat_ + L"chat.exe");  // 1.2.3.4
+        fixtures::CopyFixture(L"fv_none", chat_ + L"uninst.exe");
+        fixtures::CopyFixture(L"fv_1234", agree_ + L"agree.exe");
+
+        const std::wstring chat = Key(keys32_, L"chat", L"Chat");
+        keys32_.SetText(chat, L"DisplayVersion", L"1.1");
+        keys32_.SetText(chat, L"InstallLocation", chat_);
+        keys32_.SetText(chat, L"DisplayIcon", chat_ + L"chat.exe,0");
+        keys32_.SetText(chat, L"UninstallString", L"\"" + chat_ + L"uninst.exe\" /S");
+        const std::wstring agree = Key(keys64_, L"agree", L"Agree");
+        keys64_.SetText(agree, L"DisplayVersion", L"1.2");
+        keys64_.SetText(agree, L"InstallLocation", agree_);
+        keys64_.SetText(agree, L"UninstallString",
+                        L"MsiExec.exe /X{00000000-0000-0000-0000-000000000001}");
+        const std::wstring gone = Key(keys32_, L"gone", L"Gone Tool");
+        keys32_.SetText(gone, L"DisplayVersion", L"2.0");
+        keys32_.SetText(gone, L"InstallLocation", gone_);
+        keys32_.SetText(gone, L"UninstallString", L"\"" + gone_ + L"unins000.exe\"");
+        const std::wstring system = Key(keys32_, L"system", L"System Part");
+        keys32_.SetText(system, L"UninstallString", L"rundll32.exe shell32.dll,Control_RunDLL");
+        kb_ = L"KB999-" + UninstallKeys::UniqueName(L"kb");
+        keys64_.Create(kb_);
+        office_ = Key(keys32_, L"office", L"Microsoft Office Test Part");
+    }
+
+    std::wstring Key(UninstallKeys& view, const wchar_t* suffix, const wchar_t* displayName) {
+        const std::wstring key = UninstallKeys::UniqueName(suffix);
+        view.Create(key);
+        view.SetText(key, L"DisplayName", displayName);
+        return key;
+    }
+
+    testing::ProgramResult Scan(const std::wstring& more) {
+        return RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data_.path()) +
+                          L" --profile J " + more);
+    }
+
+    // Each <app> element's registry path and number of candidates, in order.
+    std::vector<std::pair<std::string, int>> XmlApps() const {
+        std::vector<std::pair<std::string, int>> apps;
+        std::istringstream xml(ReadFileBytes(data_ / L"dump_J_0.xml"));
+        for (std::string line; std::getline(xml, line);) {
+            const std::string open = "   <RegistryPath>";
+            if (line.rfind(open, 0) == 0)
+                apps.emplace_back(line.substr(open.size(), line.find("</") - open.size()), 0);
+            else if (line.rfind("   <version ", 0) == 0)
+                ++apps.back().second;
+        }
+        return apps;
+    }
+
+    static const nlohmann::ordered_json& Record(const nlohmann::ordered_json& document,
+                                                const std::string& name) {
+        for (const auto& record : document["records"])
+            if (record["displayName"] == name) return record;
+        throw std::runtime_error("no record " + name);
+    }
+
+    ScratchFolder programs_{L"C:\\"};
+    ScratchFolder data_;
+    UninstallKeys keys32_{KEY_WOW64_32KEY};
+    UninstallKeys keys64_{KEY_WOW64_64KEY};
+    std::wstring chat_, agree_, gone_, kb_, office_;
+};
+
+TEST_F(KvscanReport, JsonOnStandardOutputDescribesTheRunOfTheSameFiles) {
+    const auto result = Scan(L"--json - --quiet");
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    const auto document = nlohmann::ordered_json::parse(result.output);
+    EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
+              std::vector<std::string>{});
+    EXPECT_EQ(document.begin().key(), "schemaVersion");
+    EXPECT_EQ(document["header"]["profile"], "J");
+    EXPECT_EQ(document["header"]["is64BitWindows"], true);
+
+    // The same records, in the same order, with the same chosen versions and
+    // every candidate of the XML document.
+    std::string payload;
+    for (const auto& record : document["records"])
+        payload += record["niceName"].get<std::string>() + "\t" +
+                   testing::TextOrEmpty(record["chosenVersion"]) + "\r\n";
+    EXPECT_EQ(payload, ReadFileBytes(data_ / L"dump_J_0.txt"));
+    const auto xmlApps = XmlApps();
+    ASSERT_EQ(xmlApps.size(), document["records"].size());
+    for (std::size_t i = 0; i < xmlApps.size(); ++i) {
+        EXPECT_EQ(document["records"][i]["registryKey"], xmlApps[i].first);
+        EXPECT_EQ(document["records"][i]["candidates"].size(),
+                  static_cast<std::size_t>(xmlApps[i].second));
+    }
+    EXPECT_EQ(document["summary"]["payloadFile"], WideToAnsi(data_ / L"dump_J_0.txt"));
+    EXPECT_EQ(document["summary"]["records"], 4);
+    EXPECT_EQ(document["summary"]["excluded"], 2);
+
+    std::vector<std::pair<std::string, std::string>> excluded;
+    for (const auto& entry : document["excluded"])
+        excluded.emplace_back(entry["registryKey"], entry["reason"]);
+    EXPECT_EQ(excluded, (std::vector<std::pair<std::string, std::string>>{
+                            {WideToAnsi(kKeyPrefix + office_), "officePart"},
+                            {WideToAnsi(kKeyPrefix + kb_), "update"}}));
+
+    const auto& chat = Record(document, "Chat");
+    EXPECT_EQ(chat["registryView"], 32);
+    EXPECT_EQ(chat["chosenExecutable"], WideToAnsi(chat_ + L"chat.exe"));
+    EXPECT_EQ(chat["findings"],
+              nlohmann::ordered_json::parse(
+                  R"([{"kind": "registryExecutableDisagreement", "registryVersion": "1.1",
+                                         "executable": )" +
+                  nlohmann::json(WideToAnsi(chat_ + L"chat.exe")).dump() +
+                  R"(, "executableVersion": "1.2.3.4"}])"));
+    const auto& gone = Record(document, "Gone Tool");
+    EXPECT_EQ(gone["findings"][0]["kind"], "orphanedEntry");
+    EXPECT_EQ(gone["findings"][0]["missingUninstaller"], WideToAnsi(gone_ + L"unins000.exe"));
+    EXPECT_EQ(gone["findings"][0]["missingInstallFolder"], WideToAnsi(gone_));
+    // Silent: the same major and minor, a Windows Installer entry, and a
+    // command without a program path of its own.
+    EXPECT_EQ(Record(document, "Agree")["registryView"], 64);
+    EXPECT_EQ(Record(document, "Agree")["findings"].size(), 0u);
+    EXPECT_EQ(Record(document, "System Part")["findings"].size(), 0u);
+    EXPECT_EQ(Record(document, "System Part")["chosenVersion"], nullptr);
+}
+
+TEST_F(KvscanReport, ConsoleSummaryNamesTheFindingsAndQuietSaysNothing) {
+    const std::wstring json = data_ / L"scan.json";
+    const auto result = Scan(L"--json " + Quoted(json));
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(result.output, WideToAnsi(L"Payload: " + (data_ / L"dump_J_0.txt") +
+                                        L"\r\nOK: 3\r\nERROR: 1\r\n"
+                                        L"Registry and executable disagree: 1\r\n"
+                                        L"  Chat: registry 1.1, " +
+                                        chat_ +
+                                        L"chat.exe 1.2.3.4\r\n"
+                                        L"Orphaned entries: 1\r\n"
+                                        L"  Gone Tool: uninstaller " +
+                                        gone_ +
+                                        L"unins000.exe is gone\r\n"
+                                        L"  Gone Tool: install folder " +
+                                        gone_ + L" is gone\r\n"));
+    EXPECT_EQ(nlohmann::json::parse(ReadFileBytes(json))["summary"]["orphanedEntries"], 1);
+
+    const auto quiet = Scan(L"--quiet");
+    EXPECT_EQ(quiet.exitCode, 0u);
+    EXPECT_EQ(quiet.output, "");
+    EXPECT_TRUE(FileExists(data_ / L"dump_J_1.txt"));
+
+    const auto unwritable = Scan(L"--json " + Quoted(data_ / L"missing\\scan.json"));
+    EXPECT_EQ(unwritable.exitCode, 1u);
+    EXPECT_NE(unwritable.output.find("kvscan: cannot create"), std::string::npos);
+    EXPECT_FALSE(FileExists(data_ / L"dump_J_2.txt")) << "no run without its report";
 }
 
 }  // namespace

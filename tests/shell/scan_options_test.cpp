@@ -33,6 +33,21 @@ TEST(ScanOptionsTest, TimingsNeedAFile) {
     EXPECT_NE(ParseScanOptions({L"--timings"}).error, L"");
 }
 
+TEST(ScanOptionsTest, JsonTakesAFileOrStandardOutputAndQuietStandsAlone) {
+    const ScanOptionsResult parsed = ParseScanOptions({L"--json", L"-", L"--quiet"});
+    ASSERT_EQ(parsed.error, L"");
+    EXPECT_EQ(parsed.options.json, L"-");
+    EXPECT_TRUE(parsed.options.quiet);
+    EXPECT_EQ(ParseScanOptions({L"-q", L"--json", L"C:\\scan.json"}).options.json,
+              L"C:\\scan.json");
+    EXPECT_FALSE(ParseScanOptions({}).options.json || ParseScanOptions({}).options.quiet);
+    EXPECT_NE(ParseScanOptions({L"--json", L""}).error, L"");
+    EXPECT_NE(ParseScanOptions({L"--json"}).error, L"");
+    const std::wstring usage = ScanUsage();
+    EXPECT_NE(usage.find(L"--json FILE"), std::wstring::npos);
+    EXPECT_NE(usage.find(L"--quiet"), std::wstring::npos);
+}
+
 TEST(ScanOptionsTest, UploadValuesWithoutUploadOrUnusableAreRefused) {
     for (const auto& args : std::vector<std::vector<std::wstring>>{
              {L"--service", L"http://127.0.0.1:8080"},

@@ -1,0 +1,186 @@
+#include "inventory/findings.h"
+
+#include <cstddef>
+#include <vector>
+
+#include "common/files.h"
+#include "common/sysfacts.h"
+#include "inventory/kv_objs.h"
+#include "versions/textutil.h"
+
+namespace kelvra {
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+bool IsFileCandidate(TVersionType type) {
+    return type == TVersionType::FileVersion || type == TVersionType::FileVersion1 ||
+           type == TVersionType::FileVersion2 || type == TVersionType::FileVersion3;
+}
+
+// Build tools write these when nobody fills the version in; they say nothing
+// about the installed release.
+bool IsPlaceholderVersion(std::wstring_view text) {
+    return text == L"1.0.0.0" || text == L"0.0.0.0";
+}
+
+std::size_t ChosenIndex(const TVersions& versions) {
+    if (versions.ActiveCount() != 1) return kNone;
+    for (std::size_t i = 0; i < versions.Count(); ++i)
+        if (versions.IsActive(i)) return i;
+    return kNone;
+}
+
+// The icon's program as executable discovery takes it: up to ".exe".
+std::wstring IconExecutable(const TApp& app) {
+    const std::wstring icon = app.regDisplayIcon.str();
+    const int exe = PosText(L".exe", icon);
+    return exe == 0 ? std::wstring() : icon.substr(0, static_cast<std::size_t>(exe) + 3);
+}
+
+std::wstring ChooseExecutablePath(const TApp& app) {
+    const TVersions& versions = app.Versions;
+    const std::size_t chosen = ChosenIndex(versions);
+    if (chosen != kNone && IsFileCandidate(versions.GetVersionType(chosen)))
+        return versions.GetFetch(chosen);
+    const std::vector<std::wstring> files = CandidateExecutables(app);
+    const std::wstring icon = LowerAscii(IconExecutable(app));
+    if (!icon.empty())
+        for (const std::wstring& file : files)
+            if (LowerAscii(file) == icon) return file;
+    const std::wstring displayName = app.regDisplayName.str();
+    for (const std::wstring& file : files)
+        if (ExecutableNameMatches(file, displayName)) return file;
+    return files.size() == 1 ? files.front() : std::wstring();
+}
+
+// The leading number of a version component; none when it has no digit
+// there. Nine digits at most, which no release number reaches.
+std::optional<long> LeadingNumber(std::wstring_view component) {
+    long number = 0;
+    std::size_t digits = 0;
+    while (digits < component.size() && digits < 9 && component[digits] >= L'0' &&
+           component[digits] <= L'9') {
+        number = number * 10 + (component[digits] - L'0');
+        ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    return number;
+}
+
+struct MajorMinor {
+    long major = 0;
+    std::optional<long> minor;
+};
+
+std::optional<MajorMinor> ParseMajorMinor(std::wstring_view text) {
+    const std::size_t dot = text.find(L'.');
+    const std::optional<long> major = LeadingNumber(text.substr(0, dot));
+    if (!major) return std::nullopt;
+    MajorMinor result{*major, std::nullopt};
+    if (dot != std::wstring_view::npos) result.minor = LeadingNumber(text.substr(dot + 1));
+    return result;
+}
+
+bool InWindowsFolder(const std::wstring& path) {
+    const std::wstring windows = GetWindowsDir();
+    return windows.size() > 1 && PosText(windows, path) == 1;
+}
+
+bool IsAbsolutePath(std::wstring_view path) {
+    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    return drive || path.starts_with(L"\\\\");
+}
+
+std::optional<VersionDisagreement> Disagreement(const TApp& app,
+                                                const ChosenExecutable& executable) {
+    // DisplayVersion is the registry candidate read from the key itself; the
+    // one from VersionMajor and VersionMinor names the key with a suffix.
+    const std::wstring key = app.RegistryPath.str();
+    std::wstring registryVersion;
+    for (std::size_t i = 0; i < app.Versions.Count() && registryVersion.empty(); ++i)
+        if (app.Versions.GetVersionType(i) == TVersionType::Registry &&
+            app.Versions.GetFetch(i) == key)
+            registryVersion = app.Versions.GetVersionText(i);
+    if (registryVersion.empty()) return std::nullopt;
+
+    if (executable.version.empty()) return std::nullopt;
+    const std::optional<MajorMinor> stated = ParseMajorMinor(registryVersion);
+    const std::optional<MajorMinor> actual = ParseMajorMinor(executable.version);
+    if (!stated || !actual) return std::nullopt;
+    const bool minorDiffers = stated->minor && actual->minor && *stated->minor != *actual->minor;
+    if (stated->major == actual->major && !minorDiffers) return std::nullopt;
+    return VersionDisagreement{registryVersion, executable.path, executable.version};
+}
+
+}  // namespace
+
+std::vector<std::wstring> CandidateExecutables(const TApp& app) {
+    const TVersions& versions = app.Versions;
+    std::vector<std::wstring> files;
+    for (std::size_t i = 0; i < versions.Count(); ++i) {
+        if (!IsFileCandidate(versions.GetVersionType(i))) continue;
+        // A file's candidates follow one another.
+        std::wstring file = versions.GetFetch(i);
+        if (files.empty() || files.back() != file) files.push_back(std::move(file));
+    }
+    return files;
+}
+
+ChosenExecutable ChooseExecutable(const TApp& app) {
+    ChosenExecutable result;
+    result.path = ChooseExecutablePath(app);
+    if (result.path.empty()) return result;
+    const TVersions& versions = app.Versions;
+    const std::size_t chosen = ChosenIndex(versions);
+    const std::wstring wanted = LowerAscii(result.path);
+    auto fromFile = [&](std::size_t i) {
+        return IsFileCandidate(versions.GetVersionType(i)) &&
+               LowerAscii(versions.GetFetch(i)) == wanted;
+    };
+    if (chosen != kNone && fromFile(chosen)) {
+        result.version = versions.GetVersionText(chosen);
+        return result;
+    }
+    for (std::size_t i = 0; i < versions.Count(); ++i) {
+        if (!fromFile(i) || IsPlaceholderVersion(versions.GetVersionText(i))) continue;
+        result.version = versions.GetVersionText(i);
+        break;
+    }
+    return result;
+}
+
+std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app) {
+    return Disagreement(app, ChooseExecutable(app));
+}
+
+RecordFindings ExamineRecord(const TApp& app) {
+    RecordFindings findings{ChooseExecutable(app), std::nullopt, FindOrphanedEntry(app)};
+    findings.disagreement = Disagreement(app, findings.executable);
+    return findings;
+}
+
+std::wstring UninstallerPath(std::wstring_view uninstallString) {
+    if (PosText(L"msiexec", uninstallString) > 0) return {};
+    const int exe = PosText(L".exe", uninstallString);
+    if (exe == 0) return {};
+    std::wstring path(uninstallString.substr(0, static_cast<std::size_t>(exe) + 3));
+    if (!IsAbsolutePath(path) || path.find(L'%') != std::wstring::npos) return {};
+    return path;
+}
+
+std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app) {
+    OrphanedEntry orphaned;
+    const std::wstring location = app.regInstallLocation.str();
+    if (!location.empty() && !app.installLocationFound && IsAbsolutePath(location) &&
+        !InWindowsFolder(location))
+        orphaned.missingInstallFolder = location;
+    const std::wstring uninstaller = UninstallerPath(app.regUninstallString.str());
+    if (!uninstaller.empty() && !InWindowsFolder(uninstaller) && !FileExists(uninstaller))
+        orphaned.missingUninstaller = uninstaller;
+    if (orphaned.missingInstallFolder.empty() && orphaned.missingUninstaller.empty())
+        return std::nullopt;
+    return orphaned;
+}
+
+}  // namespace kelvra

@@ -1,0 +1,73 @@
+#pragma once
+// What kvscan tells an admin about an analysed record beyond its version: the
+// executable that stands for the application, and two ways in which an
+// uninstall entry misleads the system's list of installed programs. Worked
+// out from what the run has already read; the run's own files never show
+// them.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra {
+
+class TApp;
+
+// The executable that stands for the application, with the version that it
+// gives. Empty when none does.
+struct ChosenExecutable {
+    std::wstring path;
+    std::wstring version;
+};
+
+// The executables that gave version candidates, each once, in the order of
+// the candidate list.
+std::vector<std::wstring> CandidateExecutables(const TApp& app);
+
+// In this order: the executable of the chosen version when that came from a
+// version resource; the executable the entry names as its icon; the one whose
+// file name is the display name; the only executable that gave a version.
+// Its version is the chosen version when that came from it, else the first
+// of its version texts that is not a build tool's placeholder (1.0.0.0,
+// 0.0.0.0).
+ChosenExecutable ChooseExecutable(const TApp& app);
+
+// The entry's DisplayVersion and its executable's version differ in the
+// major or minor number: the application updated itself without telling
+// Windows. Silent when either has no leading number, when the executable
+// gives only a placeholder, and for a minor number only one of them states.
+struct VersionDisagreement {
+    std::wstring registryVersion;
+    std::wstring executable;
+    std::wstring executableVersion;
+};
+std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app);
+
+// The entry's uninstaller or install folder no longer exists: a leftover
+// that can no longer be removed through the system's list. An empty text
+// stands for what is there or was not looked at. The install folder is the
+// one executable discovery already tested; the uninstaller costs one file
+// test. Windows Installer entries (msiexec), commands without an absolute
+// program path, unexpanded %variables% and paths in the Windows folder (where
+// a 32-bit program is redirected) are not judged.
+struct OrphanedEntry {
+    std::wstring missingUninstaller;
+    std::wstring missingInstallFolder;
+};
+std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app);
+
+// Everything above for one record, worked out once.
+struct RecordFindings {
+    ChosenExecutable executable;
+    std::optional<VersionDisagreement> disagreement;
+    std::optional<OrphanedEntry> orphaned;
+};
+RecordFindings ExamineRecord(const TApp& app);
+
+// The program of an uninstall command: the text up to and including the
+// first ".exe" when it is an absolute path; empty otherwise and for
+// commands of Windows Installer.
+std::wstring UninstallerPath(std::wstring_view uninstallString);
+
+}  // namespace kelvra

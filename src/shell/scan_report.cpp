@@ -1,0 +1,205 @@
+#include "shell/scan_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include "http/utf8.h"
+#include "inventory/kv_objs.h"
+
+namespace kelvra {
+namespace {
+
+// Fields keep the order they are written in, so that schemaVersion comes
+// first and a reader sees a record's names before its candidates.
+using Json = nlohmann::ordered_json;
+
+std::string Utf8(std::wstring_view text) { return WideToUtf8(text); }
+
+// A text the entry may lack: null rather than an empty string.
+Json TextOrNull(std::wstring_view text) { return text.empty() ? Json(nullptr) : Json(Utf8(text)); }
+
+std::string_view ExclusionName(EntryExclusion exclusion) {
+    switch (exclusion) {
+        case EntryExclusion::KeyUnreadable:
+            return "keyUnreadable";
+        case EntryExclusion::Update:
+            return "update";
+        case EntryExclusion::OfficePart:
+            return "officePart";
+        case EntryExclusion::None:
+            break;
+    }
+    return "none";
+}
+
+// Where a candidate came from. The two registry sources share one tag in the
+// XML document and differ only in where they were read.
+std::string CandidateSource(const TApp& app, std::size_t index) {
+    const TVersions& versions = app.Versions;
+    const TVersionType type = versions.GetVersionType(index);
+    if (type == TVersionType::Registry && versions.GetFetch(index) != app.RegistryPath.str())
+        return "registryMajorMinor";
+    return Utf8(VersionTypeText(type));
+}
+
+// A removal reason begins with the name of the stage that removed the
+// candidate ("DeleteDouble: 2.5.1", "DeleteAllButImportant1: run5").
+std::wstring StageOf(const std::wstring& reason) { return reason.substr(0, reason.find(L':')); }
+
+Json Candidates(const TApp& app) {
+    Json list = Json::array();
+    const TVersions& versions = app.Versions;
+    for (std::size_t i = 0; i < versions.Count(); ++i) {
+        const TVersion& version = versions.GetVersion(i);
+        Json removed = nullptr;
+        if (version.Removed) {
+            const std::wstring reason = version.RemoveReason.str();
+            removed = Json{{"stage", Utf8(StageOf(reason))}, {"reason", Utf8(reason)}};
+        }
+        list.push_back(Json{{"text", Utf8(versions.GetVersionText(i))},
+                            {"source", CandidateSource(app, i)},
+                            {"readFrom", Utf8(versions.GetFetch(i))},
+                            {"points", version.Points},
+                            {"active", !version.Removed},
+                            {"removed", std::move(removed)}});
+    }
+    return list;
+}
+
+Json Findings(const RecordFindings& findings) {
+    Json list = Json::array();
+    if (const auto& found = findings.disagreement)
+        list.push_back(Json{{"kind", "registryExecutableDisagreement"},
+                            {"registryVersion", Utf8(found->registryVersion)},
+                            {"executable", Utf8(found->executable)},
+                            {"executableVersion", Utf8(found->executableVersion)}});
+    if (const auto& found = findings.orphaned)
+        list.push_back(Json{{"kind", "orphanedEntry"},
+                            {"missingUninstaller", TextOrNull(found->missingUninstaller)},
+                            {"missingInstallFolder", TextOrNull(found->missingInstallFolder)}});
+    return list;
+}
+
+// One value per line: the document stays readable and any JSON reader takes it.
+std::string Line(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+int RegistryViewBits(const TApp& app) { return app.view == RegistryView::Wow64_64 ? 64 : 32; }
+
+void ScanJsonWriter::Separate(bool& first) {
+    sink_(first ? "\n" : ",\n");
+    first = false;
+}
+
+void ScanJsonWriter::OpenRecords() {
+    if (recordsOpen_) return;
+    sink_("\n],\n\"records\": [");
+    recordsOpen_ = true;
+}
+
+void ScanJsonWriter::Begin(const ScanHeader& header) {
+    const Json head{
+        {"computer", Utf8(header.computer)},     {"user", Utf8(header.user)},
+        {"profile", Utf8(header.profile)},       {"kelvraVersion", Utf8(header.kelvraVersion)},
+        {"startedUtc", Utf8(header.startedUtc)}, {"is64BitWindows", header.is64BitWindows}};
+    sink_("{\n\"schemaVersion\": " + Line(Json(kScanReportSchemaVersion)) +
+          ",\n\"header\": " + Line(head) + ",\n\"excluded\": [");
+}
+
+void ScanJsonWriter::Excluded(const TApp& app) {
+    Separate(firstExcluded_);
+    const std::wstring displayName =
+        app.exclusion == EntryExclusion::KeyUnreadable ? std::wstring() : app.regDisplayName.str();
+    sink_(Line(Json{{"registryKey", Utf8(app.RegistryPath.str())},
+                    {"registryView", RegistryViewBits(app)},
+                    {"displayName", TextOrNull(displayName)},
+                    {"reason", ExclusionName(app.exclusion)}}));
+}
+
+void ScanJsonWriter::Record(const TApp& app, std::wstring_view chosenVersion,
+                            const RecordFindings& findings) {
+    OpenRecords();
+    Separate(firstRecord_);
+    sink_(Line(Json{{"displayName", Utf8(app.regDisplayName.str())},
+                    {"niceName", Utf8(app.niceName.str())},
+                    {"registryKey", Utf8(app.RegistryPath.str())},
+                    {"registryView", RegistryViewBits(app)},
+                    {"installLocation", TextOrNull(app.regInstallLocation.str())},
+                    {"uninstallString", TextOrNull(app.regUninstallString.str())},
+                    {"displayIcon", TextOrNull(app.regDisplayIcon.str())},
+                    {"executableFolder", TextOrNull(app.executablePath.str())},
+                    {"chosenExecutable", TextOrNull(findings.executable.path)},
+                    {"chosenVersion", TextOrNull(chosenVersion)},
+                    {"candidates", Candidates(app)},
+                    {"findings", Findings(findings)}}));
+}
+
+void ScanJsonWriter::End(const ScanSummary& summary) {
+    OpenRecords();
+    const Json totals{{"entries", summary.entries},
+                      {"records", summary.records},
+                      {"excluded", summary.excluded},
+                      {"ok", summary.ok},
+                      {"error", summary.error},
+                      {"registryExecutableDisagreements", summary.versionDisagreements},
+                      {"orphanedEntries", summary.orphanedEntries},
+                      {"payloadFile", Utf8(summary.payloadFile)},
+                      {"xmlFile", Utf8(summary.xmlFile)},
+                      {"htmlFile", Utf8(summary.htmlFile)}};
+    sink_("\n],\n\"summary\": " + Line(totals) + "\n}\n");
+}
+
+void ScanObserver::EntriesListed(std::size_t total) {
+    summary_.entries = total;
+    now_.entriesTotal = total;
+    now_.last = total == 0;
+    if (progress_) progress_(now_);
+}
+
+void ScanObserver::EntryRead(const TApp& app) {
+    if (app.exclusion != EntryExclusion::None) {
+        ++summary_.excluded;
+        if (json_) json_->Excluded(app);
+    } else {
+        ++summary_.records;
+        now_.executables += CandidateExecutables(app).size();
+    }
+    ++now_.entriesRead;
+    now_.last = now_.entriesRead == now_.entriesTotal;
+    if (progress_) progress_(now_);
+}
+
+void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
+    const RecordFindings findings = ExamineRecord(app);
+    if (json_) json_->Record(app, chosenVersion, findings);
+    const std::wstring name = app.niceName.str();
+    if (const auto& found = findings.disagreement) {
+        ++summary_.versionDisagreements;
+        disagreements_ += L"  " + name + L": registry " + found->registryVersion + L", " +
+                          found->executable + L" " + found->executableVersion + L"\n";
+    }
+    if (const auto& found = findings.orphaned) {
+        ++summary_.orphanedEntries;
+        if (!found->missingUninstaller.empty())
+            orphans_ +=
+                L"  " + name + L": uninstaller " + found->missingUninstaller + L" is gone\n";
+        if (!found->missingInstallFolder.empty())
+            orphans_ +=
+                L"  " + name + L": install folder " + found->missingInstallFolder + L" is gone\n";
+    }
+}
+
+std::wstring ScanObserver::FindingsText() const {
+    std::wstring text;
+    if (summary_.versionDisagreements > 0)
+        text += L"Registry and executable disagree: " +
+                std::to_wstring(summary_.versionDisagreements) + L"\n" + disagreements_;
+    if (summary_.orphanedEntries > 0)
+        text +=
+            L"Orphaned entries: " + std::to_wstring(summary_.orphanedEntries) + L"\n" + orphans_;
+    return text;
+}
+
+}  // namespace kelvra

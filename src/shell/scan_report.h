@@ -1,0 +1,112 @@
+#pragma once
+// kvscan's JSON report: the run's header, every entry that was turned away and
+// why, every record in the payload file's order with all its candidates and
+// the findings about it, and a summary. The document is written piece by
+// piece while the run goes, each record as it is rendered, so that it never
+// holds more than one record; docs/kvscan.md describes the schema.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "inventory/findings.h"
+#include "shell/inventory_run.h"
+
+namespace kelvra {
+
+class TApp;
+
+// The version of the document's layout, its first field. Raised when a field
+// changes its meaning or goes; new fields leave it alone.
+inline constexpr int kScanReportSchemaVersion = 1;
+
+struct ScanHeader {
+    std::wstring computer;
+    std::wstring user;
+    std::wstring profile;
+    std::wstring kelvraVersion;
+    std::wstring startedUtc;  // ISO 8601, such as 2026-12-07T14:10:45Z
+    bool is64BitWindows = false;
+};
+
+struct ScanSummary {
+    std::size_t entries = 0;
+    std::size_t records = 0;
+    std::size_t excluded = 0;
+    int ok = 0;
+    int error = 0;
+    std::size_t versionDisagreements = 0;
+    std::size_t orphanedEntries = 0;
+    std::wstring payloadFile;  // the run's three files
+    std::wstring xmlFile;
+    std::wstring htmlFile;
+};
+
+class ScanJsonWriter {
+  public:
+    using Sink = std::function<void(std::string_view)>;  // receives UTF-8 text
+    explicit ScanJsonWriter(Sink sink) : sink_(std::move(sink)) {}
+
+    // Opens the document: schemaVersion, the header, the list of excluded
+    // entries.
+    void Begin(const ScanHeader& header);
+    // An entry that ReadFromRegistry turned away. Entries arrive while the
+    // run reads, before any record is rendered.
+    void Excluded(const TApp& app);
+    // A record as the run renders it, with its chosen version (empty: none).
+    void Record(const TApp& app, std::wstring_view chosenVersion, const RecordFindings& findings);
+    // Closes the lists and the document.
+    void End(const ScanSummary& summary);
+
+  private:
+    void Separate(bool& first);
+    void OpenRecords();
+
+    Sink sink_;
+    bool firstExcluded_ = true;
+    bool firstRecord_ = true;
+    bool recordsOpen_ = false;
+};
+
+struct ScanProgress {
+    std::size_t entriesRead = 0;
+    std::size_t entriesTotal = 0;
+    std::size_t executables = 0;  // executables that gave a version, so far
+    bool last = false;            // every entry is read
+};
+
+// kvscan's view of a run: the JSON document (when there is one), the progress
+// and the findings for the console summary, each record taken as the run
+// renders it and forgotten at once but for a line about each finding.
+class ScanObserver : public RunObserver {
+  public:
+    using ProgressSink = std::function<void(const ScanProgress&)>;
+    ScanObserver(ScanJsonWriter* json, ProgressSink progress)
+        : json_(json), progress_(std::move(progress)) {}
+
+    void EntriesListed(std::size_t total) override;
+    void EntryRead(const TApp& app) override;
+    void RecordRendered(const TApp& app, const std::wstring& chosenVersion) override;
+
+    // The counts so far; the run's two counters and files are the caller's
+    // to add.
+    ScanSummary& summary() { return summary_; }
+
+    // The findings under two headings, a line each, for the console summary;
+    // empty when there are none.
+    std::wstring FindingsText() const;
+
+  private:
+    ScanJsonWriter* json_;
+    ProgressSink progress_;
+    ScanSummary summary_;
+    ScanProgress now_;
+    std::wstring disagreements_, orphans_;
+};
+
+// The registry view as the report names it: 32 for the process's own view
+// (the 32-bit program's), 64 for the 64-bit view.
+int RegistryViewBits(const TApp& app);
+
+}  // namespace kelvra
