@@ -1,10 +1,12 @@
 // The checks in front of the system's version functions, on random files:
 // the walk from an executable's headers to its version resources, and the
+// direct read of the version block that builds on that walk, and the
 // soundness check of a version block. Input: the file's bytes.
 
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "versions/directversion.h"
 #include "versions/fileversion.h"
 
 using namespace kelvra;
@@ -26,6 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // make the walk read without end, whatever its directory says.
     Require(reads <= kMaxPeResourceReads, "the walk read the file more often than its limit",
             std::to_string(reads) + " reads");
+
+    // The direct read makes the same walk plus the read of the block, and
+    // gives a block only from a sound image, as large as the system's.
+    reads = 0;
+    const DirectVersionRead direct = ReadVersionBlockDirect(size, readAt);
+    Require(reads <= kMaxPeResourceReads + 1,
+            "the direct read read the file more often than its limit",
+            std::to_string(reads) + " reads");
+    Require(direct.block.empty() ||
+                (direct.verdict == PeResourceVerdict::Sound && direct.block.size() % 2 == 0),
+            "a block from an image that is not sound");
 
     (void)VersionBlockIsSound(std::span(reinterpret_cast<const std::byte*>(data), size));
     return 0;
