@@ -21,6 +21,7 @@
 #include "shell/scan_options.h"
 #include "shell/upload.h"
 #include "shell/version.h"
+#include "versions/directversion.h"
 
 #include <psapi.h>
 
@@ -106,6 +107,7 @@ int Scan(const ScanOptions& options) {
     if (options.profile) AccountProfile = *options.profile;
 
     SetPendingMessagePump(&ServePendingMessages);
+    if (options.systemVersionReads) SetDirectVersionReads(false);
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);
     if (options.timings) SetRunRecorder(&recorder);

@@ -31,6 +31,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.password = value();
         } else if (arg == L"--timings") {
             result.options.timings = value();
+        } else if (arg == L"--system-version-reads") {
+            result.options.systemVersionReads = true;
         } else {
             result.error = L"unknown argument: " + arg;
         }

@@ -16,6 +16,9 @@ struct ScanOptions {
     std::optional<std::wstring> user;      // --user NAME (with --upload)
     std::optional<std::wstring> password;  // --password TEXT (with --upload)
     std::optional<std::wstring> timings;   // --timings FILE (benchmark: stage times, pumps, memory)
+    // --system-version-reads, left out of the usage: every version block
+    // through the system's calls, as the benchmark's yardstick.
+    bool systemVersionReads = false;
 };
 
 struct ScanOptionsResult {
