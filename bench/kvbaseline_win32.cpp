@@ -136,8 +136,9 @@ struct Entry {
 class DirectVersionReader {
   public:
     bool Read(const std::wstring& path, std::vector<BYTE>& block) {
-        file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+        file_ = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
         if (file_ == INVALID_HANDLE_VALUE) return false;
         const bool read = Walk(block);
         CloseHandle(file_);
@@ -197,7 +198,8 @@ class DirectVersionReader {
         if (directories + 24 > 24 + optionalSize) return false;
         const DWORD resources = DWord(header + directories + 16);
         sections_.resize(sections * 40);
-        if (!resources || !ReadAt(pe + 24 + optionalSize, sections_.data(), sections * 40)) return false;
+        if (!resources || !ReadAt(pe + 24 + optionalSize, sections_.data(), sections * 40))
+            return false;
         DWORD base = 0, name = 0, language = 0, data = 0;
         if (!FileOffset(resources, base) || !Entry(base, 0, 16, false, name) ||
             !Entry(base, name, 0, true, language) || !Entry(base, language, 0, true, data))
