@@ -193,10 +193,9 @@ std::wstring RunInventory(RunCounters* counters) {
         const StageScope stage(RunStage::Writing);
         counts = outputs->Finish();
         outputs.reset();
+        NoteRunMemory(RunMilestone::Written);
+        PruneRunFileSets(AppDataDir, profile, payloadPath);
     }
-    NoteRunMemory(RunMilestone::Written);
-
-    PruneRunFileSets(AppDataDir, profile, payloadPath);
     if (counters) *counters = counts;
     return payloadPath;
 }

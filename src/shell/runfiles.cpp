@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/files.h"
+#include "common/pending_messages.h"
 #include "common/textconv.h"
 #include "versions/textutil.h"
 
@@ -70,6 +71,8 @@ void RunFileWriter::AppendWrittenBy(RunFileWriter& other) {
             throw FileError("Cannot read file \"" + WideToAnsi(other.file_.temporaryPath()) + "\"");
         file_.Write(std::string_view(chunk.data(), got));
         at += got;
+        // A report's rows run to tens of megabytes on a large machine.
+        ProcessPendingMessagesIfDue();
     }
 }
 
