@@ -43,7 +43,7 @@ WINDOWS_DIR = r"C:\windows"
 SYLLABLES = ["ac", "me", "zo", "ra", "tek", "vi", "on", "lu", "mi", "nor", "sta", "qua", "bel",
              "dra", "fen", "gor", "hal", "ist", "jun", "kal", "mon", "pex", "ros", "tur"]
 PRODUCT_WORDS = ["Photo", "Studio", "Media", "Player", "Tools", "Suite", "Driver", "Audio",
-                 "Net", "Sync", "Cloud", "Pro", "Viewer", "Editor", "Backup", "Manager",
+                 "Netz", "Sync", "Cloud", "Pro", "Viewer", "Editor", "Backup", "Manager",
                  "Converter", "Reader", "Office", "Designer", "Server", "Client", "Runtime",
                  "Toolkit", "Scanner", "Browser", "Mail", "Notes", "Capture", "Maps",
                  "Café", "Müller", "Señor", "Bücher"]

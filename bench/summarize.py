@@ -4,7 +4,10 @@
     summarize.py RESULTS_DIR N [N ...]
 
 RESULTS_DIR holds kvscan-N-i.stats (kvscan --timings plus "wall" and "file"
-lines) and baseline-N-i.stats (kvbaseline --stats plus "wall").
+lines), baseline-N-i.stats and direct-N-i.stats (kvbaseline --stats, and with
+--direct, plus "wall"), before-N-i.stats (an earlier kvscan, when measured)
+and system-N.stats (kvscan through the system's version calls, once, with
+"same_files").
 """
 
 import glob
@@ -38,6 +41,46 @@ def runs(results, program, n):
 def median(runs_, key):
     values = [run[key] for run in runs_ if key in run]
     return statistics.median(values) if values else float("nan")
+
+
+def within_rounds(numerator, denominator):
+    """Median and range of the ratio of wall times of runs of the same round."""
+    ratios = [a["wall"] / b["wall"] for a, b in zip(numerator, denominator) if "wall" in a and "wall" in b]
+    if not ratios:
+        return "-"
+    return "%.3f (%.3f-%.3f)" % (statistics.median(ratios), min(ratios), max(ratios))
+
+
+def print_rounds(results, sizes):
+    """The programs of each round side by side: kvscan, the baseline through
+    the system's version calls, the baseline that reads the version bytes
+    directly, and an earlier kvscan when one was measured."""
+    print()
+    print("%7s %9s %9s %9s %9s %22s %22s %22s %9s %9s" % (
+        "N", "kvscan s", "base s", "direct s", "before s", "kvscan/base (range)",
+        "kvscan/direct (range)", "before/base (range)", "peak MiB", "before"))
+    for n in sizes:
+        kvscan, baseline = runs(results, "kvscan", n), runs(results, "baseline", n)
+        direct, before = runs(results, "direct", n), runs(results, "before", n)
+        if not kvscan or not baseline:
+            continue
+        print("%7s %9.2f %9.2f %9.2f %9.2f %22s %22s %22s %9.1f %9.1f" % (
+            n, median(kvscan, "wall"), median(baseline, "wall"), median(direct, "wall"),
+            median(before, "wall"), within_rounds(kvscan, baseline), within_rounds(kvscan, direct),
+            within_rounds(before, baseline),
+            max(run.get("peak_working_set_bytes", 0) for run in kvscan) / MIB,
+            max([run.get("peak_working_set_bytes", 0) for run in before] or [float("nan")]) / MIB))
+    print("  before: an earlier kvscan.exe in the same rounds; peak MiB: peak working sets.")
+    for n in sizes:
+        system = os.path.join(results, "system-%s.stats" % n)
+        if os.path.exists(system):
+            stats = read_stats(system)
+            print("%7s kvscan through the system's version calls, once: %.2f s, peak %.1f MiB; "
+                  "files byte for byte the same: %s%s" % (
+                      n, stats.get("wall", float("nan")), stats.get("peak_working_set_bytes", 0) / MIB,
+                      "yes" if stats.get("same_files") == 1 else "NO",
+                      "" if "same_files_before" not in stats else
+                      ", also as the earlier kvscan's: %s" % ("yes" if stats["same_files_before"] == 1 else "NO")))
 
 
 def main():
@@ -136,6 +179,8 @@ def main():
             print("%7d sets before, %4d after: writing %.1f ms, run %.2f s" % (
                 stats.get("sets", 0), stats.get("left", 0), 1000.0 * stats.get("stage.writing", 0),
                 stats.get("total_seconds", 0)))
+
+    print_rounds(results, sizes)
 
     if len(rows) > 1:
         first, last = rows[0], rows[-1]

@@ -1,11 +1,13 @@
 // The checks in front of the system's version functions, on random files:
 // the walk from an executable's headers to its version resources (PE and
-// NE), the soundness check of a version block, and the reading of values
-// from a block that passed it. Input: the file's bytes.
+// NE), the direct read of the version block that builds on that walk, the
+// soundness check of a version block, and the reading of values from a block
+// that passed it. Input: the file's bytes.
 
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "versions/directversion.h"
 #include "versions/fileversion.h"
 
 using namespace kelvra;
@@ -27,6 +29,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // make the walk read without end, whatever its directory says.
     Require(reads <= kMaxPeResourceReads, "the walk read the file more often than its limit",
             std::to_string(reads) + " reads");
+
+    // The direct read makes the same walk plus the read of the block, and
+    // gives a block only from a sound image, as large as the system's.
+    reads = 0;
+    const DirectVersionRead direct = ReadVersionBlockDirect(size, readAt);
+    Require(reads <= kMaxPeResourceReads + 1,
+            "the direct read read the file more often than its limit",
+            std::to_string(reads) + " reads");
+    Require(direct.block.empty() ||
+                (direct.verdict == PeResourceVerdict::Sound && direct.block.size() % 2 == 0),
+            "a block from an image that is not sound");
 
     const std::span block(reinterpret_cast<const std::byte*>(data), size);
     if (VersionBlockIsSound(block)) {

@@ -1,11 +1,15 @@
 #!/bin/bash
 # The inventory benchmark in one command; docs/performance.md explains the
 # figures. For each machine size N it lays out a synthetic machine in a Wine
-# prefix of its own (build/bench/wine-N, kept between runs), runs kvscan.exe
-# and kvbaseline.exe (the reads no inventory can avoid) alternately, and
-# prints the median wall times, their ratio, kvscan's peak memory, its time
-# by stage and the longest stretch without serving window messages. Then it
-# runs the native micro-benchmark of the analysis.
+# prefix of its own (build/bench/wine-N, kept between runs), runs kvscan.exe,
+# kvbaseline.exe (the reads no inventory can avoid, through the system's
+# version calls) and kvbaseline.exe --direct (the same with the version bytes
+# read straight from the files) in rounds, and prints the median wall times,
+# their ratios within rounds, kvscan's peak memory, its time by stage and the
+# longest stretch without serving window messages. Once per machine it also
+# runs kvscan with every version block read through the system's calls and
+# compares its three files byte for byte with those of the measured runs.
+# Then it runs the native micro-benchmark of the analysis.
 #
 #   scripts/bench.sh                    N = 300, 3000 and 10000
 #   scripts/bench.sh --sizes "300 3000" only these sizes
@@ -19,6 +23,9 @@
 #                                       (Release) and build/bench/native (Release,
 #                                       no sanitizers)
 #   --no-micro                          skip the micro-benchmark
+#   --before EXE                        also run this kvscan.exe (an earlier
+#                                       build) in every round, for a before and
+#                                       after from the same rounds
 # Timings are figures to read: nothing here fails because a run was slow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +37,7 @@ smoke=0
 micro=1
 win32_build=""
 native_build=""
+before=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) sizes=$2; shift ;;
@@ -38,6 +46,7 @@ while [ $# -gt 0 ]; do
     --win32-build) win32_build=$2; shift ;;
     --native-build) native_build=$2; shift ;;
     --no-micro) micro=0 ;;
+    --before) before=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -145,14 +154,28 @@ run_baseline() {
   echo "$start $end $cpu_start $cpu_end" | awk '{ printf "wall %.6f\ncpu %.2f\n", $2 - $1, $4 - $3 }' >>"$out.stats"
 }
 
-run_kvscan() {
+run_baseline_direct() {
   local out=$1
-  local data=$active_state/prefix/drive_c/benchdata
+  local start end cpu_start cpu_end
+  cpu_start=$(cpu_now)
+  start=$(now)
+  wine_in "$baseline" --direct --stats "$(winpath "$out.stats")" </dev/null >/dev/null 2>"$out.err"
+  end=$(now)
+  cpu_end=$(cpu_now)
+  echo "$start $end $cpu_start $cpu_end" | awk '{ printf "wall %.6f\ncpu %.2f\n", $2 - $1, $4 - $3 }' >>"$out.stats"
+}
+
+# One run of a kvscan.exe (default: the one built here) with --timings into
+# its own empty data folder, which the next run of that data folder replaces.
+run_kvscan() {
+  local out=$1 exe=${2:-$kvscan} folder=${3:-benchdata}
+  shift $(( $# < 3 ? $# : 3 ))
+  local data=$active_state/prefix/drive_c/$folder
   rm -rf "$data"  # every run starts with an empty data folder (the run-file sets are measured apart)
   local start end cpu_start cpu_end
   cpu_start=$(cpu_now)
   start=$(now)
-  wine_in "$kvscan" --data-dir 'C:\benchdata' --profile bench --timings "$(winpath "$out.stats")" \
+  wine_in "$exe" --data-dir "C:\\$folder" --profile bench --timings "$(winpath "$out.stats")" "$@" \
     </dev/null >"$out.out" 2>"$out.err"
   end=$(now)
   cpu_end=$(cpu_now)
@@ -160,6 +183,14 @@ run_kvscan() {
   ls -l "$data" | awk '/dump_bench_0/ { printf "file %s %s\n", $9, $5 }' >>"$out.stats"
 }
 
+run_before() { run_kvscan "$1" "$before" benchbefore; }
+
+# The programs of one round, in this order on odd rounds and in the reverse
+# order on even ones, so that drifts of the machine's load touch all alike.
+programs="kvscan baseline direct"
+[ -n "$before" ] && programs="$programs before"
+
+differing=""
 uptime_before=$(uptime)
 for n in $sizes; do
   count=$runs
@@ -172,6 +203,9 @@ for n in $sizes; do
   if [ "$smoke" = 0 ] && [ "$n" -le 3000 ]; then
     run_baseline "$results/warmup" && run_kvscan "$results/warmup"  # caches warm, not counted
   fi
+  # The yardstick path once: every version block through the system's calls.
+  # Its files are compared with those of the last measured kvscan run.
+  run_kvscan "$results/system-$n" "$kvscan" benchsystem --system-version-reads
   if [ "$smoke" = 0 ] && [ "$n" = "$(echo $sizes | awk '{print $1}')" ]; then
     # The data folder as the tray leaves it after two days (48 sets kept) and
     # after years without retention (1000 sets): the writing stage grows with
@@ -190,15 +224,36 @@ for n in $sizes; do
       printf 'sets %s\nleft %s\n' "$sets" "$(ls "$data" | grep -c '\.txt$')" >>"$results/runfiles-$sets.stats"
     done
   fi
-  echo "=== N = $n: $count runs of each, alternating"
+  echo "=== N = $n: $count rounds of $programs"
   for i in $(seq 1 "$count"); do
-    # ABBA order, so that drifts of the machine's load touch both alike.
-    if [ $((i % 2)) = 1 ]; then
-      run_kvscan "$results/kvscan-$n-$i"; run_baseline "$results/baseline-$n-$i"
-    else
-      run_baseline "$results/baseline-$n-$i"; run_kvscan "$results/kvscan-$n-$i"
-    fi
+    order=$programs
+    [ $((i % 2)) = 0 ] && order=$(echo $programs | tr ' ' '\n' | tac | tr '\n' ' ')
+    for program in $order; do
+      case $program in
+        kvscan) run_kvscan "$results/kvscan-$n-$i" ;;
+        baseline) run_baseline "$results/baseline-$n-$i" ;;
+        direct) run_baseline_direct "$results/direct-$n-$i" ;;
+        before) run_before "$results/before-$n-$i" ;;
+      esac
+    done
   done
+  same=1
+  for ext in txt xml html; do
+    cmp -s "$active_state/prefix/drive_c/benchdata/dump_bench_0.$ext" \
+      "$active_state/prefix/drive_c/benchsystem/dump_bench_0.$ext" || same=0
+  done
+  echo "same_files $same" >>"$results/system-$n.stats"
+  if [ -n "$before" ]; then
+    for ext in txt xml html; do
+      cmp -s "$active_state/prefix/drive_c/benchdata/dump_bench_0.$ext" \
+        "$active_state/prefix/drive_c/benchbefore/dump_bench_0.$ext" || same=0
+    done
+    echo "same_files_before $same" >>"$results/system-$n.stats"
+  fi
+  if [ "$same" = 0 ]; then
+    echo "bench: N = $n: kvscan's files differ from those of the system's version reads (or the earlier build's)" >&2
+    differing="$differing $n"
+  fi
   stop_wine
 done
 uptime_after=$(uptime)
@@ -216,3 +271,6 @@ if [ "$micro" = 1 ]; then
     "$native_build/bench/kvanalysis_bench" --benchmark_min_time=0.5 2>&1 | tee "$results/micro.txt"
   fi
 fi
+
+# Timings never fail the benchmark; different output bytes do.
+[ -z "$differing" ] || { echo "bench: output files differ at N =$differing" >&2; exit 1; }

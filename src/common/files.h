@@ -4,7 +4,9 @@
 // Windows paths; the native build maps backslashes to slashes so that the
 // portable code can be exercised on a development machine.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -42,6 +44,57 @@ void ReplaceFileBytes(const std::wstring& path, std::string_view bytes);
 // The same for bytes given in pieces, written one after another, so that a
 // large file never has to be held in memory in one piece as well.
 void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces);
+
+// A file written in pieces under a temporary name beside its target (the
+// target's name + ".tmp") and put in the target's place in one step by
+// Commit. Until then no file carries the target's name, and a writer dropped
+// without Commit deletes its temporary, so that a failure anywhere leaves no
+// half-written target and the old target, if any, whole. Small writes are
+// gathered into larger ones. Throws FileError.
+class PendingFile {
+public:
+    // Creates the temporary; a read-only target is refused at once, since
+    // Windows would refuse to replace it only at the end.
+    explicit PendingFile(std::wstring target);
+    PendingFile(PendingFile&&) noexcept;
+    PendingFile& operator=(PendingFile&&) noexcept;
+    ~PendingFile();
+
+    void Write(std::string_view bytes);
+    // Writes what is gathered and flushes it to the disk; the temporary stays
+    // under its name and can be read back.
+    void Finish();
+    // Finishes if need be and puts the temporary in the target's place.
+    void Commit();
+
+    const std::wstring& temporaryPath() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// A file opened for reading at given offsets, shared in every way so that it
+// never stands in the way of another program that has the file open.
+class ReadOnlyFile {
+public:
+    // Nothing when the file cannot be opened or its size not read.
+    static std::optional<ReadOnlyFile> Open(const std::wstring& path);
+    ReadOnlyFile(ReadOnlyFile&&) noexcept;
+    ReadOnlyFile& operator=(ReadOnlyFile&&) noexcept;
+    ~ReadOnlyFile();
+
+    std::uint64_t size() const noexcept { return size_; }
+    // Reads up to out.size() bytes at the offset; returns how many it read,
+    // fewer at the end of the file or when reading fails.
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> out) const;
+
+private:
+    struct Handle;
+    ReadOnlyFile(std::unique_ptr<Handle> handle, std::uint64_t size);
+    std::unique_ptr<Handle> handle_;
+    std::uint64_t size_ = 0;
+};
 
 // Appends to the file, creating it when missing. Throws FileError.
 void AppendFileBytes(const std::wstring& path, std::string_view bytes);

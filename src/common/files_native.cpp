@@ -1,6 +1,10 @@
 // The native build's file system: std::filesystem, with Windows backslashes
 // read as slashes so that portable code that joins paths with "\" works.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
@@ -81,41 +85,105 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     WriteWhole(NativePath(path), std::span<const std::string_view>(&bytes, 1), path);
 }
 
-namespace {
+struct PendingFile::State {
+    std::wstring target;
+    std::wstring temporary;
+    std::ofstream out;
+    bool finished = false;
+    bool committed = false;
+};
 
-template <class Pieces>
-void ReplaceWithPieces(const std::wstring& path, const Pieces& pieces) {
-    const fs::path target = NativePath(path);
+PendingFile::PendingFile(std::wstring target) : state_(std::make_unique<State>()) {
     std::error_code error;
     // A rename replaces a read-only file here; Windows refuses to. Refuse
     // alike, so that a read-only target stays as it is.
-    const auto status = fs::status(target, error);
+    const auto status = fs::status(NativePath(target), error);
     if (!error && fs::is_regular_file(status) &&
         (status.permissions() & fs::perms::owner_write) == fs::perms::none)
-        throw FileError("Cannot write to file \"" + Named(path) + "\"");
-    fs::path temporary = target;
-    temporary += ".tmp";
-    try {
-        WriteWhole(temporary, pieces, path);
-    } catch (...) {
-        fs::remove(temporary, error);
-        throw;
-    }
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        throw FileError("Cannot write to file \"" + Named(path) + "\"");
-    }
+        throw FileError("Cannot write to file \"" + Named(target) + "\"");
+    state_->temporary = target + L".tmp";
+    state_->target = std::move(target);
+    state_->out.open(NativePath(state_->temporary), std::ios::binary | std::ios::trunc);
+    if (!state_->out) throw FileError("Cannot create file \"" + Named(state_->target) + "\"");
 }
 
-}  // namespace
+PendingFile::PendingFile(PendingFile&&) noexcept = default;
+PendingFile& PendingFile::operator=(PendingFile&&) noexcept = default;
+
+PendingFile::~PendingFile() {
+    if (!state_ || state_->committed) return;
+    state_->out.close();
+    std::error_code error;
+    fs::remove(NativePath(state_->temporary), error);
+}
+
+void PendingFile::Write(std::string_view bytes) {
+    state_->out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!state_->out) throw FileError("Cannot write to file \"" + Named(state_->target) + "\"");
+}
+
+void PendingFile::Finish() {
+    State& state = *state_;
+    if (state.finished) return;
+    state.out.flush();
+    if (!state.out) throw FileError("Cannot write to file \"" + Named(state.target) + "\"");
+    state.out.close();
+    state.finished = true;
+}
+
+void PendingFile::Commit() {
+    Finish();
+    std::error_code error;
+    fs::rename(NativePath(state_->temporary), NativePath(state_->target), error);
+    if (error) throw FileError("Cannot write to file \"" + Named(state_->target) + "\"");
+    state_->committed = true;
+}
+
+const std::wstring& PendingFile::temporaryPath() const { return state_->temporary; }
 
 void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
-    ReplaceWithPieces(path, std::span<const std::string_view>(&bytes, 1));
+    PendingFile file(path);
+    file.Write(bytes);
+    file.Commit();
 }
 
 void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces) {
-    ReplaceWithPieces(path, pieces);
+    PendingFile file(path);
+    for (const std::string& piece : pieces) file.Write(piece);
+    file.Commit();
+}
+
+struct ReadOnlyFile::Handle {
+    int fd = -1;
+    ~Handle() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+ReadOnlyFile::ReadOnlyFile(std::unique_ptr<Handle> handle, std::uint64_t size)
+    : handle_(std::move(handle)), size_(size) {}
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&&) noexcept = default;
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&&) noexcept = default;
+ReadOnlyFile::~ReadOnlyFile() = default;
+
+std::optional<ReadOnlyFile> ReadOnlyFile::Open(const std::wstring& path) {
+    auto handle = std::make_unique<Handle>();
+    handle->fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat facts {};
+    if (handle->fd < 0 || ::fstat(handle->fd, &facts) != 0 || !S_ISREG(facts.st_mode))
+        return std::nullopt;
+    return ReadOnlyFile(std::move(handle), static_cast<std::uint64_t>(facts.st_size));
+}
+
+std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, std::span<std::byte> out) const {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got = ::pread(handle_->fd, out.data() + done, out.size() - done,
+                                    static_cast<off_t>(offset + done));
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 void AppendFileBytes(const std::wstring& path, std::string_view bytes) {

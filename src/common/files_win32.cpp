@@ -1,7 +1,6 @@
-#include "common/files.h"
-
 #include <algorithm>
 
+#include "common/files.h"
 #include "common/handles_win32.h"
 #include "common/textconv.h"
 
@@ -88,51 +87,119 @@ namespace {
 
 constexpr std::size_t kWriteBatch = 64 * 1024;
 
-template <class Pieces>
-void ReplaceWithPieces(const std::wstring& path, const Pieces& pieces) {
-    // Windows refuses to move a file over a read-only one, Wine does not:
-    // check first, so that a read-only target stays as it is everywhere.
-    const DWORD attributes = Attributes(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        ThrowWriteFailed(path);
-    const std::wstring temporary = path + L".tmp";
-    try {
-        UniqueHandle file = MakeUniqueFileHandle(CreateFileW(
-            temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        if (!file) ThrowCannotCreate(path);
-        // Small pieces go to the system gathered into larger writes.
-        std::string batch;
-        for (const std::string_view piece : pieces) {
-            if (!batch.empty() && batch.size() + piece.size() > kWriteBatch) {
-                WriteAll(file.get(), batch, path);
-                batch.clear();
-            }
-            if (piece.size() >= kWriteBatch)
-                WriteAll(file.get(), piece, path);
-            else
-                batch += piece;
-        }
-        WriteAll(file.get(), batch, path);
-        if (!FlushFileBuffers(file.get())) ThrowWriteFailed(path);
-    } catch (...) {
-        DeleteFileW(temporary.c_str());
-        throw;
-    }
-    if (!MoveFileExW(temporary.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary.c_str());
-        ThrowWriteFailed(path);
-    }
-}
-
 }  // namespace
 
+struct PendingFile::State {
+    std::wstring target;
+    std::wstring temporary;
+    UniqueHandle file;
+    std::string batch;
+    bool finished = false;
+    bool committed = false;
+};
+
+PendingFile::PendingFile(std::wstring target) : state_(std::make_unique<State>()) {
+    // Windows refuses to move a file over a read-only one, Wine does not:
+    // check first, so that a read-only target stays as it is everywhere.
+    const DWORD attributes = Attributes(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ThrowWriteFailed(target);
+    state_->temporary = target + L".tmp";
+    state_->target = std::move(target);
+    state_->file = MakeUniqueFileHandle(CreateFileW(state_->temporary.c_str(), GENERIC_WRITE, 0,
+                                                    nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!state_->file) ThrowCannotCreate(state_->target);
+}
+
+PendingFile::PendingFile(PendingFile&&) noexcept = default;
+PendingFile& PendingFile::operator=(PendingFile&&) noexcept = default;
+
+PendingFile::~PendingFile() {
+    if (!state_ || state_->committed) return;
+    state_->file.reset();
+    DeleteFileW(state_->temporary.c_str());
+}
+
+void PendingFile::Write(std::string_view bytes) {
+    State& state = *state_;
+    if (!state.batch.empty() && state.batch.size() + bytes.size() > kWriteBatch) {
+        WriteAll(state.file.get(), state.batch, state.target);
+        state.batch.clear();
+    }
+    if (bytes.size() >= kWriteBatch)
+        WriteAll(state.file.get(), bytes, state.target);
+    else
+        state.batch += bytes;
+}
+
+void PendingFile::Finish() {
+    State& state = *state_;
+    if (state.finished) return;
+    WriteAll(state.file.get(), state.batch, state.target);
+    state.batch = std::string();
+    if (!FlushFileBuffers(state.file.get())) ThrowWriteFailed(state.target);
+    state.file.reset();
+    state.finished = true;
+}
+
+void PendingFile::Commit() {
+    Finish();
+    State& state = *state_;
+    if (!MoveFileExW(state.temporary.c_str(), state.target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ThrowWriteFailed(state.target);
+    state.committed = true;
+}
+
+const std::wstring& PendingFile::temporaryPath() const { return state_->temporary; }
+
 void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
-    ReplaceWithPieces(path, std::span<const std::string_view>(&bytes, 1));
+    PendingFile file(path);
+    file.Write(bytes);
+    file.Commit();
 }
 
 void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces) {
-    ReplaceWithPieces(path, pieces);
+    PendingFile file(path);
+    for (const std::string& piece : pieces) file.Write(piece);
+    file.Commit();
+}
+
+struct ReadOnlyFile::Handle {
+    UniqueHandle file;
+};
+
+ReadOnlyFile::ReadOnlyFile(std::unique_ptr<Handle> handle, std::uint64_t size)
+    : handle_(std::move(handle)), size_(size) {}
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&&) noexcept = default;
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&&) noexcept = default;
+ReadOnlyFile::~ReadOnlyFile() = default;
+
+std::optional<ReadOnlyFile> ReadOnlyFile::Open(const std::wstring& path) {
+    auto handle = std::make_unique<Handle>();
+    handle->file = MakeUniqueFileHandle(CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!handle->file || !GetFileSizeEx(handle->file.get(), &size)) return std::nullopt;
+    return ReadOnlyFile(std::move(handle), static_cast<std::uint64_t>(size.QuadPart));
+}
+
+std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, std::span<std::byte> out) const {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        // The offset travels with each read: no separate call to move the
+        // file pointer first.
+        OVERLAPPED at{};
+        const std::uint64_t position = offset + done;
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(handle_->file.get(), out.data() + done, chunk, &got, &at) || got == 0) break;
+        done += got;
+    }
+    return done;
 }
 
 void AppendFileBytes(const std::wstring& path, std::string_view bytes) {

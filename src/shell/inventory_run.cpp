@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "common/globals.h"
@@ -69,6 +70,77 @@ const std::vector<std::wstring> kHtmlHead = {
     L"}",      L"</style>", L"</head>", L"<body>",
 };
 
+// The run's files while the records are rendered into them, under their
+// temporary names. The report's rows come in two groups and follow its
+// counters, so they gather in two files of their own until the report is
+// put together at the end.
+class RunOutputs {
+public:
+    explicit RunOutputs(const std::wstring& payloadPath)
+        : payloadPath_(payloadPath),
+          payload_(payloadPath),
+          xml_(ChangeFileExt(payloadPath, L".xml")),
+          groupA_(ChangeFileExt(payloadPath, L".html") + L".a"),
+          groupB_(ChangeFileExt(payloadPath, L".html") + L".b") {
+        xml_.AppendLines({L"<?xml version=\"1.0\"?>", L"<apps>", L"<update>",
+                          L"<version>" + AppVersion + L"</version>", L"</update>"});
+    }
+
+    // One record, rendered the four ways and written; nothing looks at a
+    // record again once it is here.
+    void Add(const TApp& app) {
+        (ChosenVersion(app).empty() ? counts_.error : counts_.ok) += 1;
+        AppToXml(app, lines_);
+        xml_.AppendLines(lines_);
+        lines_.clear();
+        AppToHtmlList(app, rowsA_, rowsB_, true);
+        groupA_.AppendLines(rowsA_);
+        groupB_.AppendLines(rowsB_);
+        rowsA_.clear();
+        rowsB_.clear();
+        AppPayloadLine(app, lines_);
+        payload_.AppendLines(lines_);
+        lines_.clear();
+    }
+
+    // Completes the three files and gives them their names, the payload file
+    // first; only then does any of them carry its name.
+    RunCounters Finish() {
+        xml_.AppendLine(L"</apps>");
+        payload_.Finish();
+        ProcessPendingMessagesIfDue();
+        xml_.Finish();
+        ProcessPendingMessagesIfDue();
+
+        RunFileWriter html(ChangeFileExt(payloadPath_, L".html"));
+        html.AppendLines(kHtmlHead);
+        html.AppendLine(L"ERROR: <b>" + std::to_wstring(counts_.error) + L"</b><br>");
+        html.AppendLine(L"OK: <b>" + std::to_wstring(counts_.ok) + L"</b><br>");
+        html.AppendLine(L"<br><br>");
+        html.AppendLine(
+            L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
+        html.AppendWrittenBy(groupA_);
+        ProcessPendingMessagesIfDue();
+        html.AppendLine(L"<tr><td colspan=3>.....</td>");
+        html.AppendWrittenBy(groupB_);
+        html.AppendLine(L"</body>");
+        html.AppendLine(L"</html>");
+        html.Finish();
+        ProcessPendingMessagesIfDue();
+
+        payload_.Commit();
+        xml_.Commit();
+        html.Commit();
+        return counts_;
+    }
+
+private:
+    std::wstring payloadPath_;
+    RunFileWriter payload_, xml_, groupA_, groupB_;
+    RunCounters counts_;
+    TextLines lines_, rowsA_, rowsB_;
+};
+
 }  // namespace
 
 int GetUninstallKeyNames(std::vector<std::wstring>& names) {
@@ -82,86 +154,56 @@ int GetUninstallKeyNames64(std::vector<std::wstring>& names) {
 std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
     ProcessPendingMessages();
-    // The five line lists hold their lines as the files will: converted to
-    // the code page, with their line ends. On a machine of many applications
-    // the report runs to tens of megabytes, which as UTF-16 lines, and then
-    // joined for writing, would take several times that.
-    RunFileText html, xml, groupA, groupB, payload;
-    html.AppendLines(kHtmlHead);
-    xml.AppendLines({L"<?xml version=\"1.0\"?>", L"<apps>", L"<update>",
-                     L"<version>" + AppVersion + L"</version>", L"</update>"});
-    RunCounters counts;
+    TApps apps;
     {
-        TApps apps;
-        {
-            // Both views are listed before either is read, so that an
-            // observer learns the number of entries ahead.
-            std::vector<std::wstring> names, names64;
-            GetUninstallKeyNames(names);
-            if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
-            if (observer) observer->EntriesListed(names.size() + names64.size());
-            if (!names.empty()) ReadPass(RegistryView::Own, names, apps, observer);
-            if (!names64.empty()) ReadPass(RegistryView::Wow64_64, names64, apps, observer);
-        }
-        {
-            const StageScope stage(RunStage::Analysis);
-            apps.SortByNiceName();
-        }
-        NoteRunMemory(RunMilestone::Read);
+        // Both views are listed before either is read, so that an observer
+        // learns the number of entries ahead.
+        std::vector<std::wstring> names, names64;
+        GetUninstallKeyNames(names);
+        if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
+        if (observer) observer->EntriesListed(names.size() + names64.size());
+        if (!names.empty()) ReadPass(RegistryView::Own, names, apps, observer);
+        if (!names64.empty()) ReadPass(RegistryView::Wow64_64, names64, apps, observer);
+    }
+    {
+        const StageScope stage(RunStage::Analysis);
+        apps.SortByNiceName();
+    }
+    NoteRunMemory(RunMilestone::Read);
 
+    // The records are rendered straight into the files' temporary names, so
+    // the files' texts are never held whole beside the records; the files
+    // take their names only once all three are complete.
+    std::optional<RunOutputs> outputs;
+    std::wstring payloadPath;
+    const std::wstring profile = FileNameSafeProfile(AccountProfile);
+    {
+        const StageScope stage(RunStage::Writing);
+        payloadPath = FindFreeFileName(AppDataDir + L"dump_" + profile + L"_", L".txt");
+        outputs.emplace(payloadPath);
+    }
+    {
         const StageScope stage(RunStage::Rendering);
-        TextLines xmlLines, rowsA, rowsB, payloadLines;
         for (std::unique_ptr<TApp>& record : apps.TakeItems()) {
-            const TApp& app = *record;
-            const std::wstring chosen = ChosenVersion(app);
-            (chosen.empty() ? counts.error : counts.ok) += 1;
-            if (observer) observer->RecordRendered(app, chosen);
-            AppToXml(app, xmlLines);
-            AppToHtmlList(app, rowsA, rowsB, true);
-            AppPayloadLine(app, payloadLines);
-            // Nothing looks at a record once it is rendered. Freed before its
-            // lines are stored, it leaves room that they can take, and the
-            // records and the files' texts never peak together.
+            if (observer) observer->RecordRendered(*record, ChosenVersion(*record));
+            outputs->Add(*record);
+            // Freed as soon as it is rendered: the records are the run's
+            // largest holding.
             record.reset();
-            xml.AppendLines(xmlLines);
-            groupA.AppendLines(rowsA);
-            groupB.AppendLines(rowsB);
-            payload.AppendLines(payloadLines);
-            xmlLines.clear();
-            rowsA.clear();
-            rowsB.clear();
-            payloadLines.clear();
             ProcessPendingMessagesIfDue();
         }
-        html.AppendLine(L"ERROR: <b>" + std::to_wstring(counts.error) + L"</b><br>");
-        html.AppendLine(L"OK: <b>" + std::to_wstring(counts.ok) + L"</b><br>");
-        html.AppendLine(L"<br><br>");
-        NoteRunMemory(RunMilestone::Rendered);
-        ProcessPendingMessages();
-    }  // the records are all freed, before the files are written
+    }
+    NoteRunMemory(RunMilestone::Rendered);
+    ProcessPendingMessages();
 
-    const StageScope stage(RunStage::Writing);
-    const std::wstring profile = FileNameSafeProfile(AccountProfile);
-    const std::wstring payloadPath = FindFreeFileName(AppDataDir + L"dump_" + profile + L"_", L".txt");
-    WriteRunFile(payloadPath, std::move(payload));
-    ProcessPendingMessagesIfDue();
-
-    xml.AppendLine(L"</apps>");
-    WriteRunFile(ChangeFileExt(payloadPath, L".xml"), std::move(xml));
-    ProcessPendingMessagesIfDue();
-
-    html.AppendLine(
-        L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
-    html.Append(std::move(groupA));
-    html.AppendLine(L"<tr><td colspan=3>.....</td>");
-    html.Append(std::move(groupB));
-    html.AppendLine(L"</body>");
-    html.AppendLine(L"</html>");
-    WriteRunFile(ChangeFileExt(payloadPath, L".html"), std::move(html));
-    ProcessPendingMessagesIfDue();
-    NoteRunMemory(RunMilestone::Written);
-
-    PruneRunFileSets(AppDataDir, profile, payloadPath);
+    RunCounters counts;
+    {
+        const StageScope stage(RunStage::Writing);
+        counts = outputs->Finish();
+        outputs.reset();
+        NoteRunMemory(RunMilestone::Written);
+        PruneRunFileSets(AppDataDir, profile, payloadPath);
+    }
     if (counters) *counters = counts;
     return payloadPath;
 }

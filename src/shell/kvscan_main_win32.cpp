@@ -27,6 +27,7 @@
 #include "shell/scan_report.h"
 #include "shell/upload.h"
 #include "shell/version.h"
+#include "versions/directversion.h"
 
 // After common/win32.h, which brings in <windows.h> first.
 #include <fcntl.h>
@@ -214,6 +215,7 @@ int Scan(const ScanOptions& options) {
     }
 
     SetPendingMessagePump(&ServePendingMessages);
+    if (options.systemVersionReads) SetDirectVersionReads(false);
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);
     if (options.timings) SetRunRecorder(&recorder);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "common/files.h"
+#include "common/pending_messages.h"
 #include "common/textconv.h"
 #include "versions/textutil.h"
 
@@ -30,65 +32,64 @@ namespace {
 // Lines are converted once this many characters have gathered: few calls into
 // the system's conversion, little text held twice.
 constexpr std::size_t kConvertBatch = 8 * 1024;
-// Small pieces, taken whole: the records that the run frees while it renders
-// leave holes of a few kilobytes in the heap, and pieces of this size fill
-// them, where larger ones would each claim fresh memory from the system.
-constexpr std::size_t kPieceBytes = 1024;
+// Bytes read back at a time when one run file takes in another.
+constexpr std::size_t kCopyChunk = 64 * 1024;
 
 }  // namespace
 
-void RunFileText::AppendLine(std::wstring_view line) {
+RunFileWriter::RunFileWriter(std::wstring path) : file_(std::move(path)) {}
+
+void RunFileWriter::AppendLine(std::wstring_view line) {
     pending_ += line;
     pending_ += L"\r\n";
     if (pending_.size() >= kConvertBatch) Convert();
 }
 
-void RunFileText::AppendLines(const std::vector<std::wstring>& lines) {
+void RunFileWriter::AppendLines(const std::vector<std::wstring>& lines) {
     for (const std::wstring& line : lines) AppendLine(line);
-}
-
-void RunFileText::Append(RunFileText&& other) {
-    Convert();
-    other.Convert();
-    for (std::string& piece : other.pieces_) pieces_.push_back(std::move(piece));
-    other.pieces_.clear();
-}
-
-const std::vector<std::string>& RunFileText::Pieces() {
-    Convert();
-    return pieces_;
 }
 
 // The code page's conversion works character by character, and a batch always
 // ends with a line's CR LF, so converting batch by batch gives the bytes of
 // converting the whole text at once.
-void RunFileText::Convert() {
+void RunFileWriter::Convert() {
     if (pending_.empty()) return;
-    const std::string bytes = WideToAnsi(pending_);
+    file_.Write(WideToAnsi(pending_));
     pending_.clear();
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        if (pieces_.empty() || pieces_.back().size() == pieces_.back().capacity()) {
-            pieces_.emplace_back();
-            pieces_.back().reserve(kPieceBytes);
-        }
-        std::string& piece = pieces_.back();
-        const std::size_t taken = std::min(rest.size(), piece.capacity() - piece.size());
-        piece.append(rest.substr(0, taken));
-        rest.remove_prefix(taken);
+}
+
+void RunFileWriter::AppendWrittenBy(RunFileWriter& other) {
+    Convert();
+    other.Finish();
+    const std::optional<ReadOnlyFile> source = ReadOnlyFile::Open(other.file_.temporaryPath());
+    if (!source)
+        throw FileError("Cannot open file \"" + WideToAnsi(other.file_.temporaryPath()) + "\"");
+    std::string chunk(kCopyChunk, '\0');
+    for (std::uint64_t at = 0; at < source->size();) {
+        const std::size_t got = source->ReadAt(at, std::as_writable_bytes(std::span(chunk)));
+        if (got == 0)
+            throw FileError("Cannot read file \"" + WideToAnsi(other.file_.temporaryPath()) + "\"");
+        file_.Write(std::string_view(chunk.data(), got));
+        at += got;
+        // A report's rows run to tens of megabytes on a large machine.
+        ProcessPendingMessagesIfDue();
     }
 }
 
-void WriteRunFile(const std::wstring& path, RunFileText&& text) {
-    ReplaceFileBytes(path, text.Pieces());
-    // The next file is written while this one's memory is free again.
-    text = RunFileText();
+void RunFileWriter::Finish() {
+    Convert();
+    file_.Finish();
+}
+
+void RunFileWriter::Commit() {
+    Finish();
+    file_.Commit();
 }
 
 void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines) {
-    RunFileText text;
-    text.AppendLines(lines);
-    WriteRunFile(path, std::move(text));
+    RunFileWriter file(path);
+    file.AppendLines(lines);
+    file.Commit();
 }
 
 std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension) {

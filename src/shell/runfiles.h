@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/files.h"
+
 namespace kelvra {
 
 // The first name before + N + after, for N = 0, 1, 2 …, that does not exist
@@ -18,30 +20,32 @@ std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after)
 // files always land inside the data folder. Other names come out unchanged.
 std::wstring FileNameSafeProfile(std::wstring_view profile);
 
-// The bytes of a run file while the run builds it: its lines, each followed
-// by CR LF, in the ANSI code page, without a byte-order mark. The lines are
-// converted in batches as they come and kept in pieces of a few kilobytes:
-// a file of tens of megabytes is held once, in its final form, and growing
-// it never copies what is already there.
-class RunFileText {
+// A run file written while the run renders: its lines, each followed by
+// CR LF, in the ANSI code page, without a byte-order mark. The lines go to
+// the file's temporary name as they come, converted in batches, so that a
+// report of tens of megabytes is never held in memory; the file takes its
+// name only at Commit (see PendingFile). Throws FileError.
+class RunFileWriter {
 public:
+    explicit RunFileWriter(std::wstring path);
+
     void AppendLine(std::wstring_view line);
     void AppendLines(const std::vector<std::wstring>& lines);
-    // Moves the other text's lines to the end of this one.
-    void Append(RunFileText&& other);
+    // Appends everything the other writer has been given; it is finished,
+    // and its file is not to be committed any more.
+    void AppendWrittenBy(RunFileWriter& other);
 
-    // The bytes so far, in order.
-    const std::vector<std::string>& Pieces();
+    // Writes and flushes what is pending; the file keeps its temporary name.
+    void Finish();
+    // Finishes and puts the file in its place under its name.
+    void Commit();
 
 private:
     void Convert();
 
     std::wstring pending_;  // lines with their CR LF, not yet converted
-    std::vector<std::string> pieces_;
+    PendingFile file_;
 };
-
-// Writes the text whole or not at all (raises FileError), and frees it.
-void WriteRunFile(const std::wstring& path, RunFileText&& text);
 
 // The lines, each followed by CR LF, in the ANSI code page, without a
 // byte-order mark; written whole or not at all (raises FileError).

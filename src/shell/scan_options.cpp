@@ -35,6 +35,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.json = value();
         } else if (arg == L"--quiet" || arg == L"-q") {
             result.options.quiet = true;
+        } else if (arg == L"--system-version-reads") {
+            result.options.systemVersionReads = true;
         } else {
             result.error = L"unknown argument: " + arg;
         }

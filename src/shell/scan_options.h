@@ -18,6 +18,9 @@ struct ScanOptions {
     std::optional<std::wstring> timings;   // --timings FILE (benchmark: stage times, pumps, memory)
     std::optional<std::wstring> json;      // --json FILE, "-" for standard output
     bool quiet = false;                    // --quiet: errors only
+    // --system-version-reads, left out of the usage: every version block
+    // through the system's calls, as the benchmark's yardstick.
+    bool systemVersionReads = false;
 };
 
 struct ScanOptionsResult {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/tools.h"
+#include "versions/directversion.h"
 
 namespace kelvra {
 namespace {
@@ -314,7 +315,25 @@ std::optional<std::uint32_t> FirstTranslationOfValue(std::span<const std::byte> 
 
 VersionBlock VersionBlock::Load(const std::wstring& path) {
     VersionBlock block;
-    switch (version_platform::CheckFile(path)) {
+    // Where the file's own bytes are certainly what the system would give,
+    // they are taken straight from it: one open and a few reads instead of
+    // the check's open and the system's two mappings of the whole file.
+    PeResourceVerdict verdict;
+    if (DirectVersionReads()) {
+        DirectVersionRead direct = ReadVersionBlockDirect(path);
+        if (!direct.block.empty()) {
+            block.present_ = true;
+            if (direct.block.size() > kMaxVersionBufferSize) return block;
+            block.Allocate(direct.block.size());
+            std::copy(direct.block.begin(), direct.block.end(), block.data_.begin());
+            block.readable_ = VersionBlockIsSound(block.data_);
+            return block;
+        }
+        verdict = direct.verdict;
+    } else {
+        verdict = version_platform::CheckFile(path);
+    }
+    switch (verdict) {
         case PeResourceVerdict::NoVersionResource:
         case PeResourceVerdict::Unsound:
             return block;

@@ -220,7 +220,24 @@ using ReadFileAt = std::function<std::size_t(std::uint64_t offset, std::span<std
 // call. A file that needs more is Unsound.
 inline constexpr std::size_t kMaxPeResourceReads = 4096;
 
-PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
+// Where the version resources of an image lie, for a reader that takes them
+// straight from the file.
+struct PeVersionResources {
+    struct Data {
+        std::uint32_t name;  // the resource's name: an id, or a string's offset with the top bit
+        std::uint32_t language;  // likewise
+        std::uint64_t fileOffset;
+        std::uint32_t size;
+    };
+    std::vector<Data> data;        // every language of every version resource, in directory order
+    std::size_t versionTypes = 0;  // entries of the version type in the type directory
+    bool muiConfig = false;        // a resource type named "MUI" (or a type name not readable)
+};
+
+// found, when given, receives where the version resources lie; it is
+// complete only for a Sound file.
+PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt,
+                                         PeVersionResources* found = nullptr);
 
 // The same walk through the resource table of a 16-bit (NE) executable, as
 // the system does it: the table lies in the file, its type chain ends inside

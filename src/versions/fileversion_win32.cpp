@@ -2,7 +2,7 @@
 // resource of a file without loading the file as a program, which is why the
 // program uses them on executables it knows nothing about.
 
-#include "common/handles_win32.h"
+#include "common/files.h"
 #include "common/win32.h"
 #include "versions/fileversion.h"
 
@@ -11,29 +11,11 @@
 namespace kelvra::version_platform {
 
 PeResourceVerdict CheckFile(const std::wstring& path) {
-    // Shared in every way, so that the check never stands in the way of
-    // another program that has the file open.
-    UniqueHandle file = MakeUniqueFileHandle(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) return PeResourceVerdict::Unsound;
-    const ReadFileAt readAt = [&](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
-        LARGE_INTEGER position{};
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN)) return 0;
-        std::size_t done = 0;
-        while (done < out.size()) {
-            DWORD got = 0;
-            if (!ReadFile(file.get(), out.data() + done, static_cast<DWORD>(out.size() - done), &got,
-                          nullptr) ||
-                got == 0)
-                break;
-            done += got;
-        }
-        return done;
-    };
-    return CheckExecutableVersionResource(static_cast<std::uint64_t>(size.QuadPart), readAt);
+    const std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
+    if (!file) return PeResourceVerdict::Unsound;
+    return CheckExecutableVersionResource(
+        file->size(),
+        [&](std::uint64_t offset, std::span<std::byte> out) { return file->ReadAt(offset, out); });
 }
 
 std::uint32_t InfoSize(const std::wstring& path, std::uint32_t& handle) {

@@ -50,19 +50,23 @@ public:
     // Exactly count bytes at the virtual address, when one section's file
     // data holds all of them.
     std::optional<std::vector<std::byte>> ReadImage(std::uint64_t address, std::uint64_t count) const {
-        if (!Holds(address, count)) return std::nullopt;
+        const std::optional<std::uint64_t> offset = FileOffset(address, count);
+        if (!offset) return std::nullopt;
+        return ReadFile(*offset, static_cast<std::size_t>(count));
+    }
+
+    // The file offset of count bytes at the virtual address, when one
+    // section's file data holds all of them.
+    std::optional<std::uint64_t> FileOffset(std::uint64_t address, std::uint64_t count) const {
         for (const Section& section : sections_)
-            if (address >= section.address && address - section.address + count <= section.readable)
-                return ReadFile(section.fileOffset + (address - section.address),
-                                static_cast<std::size_t>(count));
+            if (address >= section.address && address - section.address <= section.readable &&
+                count <= section.readable - (address - section.address))
+                return section.fileOffset + (address - section.address);
         return std::nullopt;
     }
 
     bool Holds(std::uint64_t address, std::uint64_t count) const {
-        return std::any_of(sections_.begin(), sections_.end(), [&](const Section& section) {
-            return address >= section.address && address - section.address <= section.readable &&
-                   count <= section.readable - (address - section.address);
-        });
+        return FileOffset(address, count).has_value();
     }
 
     void AddSection(std::uint64_t address, std::uint64_t rawSize, std::uint64_t rawOffset) {
@@ -102,7 +106,8 @@ std::uint32_t Target(const DirectoryEntry& entry) { return entry.offset & ~kSubd
 
 // Every name and language below one version-type entry: subdirectories, data
 // entries and the data itself must all lie in the file.
-bool VersionTypeIsSound(const ImageReader& image, std::uint64_t base, const DirectoryEntry& type) {
+bool VersionTypeIsSound(const ImageReader& image, std::uint64_t base, const DirectoryEntry& type,
+                        PeVersionResources* found) {
     if (!IsSubdirectory(type)) return false;
     std::size_t named = 0;
     const auto names = ReadDirectory(image, base, Target(type), named);
@@ -118,15 +123,32 @@ bool VersionTypeIsSound(const ImageReader& image, std::uint64_t base, const Dire
             const std::uint32_t address = DWord(*data, 0);
             const std::uint32_t size = DWord(*data, 4);
             if (size < kMinVersionData || !image.Holds(address, size)) return false;
+            if (found)
+                found->data.push_back(
+                    {name.name, language.name, *image.FileOffset(address, size), size});
         }
     }
     return true;
 }
 
+// Whether the named resource type is "MUI": the length word, then UTF-16
+// characters, at the name's offset in the resource section. A name that
+// cannot be read counts as one.
+bool IsMuiType(const ImageReader& image, std::uint64_t base, const DirectoryEntry& type) {
+    const auto name = image.ReadImage(base + (type.name & ~kSubdirectoryFlag), 8);
+    // Names compare without regard to case; 0x20 is the case bit of ASCII letters.
+    const auto letter = [&](std::size_t at, char upper) {
+        return (Word(*name, at) & ~0x20u) == static_cast<unsigned>(upper);
+    };
+    return !name || (Word(*name, 0) == 3 && letter(2, 'M') && letter(4, 'U') && letter(6, 'I'));
+}
+
 }  // namespace
 
-PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt) {
+PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt,
+                                         PeVersionResources* found) {
     ImageReader image(fileSize, readAt);
+    if (found) *found = PeVersionResources{};
 
     const auto dos = image.ReadFile(0, 64);
     if (!dos || Word(*dos, 0) != 0x5A4D) return PeResourceVerdict::NotPe;  // "MZ"
@@ -162,13 +184,20 @@ PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileA
     std::size_t named = 0;
     const auto types = ReadDirectory(image, base, 0, named);
     if (!types) return PeResourceVerdict::Unsound;
-    bool found = false;
+    bool any = false;
     for (std::size_t i = named; i < types->size(); ++i) {
         if ((*types)[i].name != kVersionType) continue;
-        if (!VersionTypeIsSound(image, base, (*types)[i])) return PeResourceVerdict::Unsound;
-        found = true;
+        if (!VersionTypeIsSound(image, base, (*types)[i], found)) return PeResourceVerdict::Unsound;
+        any = true;
     }
-    return found ? PeResourceVerdict::Sound : PeResourceVerdict::NoVersionResource;
+    if (found) {
+        found->versionTypes = 0;
+        for (std::size_t i = named; i < types->size(); ++i)
+            found->versionTypes += (*types)[i].name == kVersionType;
+        for (std::size_t i = 0; i < named && !found->muiConfig; ++i)
+            found->muiConfig = IsMuiType(image, base, (*types)[i]);
+    }
+    return any ? PeResourceVerdict::Sound : PeResourceVerdict::NoVersionResource;
 }
 
 }  // namespace kelvra

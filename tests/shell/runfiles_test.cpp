@@ -1,8 +1,9 @@
+#include "shell/runfiles.h"
+
 #include <gtest/gtest.h>
 
 #include "common/files.h"
 #include "common/textconv.h"
-#include "shell/runfiles.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -42,8 +43,8 @@ TEST(RunFileWriting, LinesEndInCrLfInTheAnsiCodePageWithoutBom) {
     EXPECT_FALSE(FileExists(dir / L"out.txt.tmp"));
 }
 
-TEST(RunFileWriting, TextBuiltLineByLineIsTheWholeTextConvertedAtOnce) {
-    // Enough lines for several conversion batches and several pieces, with
+TEST(RunFileWriting, TextWrittenLineByLineIsTheWholeTextConvertedAtOnce) {
+    // Enough lines for several conversion batches and write batches, with
     // characters the code page has, lacks, and needs two UTF-16 units for.
     std::vector<std::wstring> lines;
     std::wstring joined;
@@ -54,23 +55,39 @@ TEST(RunFileWriting, TextBuiltLineByLineIsTheWholeTextConvertedAtOnce) {
         joined += line + L"\r\n";
         lines.push_back(std::move(line));
     }
-    RunFileText first, second;
-    first.AppendLine(L"head");
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        (i < 15000 ? first : second).AppendLine(lines[i]);
-    first.Append(std::move(second));
-    first.AppendLine(L"tail");
-
-    std::string bytes;
-    for (const std::string& piece : first.Pieces()) bytes += piece;
-    EXPECT_GT(first.Pieces().size(), 1u);
-    EXPECT_EQ(bytes, WideToAnsi(L"head\r\n" + joined + L"tail\r\n"));
-
     testing::TempDir dir;
-    WriteRunFile(dir / L"big.html", std::move(first));
-    EXPECT_EQ(ReadFileBytes(dir / L"big.html"), bytes);
-    WriteRunFile(dir / L"empty.html", RunFileText());
-    EXPECT_EQ(ReadFileBytes(dir / L"empty.html"), "");
+    {
+        RunFileWriter first(dir / L"big.html"), second(dir / L"rows");
+        first.AppendLine(L"head");
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            (i < 15000 ? first : second).AppendLine(lines[i]);
+        first.AppendWrittenBy(second);
+        first.AppendLine(L"tail");
+        first.Commit();
+    }  // the second one, never committed, leaves nothing behind
+    EXPECT_EQ(ReadFileBytes(dir / L"big.html"), WideToAnsi(L"head\r\n" + joined + L"tail\r\n"));
+    EXPECT_FALSE(FileExists(dir / L"rows"));
+    EXPECT_FALSE(FileExists(dir / L"rows.tmp"));
+    EXPECT_FALSE(FileExists(dir / L"big.html.tmp"));
+}
+
+TEST(RunFileWriting, OnlyCommitGivesTheFileItsName) {
+    testing::TempDir dir;
+    WriteFileBytes(dir / L"out.xml", "old");
+    {
+        RunFileWriter file(dir / L"out.xml");
+        file.AppendLine(L"new");
+        file.Finish();
+        EXPECT_EQ(ReadFileBytes(dir / L"out.xml"), "old");
+    }  // dropped, as when the run fails: the old file stays whole
+    EXPECT_EQ(ReadFileBytes(dir / L"out.xml"), "old");
+    EXPECT_FALSE(FileExists(dir / L"out.xml.tmp"));
+    {
+        RunFileWriter file(dir / L"out.xml");
+        file.AppendLine(L"new");
+        file.Commit();
+    }
+    EXPECT_EQ(ReadFileBytes(dir / L"out.xml"), "new\r\n");
 }
 
 TEST(RunFileWriting, MissingFolderRaisesAndLeavesNothing) {

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "versions/directversion.h"
 #include "versions/fileversion.h"
 
 namespace kelvra {
@@ -205,6 +207,112 @@ TEST(PeVersionResource, SurvivesEveryCorruptedWordAndEveryTruncation) {
             const PeResourceVerdict verdict = Check(prefix);
             EXPECT_NE(verdict, PeResourceVerdict::Sound) << "cut at " << size;
         }
+    }
+}
+
+// ---- the version block read straight from the file ---------------------------
+
+DirectVersionRead Direct(const Bytes& file) {
+    const ReadFileAt readAt = [&](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
+        if (offset >= file.size()) return 0;
+        const std::size_t count = std::min<std::size_t>(out.size(), file.size() - offset);
+        std::memcpy(out.data(), file.data() + offset, count);
+        return count;
+    };
+    return ReadVersionBlockDirect(file.size(), readAt);
+}
+
+// The built image with a block in the 32-bit layout: its length word, and the
+// key VS_VERSION_INFO after the value-length and type words.
+Image ImageWithBlock(bool pe64 = false, std::uint32_t blockLength = kBlockSize) {
+    Image image = BuildImage(pe64);
+    Put16(image.bytes, image.Res(kBlock), blockLength);
+    const std::u16string key = u"VS_VERSION_INFO";
+    for (std::size_t i = 0; i < key.size(); ++i)
+        Put16(image.bytes, image.Res(kBlock) + 6 + 2 * i, key[i]);
+    Put16(image.bytes, image.Res(kBlock) + 0x3E, 0xABCD);  // the resource's last word
+    return image;
+}
+
+TEST(DirectVersionRead, GivesTheBufferTheSystemWouldInBothWidths) {
+    for (const bool pe64 : {false, true}) {
+        const Image image = ImageWithBlock(pe64);
+        const DirectVersionRead read = Direct(image.bytes);
+        EXPECT_EQ(read.verdict, PeResourceVerdict::Sound);
+        ASSERT_EQ(read.block.size(), 2 * kBlockSize + 4);
+        EXPECT_TRUE(
+            std::equal(read.block.begin(), read.block.begin() + kBlockSize,
+                       image.bytes.begin() + static_cast<std::ptrdiff_t>(image.Res(kBlock))));
+        EXPECT_EQ(std::memcmp(read.block.data() + kBlockSize, "FE2X", 4), 0);
+        EXPECT_TRUE(std::all_of(read.block.begin() + kBlockSize + 4, read.block.end(),
+                                [](std::byte b) { return b == std::byte{0}; }));
+    }
+    // A block shorter than its resource: the signature follows the block and
+    // covers the resource's bytes there, as the system's copy does.
+    const DirectVersionRead shorter = Direct(ImageWithBlock(false, 0x3C).bytes);
+    ASSERT_EQ(shorter.block.size(), 2 * kBlockSize + 4);
+    EXPECT_EQ(std::memcmp(shorter.block.data() + 0x3C, "FE2X", 4), 0);
+}
+
+TEST(DirectVersionRead, LeavesToTheSystemWhatItCannotBeSureOf) {
+    const auto patched = [](auto patch) {
+        Image image = ImageWithBlock();
+        patch(image, image.bytes);
+        return image.bytes;
+    };
+    // A second language of the same resource: the system picks one by its
+    // own order of languages.
+    const Bytes twoLanguages = patched([](const Image& image, Bytes& b) {
+        Put16(b, image.Res(kNameDir) + 14, 2);
+        Put32(b, image.Res(kNameDir) + 24, 0x407);
+        Put32(b, image.Res(kNameDir) + 28, kData);
+    });
+    // The system looks up the id 1 only.
+    const Bytes otherId =
+        patched([](const Image& image, Bytes& b) { Put32(b, image.Res(kTypeDir) + 16, 2); });
+    // The 16-bit layout: its key's first character where the type word is.
+    const Bytes layout16 =
+        patched([](const Image& image, Bytes& b) { b[image.Res(kBlock) + 4] = std::byte{'V'}; });
+    const Bytes otherKey =
+        patched([](const Image& image, Bytes& b) { Put16(b, image.Res(kBlock) + 8, 'X'); });
+    // A resource type named "MUI" in front of the version type: the root
+    // gets a named entry, and the type directory moves to make room.
+    const auto withNamedType = [&](char16_t last) {
+        return patched([last](const Image& image, Bytes& b) {
+            constexpr std::size_t kMovedTypeDir = 0x100, kName = 0x140;
+            for (std::size_t i = 0; i < 0x18; ++i)
+                b[image.Res(kMovedTypeDir) + i] = b[image.Res(kTypeDir) + i];
+            Put16(b, image.Res(kRoot) + 12, 1);
+            Put32(b, image.Res(kRoot) + 16, 0x80000000u | kName);
+            Put32(b, image.Res(kRoot) + 20, 0x80000000u | kMovedTypeDir);
+            Put32(b, image.Res(kRoot) + 24, 16);
+            Put32(b, image.Res(kRoot) + 28, 0x80000000u | kMovedTypeDir);
+            Put16(b, image.Res(kName), 3);
+            Put16(b, image.Res(kName) + 2, 'M');
+            Put16(b, image.Res(kName) + 4, 'U');
+            Put16(b, image.Res(kName) + 6, last);
+        });
+    };
+    const struct {
+        const char* what;
+        Bytes file;
+        bool direct;
+    } cases[] = {
+        {"one block", ImageWithBlock().bytes, true},
+        {"two languages", twoLanguages, false},
+        {"id other than 1", otherId, false},
+        {"16-bit layout", layout16, false},
+        {"other root key", otherKey, false},
+        {"MUI resource type", withNamedType(u'I'), false},
+        {"other named type", withNamedType(u'X'), true},
+        {"no version resource", BuildImage(false, 3).bytes, false},
+        {"not a PE image", Bytes(100, std::byte{'a'}), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DirectVersionRead read = Direct(c.file);
+        EXPECT_EQ(!read.block.empty(), c.direct);
+        EXPECT_EQ(read.verdict, Check(c.file)) << "the walk's verdict is passed on";
     }
 }
 

@@ -1,0 +1,76 @@
+#include "versions/directversion.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "common/files.h"
+
+namespace kelvra {
+namespace {
+
+constexpr std::uint32_t kVersionInfoId = 1;  // VS_VERSION_INFO
+// A version block's length is one 16-bit word; a resource far larger than
+// that is not one the system could be trusted to treat as we would.
+constexpr std::uint32_t kMaxDirectBytes = 1u << 20;
+constexpr std::size_t kKeyAt = 6;  // after the length, value length and type words
+constexpr char16_t kRootKey[] = u"VS_VERSION_INFO";
+
+std::atomic<bool> directReads{true};
+
+unsigned WordAt(std::span<const std::byte> bytes, std::size_t at) {
+    return std::to_integer<unsigned>(bytes[at]) | (std::to_integer<unsigned>(bytes[at + 1]) << 8);
+}
+
+// The 32-bit layout: byte 4 is the low byte of the type word (the 16-bit
+// layout has the key's first character there, which the system tests the
+// same way), and the root's key is VS_VERSION_INFO with its NUL.
+bool IsRootOf32BitLayout(std::span<const std::byte> data) {
+    constexpr std::size_t keyChars = std::size(kRootKey);  // with the NUL
+    if (data.size() < kKeyAt + keyChars * 2 || std::to_integer<unsigned>(data[4]) >= 0x20)
+        return false;
+    for (std::size_t i = 0; i < keyChars; ++i)
+        if (WordAt(data, kKeyAt + i * 2) != static_cast<unsigned>(kRootKey[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileAt& readAt) {
+    DirectVersionRead result;
+    PeVersionResources found;
+    result.verdict = CheckPeVersionResource(fileSize, readAt, &found);
+    if (result.verdict != PeResourceVerdict::Sound) return result;
+    if (found.versionTypes != 1 || found.data.size() != 1 || found.muiConfig) return result;
+    const PeVersionResources::Data& entry = found.data.front();
+    if (entry.name != kVersionInfoId || entry.size > kMaxDirectBytes) return result;
+
+    // What the system's two calls give: a buffer of 2 * size + 4 bytes (room
+    // for its conversions to ANSI), the resource's bytes at its start, and
+    // its signature "FE2X" just after the block's own length.
+    std::vector<std::byte>& block = result.block;
+    block.assign(std::size_t{entry.size} * 2 + 4, std::byte{0});
+    const std::span<std::byte> data = std::span(block).first(entry.size);
+    if (readAt(entry.fileOffset, data) != data.size() || !IsRootOf32BitLayout(data)) {
+        block.clear();
+        return result;
+    }
+    const std::size_t length = WordAt(data, 0);
+    if (block.size() >= length + 4) std::memcpy(block.data() + length, "FE2X", 4);
+    return result;
+}
+
+DirectVersionRead ReadVersionBlockDirect(const std::wstring& path) {
+    const std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
+    if (!file) return {};
+    return ReadVersionBlockDirect(
+        file->size(),
+        [&](std::uint64_t offset, std::span<std::byte> out) { return file->ReadAt(offset, out); });
+}
+
+void SetDirectVersionReads(bool enabled) { directReads = enabled; }
+bool DirectVersionReads() { return directReads; }
+
+}  // namespace kelvra

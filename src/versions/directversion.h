@@ -1,0 +1,43 @@
+#pragma once
+// An executable's version block read straight from the file: the walk to the
+// version resource that the soundness check makes anyway, then one read of
+// the resource's data. Under Wine the system's two calls map the whole file
+// as an image, each; this costs a few small reads. It gives bytes only where
+// they are certainly the bytes the system would hand back, and otherwise
+// leaves the file to the system.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "versions/fileversion.h"
+
+namespace kelvra {
+
+struct DirectVersionRead {
+    // The verdict of the walk; Unsound also for a file that cannot be opened.
+    PeResourceVerdict verdict = PeResourceVerdict::Unsound;
+    // The buffer as GetFileVersionInfoSizeW and GetFileVersionInfoW would
+    // give it: the resource's bytes in a zero-filled buffer of twice their
+    // size plus 4, with "FE2X" after the block. Empty when the system is to
+    // be asked.
+    std::vector<std::byte> block;
+};
+
+// On the file's bytes. The block is taken only from an image that holds
+// exactly one version resource, under the id 1 (the one the system looks
+// up), in one language (so no choice of language is made), in the 32-bit
+// layout with its key "VS_VERSION_INFO", and no "MUI" resource type (with
+// which Windows may take the strings from another file).
+DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileAt& readAt);
+
+// On a file, through the file layer.
+DirectVersionRead ReadVersionBlockDirect(const std::wstring& path);
+
+// Whether version blocks are read directly where that is certain (the
+// default), or always through the system's calls, as a yardstick.
+void SetDirectVersionReads(bool enabled);
+bool DirectVersionReads();
+
+}  // namespace kelvra
