@@ -153,6 +153,35 @@ TEST_F(UploadThroughProxyTest, ArrivesWholeWithCredentialsOnTheFirstRequest) {
         << log;
 }
 
+// An https service behind the proxy: the proxy opens the tunnel with the
+// credentials at once, and the service at the tunnel's end never sees them.
+// Twice, so that a second post cannot ride on the first one's connection.
+TEST_F(UploadTest, HttpsServiceBehindTheProxyNeverSeesTheProxyCredentials) {
+    AccountService service({kAccountServiceScript, "alice:s3cret", testing::kLocalhostCertificate});
+    const testing::TrustedCertificate trusted(testing::kLocalhostCertificate);
+    SetServiceBaseAddress(service.BaseAddress(L"localhost"));
+    UseProxy = true;
+    ProxyServer = L"127.0.0.1";
+    ProxyPort = service.ProxyPort();
+    ProxyUsername = L"alice";
+    ProxyPassword = L"s3cret";
+    const std::wstring payload = Payload(service);
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(UploadInventory(payload).answer, L"OK");
+        const auto requests = service.Requests();
+        ASSERT_EQ(requests.size(), static_cast<std::size_t>(round));
+        EXPECT_EQ(requests.back().find("Proxy-Authorization"), std::string::npos)
+            << requests.back();
+        EXPECT_EQ(requests.back().find("YWxpY2U6czNjcmV0"), std::string::npos);
+        EXPECT_EQ(BodyOf(requests.back()), ExpectedBody(payload));
+    }
+    const std::string log = service.ProxyLog();
+    EXPECT_NE(log.find("CONNECT localhost:" + std::to_string(service.Port())), std::string::npos)
+        << log;
+}
+
 TEST_F(UploadThroughProxyTest, RefusedCredentialsGiveAnEmptyAnswer) {
     ProxyPassword = L"wrong";
     EXPECT_EQ(UploadInventory(Payload(service_)).answer, L"");
