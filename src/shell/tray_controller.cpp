@@ -149,8 +149,8 @@ void TrayController::About1Click() { services_.openUrl(services_.aboutUrl()); }
 void TrayController::ExitKelvra1Click() {
     exitRequested_ = true;
     // The run's files are written; the upload in flight is given up, and the
-    // next start's first run uploads again. Nothing is lost, and a slow
-    // service cannot keep the program alive.
+    // next run, after the next start, takes and uploads the inventory again.
+    // Nothing is lost, and a slow service cannot keep the program alive.
     if (uploading_ && services_.abandonUpload) services_.abandonUpload();
     view_.RequestClose();
 }
