@@ -56,11 +56,7 @@ DWORD CopyOwnExecutable(const std::wstring& ownPath, const std::wstring& copy) {
         const DWORD error = GetLastError();
         const bool inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
                            error == ERROR_ACCESS_DENIED;
-        if (!inUse || GetTickCount64() > deadline) {
-            // The log gets its line as from every copy of the program.
-            CopyFileSave(ownPath, copy, false);
-            return error;
-        }
+        if (!inUse || GetTickCount64() > deadline) return error;
         Sleep(100);
     }
 }
