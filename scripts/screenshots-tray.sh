@@ -4,7 +4,9 @@
 #   docs/tray-menu.png     the tray menu, opened by a right click on the icon
 #   docs/tray-balloon.png  the balloon after "Run now"
 #   docs/report.png        the HTML report of that run, in headless Chromium
-#   docs/account-page.png  the account page of the stand-in service after it
+#   docs/account-page.png  the account page of the stand-in service after the upload
+#   docs/tray-already-running.png  the balloon of the running tray when the
+#                          program is started a second time
 #
 #   scripts/screenshots-tray.sh [BUILD_DIR] [OUT_DIR]
 # BUILD_DIR is a configured win32 tree (default build/win32) in which
@@ -124,6 +126,22 @@ sleep 1
 shot "$work/menu.png"
 /usr/bin/convert "$work/menu.png" -crop 330x160+694+608 +repage "$out/tray-menu.png"
 echo "screenshots-tray: $out/tray-menu.png"
+
+# A second start ends at once; the running tray says it is already there.
+xdotool mousemove 300 300 click 1  # closes the menu
+sleep 12  # until the icon's tooltip has gone
+wine_run "$program" >>"$work/program.log" 2>&1
+for i in $(seq 200); do
+    shot "$work/again.png"
+    is_white "$work/again.png" 990 705 && break  # its right part: this balloon is narrower
+    sleep 0.1
+done
+/usr/bin/convert "$work/again.png" -crop 420x110+604+658 +repage "$out/tray-already-running.png"
+echo "screenshots-tray: $out/tray-already-running.png"
+
+sleep 12  # until that balloon has gone
+xdotool mousemove 1013 757 click 3
+sleep 0.5
 xdotool mousemove 900 736 click 1  # "Exit Kelvra", the last item
 status=0
 for _ in $(seq 300); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done

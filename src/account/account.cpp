@@ -142,7 +142,8 @@ void CreateAccount(const std::wstring& email, const std::wstring& username,
         ShowErrorAndLog(L"The username you specified seems to be invalid!");
         return;
     }
-    // The request blocks the thread; paint the caption before it does.
+    // Painted before the request: where no message pump is installed the
+    // request blocks the thread.
     button.SetCaption(kCreateWorkingCaption);
     button.ProcessPendingMessages();
     const std::wstring answer =

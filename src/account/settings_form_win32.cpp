@@ -73,8 +73,9 @@ void TSettingsForm::Label1Click() {
 }
 
 void TSettingsForm::butTestAccountClick() {
-    // No messages are pumped here: the request blocks the thread, and the
-    // caption shows only if something (an error box) paints it meanwhile.
+    // In the tray program the wait for the answer serves the window
+    // messages: the dialog repaints and can be moved meanwhile, and the
+    // button stays disabled until the answer is in.
     CaptionRestorer restorer(*this, L"butTestAccount");
     HWND button = Control(L"butTestAccount");
     EnableWindow(button, FALSE);

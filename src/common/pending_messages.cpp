@@ -26,6 +26,8 @@ PendingMessagePump SetPendingMessagePump(PendingMessagePump pump) {
     return std::exchange(State().pump, std::move(pump));
 }
 
+bool PendingMessagePumpInstalled() { return static_cast<bool>(State().pump); }
+
 void ProcessPendingMessages() {
     PumpState& state = State();
     if (!state.pump) return;

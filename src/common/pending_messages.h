@@ -14,6 +14,10 @@ using PendingMessagePump = std::function<void()>;
 // Installs a pump (empty: none); returns the one installed before.
 PendingMessagePump SetPendingMessagePump(PendingMessagePump pump);
 
+// Whether a pump is installed: a wait that would otherwise block the thread
+// serves messages only then.
+bool PendingMessagePumpInstalled();
+
 // Serves the pending messages now.
 void ProcessPendingMessages();
 

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -19,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "common/handles_win32.h"
+#include "common/pending_messages.h"
 #include "common/textconv.h"
 #include "http/transport.h"
 
@@ -83,7 +84,11 @@ std::optional<unsigned long long> ContentLength(HINTERNET request) {
 class Exchange {
   public:
     Exchange(HttpPost post, const HttpTimeouts& timeouts)
-        : post_(std::move(post)), timeouts_(timeouts) {}
+        : post_(std::move(post)),
+          timeouts_(timeouts),
+          finished_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        if (!finished_) Fail("CreateEventW");
+    }
 
     void Run() {
         std::optional<HttpAnswer> answer;
@@ -96,18 +101,43 @@ class Exchange {
         std::lock_guard lock(mutex_);
         answer_ = std::move(answer);
         failure_ = failure;
-        done_ = true;
-        finished_.notify_all();
+        SetEvent(finished_.get());
     }
 
     // The answer, or the exchange's own failure; HttpError when it has not
-    // ended within the wait.
-    HttpAnswer Await(std::chrono::milliseconds wait) {
-        std::unique_lock lock(mutex_);
-        if (!finished_.wait_for(lock, wait, [this] { return done_; })) {
-            abandoned_ = true;
-            throw HttpError("no whole answer within the time limits");
+    // ended within the wait or when posts have been abandoned since
+    // abandonCount was read. Meanwhile the thread's window messages are
+    // served when a pump is installed: the tray must not freeze for as long
+    // as a slow service takes.
+    HttpAnswer Await(std::chrono::milliseconds wait, unsigned abandonCount) {
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait.count());
+        HANDLE finished = finished_.get();
+        for (;;) {
+            if (HttpAbandonCount() != abandonCount) GiveUp("abandoned");
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline) GiveUp("no whole answer within the time limits");
+            const auto left = static_cast<DWORD>(deadline - now);
+            DWORD result = WAIT_FAILED;
+            if (PendingMessagePumpInstalled()) {
+                // A quit message waiting in the queue means the program is
+                // ending; the pump leaves it there, so it would wake the wait
+                // again and again.
+                MSG quit;
+                if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
+                    GiveUp("the program is ending");
+                result = MsgWaitForMultipleObjectsEx(1, &finished, left, QS_ALLINPUT,
+                                                     MWMO_INPUTAVAILABLE);
+                if (result == WAIT_OBJECT_0 + 1) {
+                    ProcessPendingMessages();
+                    continue;
+                }
+            } else {
+                result = WaitForSingleObject(finished, left);
+            }
+            if (result == WAIT_OBJECT_0) break;
+            if (result == WAIT_FAILED) Fail("waiting for the answer");
         }
+        std::lock_guard lock(mutex_);
         if (failure_) std::rethrow_exception(failure_);
         return std::move(*answer_);
     }
@@ -151,10 +181,7 @@ class Exchange {
                        static_cast<DWORD>(timeouts_.receiveMs), "setting the answer time limit");
 
         std::wstring headers = L"Content-Type: " + post.contentType + L"\r\n";
-        // WinHTTP's own credentials answer a 407 only; the header goes out
-        // with the first request, as the proxy settings promise.
-        if (post.proxy && !post.proxy->authorization.empty())
-            headers += L"Proxy-Authorization: " + AnsiToWide(post.proxy->authorization) + L"\r\n";
+        if (post.proxy) AddProxyCredentials(request.get(), *post.proxy, url.secure, headers);
         if (!WinHttpAddRequestHeaders(request.get(), headers.c_str(), static_cast<DWORD>(-1),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
             Fail("WinHttpAddRequestHeaders");
@@ -178,6 +205,40 @@ class Exchange {
             answer.contentType = WideToAnsi(*type);
         if (status >= 200 && status <= 299) answer.body = ReadBody(request.get());
         return answer;
+    }
+
+    // The proxy's credentials go to the proxy alone. WinHTTP's own proxy
+    // credentials answer the proxy's challenge. The settings promise them
+    // with the first request as well, which WinHTTP does only for a header
+    // of the caller's; Wine sends that header with the tunnel's CONNECT and
+    // also inside the tunnel, to the service. For an https service the
+    // header is therefore taken off once the connection to the service
+    // stands (the tunnel is open, the TLS session made) and before the
+    // request itself is built. Only a new connection reports that moment, so
+    // such a post keeps no connection for a later one to reuse.
+    static void AddProxyCredentials(HINTERNET request, const HttpProxy& proxy, bool secure,
+                                    std::wstring& headers) {
+        if (!proxy.username.empty() &&
+            !WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
+                                   proxy.username.c_str(), proxy.password.c_str(), nullptr))
+            Fail("WinHttpSetCredentials");
+        if (proxy.authorization.empty()) return;
+        headers += L"Proxy-Authorization: " + AnsiToWide(proxy.authorization) + L"\r\n";
+        if (!secure) return;
+        SetDwordOption(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_KEEP_ALIVE,
+                       "disabling keep-alive");
+        if (WinHttpSetStatusCallback(request, &DropProxyAuthorization,
+                                     WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER,
+                                     0) == WINHTTP_INVALID_STATUS_CALLBACK)
+            Fail("WinHttpSetStatusCallback");
+    }
+
+    static void CALLBACK DropProxyAuthorization(HINTERNET request, DWORD_PTR, DWORD status, void*,
+                                                DWORD) {
+        if (status != WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) return;
+        // A header line without a value removes the header.
+        WinHttpAddRequestHeaders(request, L"Proxy-Authorization:", static_cast<DWORD>(-1),
+                                 WINHTTP_ADDREQ_FLAG_REPLACE);
     }
 
     // The body piece by piece as it arrives: a read of a fixed size would
@@ -208,11 +269,15 @@ class Exchange {
         return body;
     }
 
+    [[noreturn]] void GiveUp(const char* why) {
+        abandoned_ = true;
+        throw HttpError(why);
+    }
+
     const HttpPost post_;
     const HttpTimeouts timeouts_;
+    UniqueHandle finished_;  // set once answer_ or failure_ holds the outcome
     std::mutex mutex_;
-    std::condition_variable finished_;
-    bool done_ = false;
     std::optional<HttpAnswer> answer_;
     std::exception_ptr failure_;
     std::atomic<bool> abandoned_ = false;
@@ -225,12 +290,13 @@ class WinHttpTransport final : public HttpTransport {
     HttpAnswer Post(const HttpPost& post) override {
         const HttpUrl url = ParseHttpUrl(post.url);  // fails here, not on the other thread
         if (post.body.size() > MAXDWORD) throw HttpError("request body too large");
+        const unsigned abandonCount = HttpAbandonCount();
         auto exchange = std::make_shared<Exchange>(post, timeouts_);
         std::thread([exchange] { exchange->Run(); }).detach();
         // Every limit once, with a second to spare for the thread itself.
         const long long limits = 1000LL + timeouts_.resolveMs + timeouts_.connectMs +
                                  timeouts_.sendMs + timeouts_.receiveMs + timeouts_.totalReadMs;
-        return exchange->Await(std::chrono::milliseconds(limits));
+        return exchange->Await(std::chrono::milliseconds(limits), abandonCount);
     }
 
   private:

@@ -1,5 +1,6 @@
 #include "http/transport.h"
 
+#include <atomic>
 #include <utility>
 
 #include "common/textconv.h"
@@ -18,6 +19,8 @@ HttpTransport& PlatformTransport() {
     return *transport;
 }
 
+std::atomic<unsigned> abandonCount{0};
+
 [[noreturn]] void BadUrl(std::wstring_view url, const char* why) {
     throw HttpError("not a usable address (" + std::string(why) + "): " + WideToAnsi(url));
 }
@@ -32,6 +35,10 @@ HttpTransport& CurrentHttpTransport() {
     const auto& installed = InstalledTransport();
     return installed ? *installed : PlatformTransport();
 }
+
+void AbandonHttpPosts() { abandonCount.fetch_add(1); }
+
+unsigned HttpAbandonCount() { return abandonCount.load(); }
 
 HttpUrl ParseHttpUrl(std::wstring_view url) {
     HttpUrl result;

@@ -38,8 +38,12 @@ struct HttpTimeouts {
 struct HttpProxy {
     std::wstring host;
     int port = 0;
-    // The value of a Proxy-Authorization header sent with the first request,
-    // or empty for none.
+    // The proxy's credentials, given to the proxy alone: never to the
+    // service, also not inside an https tunnel. Empty user name: none.
+    std::wstring username;
+    std::wstring password;
+    // The value of a Proxy-Authorization header that goes to the proxy with
+    // the first request rather than after its challenge, or empty for none.
     std::string authorization;
 };
 
@@ -63,8 +67,10 @@ class HttpTransport {
 
     // Sends the post and returns the answer, whatever its status; redirects
     // are never followed. Raises HttpError when the exchange fails (no
-    // connection, a time limit, an answer cut short) and when a 2xx body is
-    // larger than kMaxAnswerBytes.
+    // connection, a time limit, an answer cut short, AbandonHttpPosts) and
+    // when a 2xx body is larger than kMaxAnswerBytes. While it waits, the
+    // calling thread serves its pending window messages when a pump is
+    // installed (common/pending_messages.h).
     virtual HttpAnswer Post(const HttpPost& post) = 0;
 };
 
@@ -77,6 +83,16 @@ std::unique_ptr<HttpTransport> MakePlatformTransport(const HttpTimeouts& timeout
 std::shared_ptr<HttpTransport> SetHttpTransport(std::shared_ptr<HttpTransport> transport);
 
 HttpTransport& CurrentHttpTransport();
+
+// Every post in flight gives up at once and fails with HttpError; posts
+// started afterwards go ahead as usual. For a program that is ending: the
+// answer no longer matters, and a service that answers slowly must not keep
+// it alive.
+void AbandonHttpPosts();
+
+// Changes with every AbandonHttpPosts: a post that saw another value when it
+// started has been abandoned.
+unsigned HttpAbandonCount();
 
 // The parts of an http:// or https:// address.
 struct HttpUrl {

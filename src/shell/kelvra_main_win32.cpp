@@ -62,9 +62,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
         // Autostart plus a start by hand must not give two icons and two
         // uploads an hour: the second tray program of a user's session ends
-        // at once. The mutex goes with the process.
-        UniqueHandle mutex(CreateMutexW(nullptr, FALSE, TrayMutexName(GetUserNameText()).c_str()));
-        if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+        // at once. It still writes the autostart value, as every start does,
+        // and the running one tells the user where it is. The running one
+        // owns the mutex until its process ends; a handle that someone else
+        // merely holds (an installer waiting for the old tray to end) does
+        // not count.
+        UniqueHandle mutex(CreateMutexW(nullptr, TRUE, TrayMutexName(GetUserNameText()).c_str()));
+        if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+            const DWORD owned = WaitForSingleObject(mutex.get(), 0);
+            if (owned != WAIT_OBJECT_0 && owned != WAIT_ABANDONED) {
+                SetAutostart(true);
+                PostToRunningTray(TrayCommand::AnotherStart, 5'000);
+                return 0;
+            }
+        }
         RunTrayProgram(instance);
     } catch (const std::exception& error) {
         ShowDefaultErrorBox(error);

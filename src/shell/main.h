@@ -45,4 +45,16 @@ std::wstring AutostartCommand(std::wstring_view executablePath);
 // which a kernel object name may not contain beyond its namespace, become "_".
 std::wstring TrayMutexName(std::wstring_view userName);
 
+// What a start of the program asks of the running tray program of the same
+// user, as the wParam of the registered window message below.
+enum class TrayCommand : unsigned {
+    AnotherStart = 1,   // a second start has ended: tell the user where the tray is
+    EndForInstall = 2,  // a new copy is being installed: end as on "Exit Kelvra"
+};
+
+// The name of that message. The user's name is part of it, so a tray program
+// of another user on the same desktop (run as another user) has another
+// message and leaves the command alone.
+std::wstring TrayCommandMessageName(std::wstring_view userName);
+
 }  // namespace kelvra

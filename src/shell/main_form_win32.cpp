@@ -68,6 +68,7 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
     // Explorer broadcasts this message when it (re)starts; the icon must then
     // be added again or it is gone for good.
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+    trayCommand_ = RegisterWindowMessageW(TrayCommandMessageName(GetUserNameText()).c_str());
 
     const int width = Scaled(kClientWidth);
     const int height = Scaled(kClientHeight);
@@ -192,6 +193,11 @@ void TKelvraMainForm::SetRunNowItem(const std::wstring& caption, bool enabled) {
     SetMenuItemInfoW(popupMenu_.get(), IDM_RUNNOW, FALSE, &item);
 }
 
+void TKelvraMainForm::SetSettingsItem(bool enabled) {
+    EnableMenuItem(popupMenu_.get(), IDM_SETTINGS,
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
 void TKelvraMainForm::ShowPopupMenu(POINT at) {
     // The menu only closes on a click elsewhere when its owner is the
     // foreground window; the WM_NULL afterwards lets the menu's own loop end
@@ -294,6 +300,16 @@ LRESULT CALLBACK TKelvraMainForm::WindowProc(HWND window, UINT message, WPARAM w
 LRESULT TKelvraMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == taskbarCreated_ && taskbarCreated_ != 0) {
         AddTrayIcon();
+        return 0;
+    }
+    if (message == trayCommand_ && trayCommand_ != 0) {
+        Guarded([this, wParam] {
+            if (!controller_) return;
+            if (wParam == static_cast<WPARAM>(TrayCommand::AnotherStart))
+                controller_->AnotherStart();
+            else if (wParam == static_cast<WPARAM>(TrayCommand::EndForInstall))
+                controller_->ExitKelvra1Click();
+        });
         return 0;
     }
     switch (message) {

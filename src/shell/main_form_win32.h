@@ -14,6 +14,7 @@
 #include "common/ui_handles_win32.h"
 #include "common/win32.h"
 #include "shell/inventory_run.h"
+#include "shell/main.h"
 #include "shell/tray_controller.h"
 
 namespace kelvra {
@@ -49,6 +50,7 @@ class TKelvraMainForm final : public TrayView {
     void ShowBalloon(const std::wstring& title, const std::wstring& text,
                      BalloonIcon icon) override;
     void SetRunNowItem(const std::wstring& caption, bool enabled) override;
+    void SetSettingsItem(bool enabled) override;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -69,6 +71,7 @@ class TKelvraMainForm final : public TrayView {
     HWND window_ = nullptr;
     int dpi_ = 96;
     UINT taskbarCreated_ = 0;
+    UINT trayCommand_ = 0;  // another start's TrayCommand for this user
     bool timerEnabled_ = false;
     bool trayVersion4_ = false;
     // Set when the object, not the Exit command, ends the window (tests): no
@@ -116,9 +119,16 @@ void SetAutostart(bool enable);
 // The full path of the running executable.
 std::wstring OwnExecutablePath();
 
-// The install steps of a start as "akelvra.exe": copy the running executable
-// into the data folder as "kelvra_run.exe", overwriting an older copy, and ask
-// the shell to start the copy. Nothing is reported; see the entry.
+// The install steps of a start as "akelvra.exe": ask a running tray program
+// of this user to end and wait for it a bounded time, copy the running
+// executable into the data folder as "kelvra_run.exe", overwriting an older
+// copy, and ask the shell to start the copy. A copy or a start that fails is
+// shown in an error box that says why and where.
 void InstallAndStartCopy(const std::wstring& ownPath);
+
+// Posts the command to the main window of the running tray program of this
+// user, waiting up to the time for the window to appear (a tray program
+// that has only just started). False when none took it.
+bool PostToRunningTray(TrayCommand command, unsigned long waitMs);
 
 }  // namespace kelvra

@@ -12,8 +12,29 @@
 
 namespace kelvra {
 
+// Numbers past the highest present, not the smallest free one: once the
+// oldest sets have been pruned, the smallest free number would start again at
+// 0, and the newest set would carry the lowest number in the folder and in
+// the name the service receives. While nothing has been removed the numbers
+// present run from 0 without a gap, and both rules give the same number.
 std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after) {
-    for (unsigned long long n = 0;; ++n) {
+    const auto folderEnd = before.find_last_of(L"\\/:");
+    const std::wstring_view prefix =
+        before.substr(folderEnd == std::wstring_view::npos ? 0 : folderEnd + 1);
+    const std::wstring lowerPrefix = LowerAscii(prefix);
+    const std::wstring lowerAfter = LowerAscii(after);
+    unsigned long long next = 0;
+    for (const DirEntry& entry : FindEntries(std::wstring(before) + L"*" + std::wstring(after))) {
+        const std::wstring name = LowerAscii(entry.name);
+        if (name.size() <= lowerPrefix.size() + lowerAfter.size() ||
+            !name.starts_with(lowerPrefix) || !name.ends_with(lowerAfter))
+            continue;
+        const std::wstring_view digits = std::wstring_view(name).substr(
+            lowerPrefix.size(), name.size() - lowerPrefix.size() - lowerAfter.size());
+        if (digits.size() > 18 || !IsAllDigits(digits)) continue;
+        next = std::max(next, std::stoull(std::wstring(digits)) + 1);
+    }
+    for (unsigned long long n = next;; ++n) {
         std::wstring name = std::wstring(before) + std::to_wstring(n) + std::wstring(after);
         if (!FileExists(name)) return name;
     }

@@ -10,9 +10,11 @@
 
 namespace kelvra {
 
-// The first name before + N + after, for N = 0, 1, 2 …, that does not exist
-// as a file, with N in decimal. The placeholder is given as the point between
-// the two halves, so a "%d" inside a profile name stays what it is.
+// The name before + N + after, with N in decimal, for the N one past the
+// highest that such a file in the folder carries (letter case aside), or 0
+// when there is none; never a name that exists. The placeholder is given as
+// the point between the two halves, so a "%d" inside a profile name stays
+// what it is.
 std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after);
 
 // The profile name as it may stand inside a file name: the characters

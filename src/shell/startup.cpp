@@ -28,4 +28,8 @@ std::wstring TrayMutexName(std::wstring_view userName) {
     return name;
 }
 
+std::wstring TrayCommandMessageName(std::wstring_view userName) {
+    return L"Kelvra2.TrayCommand." + std::wstring(userName);
+}
+
 }  // namespace kelvra

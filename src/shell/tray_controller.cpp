@@ -59,14 +59,26 @@ void TrayController::RunTimerTimer(const LocalTime& now) {
     }
 }
 
+void TrayController::UpdateMenu() {
+    // "Run now" is ignored during a run and while the settings dialog is
+    // open, "Settings" while the dialog is open; a greyed item says so before
+    // the click. The settings open during a run: the run goes on meanwhile.
+    view_.SetRunNowItem(runNowCaption_, !running_ && !settingsOpen_);
+    view_.SetSettingsItem(!settingsOpen_);
+}
+
 void TrayController::ExecuteRun(bool scheduled) {
     running_ = true;
-    view_.SetRunNowItem(L"Run now (currently running...)", false);
+    runNowCaption_ = L"Run now (currently running...)";
+    UpdateMenu();
     view_.StopTimer();
     try {
         std::wstring message;
         if (services_.checkAccount(message)) {
-            services_.uploadInventory(services_.runInventory());
+            const std::wstring payload = services_.runInventory();
+            uploading_ = true;
+            services_.uploadInventory(payload);
+            uploading_ = false;
         } else if (scheduled) {
             balloonTitle_ = kTitle;
             ShowBalloon(L"No username and password are specified. Click here to change your settings",
@@ -76,6 +88,7 @@ void TrayController::ExecuteRun(bool scheduled) {
             services_.showError(message);
         }
     } catch (...) {
+        uploading_ = false;
         FinishRun();
         throw;
     }
@@ -87,7 +100,8 @@ void TrayController::FinishRun() {
     nextRunTime_ = LocalMillis(end) + kRunIntervalMs;
     running_ = false;
     if (!settingsOpen_) view_.StartTimer();
-    view_.SetRunNowItem(L"Run now (last run: " + HourMinute(end) + L")", true);
+    runNowCaption_ = L"Run now (last run: " + HourMinute(end) + L")";
+    UpdateMenu();
     // An Exit chosen during the run takes effect now, from the message loop.
     if (exitRequested_ && !settingsOpen_) view_.RequestClose();
 }
@@ -114,14 +128,17 @@ void TrayController::Settings1Click() {
     if (settingsOpen_) return;  // one settings dialog at a time
     view_.StopTimer();
     settingsOpen_ = true;
+    UpdateMenu();
     try {
         services_.editSettings();
     } catch (...) {
         settingsOpen_ = false;
+        UpdateMenu();
         if (!running_) view_.StartTimer();
         throw;
     }
     settingsOpen_ = false;
+    UpdateMenu();
     if (!running_) view_.StartTimer();
     // An Exit chosen while the dialog was open takes effect once it is gone.
     if (exitRequested_ && !running_) view_.RequestClose();
@@ -131,7 +148,17 @@ void TrayController::About1Click() { services_.openUrl(services_.aboutUrl()); }
 
 void TrayController::ExitKelvra1Click() {
     exitRequested_ = true;
+    // The run's files are written; the upload in flight is given up, and the
+    // next run, after the next start, takes and uploads the inventory again.
+    // Nothing is lost, and a slow service cannot keep the program alive.
+    if (uploading_ && services_.abandonUpload) services_.abandonUpload();
     view_.RequestClose();
+}
+
+void TrayController::AnotherStart() {
+    balloonTitle_ = kTitle;
+    ShowBalloon(L"Kelvra is already running in your tray. Right click for options",
+                BalloonIcon::None);
 }
 
 void TrayController::TrayIcon1BalloonClick() {

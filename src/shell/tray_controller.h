@@ -31,6 +31,8 @@ public:
     virtual void RequestClose() = 0;
     virtual void ShowBalloon(const std::wstring& title, const std::wstring& text, BalloonIcon icon) = 0;
     virtual void SetRunNowItem(const std::wstring& caption, bool enabled) = 0;
+    // The "Settings" item: greyed while a click on it would be ignored.
+    virtual void SetSettingsItem(bool enabled) = 0;
 };
 
 // What the controller asks of the rest of the program.
@@ -46,6 +48,8 @@ struct TrayServices {
     std::function<void(const std::wstring& message)> showError;
     // The about page's address.
     std::function<std::wstring()> aboutUrl;
+    // Gives up the upload in flight at once (may be empty: nothing to do).
+    std::function<void()> abandonUpload;
 };
 
 class TrayController {
@@ -64,6 +68,9 @@ public:
     void About1Click();
     void ExitKelvra1Click();
     void TrayIcon1BalloonClick();
+    // Another start of the program by the same user, which has ended: the
+    // user is told where the running one is.
+    void AnotherStart();
     // A close request of the window: true lets it close and the program end,
     // false means the window hides itself and the program goes on.
     bool FormCloseQuery();
@@ -77,6 +84,8 @@ public:
 private:
     void ExecuteRun(bool scheduled);
     void FinishRun();
+    // Greys the items whose click would be ignored now.
+    void UpdateMenu();
     void ShowBalloon(const std::wstring& text, BalloonIcon icon);
 
     TrayView& view_;
@@ -85,7 +94,9 @@ private:
     bool firstTick_ = true;
     bool exitRequested_ = false;
     bool running_ = false;
+    bool uploading_ = false;
     bool settingsOpen_ = false;
+    std::wstring runNowCaption_ = L"Run now";
     std::wstring balloonTitle_;
     std::wstring balloonAction_;
 };

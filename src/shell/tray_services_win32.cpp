@@ -3,6 +3,7 @@
 #include "account/newaccount.h"
 #include "common/tools.h"
 #include "http/service_address.h"
+#include "http/transport.h"
 #include "shell/inventory_run.h"
 #include "shell/main_form_win32.h"
 #include "shell/upload.h"
@@ -24,6 +25,7 @@ TrayServices ProductTrayServices() {
     services.accountPageUrl = [] { return AccountPageUrl(); };
     services.showError = [](const std::wstring& message) { ShowErrorAndLog(message); };
     services.aboutUrl = [] { return ServiceAddress(L"/whatiskelvra/"); };
+    services.abandonUpload = [] { AbandonHttpPosts(); };
     return services;
 }
 

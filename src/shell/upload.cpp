@@ -15,14 +15,14 @@
 namespace kelvra {
 namespace {
 
-FormData BuildForm(const std::vector<std::wstring>& names,
-                   const std::vector<std::wstring>& values) {
+FormData BuildForm(const std::vector<std::wstring>& names, const std::vector<std::wstring>& values,
+                   std::size_t fileEntry) {
     if (values.size() < names.size()) throw HttpError("fewer form values than names");
     FormData form;
     const std::wstring_view marker = kFileMarker;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::wstring& value = values[i];
-        if (value.starts_with(marker)) {
+        if (i == fileEntry && value.starts_with(marker)) {
             const std::wstring path = value.substr(marker.size());
             if (FileExists(path)) form.AddFile(names[i], path, MediaTypeForPath(path));
         } else {
@@ -41,14 +41,18 @@ HttpClient ClientFromSettings() {
     return client;
 }
 
+// The upload form's "apps" entry: the one entry of the program's posts that
+// carries a file.
+constexpr std::size_t kPayloadEntry = 3;
+
 }  // namespace
 
 std::wstring PostData(const std::wstring& address, const std::vector<std::wstring>& names,
-                      const std::vector<std::wstring>& values) {
+                      const std::vector<std::wstring>& values, std::size_t fileEntry) {
     WriteLog(L"PostData START");
     std::wstring answer;
     try {
-        const FormData form = BuildForm(names, values);
+        const FormData form = BuildForm(names, values, fileEntry);
         answer = ClientFromSettings().Post(address, form);
     } catch (const std::exception&) {
         // Callers see every failure as an empty answer; none is reported.
@@ -69,7 +73,8 @@ UploadResult UploadInventory(const std::wstring& payloadPath, const UploadAccoun
     result.answer =
         PostData(ServiceAddress(kUploadPath), {L"username", L"password", L"profile", L"apps"},
                  {account.username, account.password, account.profile,
-                  std::wstring(kFileMarker) + payloadPath});
+                  std::wstring(kFileMarker) + payloadPath},
+                 kPayloadEntry);
     return result;
 }
 

@@ -20,8 +20,10 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
+#include "common/pending_messages.h"
 #include "common/tools.h"
 #include "http/service_address.h"
+#include "shell/main_form_win32.h"
 #include "support/account_service_win32.h"
 #include "support/process_win32.h"
 #include "support/saved_settings.h"
@@ -401,6 +403,31 @@ TEST_F(AccountTestButtonTest, RedWithTheServicesTextAndWorkingCaptionWhileTheBox
     ASSERT_EQ(buttonAtBox_.size(), 1u);
     EXPECT_EQ(buttonAtBox_[0].caption, L"working ...");
     EXPECT_FALSE(buttonAtBox_[0].enabled);
+}
+
+// In the tray program the wait for a slow service serves the window
+// messages: the dialog stays alive meanwhile, and the button stays disabled
+// until the answer is in.
+TEST_F(AccountTestButtonTest, ASlowServiceLeavesTheDialogServedAndTheButtonDisabled) {
+    service_.AnswerDripping("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nOK",
+                            0.02);
+    std::vector<ButtonState> whileServed;
+    const auto previous = SetPendingMessagePump([&] {
+        HWND button = Field(L"butTestAccount");
+        whileServed.push_back({TextOf(button), IsWindowEnabled(button) != FALSE});
+        PumpPendingMessages();
+    });
+    Edit([](TSettingsForm& form) {
+        Click(Field(L"butTestAccount"));
+        ExpectResult(form, L"Account settings are correct!", RGB(0, 128, 0));
+        Click(Field(L"Button2"));
+    });
+    SetPendingMessagePump(previous);
+    ASSERT_FALSE(whileServed.empty()) << "messages were served while the service dripped";
+    for (const ButtonState& state : whileServed) {
+        EXPECT_EQ(state.caption, L"working ...");
+        EXPECT_FALSE(state.enabled);
+    }
 }
 
 TEST_F(AccountTestButtonTest, ErrorEscapingTheTestIsShownAndTheButtonComesBack) {

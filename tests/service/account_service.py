@@ -2,7 +2,7 @@
 """A stand-in for the account service, for the tests that post through the
 real HTTP client.
 
-    account_service.py --dir DIR [--proxy-auth USER:PASSWORD]
+    account_service.py --dir DIR [--proxy-auth USER:PASSWORD] [--tls PEM]
     account_service.py --dir DIR --serve --port N
 
 Listens on two free loopback ports: the service itself and a control port.
@@ -26,6 +26,10 @@ Without the file the answer is "200 OK" with the body "OK".
 
 With --proxy-auth a real HTTP proxy (tinyproxy) is started too, on another
 free port, with basic authentication for that user; its log is DIR/proxy.log.
+
+With --tls the service speaks https with the key and certificate of the PEM
+file (tests/service/localhost.pem is made for the name "localhost"; a test
+that uses it trusts it in its own Wine prefix only).
 
 When everything listens, DIR/ports.txt appears (written whole, in one step)
 with the lines "service N", "control N" and, with a proxy, "proxy N"; it
@@ -56,6 +60,7 @@ import shutil
 import signal
 import socket
 import socketserver
+import ssl
 import subprocess
 import sys
 import threading
@@ -256,6 +261,8 @@ class ServiceHandler(socketserver.BaseRequestHandler):
         conn = self.request
         conn.settimeout(30)
         try:
+            if isinstance(conn, ssl.SSLSocket):
+                conn.do_handshake()
             raw = read_request(conn)
             if not raw:
                 return
@@ -264,7 +271,7 @@ class ServiceHandler(socketserver.BaseRequestHandler):
                 self.server.site.answer(conn, raw)
             else:
                 self.answer(conn)
-        except OSError:
+        except (OSError, ssl.SSLError):
             # The client went away or timed out; that is its test's business.
             pass
 
@@ -297,11 +304,22 @@ class Service(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, folder, port=0, site=None):
+    def __init__(self, folder, port=0, site=None, tls=None):
         super().__init__(("127.0.0.1", port), ServiceHandler)
         self.folder = folder
         self.recorder = Recorder(folder)
         self.site = site
+        self.tls = None
+        if tls:
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(tls)
+
+    def get_request(self):
+        conn, address = super().get_request()
+        if self.tls:
+            # The handshake happens in the request's own thread, on first use.
+            conn = self.tls.wrap_socket(conn, server_side=True, do_handshake_on_connect=False)
+        return conn, address
 
 
 def start_proxy(folder, credentials):
@@ -377,6 +395,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--tls")
     parser.add_argument("--serve", action="store_true")
     parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
@@ -390,7 +409,7 @@ def main():
     if args.serve:
         return serve(folder, args.port)
 
-    service = Service(folder)
+    service = Service(folder, tls=args.tls)
     control = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     control.bind(("127.0.0.1", 0))
     control.listen(1)

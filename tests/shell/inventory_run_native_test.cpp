@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/registry.h"
@@ -13,6 +15,8 @@
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
 #include "shell/scan_report.h"
+#include "shell/upload.h"
+#include "support/fake_transport.h"
 #include "support/json_schema.h"
 #include "support/temp_dir.h"
 
@@ -192,6 +196,33 @@ TEST_F(InventoryRunTest, ReportFollowsThePayloadAndChangesNoByteOfTheFiles) {
     broken["records"][0]["candidates"][0].erase("points");
     EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), broken),
               std::vector<std::string>{"/records/0/candidates/0: missing points"});
+}
+
+// Two days and more of hourly runs: the folder keeps 48 sets, each run's
+// number is higher than the one before, and each upload names the newest set.
+TEST_F(InventoryRunTest, HourlyRunsKeepRisingNumbersAndUploadTheNewestSet) {
+    AddEntry(RegistryView::Own, L"A", L"Alpha", L"1.0");
+    testing::FakeTransport transport;
+    unsigned long long previous = 0;
+    for (int run = 0; run < 200; ++run) {
+        SCOPED_TRACE(run);
+        const std::wstring payload = RunInventory();
+        ASSERT_TRUE(UploadInventory(payload, {L"user1", L"pw", L"P"}).sent);
+
+        std::vector<unsigned long long> numbers;
+        for (const DirEntry& entry : FindEntries(dir_ / L"dump_P_*.txt"))
+            numbers.push_back(std::stoull(entry.name.substr(7)));
+        ASSERT_EQ(numbers.size(), static_cast<std::size_t>(std::min(run + 1, 48)));
+        const unsigned long long newest = *std::max_element(numbers.begin(), numbers.end());
+        EXPECT_EQ(payload, dir_ / (L"dump_P_" + std::to_wstring(newest) + L".txt"));
+        if (run > 0) {
+            EXPECT_GT(newest, previous);
+        }
+        previous = newest;
+        EXPECT_NE(transport.Posts().back().body.find("filename=\"" + WideToAnsi(payload) + "\""),
+                  std::string::npos);
+    }
+    EXPECT_EQ(previous, 199u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #ifdef KELVRA_KELVRA_EXE
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,8 @@ using testing::WindowsOf;
 
 const std::wstring kGreeting = L"Kelvra is running in your tray. Right click for options";
 const std::wstring kUpdated = L"Version information updated... Click here to visit your profile!";
+const std::wstring kAlreadyRunning =
+    L"Kelvra is already running in your tray. Right click for options";
 const std::wstring kNoAccount =
     L"No username and password are specified. Click here to change your settings";
 
@@ -167,11 +170,17 @@ TEST_F(KelvraProgram, RunsInTheTrayUploadsOnRunNowAndEndsOnExit) {
     EXPECT_TRUE(WaitUntil([&] { return BalloonShows(kGreeting); }, 5000));
     EXPECT_EQ(SavedUserState::AutostartValue(), L"\"" + KelvraExe() + L"\"");
 
-    // A second start of the same user ends at once and shows nothing.
-    const auto second = testing::RunProgram(Quoted(KelvraExe()), 20000);
+    // A second start of the same user ends at once; it writes the autostart
+    // value as every start does, and the running one says it is there.
+    testing::TempDir elsewhere;
+    const std::wstring secondExe = elsewhere / L"kelvra second.exe";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), secondExe.c_str(), FALSE));
+    const auto second = testing::RunProgram(Quoted(secondExe), 20000);
     EXPECT_FALSE(second.timedOut);
     EXPECT_EQ(second.exitCode, 0u);
     EXPECT_EQ(WindowsOf(0, TKelvraMainForm::kClassName, false).size(), 1u);
+    EXPECT_EQ(SavedUserState::AutostartValue(), L"\"" + secondExe + L"\"");
+    EXPECT_TRUE(WaitUntil([&] { return BalloonShows(kAlreadyRunning); }, 5000));
 
     tray.Command(IDM_RUNNOW);
     ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 1; }, 60000));
@@ -259,6 +268,112 @@ TEST_F(KelvraProgram, InstallerNameCopiesItselfIntoTheDataFolderAndStartsTheCopy
         EXPECT_EQ(tray.ExitCode(15000), 0u);
     }
     EXPECT_FALSE(FileExists(downloads / kInstalledExeName));
+}
+
+// The file version of an executable, as major.minor.build.revision words
+// packed into 64 bits; 0 when it has none.
+unsigned long long FileVersionOf(const std::wstring& exe) {
+    DWORD ignored = 0;
+    std::string block(GetFileVersionInfoSizeW(exe.c_str(), &ignored), '\0');
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (block.empty() ||
+        !GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
+        return 0;
+    return (static_cast<unsigned long long>(fixed->dwFileVersionMS) << 32) | fixed->dwFileVersionLS;
+}
+
+BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD found, LONG_PTR out) {
+    *reinterpret_cast<WORD*>(out) = found;
+    return FALSE;
+}
+
+// Gives a copy of the program another file version: its version resource
+// with the revision word of the fixed part set, written back in place.
+bool SetRevision(const std::wstring& exe, WORD revision) {
+    std::string data;
+    WORD language = 0;
+    {
+        UniqueHModule module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        if (!module) return false;
+        EnumResourceLanguagesW(module.get(), MAKEINTRESOURCEW(16),  // RT_VERSION
+                               MAKEINTRESOURCEW(1), &FirstLanguage,
+                               reinterpret_cast<LONG_PTR>(&language));
+        HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+        if (!found) return false;
+        data.assign(static_cast<const char*>(LockResource(LoadResource(module.get(), found))),
+                    SizeofResource(module.get(), found));
+    }
+    const std::string signature("\xBD\x04\xEF\xFE", 4);
+    const auto at = data.find(signature);
+    if (at == std::string::npos || at + sizeof(VS_FIXEDFILEINFO) > data.size()) return false;
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, data.data() + at, sizeof fixed);
+    fixed.dwFileVersionLS = (fixed.dwFileVersionLS & 0xFFFF0000u) | revision;
+    fixed.dwProductVersionLS = (fixed.dwProductVersionLS & 0xFFFF0000u) | revision;
+    std::memcpy(data.data() + at, &fixed, sizeof fixed);
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    if (!update) return false;
+    const bool ok = UpdateResourceW(update, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language,
+                                    data.data(), static_cast<DWORD>(data.size()));
+    return EndUpdateResourceW(update, !ok) && ok;
+}
+
+// A new version over a running one: the installer asks the running tray to
+// end, copies, and starts the new copy. Afterwards exactly one tray runs,
+// from the new file, and the autostart value names it.
+TEST_F(KelvraProgram, InstallerOverARunningTrayEndsItAndStartsTheNewVersion) {
+    const std::wstring installed = state_.DataFolder() + kInstalledExeName;
+    ASSERT_TRUE(ForceDirectories(state_.DataFolder()));
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installed.c_str(), FALSE));
+    auto old = TrayProcess::Start(installed);
+    ASSERT_TRUE(old.Started());
+    ASSERT_NE(old.Window(), nullptr);
+
+    testing::TempDir downloads;
+    const std::wstring installer = downloads / L"akelvra.exe";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installer.c_str(), FALSE));
+    ASSERT_TRUE(SetRevision(installer, 7));
+    const unsigned long long newVersion = FileVersionOf(installer);
+    ASSERT_NE(newVersion, FileVersionOf(KelvraExe()));
+
+    const auto install = testing::RunProgram(Quoted(installer), 60000);
+    EXPECT_FALSE(install.timedOut) << "no error box keeps the installer open";
+    EXPECT_EQ(install.exitCode, 0u);
+    EXPECT_EQ(old.ExitCode(15000), 0u) << "the old tray ended as on Exit";
+    EXPECT_EQ(FileVersionOf(installed), newVersion);
+    EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(installer));
+
+    auto tray = TrayProcess::Find(20000);
+    ASSERT_TRUE(tray.Started()) << "the new copy runs";
+    ASSERT_NE(tray.Window(), nullptr);
+    EXPECT_NE(tray.Id(), old.Id());
+    EXPECT_TRUE(SamePath(tray.ImagePath(), installed)) << WideToAnsi(tray.ImagePath());
+    EXPECT_EQ(WindowsOf(0, TKelvraMainForm::kClassName, false).size(), 1u);
+    EXPECT_EQ(SavedUserState::AutostartValue(), L"\"" + installed + L"\"");
+}
+
+// A copy that cannot be made is said, with the reason and the place.
+TEST_F(KelvraProgram, InstallerThatCannotCopyShowsWhyAndWhere) {
+    const std::wstring installed = state_.DataFolder() + kInstalledExeName;
+    ASSERT_TRUE(ForceDirectories(installed + L"\\"));  // a folder in the file's place
+    testing::TempDir downloads;
+    const std::wstring installer = downloads / L"akelvra.exe";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installer.c_str(), FALSE));
+
+    auto install = TrayProcess::Start(installer);
+    ASSERT_TRUE(install.Started());
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (box = ShownWindowTitled(install.Id(), L"Error")) != nullptr; }, 30000));
+    const std::wstring text = testing::MessageBoxText(box);
+    EXPECT_NE(text.find(L"could not be installed"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(installed), std::wstring::npos) << WideToAnsi(text);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(install.ExitCode(15000), 0u);
+    EXPECT_TRUE(WindowsOf(0, TKelvraMainForm::kClassName, false).empty());
+    RemoveDirectoryW(installed.c_str());
 }
 
 TEST_F(KelvraProgram, OtherNamesRunTheTrayProgramAndAutostartIsQuoted) {

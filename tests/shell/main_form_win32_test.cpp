@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -79,6 +82,7 @@ class MainFormTest : public ::testing::Test {
             return RunInventory();
         };
         services_.uploadInventory = [](const std::wstring& payload) { UploadInventory(payload); };
+        services_.abandonUpload = [] { AbandonHttpPosts(); };
         services_.editSettings = [this] {
             ++settingsShown_;
             settingsDuringRun_ = form_->Controller()->RunInProgress();
@@ -343,6 +347,99 @@ TEST_F(MainFormTest, UploadToAServiceThatDripsItsAnswerEndsWithinTheLimitsAndThe
     ASSERT_TRUE(WaitUntil([&] { return runs_ == 2 && RunFinished(); }, 30000));
     EXPECT_EQ(service.Requests().size(), 2u);
     SetHttpTransport(previous);
+}
+
+// A thread timer whose callback runs whenever the thread serves its
+// messages: the probe of a slow upload.
+std::function<void()>* probeTick = nullptr;
+void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (probeTick && *probeTick) (*probeTick)();
+}
+
+// While the service drips its answer, the tray serves its messages (the menu
+// opens and shows the run), and Exit ends the program without waiting for
+// the answer. The longest gap between served messages during the upload is
+// printed for docs/performance.md; it is a reading, not a condition.
+TEST_F(MainFormTest, ASlowUploadServesTheTrayAndExitEndsTheProgramAtOnce) {
+    using Clock = std::chrono::steady_clock;
+    testing::AccountService service({testing::kAccountServiceScript, {}});
+    StoreAccount();
+    auto& form = Create();
+    HWND window = form.Handle();
+    SetServiceBaseAddress(service.BaseAddress());
+    // A head that never ends, one byte every 50 ms: only the limits of the
+    // whole exchange, minutes away, would end it.
+    service.AnswerDripping("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(100000, 'a'), 0.05);
+
+    bool uploading = false, menuShown = false;
+    MenuState inMenu;
+    std::vector<Clock::time_point> served;
+    Clock::time_point exitAt{};
+    std::function<void()> tick = [&] {
+        if (exitAt != Clock::time_point{}) return;
+        if (!uploading) uploading = !service.Requests().empty();
+        if (!uploading) return;
+        served.push_back(Clock::now());
+        if (served.size() == 1) {
+            PostMessageW(window, TKelvraMainForm::kTrayMessage, MAKEWPARAM(200, 200),
+                         MAKELPARAM(WM_CONTEXTMENU, IDC_TRAYICON));
+            SetTimer(nullptr, 0, 500, &CloseMenu);
+        }
+        HWND popup = FindWindowW(L"#32768", nullptr);
+        if (!menuShown && popup && IsWindowVisible(popup)) {
+            menuShown = true;
+            inMenu = State();
+        }
+        if (Clock::now() - served.front() > std::chrono::seconds(3)) {
+            exitAt = Clock::now();
+            Command(IDM_EXITKELVRA);
+        }
+    };
+    probeTick = &tick;
+    const UINT_PTR probe = SetTimer(nullptr, 0, 10, &ProbeTick);
+
+    // Far beyond what Exit needs, far below what the service's drip takes.
+    std::atomic<bool> ended{false}, gaveUp{false};
+    const DWORD thread = GetCurrentThreadId();
+    std::thread watchdog([&] {
+        for (int i = 0; i < 600 && !ended; ++i) Sleep(100);
+        if (!ended) {
+            gaveUp = true;
+            PostThreadMessageW(thread, WM_QUIT, 0, 0);
+        }
+    });
+    Command(IDM_RUNNOW);
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    const Clock::time_point end = Clock::now();
+    ended = true;
+    watchdog.join();
+    KillTimer(nullptr, probe);
+    probeTick = nullptr;
+
+    EXPECT_FALSE(gaveUp) << "the program waited for the service";
+    ASSERT_NE(exitAt, Clock::time_point{}) << "the upload was never seen in flight";
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(menuShown);
+    EXPECT_EQ(inMenu.caption, L"Run now (currently running...)");
+    EXPECT_FALSE(inMenu.enabled);
+    EXPECT_GT(served.size(), 10u);
+
+    double longestGapMs = 0;
+    for (std::size_t i = 1; i < served.size(); ++i)
+        longestGapMs =
+            std::max(longestGapMs,
+                     std::chrono::duration<double, std::milli>(served[i] - served[i - 1]).count());
+    const double exitMs = std::chrono::duration<double, std::milli>(end - exitAt).count();
+    RecordProperty("served", static_cast<int>(served.size()));
+    RecordProperty("longest_gap_ms", static_cast<int>(longestGapMs));
+    RecordProperty("exit_ms", static_cast<int>(exitMs));
+    std::printf(
+        "upload served %zu timer messages in %.0f ms; longest gap %.1f ms; "
+        "Exit to end of the message loop %.1f ms\n",
+        served.size(),
+        std::chrono::duration<double, std::milli>(served.back() - served.front()).count(),
+        longestGapMs, exitMs);
 }
 
 TEST_F(MainFormTest, TaskbarCreatedBringsTheIconBack) {

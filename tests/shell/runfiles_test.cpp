@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "common/files.h"
 #include "common/textconv.h"
 #include "support/temp_dir.h"
@@ -9,16 +11,33 @@
 namespace kelvra {
 namespace {
 
-TEST(RunFileNames, FirstNumberWhosePayloadIsMissing) {
-    testing::TempDir dir;
-    const std::wstring before = dir / L"dump_P_";
-    EXPECT_EQ(FindFreeFileName(before, L".txt"), before + L"0.txt");
-    WriteFileBytes(before + L"0.txt", "");
-    WriteFileBytes(before + L"1.xml", "");  // only the payload file decides
-    EXPECT_EQ(FindFreeFileName(before, L".txt"), before + L"1.txt");
-    WriteFileBytes(before + L"1.txt", "");
-    WriteFileBytes(before + L"3.txt", "");
-    EXPECT_EQ(FindFreeFileName(before, L".txt"), before + L"2.txt");
+// One past the highest number present: after pruning, numbers go on rising
+// instead of filling the gaps from 0.
+TEST(RunFileNames, NextNumberIsOnePastTheHighestPayload) {
+    struct Case {
+        std::vector<const wchar_t*> present;
+        const wchar_t* next;
+    };
+    const Case cases[] = {
+        {{}, L"0"},
+        {{L"dump_P_0.txt"}, L"1"},
+        {{L"dump_P_0.txt", L"dump_P_1.xml", L"dump_P_1.html"}, L"1"},  // only payloads count
+        {{L"dump_P_0.txt", L"dump_P_1.txt", L"dump_P_3.txt"}, L"4"},
+        {{L"dump_P_47.txt", L"dump_P_48.txt"}, L"49"},  // the oldest were pruned
+        {{L"DUMP_p_7.TXT"}, L"8"},
+        {{L"dump_P_007.txt"}, L"8"},
+        // Names of other profiles, or not a bare number, do not count.
+        {{L"dump_P_x_9.txt", L"dump_PP_9.txt", L"dump_P_9a.txt", L"dump_P_.txt",
+          L"dump_P_99999999999999999999.txt", L"dump_P_9.txt.bak"},
+         L"0"},
+    };
+    for (const Case& c : cases) {
+        testing::TempDir dir;
+        for (const wchar_t* name : c.present) WriteFileBytes(dir / name, "");
+        EXPECT_EQ(FindFreeFileName(dir / L"dump_P_", L".txt"),
+                  dir / (L"dump_P_" + std::wstring(c.next) + L".txt"))
+            << ::testing::PrintToString(c.present);
+    }
 }
 
 TEST(RunFileNames, ProfileCharactersThatWouldLeaveTheFolderAreReplaced) {

@@ -35,6 +35,8 @@ TEST(TrayMutexNameTest, OnePerUserOfTheSessionAndAValidObjectName) {
     EXPECT_NE(TrayMutexName(L"ann"), TrayMutexName(L"bob"));
     const std::wstring odd = TrayMutexName(L"DOMAIN\\ann");
     EXPECT_EQ(odd.find(L'\\', 6), std::wstring::npos) << "only the namespace may hold a backslash";
+    // The command message of another user's tray is another message.
+    EXPECT_NE(TrayCommandMessageName(L"ann"), TrayCommandMessageName(L"bob"));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
+#include "shell/tray_controller.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-
-#include "shell/tray_controller.h"
 
 namespace kelvra {
 namespace {
@@ -24,12 +24,14 @@ public:
         runNowCaption = caption;
         runNowEnabled = enabled;
     }
+    void SetSettingsItem(bool enabled) override { settingsEnabled = enabled; }
 
     bool timerOn = true;
     int closeRequests = 0;
     std::vector<Balloon> balloons;
     std::wstring runNowCaption = L"Run now";
     bool runNowEnabled = true;
+    bool settingsEnabled = true;
 };
 
 LocalTime At(int hour, int minute, int second, int millisecond = 0) {
@@ -63,7 +65,11 @@ protected:
             if (runFails_) throw std::runtime_error("disk full");
             return std::wstring(L"C:\\data\\dump_P_0.txt");
         };
-        services_.uploadInventory = [this](const std::wstring& path) { uploads_.push_back(path); };
+        services_.uploadInventory = [this](const std::wstring& path) {
+            uploads_.push_back(path);
+            if (duringUpload_) duringUpload_();
+        };
+        services_.abandonUpload = [this] { ++abandoned_; };
         services_.editSettings = [this] {
             ++settingsShown_;
             if (duringSettings_) duringSettings_();
@@ -97,8 +103,8 @@ protected:
     std::wstring accountPage_ = L"http://service/account/user1/";
     bool runFails_ = false;
     std::int64_t runDurationMs_ = 30000;
-    std::function<void()> duringRun_, duringSettings_;
-    int runs_ = 0, settingsShown_ = 0;
+    std::function<void()> duringRun_, duringSettings_, duringUpload_;
+    int runs_ = 0, settingsShown_ = 0, abandoned_ = 0;
     std::vector<std::wstring> uploads_, opened_, errors_;
 };
 
@@ -235,6 +241,71 @@ TEST_F(TrayControllerTest, ExitDuringARunTakesEffectAfterIt) {
     EXPECT_EQ(view_.closeRequests, before + 2) << "once from the command, once after the run";
     EXPECT_TRUE(tray.FormCloseQuery());
     EXPECT_FALSE(view_.timerOn);
+}
+
+// A click on an item that would be ignored is never silently lost: the item
+// is greyed first. The settings open during a run, and the run goes on.
+TEST_F(TrayControllerTest, ItemsAreGreyedWhileTheirClickWouldBeIgnored) {
+    auto& tray = Start(At(9, 0, 0));
+    struct Seen {
+        bool runNow, settings;
+    };
+    std::vector<Seen> seen;
+    auto look = [&] { seen.push_back({view_.runNowEnabled, view_.settingsEnabled}); };
+    duringSettings_ = look;
+    tray.Settings1Click();
+    look();
+    duringRun_ = [&] {
+        look();
+        tray.Settings1Click();  // the run ends while the dialog is still open
+    };
+    duringSettings_ = [&] {
+        look();
+        runDurationMs_ = 0;
+    };
+    tray.Runnow1Click();
+    look();
+    ASSERT_EQ(seen.size(), 5u);
+    EXPECT_FALSE(seen[0].runNow) << "the dialog is open";
+    EXPECT_FALSE(seen[0].settings);
+    EXPECT_TRUE(seen[1].runNow) << "the dialog closed";
+    EXPECT_TRUE(seen[1].settings);
+    EXPECT_FALSE(seen[2].runNow) << "a run";
+    EXPECT_TRUE(seen[2].settings);
+    EXPECT_FALSE(seen[3].runNow) << "the dialog opened during the run";
+    EXPECT_FALSE(seen[3].settings);
+    EXPECT_TRUE(seen[4].runNow) << "all over";
+    EXPECT_TRUE(seen[4].settings);
+    EXPECT_EQ(settingsShown_, 2);
+    EXPECT_EQ(runs_, 1);
+}
+
+// Exit during the upload gives it up at once; during the inventory it does
+// not, and the upload goes out before the program ends.
+TEST_F(TrayControllerTest, ExitDuringTheUploadAbandonsItExitBeforeItDoesNot) {
+    auto& tray = Start(At(9, 0, 0));
+    duringUpload_ = [&] { tray.ExitKelvra1Click(); };
+    tray.Runnow1Click();
+    EXPECT_EQ(abandoned_, 1);
+    EXPECT_TRUE(tray.FormCloseQuery());
+
+    auto& second = Start(At(9, 0, 0));
+    duringUpload_ = {};
+    duringRun_ = [&] { second.ExitKelvra1Click(); };
+    second.Runnow1Click();
+    EXPECT_EQ(abandoned_, 1);
+    EXPECT_EQ(uploads_.size(), 2u);
+    EXPECT_TRUE(second.FormCloseQuery());
+}
+
+TEST_F(TrayControllerTest, AnotherStartIsToldWhereTheRunningOneIs) {
+    auto& tray = Start(At(9, 0, 0));
+    tray.AnotherStart();
+    ASSERT_EQ(view_.balloons.size(), 1u);
+    EXPECT_EQ(view_.balloons[0].title, L"Kelvra");
+    EXPECT_EQ(view_.balloons[0].text,
+              L"Kelvra is already running in your tray. Right click for options");
+    EXPECT_EQ(view_.balloons[0].icon, BalloonIcon::None);
 }
 
 TEST_F(TrayControllerTest, AboutAndAccountPageOpenTheBrowser) {

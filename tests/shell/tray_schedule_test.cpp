@@ -42,6 +42,7 @@ class TimerView : public TrayView {
     void RequestClose() override {}
     void ShowBalloon(const std::wstring&, const std::wstring&, BalloonIcon) override {}
     void SetRunNowItem(const std::wstring&, bool) override {}
+    void SetSettingsItem(bool) override {}
     bool timerOn = true;
 };
 

@@ -52,7 +52,7 @@ TEST_F(PostDataTest, FileMarkerSendsTheNamedFileAfterTheTextFields) {
     WriteFileBytes(path, "Editor\t1.2\r\n");
     EXPECT_EQ(PostData(L"http://service.test/kv2/account_post.php",
                        {L"username", L"password", L"profile", L"apps"},
-                       {L"user1", L"pw", L"PC01.user1", L"[FILE]" + path}),
+                       {L"user1", L"pw", L"PC01.user1", L"[FILE]" + path}, 3),
               L"OK");
     EXPECT_EQ(OnlyPost().url, L"http://service.test/kv2/account_post.php");
     EXPECT_EQ(OnlyPost().body,
@@ -62,19 +62,45 @@ TEST_F(PostDataTest, FileMarkerSendsTheNamedFileAfterTheTextFields) {
                   "\"\r\nContent-Type: text/plain\r\n\r\nEditor\t1.2\r\n\r\n--" + kB + "--\r\n");
 }
 
-TEST_F(PostDataTest, FileMarkerWithoutAnExistingFileLeavesTheEntryOut) {
-    PostData(L"http://service.test/x", {L"a", L"b", L"c", L"d"},
-             {L"[FILE]", L"[FILE]" + (dir_ / L"missing.txt"), L"[FILE]" + dir_.path(), L"kept"});
-    EXPECT_EQ(OnlyPost().body, TextPart("d", "kept") + "--" + kB + "--\r\n")
-        << "the empty path, a missing file and a folder are all left out";
+TEST_F(PostDataTest, FileEntryWithoutAnExistingFileIsLeftOut) {
+    // The empty path, a missing file and a folder.
+    for (const std::wstring& value :
+         {std::wstring(L"[FILE]"), L"[FILE]" + (dir_ / L"missing.txt"), L"[FILE]" + dir_.path()}) {
+        PostData(L"http://service.test/x", {L"apps", L"d"}, {value, L"kept"}, 0);
+        EXPECT_EQ(transport_.Posts().back().body, TextPart("d", "kept") + "--" + kB + "--\r\n")
+            << Ansi(value);
+    }
 }
 
-TEST_F(PostDataTest, OnlyTheExactUpperCaseMarkerNamesAFile) {
-    const std::wstring path = dir_ / L"x.txt";
+// Only the named file entry may send a file; anywhere else the marker is
+// text like any other, and a marker of another letter case is text anyway.
+TEST_F(PostDataTest, MarkerOutsideTheFileEntryIsSentAsTyped) {
+    const std::wstring path = dir_ / L"secret.txt";
     WriteFileBytes(path, "secret");
-    PostData(L"http://service.test/x", {L"a", L"b"}, {L"[file]" + path, L" [FILE]" + path});
-    EXPECT_EQ(OnlyPost().body, TextPart("a", "[file]" + Ansi(path)) +
-                                   TextPart("b", " [FILE]" + Ansi(path)) + "--" + kB + "--\r\n");
+    const std::vector<std::wstring> values = {L"[FILE]" + path, L"[file]" + path,
+                                              L" [FILE]" + path};
+    const std::string typed = TextPart("a", "[FILE]" + Ansi(path)) +
+                              TextPart("b", "[file]" + Ansi(path)) +
+                              TextPart("c", " [FILE]" + Ansi(path)) + "--" + kB + "--\r\n";
+    PostData(L"http://service.test/x", {L"a", L"b", L"c"}, values);
+    EXPECT_EQ(transport_.Posts().back().body, typed) << "no file entry";
+    PostData(L"http://service.test/x", {L"a", L"b", L"c"}, values, 1);
+    EXPECT_EQ(transport_.Posts().back().body, typed) << "the file entry in lower case";
+
+    // The upload: account values that start with the marker stay text.
+    AccountUsername = L"[FILE]" + path;
+    AccountPassword = L"[FILE]" + path;
+    AccountProfile = L"[FILE]" + path;
+    const std::wstring payload = dir_ / L"dump_P_0.txt";
+    WriteFileBytes(payload, "Editor\t1.2\r\n");
+    ASSERT_TRUE(UploadInventory(payload).sent);
+    const std::string& body = transport_.Posts().back().body;
+    EXPECT_TRUE(body.starts_with(TextPart("username", "[FILE]" + Ansi(path)) +
+                                 TextPart("password", "[FILE]" + Ansi(path)) +
+                                 TextPart("profile", "[FILE]" + Ansi(path))))
+        << body;
+    EXPECT_EQ(body.find("secret\r\n"), std::string::npos) << body;
+    EXPECT_NE(body.find("filename=\"" + Ansi(payload) + "\""), std::string::npos) << body;
 }
 
 TEST_F(PostDataTest, EveryFailureIsAnEmptyAnswer) {

@@ -58,6 +58,18 @@ class UploadTest : public ::testing::Test {
                b + "--\r\n";
     }
 
+    // The service at "localhost" behind the proxy on 127.0.0.1 with the
+    // stand-in's credentials. Named, not 127.0.0.1: Wine sends a relative
+    // request line when the target's host text equals the proxy's.
+    static void ReachThroughTheProxy(const AccountService& service) {
+        SetServiceBaseAddress(service.BaseAddress(L"localhost"));
+        UseProxy = true;
+        ProxyServer = L"127.0.0.1";
+        ProxyPort = service.ProxyPort();
+        ProxyUsername = L"alice";
+        ProxyPassword = L"s3cret";
+    }
+
     static std::string BodyOf(const std::string& raw) {
         return raw.substr(raw.find("\r\n\r\n") + 4);
     }
@@ -127,14 +139,7 @@ class UploadThroughProxyTest : public UploadTest {
   protected:
     void SetUp() override {
         UploadTest::SetUp();
-        // Named, not 127.0.0.1: Wine sends a relative request line when the
-        // target's host text equals the proxy's.
-        SetServiceBaseAddress(service_.BaseAddress(L"localhost"));
-        UseProxy = true;
-        ProxyServer = L"127.0.0.1";
-        ProxyPort = service_.ProxyPort();
-        ProxyUsername = L"alice";
-        ProxyPassword = L"s3cret";
+        ReachThroughTheProxy(service_);
     }
 
     AccountService service_{{kAccountServiceScript, "alice:s3cret"}};
@@ -146,10 +151,35 @@ TEST_F(UploadThroughProxyTest, ArrivesWholeWithCredentialsOnTheFirstRequest) {
     const auto requests = service_.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(BodyOf(requests[0]), ExpectedBody(payload));
+    EXPECT_EQ(requests[0].find("Proxy-Authorization"), std::string::npos) << "the proxy's alone";
     const std::string log = service_.ProxyLog();
     EXPECT_NE(log.find("Request (file descriptor"), std::string::npos) << log;
     EXPECT_EQ(log.find("Request (file descriptor"), log.rfind("Request (file descriptor"))
         << "one request: the proxy never had to ask\n"
+        << log;
+}
+
+// An https service behind the proxy: the proxy opens the tunnel with the
+// credentials at once, and the service at the tunnel's end never sees them.
+// Twice, so that a second post cannot ride on the first one's connection.
+TEST_F(UploadTest, HttpsServiceBehindTheProxyNeverSeesTheProxyCredentials) {
+    AccountService service({kAccountServiceScript, "alice:s3cret", testing::kLocalhostCertificate});
+    const testing::TrustedCertificate trusted(testing::kLocalhostCertificate);
+    ReachThroughTheProxy(service);
+    const std::wstring payload = Payload(service);
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(UploadInventory(payload).answer, L"OK");
+        const auto requests = service.Requests();
+        ASSERT_EQ(requests.size(), static_cast<std::size_t>(round));
+        EXPECT_EQ(requests.back().find("Proxy-Authorization"), std::string::npos)
+            << requests.back();
+        EXPECT_EQ(requests.back().find("YWxpY2U6czNjcmV0"), std::string::npos);
+        EXPECT_EQ(BodyOf(requests.back()), ExpectedBody(payload));
+    }
+    const std::string log = service.ProxyLog();
+    EXPECT_NE(log.find("CONNECT localhost:" + std::to_string(service.Port())), std::string::npos)
         << log;
 }
 

@@ -1,6 +1,9 @@
 #include "support/account_service_win32.h"
 
+// clang-format off
 #include "common/win32.h"
+#include <wincrypt.h>
+// clang-format on
 
 #include <chrono>
 #include <stdexcept>
@@ -39,6 +42,8 @@ AccountService::AccountService(const AccountServiceOptions& options) {
         L"python3 \"" + AnsiToWide(options.script) + L"\" --dir \"" + AnsiToWide(folder) + L"\"";
     if (!options.proxyCredentials.empty())
         command += L" --proxy-auth \"" + AnsiToWide(options.proxyCredentials) + L"\"";
+    if (!options.tlsPem.empty()) command += L" --tls \"" + AnsiToWide(options.tlsPem) + L"\"";
+    secure_ = !options.tlsPem.empty();
     const std::wstring python = WindowsPathOfUnix("/usr/bin/python3");
 
     STARTUPINFOW startup{};
@@ -77,7 +82,8 @@ AccountService::~AccountService() {
 }
 
 std::wstring AccountService::BaseAddress(std::wstring_view host) const {
-    return L"http://" + std::wstring(host) + L":" + std::to_wstring(port_);
+    return (secure_ ? L"https://" : L"http://") + std::wstring(host) + L":" +
+           std::to_wstring(port_);
 }
 
 void AccountService::SetAnswerFile(std::string_view content) {
@@ -115,5 +121,63 @@ std::string AccountService::ProxyLog() const {
     const std::wstring log = dir_ / L"proxy.log";
     return FileExists(log) ? ReadFileBytes(log) : std::string();
 }
+
+// Wine keeps the machine's trusted roots in the registry, one key per
+// certificate named by its SHA-1 thumbprint with the serialised certificate
+// as "Blob", and reads them when a process first opens the root store. The
+// key is written directly, before this process opens any store: a store
+// opened earlier would not see it.
+constexpr wchar_t kRootCertificatesKey[] =
+    L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+
+TrustedCertificate::TrustedCertificate(const std::string& pemUnixPath) {
+    const std::string pem = ReadFileBytes(WindowsPathOfUnix(pemUnixPath));
+    const auto begin = pem.find("-----BEGIN CERTIFICATE-----");
+    if (begin == std::string::npos) throw std::runtime_error("no certificate in " + pemUnixPath);
+    const std::string text = pem.substr(begin);
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()),
+                              CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
+        throw std::runtime_error("unreadable certificate in " + pemUnixPath);
+    std::string der(size, '\0');
+    CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64HEADER,
+                         reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr);
+    PCCERT_CONTEXT certificate = CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), size);
+    if (!certificate) throw std::runtime_error("unreadable certificate in " + pemUnixPath);
+
+    BYTE hash[20];
+    DWORD hashSize = sizeof hash;
+    DWORD blobSize = 0;
+    std::string blob;
+    bool ok =
+        CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &hashSize) &&
+        CertSerializeCertificateStoreElement(certificate, 0, nullptr, &blobSize);
+    if (ok) {
+        blob.resize(blobSize);
+        ok = CertSerializeCertificateStoreElement(certificate, 0,
+                                                  reinterpret_cast<BYTE*>(blob.data()), &blobSize);
+    }
+    CertFreeCertificateContext(certificate);
+    if (!ok) throw std::runtime_error("cannot serialise the certificate of " + pemUnixPath);
+
+    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    key_ = kRootCertificatesKey;
+    for (BYTE byte : hash) {
+        key_ += kHex[byte >> 4];
+        key_ += kHex[byte & 15];
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot write the prefix's trusted roots");
+    const LONG written = RegSetValueExW(key, L"Blob", 0, REG_BINARY,
+                                        reinterpret_cast<const BYTE*>(blob.data()), blobSize);
+    RegCloseKey(key);
+    if (written != ERROR_SUCCESS)
+        throw std::runtime_error("cannot write the prefix's trusted roots");
+}
+
+TrustedCertificate::~TrustedCertificate() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str()); }
 
 }  // namespace kelvra::testing

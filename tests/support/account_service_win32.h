@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/loopback_win32.h"
@@ -24,11 +25,20 @@ namespace kelvra::testing {
 #ifdef KELVRA_SOURCE_DIR
 inline const std::string kAccountServiceScript =
     KELVRA_SOURCE_DIR "/tests/service/account_service.py";
+// The key and certificate of an https service named "localhost".
+inline const std::string kLocalhostCertificate = KELVRA_SOURCE_DIR "/tests/service/localhost.pem";
 #endif
 
 struct AccountServiceOptions {
+    AccountServiceOptions(std::string script_, std::string proxyCredentials_ = {},
+                          std::string tlsPem_ = {})
+        : script(std::move(script_)),
+          proxyCredentials(std::move(proxyCredentials_)),
+          tlsPem(std::move(tlsPem_)) {}
+
     std::string script;            // Unix path of account_service.py
     std::string proxyCredentials;  // "user:password" starts the proxy too
+    std::string tlsPem;            // Unix path of a PEM key and certificate: https
 };
 
 class AccountService {
@@ -41,7 +51,7 @@ class AccountService {
     int Port() const { return port_; }
     int ProxyPort() const { return proxyPort_; }
 
-    // "http://" + host + ":" + port.
+    // "http://" (or "https://") + host + ":" + port.
     std::wstring BaseAddress(std::wstring_view host = L"127.0.0.1") const;
 
     // What the service answers from now on.
@@ -67,7 +77,23 @@ class AccountService {
     TempDir dir_;
     int port_ = 0;
     int proxyPort_ = 0;
+    bool secure_ = false;
     std::unique_ptr<Lifeline> lifeline_;
+};
+
+// The certificate of a PEM file, trusted as a root by this Wine prefix for
+// the object's lifetime: the https stand-in is trusted by the test prefix
+// alone, never through a switch of the program. Make it before the process
+// first uses a certificate store (each test runs in a process of its own).
+class TrustedCertificate {
+  public:
+    explicit TrustedCertificate(const std::string& pemUnixPath);
+    ~TrustedCertificate();
+    TrustedCertificate(const TrustedCertificate&) = delete;
+    TrustedCertificate& operator=(const TrustedCertificate&) = delete;
+
+  private:
+    std::wstring key_;  // the certificate's key among the prefix's trusted roots
 };
 
 }  // namespace kelvra::testing
