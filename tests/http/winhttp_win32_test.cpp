@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,7 +166,7 @@ TEST_F(WinHttpTest, AnswerOfAGibibyteIsRefusedAndNeverHeld) {
     constexpr std::size_t kGibibyte = std::size_t{1} << 30;
     service_.AnswerLarge(kGibibyte, false);  // announced: refused before a byte is read
     EXPECT_THROW(Post(), HttpError);
-    service_.AnswerLarge(kGibibyte, true);   // not announced: the read stops at the limit
+    service_.AnswerLarge(kGibibyte, true);  // not announced: the read stops at the limit
     EXPECT_THROW(Post(), HttpError);
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
@@ -175,23 +176,33 @@ TEST_F(WinHttpTest, AnswerOfAGibibyteIsRefusedAndNeverHeld) {
 }
 
 TEST_F(WinHttpTest, GarbageInsteadOfAnAnswerIsAFailureOrItsText) {
-    const std::string garbage[] = {
-        std::string("\x00\xFF\xFE\x01 no protocol at all \r\n\r\n\x7F", 31),
-        "HTTP/1.1 OK OK\r\n\r\n",
-        "HTTP/1.1 200 OK\r\nContent-Length: 12x\r\nConnection: close\r\n\r\nOK",
-        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\nzz\r\nOK\r\n",
-        "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n\x00\xFF\r\n",
-        "",
+    using namespace std::string_literals;
+    // What each answer gives: a failure, or exactly the bytes that came as
+    // text (one character a byte), never more and never a made-up "OK".
+    const struct {
+        std::string answer;
+        std::optional<std::wstring> text;  // none: HttpError
+    } cases[] = {
+        {"\x00\xFF\xFE\x01 no protocol at all \r\n\r\n\x7F"s, std::nullopt},
+        {"HTTP/1.1 OK OK\r\n\r\n", std::nullopt},
+        // A length that is no number: read to the close.
+        {"HTTP/1.1 200 OK\r\nContent-Length: 12x\r\nConnection: close\r\n\r\nOK", L"OK"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\nzz\r\nOK\r\n",
+         std::nullopt},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n\x00\xFF\r\n"s,
+         L"\x00\xFF\r\n"s},
+        {"", std::nullopt},
     };
-    for (const std::string& answer : garbage) {
-        SCOPED_TRACE(::testing::Message() << "answer " << ::testing::PrintToString(answer));
-        service_.AnswerRaw(answer);
-        try {
-            const std::wstring text = Post();
-            EXPECT_LE(text.size(), answer.size()) << "at most the bytes that came";
-        } catch (const HttpError&) {
-            // refusing the answer is as good
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "answer " << ::testing::PrintToString(c.answer));
+        service_.AnswerRaw(c.answer);
+        if (!c.text) {
+            EXPECT_THROW(Post(), HttpError);
+            continue;
         }
+        std::wstring text;
+        EXPECT_NO_THROW(text = Post());
+        EXPECT_EQ(text, *c.text);
     }
 }
 
