@@ -11,6 +11,7 @@
 #include "common/tools.h"
 #include "http/service_address.h"
 #include "support/fake_transport.h"
+#include "support/message_boxes.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
 
@@ -48,17 +49,12 @@ TEST(NameRulesTest, EmailRule) {
 class AccountRequestTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
         SetServiceBaseAddress(L"http://service.test");
         AccountUsername = L"user2";
         AccountPassword = L"stored";
         AccountProfile = L"PC01.user1";
         UseProxy = false;
     }
-    void TearDown() override { SetMessageBoxHandler(savedHandler_); }
 
     // The text fields of the one post, in order, as "name=value".
     std::vector<std::string> PostedFields() const {
@@ -79,11 +75,8 @@ class AccountRequestTest : public ::testing::Test {
 
     testing::SavedSettings saved_;
     testing::FakeTransport transport_;
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
     std::wstring message_ = L"stale";
-
-  private:
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(AccountRequestTest, LocalCheckOfTheStoredValuesSendsNothing) {

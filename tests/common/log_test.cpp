@@ -10,6 +10,7 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/tools.h"
+#include "support/message_boxes.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -29,14 +30,9 @@ protected:
         AppDataDir = dir_.path();
         AppVersion = L"2.0";
         savedClock_ = SetClockSource([] { return kSaintNicholas; });
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
     }
 
     void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
         SetClockSource(savedClock_);
         LogEnabled = savedLogEnabled_;
         AppDataDir = savedAppDataDir_;
@@ -47,14 +43,13 @@ protected:
     std::string LogText() const { return FileExists(LogPath()) ? ReadFileBytes(LogPath()) : ""; }
 
     testing::TempDir dir_;
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
 
 private:
     bool savedLogEnabled_ = false;
     std::wstring savedAppDataDir_;
     std::wstring savedAppVersion_;
     ClockSource savedClock_;
-    MessageBoxHandler savedHandler_;
 };
 
 constexpr char kStamp[] = "<06.12.26 14:05:09:042|2.0> ";

@@ -13,6 +13,7 @@
 #include "common/registry_text.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
+#include "support/message_boxes.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -28,13 +29,8 @@ protected:
     void SetUp() override {
         savedLogEnabled_ = LogEnabled;
         LogEnabled = false;
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
     }
     void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
         LogEnabled = savedLogEnabled_;
     }
 
@@ -65,12 +61,11 @@ protected:
 
     MemoryRegistry registry_;
     std::unique_ptr<RegistryAccessor> accessor_ = registry_.CreateAccessor(kMachine, kOwn);
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
     bool kept_ = false;
 
 private:
     bool savedLogEnabled_ = false;
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(AppRecordTest, MissingKeyIsRejectedWithoutChangingTheRecord) {

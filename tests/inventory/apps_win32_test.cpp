@@ -10,6 +10,7 @@
 #include "common/globals.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
+#include "support/message_boxes.h"
 #include "support/uninstall_keys_win32.h"
 
 namespace kelvra {
@@ -27,13 +28,8 @@ protected:
     void SetUp() override {
         savedLogEnabled_ = LogEnabled;
         LogEnabled = false;
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
     }
     void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
         LogEnabled = savedLogEnabled_;
     }
 
@@ -48,11 +44,10 @@ protected:
 
     UninstallKeys keys32_{KEY_WOW64_32KEY};
     UninstallKeys keys64_{KEY_WOW64_64KEY};
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
 
 private:
     bool savedLogEnabled_ = false;
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(AppRecordWin32, EachViewGivesItsOwnRecord) {
