@@ -40,9 +40,7 @@ class BrowserFallbackTest : public ::testing::Test {
             return 1;
         };
     }
-    void TearDown() override {
-        MemoryRegistry::Machine().Clear();
-    }
+    void TearDown() override { MemoryRegistry::Machine().Clear(); }
 
     void SetCommand(std::wstring_view command) {
         MemoryRegistry::Machine().SetString(kClasses, kOwn, kHttpOpenCommandKey, L"", command);

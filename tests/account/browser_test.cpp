@@ -48,9 +48,7 @@ class RecordingShell final : public BrowserShell {
 
 class BrowserLookupTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        DeleteFileAt(ProbePath());
-    }
+    void SetUp() override { DeleteFileAt(ProbePath()); }
 
     RecordingShell shell_;
     testing::MessageBoxRecorder notices_;

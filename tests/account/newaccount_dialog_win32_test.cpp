@@ -42,9 +42,7 @@ class NewAccountDialogTest : public ::testing::Test {
         UseProxy = false;
         AccountUsername = L"user1";
     }
-    void TearDown() override {
-        SettingsFile = savedFile_;
-    }
+    void TearDown() override { SettingsFile = savedFile_; }
 
     // Opens the settings dialog, follows its link and runs the action in the
     // new-account dialog's loop; the action's last step closes that dialog.

@@ -59,9 +59,7 @@ class SettingsDialogTest : public ::testing::Test {
         AccountPassword = L"secret";
         AccountProfile = L"PC01.user1";
     }
-    void TearDown() override {
-        SettingsFile = savedFile_;
-    }
+    void TearDown() override { SettingsFile = savedFile_; }
 
     // Runs EditSettings with the action inside the dialog's modal loop; the
     // action ends by leaving the dialog.

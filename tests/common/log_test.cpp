@@ -21,7 +21,7 @@ constexpr LocalTime kSaintNicholas{2026, 12, 6, 14, 5, 9, 42};
 // Puts the process-wide values the log depends on in a known state (logging
 // on, a fixed clock, boxes captured) and restores them afterwards.
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedLogEnabled_ = LogEnabled;
         savedAppDataDir_ = AppDataDir;
@@ -45,7 +45,7 @@ protected:
     testing::TempDir dir_;
     testing::MessageBoxRecorder boxes_;
 
-private:
+  private:
     bool savedLogEnabled_ = false;
     std::wstring savedAppDataDir_;
     std::wstring savedAppVersion_;
@@ -55,7 +55,8 @@ private:
 constexpr char kStamp[] = "<06.12.26 14:05:09:042|2.0> ";
 
 TEST_F(LogTest, LineCarriesTheTimeStampVersionAndMessage) {
-    EXPECT_EQ(FormatLogLine(kSaintNicholas, L"PostData START"), L"<06.12.26 14:05:09:042|2.0> PostData START");
+    EXPECT_EQ(FormatLogLine(kSaintNicholas, L"PostData START"),
+              L"<06.12.26 14:05:09:042|2.0> PostData START");
     // Every part keeps its leading zeros, and the year is its last two digits.
     EXPECT_EQ(FormatLogLine({2000, 1, 2, 3, 4, 5, 6}, L"x"), L"<02.01.00 03:04:05:006|2.0> x");
     EXPECT_EQ(FormatLogLine({2009, 11, 30, 23, 59, 59, 999}, L""), L"<30.11.09 23:59:59:999|2.0> ");
@@ -124,8 +125,9 @@ TEST_F(LogTest, WriteLogFmtLogsTheFormattedLine) {
 
 TEST_F(LogTest, FailedWriteLogFmtLogsTheExceptionThenTheRawFormat) {
     WriteLogFmt(L"GetVersion2 [%s] %s", {L"x"});
-    EXPECT_EQ(LogText(), std::string(kStamp) + "exception formatting string [GetVersion2 [%s] %s]\r\n" +
-                             kStamp + "GetVersion2 [%s] %s\r\n");
+    EXPECT_EQ(LogText(), std::string(kStamp) +
+                             "exception formatting string [GetVersion2 [%s] %s]\r\n" + kStamp +
+                             "GetVersion2 [%s] %s\r\n");
 }
 
 TEST_F(LogTest, ErrorBoxIsLoggedAndShownWithErrorCaptionAndIcon) {

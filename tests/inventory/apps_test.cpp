@@ -22,17 +22,17 @@ namespace {
 constexpr auto kMachine = RegistryRoot::LocalMachine;
 constexpr auto kOwn = RegistryView::Own;
 
-std::wstring EntryPath(std::wstring_view keyName) { return std::wstring(kUninstallKey) + L"\\" + std::wstring(keyName); }
+std::wstring EntryPath(std::wstring_view keyName) {
+    return std::wstring(kUninstallKey) + L"\\" + std::wstring(keyName);
+}
 
 class AppRecordTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedLogEnabled_ = LogEnabled;
         LogEnabled = false;
     }
-    void TearDown() override {
-        LogEnabled = savedLogEnabled_;
-    }
+    void TearDown() override { LogEnabled = savedLogEnabled_; }
 
     void Text(std::wstring_view key, std::wstring_view name, std::wstring_view text,
               RegistryType type = RegistryType::String) {
@@ -55,7 +55,8 @@ protected:
 
     static std::vector<std::wstring> VersionTexts(const TApp& app) {
         std::vector<std::wstring> texts;
-        for (std::size_t i = 0; i < app.Versions.Count(); ++i) texts.push_back(app.Versions.GetVersionText(i));
+        for (std::size_t i = 0; i < app.Versions.Count(); ++i)
+            texts.push_back(app.Versions.GetVersionText(i));
         return texts;
     }
 
@@ -64,7 +65,7 @@ protected:
     testing::MessageBoxRecorder boxes_;
     bool kept_ = false;
 
-private:
+  private:
     bool savedLogEnabled_ = false;
 };
 
@@ -130,7 +131,8 @@ TEST_F(AppRecordTest, KeyNameStandsInForAMissingDisplayName) {
 
     Text(L"{GUID-1}", L"DisplayName", L" \"\" ");
     const auto unnamed = Read(L"{GUID-1}");
-    EXPECT_EQ(unnamed->regDisplayName.str(), L"({GUID-1})") << "a name of quotes and blanks is empty";
+    EXPECT_EQ(unnamed->regDisplayName.str(), L"({GUID-1})")
+        << "a name of quotes and blanks is empty";
     EXPECT_TRUE(kept_);
 }
 
@@ -156,7 +158,10 @@ TEST_F(AppRecordTest, MajorMinorNeedsAPositiveMajor) {
         std::uint32_t major, minor;
         std::vector<std::wstring> versions;
     } cases[] = {
-        {L"MinorZero", 5, 0, {L"5.0"}},  // the major alone; the cleaning gives a lone digit its ".0"
+        {L"MinorZero",
+         5,
+         0,
+         {L"5.0"}},  // the major alone; the cleaning gives a lone digit its ".0"
         {L"MajorZero", 0, 3, {}},
         {L"MinorNegative", 7, 0xFFFFFFFFu, {L"7.0"}},
         {L"MajorNegative", 0xFFFFFFFEu, 4, {}},
@@ -195,7 +200,8 @@ TEST_F(AppRecordTest, NumberOfAnotherTypeShowsTheErrorBoxAndIsSkipped) {
     Number(L"App", L"VersionMinor", 1);
     const auto app = Read(L"App");
     EXPECT_TRUE(kept_);
-    EXPECT_EQ(VersionTexts(*app), (std::vector<std::wstring>{L"2.0"})) << "DisplayVersion still counts";
+    EXPECT_EQ(VersionTexts(*app), (std::vector<std::wstring>{L"2.0"}))
+        << "DisplayVersion still counts";
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, app->RegistryPath.str() + L" - VersionMajor");
     EXPECT_EQ(boxes_[0].caption, L"Error");
@@ -206,7 +212,8 @@ TEST_F(AppRecordTest, NumberOfAnotherTypeShowsTheErrorBoxAndIsSkipped) {
     Number(L"Other", L"VersionMajor", 3);
     Raw(L"Other", L"VersionMinor", RegistryType::QWord, std::string(8, '\x01'));
     EXPECT_EQ(VersionTexts(*Read(L"Other")), (std::vector<std::wstring>{L"3.0"}));
-    Raw(L"Other", L"VersionMajor", RegistryType::MultiString, EncodeRegistryText(L"5") + std::string(2, '\0'));
+    Raw(L"Other", L"VersionMajor", RegistryType::MultiString,
+        EncodeRegistryText(L"5") + std::string(2, '\0'));
     Text(L"Other", L"VersionMinor", L"5", RegistryType::ExpandString);
     EXPECT_TRUE(VersionTexts(*Read(L"Other")).empty());
     ASSERT_EQ(boxes_.size(), 3u);
@@ -216,7 +223,8 @@ TEST_F(AppRecordTest, NumberOfAnotherTypeShowsTheErrorBoxAndIsSkipped) {
 }
 
 TEST_F(AppRecordTest, TextsOfAnotherTypeReadAsEmpty) {
-    for (const wchar_t* name : {L"DisplayName", L"DisplayIcon", L"UninstallString", L"InstallLocation", L"DisplayVersion"})
+    for (const wchar_t* name : {L"DisplayName", L"DisplayIcon", L"UninstallString",
+                                L"InstallLocation", L"DisplayVersion"})
         Number(L"App", name, 7);
     const auto app = Read(L"App");
     EXPECT_TRUE(kept_);
@@ -247,7 +255,7 @@ TEST_F(AppRecordTest, KeysWhoseNamesTheShortTextCannotHoldAreStillRead) {
 
 // With logging on, the reading leaves the developer's trace in the log.
 class AppRecordTraceTest : public AppRecordTest {
-protected:
+  protected:
     void SetUp() override {
         AppRecordTest::SetUp();
         savedDir_ = AppDataDir;
@@ -279,7 +287,7 @@ protected:
 
     testing::TempDir dir_;
 
-private:
+  private:
     std::wstring savedDir_, savedVersion_;
     ClockSource savedClock_;
 };
@@ -309,7 +317,8 @@ TEST_F(AppRecordTraceTest, ErrorBoxOfANumberIsLoggedToo) {
     Read(L"App");
     const auto lines = LogLines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App - VersionMajor");
+    EXPECT_EQ(lines.back(),
+              "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App - VersionMajor");
     EXPECT_EQ(boxes_.size(), 1u);
 }
 
@@ -344,14 +353,16 @@ TEST(AppList, KeepsInsertionOrderUntilSorted) {
     apps.SortByNiceName();
     EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma"}));
     apps.SortByNiceName();
-    EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma"})) << "a second sort changes nothing";
+    EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma"}))
+        << "a second sort changes nothing";
     EXPECT_THROW(apps.Items(3), std::out_of_range);
     EXPECT_THROW(apps.Add(nullptr), std::invalid_argument);
 }
 
 TEST(AppList, SortKeepsEveryRecordWhateverTheNames) {
     TApps apps;
-    const std::vector<std::wstring> names = {L"same", L"Same", L"", L"tab\there", L"z", L"same", L"\u00c9t\u00e9", L"a"};
+    const std::vector<std::wstring> names = {L"same", L"Same",          L"", L"tab\there", L"z",
+                                             L"same", L"\u00c9t\u00e9", L"a"};
     for (const auto& name : names) apps.Add(Named(name));
     apps.SortByNiceName();
     ASSERT_EQ(apps.Count(), names.size());

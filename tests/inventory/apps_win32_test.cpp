@@ -19,19 +19,17 @@ namespace {
 using testing::UninstallKeys;
 using testing::Utf16Bytes;
 
-constexpr const wchar_t* kTextNames[] = {L"DisplayName", L"DisplayIcon", L"UninstallString", L"InstallLocation",
-                                         L"DisplayVersion"};
+constexpr const wchar_t* kTextNames[] = {L"DisplayName", L"DisplayIcon", L"UninstallString",
+                                         L"InstallLocation", L"DisplayVersion"};
 constexpr const wchar_t* kNumberNames[] = {L"VersionMajor", L"VersionMinor"};
 
 class AppRecordWin32 : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedLogEnabled_ = LogEnabled;
         LogEnabled = false;
     }
-    void TearDown() override {
-        LogEnabled = savedLogEnabled_;
-    }
+    void TearDown() override { LogEnabled = savedLogEnabled_; }
 
     // Reads the entry as the run's pass over the given view would.
     std::unique_ptr<TApp> Read(const std::wstring& keyName, RegistryView view, bool* kept) {
@@ -46,7 +44,7 @@ protected:
     UninstallKeys keys64_{KEY_WOW64_64KEY};
     testing::MessageBoxRecorder boxes_;
 
-private:
+  private:
     bool savedLogEnabled_ = false;
 };
 
@@ -84,11 +82,14 @@ TEST_F(AppRecordWin32, EachViewGivesItsOwnRecord) {
 TEST_F(AppRecordWin32, CarelessTextValuesAreReadSafely) {
     const std::wstring key = UninstallKeys::UniqueName(L"careless");
     keys32_.SetRaw(key, L"DisplayName", REG_SZ, Utf16Bytes(L"  \"Raw App\""));  // no terminator
-    keys32_.SetRaw(key, L"DisplayIcon", REG_SZ, Utf16Bytes(L"icon.exe,0") + "\x01");  // odd byte count
-    keys32_.SetRaw(key, L"UninstallString", REG_SZ,
-                   Utf16Bytes(L"\"C:\\App\\uninst.exe\" /S") + std::string(2, '\0') + Utf16Bytes(L"/hidden"));
+    keys32_.SetRaw(key, L"DisplayIcon", REG_SZ,
+                   Utf16Bytes(L"icon.exe,0") + "\x01");  // odd byte count
+    keys32_.SetRaw(
+        key, L"UninstallString", REG_SZ,
+        Utf16Bytes(L"\"C:\\App\\uninst.exe\" /S") + std::string(2, '\0') + Utf16Bytes(L"/hidden"));
     keys32_.SetText(key, L"InstallLocation", L"%SystemRoot%\\App\\", REG_EXPAND_SZ);
-    keys32_.SetRaw(key, L"DisplayVersion", REG_SZ, Utf16Bytes(L"2.5" + std::wstring(32 * 1024, L'0')));
+    keys32_.SetRaw(key, L"DisplayVersion", REG_SZ,
+                   Utf16Bytes(L"2.5" + std::wstring(32 * 1024, L'0')));
 
     bool kept = false;
     const auto app = Read(key, RegistryView::Own, &kept);
