@@ -12,6 +12,7 @@
 #include "http/service_address.h"
 #include "support/fake_transport.h"
 #include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
 
@@ -151,14 +152,8 @@ TEST_F(AccountRequestTest, ServiceAnswerDecidesResultMessageAndBox) {
 
 TEST_F(AccountRequestTest, PostThatRaisesMeansErrorConnectingWithoutABox) {
     testing::TempDir dir;
-    const bool savedLog = LogEnabled;
-    const std::wstring savedDir = AppDataDir;
-    LogEnabled = true;
-    AppDataDir = dir / L"gone\\";  // the trace log cannot be written there
-    const bool result = TestAccount(true, L"user1", L"pw", L"PC01", message_);
-    LogEnabled = savedLog;
-    AppDataDir = savedDir;
-    EXPECT_FALSE(result);
+    const testing::LogSwitch log(dir / L"gone\\");  // the trace log cannot be written there
+    EXPECT_FALSE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
     EXPECT_EQ(message_, L"Error connecting!");
     EXPECT_TRUE(boxes_.empty());
 }
@@ -221,14 +216,9 @@ TEST_F(AccountRequestTest, CreateAccountWithoutAnswerCannotConnect) {
 
 TEST_F(AccountRequestTest, CreateAccountRestoresTheButtonWhenAnErrorPasses) {
     testing::TempDir dir;
-    const bool savedLog = LogEnabled;
-    const std::wstring savedDir = AppDataDir;
-    LogEnabled = true;
-    AppDataDir = dir / L"gone\\";
+    const testing::LogSwitch log(dir / L"gone\\");
     RecordingButton button(transport_);
     EXPECT_ANY_THROW(CreateAccount(L"x@abc.de", L"newuser", button));
-    LogEnabled = savedLog;
-    AppDataDir = savedDir;
     ASSERT_GE(button.events.size(), 2u);
     EXPECT_EQ(button.events.back(), "enable");
     EXPECT_EQ(button.events[button.events.size() - 2], "caption create");

@@ -10,46 +10,27 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/tools.h"
+#include "support/fixed_clock.h"
 #include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
 namespace {
 
-constexpr LocalTime kSaintNicholas{2026, 12, 6, 14, 5, 9, 42};
+using testing::kSaintNicholas;
 
 // Puts the process-wide values the log depends on in a known state (logging
 // on, a fixed clock, boxes captured) and restores them afterwards.
 class LogTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        savedLogEnabled_ = LogEnabled;
-        savedAppDataDir_ = AppDataDir;
-        savedAppVersion_ = AppVersion;
-        LogEnabled = true;
-        AppDataDir = dir_.path();
-        AppVersion = L"2.0";
-        savedClock_ = SetClockSource([] { return kSaintNicholas; });
-    }
-
-    void TearDown() override {
-        SetClockSource(savedClock_);
-        LogEnabled = savedLogEnabled_;
-        AppDataDir = savedAppDataDir_;
-        AppVersion = savedAppVersion_;
-    }
-
     std::wstring LogPath() const { return dir_ / L"logreg.txt"; }
     std::string LogText() const { return FileExists(LogPath()) ? ReadFileBytes(LogPath()) : ""; }
 
     testing::TempDir dir_;
+    testing::LogSwitch log_{dir_.path()};
+    testing::FixedClock clock_;
     testing::MessageBoxRecorder boxes_;
-
-  private:
-    bool savedLogEnabled_ = false;
-    std::wstring savedAppDataDir_;
-    std::wstring savedAppVersion_;
-    ClockSource savedClock_;
 };
 
 constexpr char kStamp[] = "<06.12.26 14:05:09:042|2.0> ";

@@ -13,7 +13,9 @@
 #include "common/registry_text.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
+#include "support/fixed_clock.h"
 #include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -28,12 +30,6 @@ std::wstring EntryPath(std::wstring_view keyName) {
 
 class AppRecordTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        savedLogEnabled_ = LogEnabled;
-        LogEnabled = false;
-    }
-    void TearDown() override { LogEnabled = savedLogEnabled_; }
-
     void Text(std::wstring_view key, std::wstring_view name, std::wstring_view text,
               RegistryType type = RegistryType::String) {
         registry_.SetString(kMachine, kOwn, EntryPath(key), name, text, type);
@@ -63,10 +59,8 @@ class AppRecordTest : public ::testing::Test {
     MemoryRegistry registry_;
     std::unique_ptr<RegistryAccessor> accessor_ = registry_.CreateAccessor(kMachine, kOwn);
     testing::MessageBoxRecorder boxes_;
+    testing::LogSwitch log_{L""};
     bool kept_ = false;
-
-  private:
-    bool savedLogEnabled_ = false;
 };
 
 TEST_F(AppRecordTest, MissingKeyIsRejectedWithoutChangingTheRecord) {
@@ -256,22 +250,6 @@ TEST_F(AppRecordTest, KeysWhoseNamesTheShortTextCannotHoldAreStillRead) {
 // With logging on, the reading leaves the developer's trace in the log.
 class AppRecordTraceTest : public AppRecordTest {
   protected:
-    void SetUp() override {
-        AppRecordTest::SetUp();
-        savedDir_ = AppDataDir;
-        savedVersion_ = AppVersion;
-        AppDataDir = dir_.path();
-        AppVersion = L"2.0";
-        LogEnabled = true;
-        savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
-    }
-    void TearDown() override {
-        SetClockSource(savedClock_);
-        AppDataDir = savedDir_;
-        AppVersion = savedVersion_;
-        AppRecordTest::TearDown();
-    }
-
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
         const std::wstring path = dir_ / L"logreg.txt";
@@ -286,10 +264,8 @@ class AppRecordTraceTest : public AppRecordTest {
     }
 
     testing::TempDir dir_;
-
-  private:
-    std::wstring savedDir_, savedVersion_;
-    ClockSource savedClock_;
+    testing::LogSwitch traceLog_{dir_.path()};
+    testing::FixedClock clock_;
 };
 
 TEST_F(AppRecordTraceTest, EachTextReadIsTracedWithItsRawValue) {

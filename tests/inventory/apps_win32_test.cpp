@@ -11,6 +11,7 @@
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
 #include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/uninstall_keys_win32.h"
 
 namespace kelvra {
@@ -25,12 +26,6 @@ constexpr const wchar_t* kNumberNames[] = {L"VersionMajor", L"VersionMinor"};
 
 class AppRecordWin32 : public ::testing::Test {
   protected:
-    void SetUp() override {
-        savedLogEnabled_ = LogEnabled;
-        LogEnabled = false;
-    }
-    void TearDown() override { LogEnabled = savedLogEnabled_; }
-
     // Reads the entry as the run's pass over the given view would.
     std::unique_ptr<TApp> Read(const std::wstring& keyName, RegistryView view, bool* kept) {
         auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, view);
@@ -43,9 +38,7 @@ class AppRecordWin32 : public ::testing::Test {
     UninstallKeys keys32_{KEY_WOW64_32KEY};
     UninstallKeys keys64_{KEY_WOW64_64KEY};
     testing::MessageBoxRecorder boxes_;
-
-  private:
-    bool savedLogEnabled_ = false;
+    testing::LogSwitch log_{L""};
 };
 
 TEST_F(AppRecordWin32, EachViewGivesItsOwnRecord) {
