@@ -29,7 +29,7 @@ class KvscanMachine : public ::testing::Test {
                           std::wstring(arguments));
     }
 
-    // A file of the profile's set: FileOf(L"E2E", L".xml") is dump_E2E_0.xml.
+    // A file of the profile's set: PathOf(L"E2E", L".xml") is <data>\dump_E2E_0.xml.
     std::wstring PathOf(std::wstring_view profile, std::wstring_view extension, int set = 0) const {
         return data_ / (L"dump_" + std::wstring(profile) + L"_" + std::to_wstring(set) +
                         std::wstring(extension));
