@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 #include "http/httpclient.h"
-#include "http/utf8.h"
+#include "common/utf8.h"
 
 using namespace kelvra;
 using namespace kelvra::fuzz;

@@ -5,7 +5,7 @@
 
 #include "fuzz_support.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 #include "versions/versiontext.h"
 
 using namespace kelvra;

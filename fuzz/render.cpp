@@ -20,7 +20,7 @@
 
 #include "fuzz_support.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 using namespace kelvra;
 using namespace kelvra::fuzz;

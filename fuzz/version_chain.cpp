@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 #include "versions/versiontext.h"
 #include "versions/vertools.h"
 

@@ -1,14 +1,16 @@
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <vector>
 
 #include "account/newaccount.h"
 #include "common/globals.h"
+#include "common/textutil.h"
 #include "common/tools.h"
+#include "common/utf16.h"
+#include "common/utf8.h"
+#include "http/formpost.h"
 #include "http/service_address.h"
-#include "http/utf8.h"
-#include "shell/upload.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -46,10 +48,9 @@ std::wstring PercentEncodeName(std::wstring_view name) {
         }
         // A surrogate pair is one character and is encoded whole.
         std::size_t count = 1;
-        const auto code = static_cast<unsigned long>(name[i]);
-        if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDBFF && i + 1 < name.size()) {
-            const auto low = static_cast<unsigned long>(name[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) count = 2;
+        if (sizeof(wchar_t) == 2 && i + 1 < name.size() &&
+            IsSurrogatePair(static_cast<std::uint32_t>(name[i]), static_cast<std::uint32_t>(name[i + 1]))) {
+            count = 2;
         }
         for (unsigned char byte : WideToUtf8(name.substr(i, count))) {
             wchar_t escape[4];

@@ -10,6 +10,7 @@
 
 #include "common/errors.h"
 #include "common/tools.h"
+#include "common/ui_win32.h"
 
 namespace kelvra {
 namespace {
@@ -34,17 +35,6 @@ HWND& ApplicationWindowSlot() {
 }
 
 HINSTANCE ModuleInstance() { return GetModuleHandleW(nullptr); }
-
-// Any error that reaches a handler of a form ends up here, in the box the
-// program shows for unexpected errors; it never crosses the window procedure.
-void ShowUnexpectedError(const std::exception* error) noexcept {
-    try {
-        const std::wstring text = error ? ErrorText(*error) : L"Unknown error";
-        ShowMessageBox({text, ApplicationTitle(), kMbOk | kMbIconError});
-    } catch (...) {
-        // Nothing more can be done from inside a window procedure.
-    }
-}
 
 bool IsControlParentMessage(UINT message) {
     switch (message) {
@@ -198,12 +188,6 @@ void SetProgramIcon(HWND window) {
     }
 }
 
-int SystemDpi() {
-    const WindowDc screen(nullptr);
-    const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
-    return dpi > 0 ? dpi : kDesignDpi;
-}
-
 UniqueHFont CreateLayoutFont(const FormLayout& layout, int dpi, bool underline) {
     const std::wstring face(layout.fontName);
     UniqueHFont font(CreateFontW(FontHeightForDpi(layout.fontPoints, dpi), 0, 0, 0, FW_NORMAL,
@@ -223,11 +207,16 @@ std::wstring WindowText(HWND window) {
 
 RECT ToRect(const PixelRect& rect) { return {rect.left, rect.top, rect.right(), rect.bottom()}; }
 
+// A message for a form's window goes through the form's keyboard
+// navigation first.
+bool PreviewFormMessage(MSG& message) {
+    if (!message.hwnd) return false;
+    TForm* form = FormOfWindow(message.hwnd);
+    return form && form->PreTranslateMessage(message);
+}
+
 void DispatchFormMessage(MSG& message) {
-    if (message.hwnd) {
-        if (TForm* form = FormOfWindow(message.hwnd); form && form->PreTranslateMessage(message))
-            return;
-    }
+    if (PreviewFormMessage(message)) return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
 }
@@ -246,7 +235,7 @@ TForm::TForm(const FormLayout& layout, Handlers handlers)
     for (const ControlLayout& control : layout_.controls) requireHandler(control.handler);
 
     RegisterPanelClass();
-    dpi_ = SystemDpi();
+    dpi_ = ScreenDpi();
     font_ = CreateLayoutFont(layout_, dpi_, false);
     linkFont_ = CreateLayoutFont(layout_, dpi_, true);
     try {
@@ -585,7 +574,8 @@ void TForm::DispatchControlEvent(HWND window, unsigned code) {
 
 std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
                                                LPARAM lParam) noexcept {
-    try {
+    return Guarded(
+        [&]() -> std::optional<LRESULT> {
         switch (message) {
             case WM_COMMAND:
                 // Without a control this is Enter or Escape through the
@@ -627,12 +617,8 @@ std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
             default:
                 return std::nullopt;
         }
-    } catch (const std::exception& error) {
-        ShowUnexpectedError(&error);
-    } catch (...) {
-        ShowUnexpectedError(nullptr);
-    }
-    return 0;
+        },
+        std::optional<LRESULT>(0));
 }
 
 std::optional<LRESULT> TForm::OnFormMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -797,16 +783,7 @@ TForm* FormOfWindow(HWND window) {
     return root ? static_cast<TForm*>(GetPropW(root, kFormProperty)) : nullptr;
 }
 
-void PumpFormMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        DispatchFormMessage(message);
-    }
-}
+void PumpFormMessages() { PumpPendingMessages(&PreviewFormMessage); }
 
 void SetApplicationWindow(HWND window) { ApplicationWindowSlot() = window; }
 HWND ApplicationWindow() { return ApplicationWindowSlot(); }

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "account/account_forms_win32.h"
-#include "account/dialogs.h"
+#include "account/settings_dialog.h"
 #include "account/newaccount.h"
 #include "account/settings.h"
 #include "common/globals.h"

@@ -5,7 +5,7 @@
 #include "common/textconv.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {

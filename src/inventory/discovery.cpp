@@ -14,7 +14,7 @@
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
 #include "versions/fileversion.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {

@@ -6,7 +6,7 @@
 #include "common/files.h"
 #include "common/sysfacts.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 #include "versions/versiontext.h"
 
 namespace kelvra {

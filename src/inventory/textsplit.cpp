@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/globals.h"
+#include "common/sysfacts.h"
 #include "common/registry.h"
 #include "common/run_timings.h"
 #include "common/textconv.h"

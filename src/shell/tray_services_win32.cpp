@@ -1,5 +1,5 @@
 #include "account/browser.h"
-#include "account/dialogs.h"
+#include "account/settings_dialog.h"
 #include "account/newaccount.h"
 #include "common/tools.h"
 #include "http/service_address.h"

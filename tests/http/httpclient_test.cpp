@@ -4,7 +4,7 @@
 
 #include "common/files.h"
 #include "http/service_address.h"
-#include "http/utf8.h"
+#include "common/utf8.h"
 #include "support/fake_transport.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"

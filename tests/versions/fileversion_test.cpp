@@ -5,6 +5,7 @@
 // loops also prove that the check never reads outside the buffer it is given.
 
 #include "versions/fileversion.h"
+#include "versions/versionblock.h"
 
 #include <gtest/gtest.h>
 

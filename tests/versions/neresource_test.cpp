@@ -8,7 +8,7 @@
 #include <string>
 
 #include "support/version_blocks.h"
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "versions/directversion.h"
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 namespace {
