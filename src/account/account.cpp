@@ -5,6 +5,7 @@
 
 #include "account/newaccount.h"
 #include "common/globals.h"
+#include "common/scope.h"
 #include "common/textutil.h"
 #include "common/tools.h"
 #include "common/utf16.h"
@@ -19,25 +20,6 @@ constexpr bool IsNameChar(wchar_t ch) {
     return ch == L'-' || ch == L'.' || ch == L'_' || (ch >= L'0' && ch <= L'9') ||
            (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
 }
-
-// Restores the "create" button however CreateAccount ends.
-class ButtonRestorer {
-  public:
-    explicit ButtonRestorer(CreateAccountButton& button) : button_(button) {}
-    ~ButtonRestorer() {
-        try {
-            button_.SetCaption(kCreateCaption);
-            button_.SetEnabled(true);
-        } catch (...) {
-            // A destructor must not throw; the dialog is going away anyway.
-        }
-    }
-    ButtonRestorer(const ButtonRestorer&) = delete;
-    ButtonRestorer& operator=(const ButtonRestorer&) = delete;
-
-  private:
-    CreateAccountButton& button_;
-};
 
 std::wstring PercentEncodeName(std::wstring_view name) {
     std::wstring out;
@@ -133,7 +115,15 @@ bool TestAccount(bool contactService, std::wstring username, std::wstring passwo
 
 void CreateAccount(const std::wstring& email, const std::wstring& username,
                    CreateAccountButton& button) {
-    ButtonRestorer restorer(button);
+    // The "create" button comes back however this ends; the dialog may be
+    // going away, so an error of doing that is dropped.
+    const ScopeExit restore([&button] {
+        try {
+            button.SetCaption(kCreateCaption);
+            button.SetEnabled(true);
+        } catch (...) {
+        }
+    });
     button.SetEnabled(false);
     if (!IsValidEmail(email)) {
         ShowErrorAndLog(L"The emailaddress you specified seems to be invalid!");

@@ -15,6 +15,7 @@
 #include "common/globals.h"
 #include "common/pending_messages.h"
 #include "common/run_timings.h"
+#include "common/scope.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/ui_win32.h"
@@ -219,13 +220,10 @@ int Scan(const ScanOptions& options) {
     ScanObserver observer(json ? &*json : nullptr, progress);
     RunCounters counters;
     std::wstring payload;
-    try {
+    {
+        const ScopeExit clearProgress([&progressLine] { progressLine.Clear(); });
         payload = RunInventory(&counters, &observer);
-    } catch (...) {
-        progressLine.Clear();
-        throw;
     }
-    progressLine.Clear();
     if (options.timings) {
         SetRunRecorder(nullptr);
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());

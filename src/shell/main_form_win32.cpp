@@ -264,17 +264,18 @@ void TKelvraMainForm::Paint() {
         UniqueMemoryDc memory(CreateCompatibleDC(dc));
         BITMAP size{};
         GetObjectW(logo_.get(), sizeof(size), &size);
-        HGDIOBJ old = SelectObject(memory.get(), logo_.get());
+        const ScopedSelection logo(memory.get(), logo_.get());
         SetStretchBltMode(dc, HALFTONE);
         StretchBlt(dc, Scaled(8), Scaled(8), Scaled(89), Scaled(89), memory.get(), 0, 0,
                    size.bmWidth, size.bmHeight, SRCCOPY);
-        SelectObject(memory.get(), old);
     }
-    HGDIOBJ oldFont = SelectObject(dc, labelFont_.get());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(0, 0, 0));
-    TextOutW(dc, Scaled(136), Scaled(8), kLabelCaption, static_cast<int>(wcslen(kLabelCaption)));
-    SelectObject(dc, oldFont);
+    {
+        const ScopedSelection font(dc, labelFont_.get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        TextOutW(dc, Scaled(136), Scaled(8), kLabelCaption,
+                 static_cast<int>(wcslen(kLabelCaption)));
+    }
     EndPaint(window_, &paint);
 }
 
