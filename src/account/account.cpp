@@ -31,7 +31,8 @@ std::wstring PercentEncodeName(std::wstring_view name) {
         // A surrogate pair is one character and is encoded whole.
         std::size_t count = 1;
         if (sizeof(wchar_t) == 2 && i + 1 < name.size() &&
-            IsSurrogatePair(static_cast<std::uint32_t>(name[i]), static_cast<std::uint32_t>(name[i + 1]))) {
+            IsSurrogatePair(static_cast<std::uint32_t>(name[i]),
+                            static_cast<std::uint32_t>(name[i + 1]))) {
             count = 2;
         }
         for (unsigned char byte : WideToUtf8(name.substr(i, count))) {

@@ -35,53 +35,49 @@ void TForm::DispatchControlEvent(HWND window, unsigned code) {
 
 std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
                                                LPARAM lParam) noexcept {
-    return Guarded(
-        [&]() -> std::optional<LRESULT> {
-            switch (message) {
-                case WM_COMMAND:
-                    // Without a control this is Enter or Escape through the
-                    // dialog manager (IDOK, IDCANCEL): neither closes a form.
-                    if (lParam)
-                        DispatchControlEvent(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+    return GuardedOr(std::optional<LRESULT>(0), [&]() -> std::optional<LRESULT> {
+        switch (message) {
+            case WM_COMMAND:
+                // Without a control this is Enter or Escape through the
+                // dialog manager (IDOK, IDCANCEL): neither closes a form.
+                if (lParam) DispatchControlEvent(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+                return 0;
+            case WM_NOTIFY: {
+                const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+                const ControlLayout* control = header ? LayoutOf(header->hwndFrom) : nullptr;
+                if (control && control->kind == ControlKind::PageControl &&
+                    header->code == static_cast<UINT>(TCN_SELCHANGE)) {
+                    ShowPageAt(
+                        static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
                     return 0;
-                case WM_NOTIFY: {
-                    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-                    const ControlLayout* control = header ? LayoutOf(header->hwndFrom) : nullptr;
-                    if (control && control->kind == ControlKind::PageControl &&
-                        header->code == static_cast<UINT>(TCN_SELCHANGE)) {
-                        ShowPageAt(
-                            static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
-                        return 0;
-                    }
-                    return std::nullopt;
                 }
-                case WM_CTLCOLOREDIT:
-                case WM_CTLCOLORSTATIC:
-                case WM_CTLCOLORBTN: {
-                    const auto look = LookOf(reinterpret_cast<HWND>(lParam));
-                    if (!look) return std::nullopt;
-                    HDC dc = reinterpret_cast<HDC>(wParam);
-                    const COLORREF background =
-                        look->background.value_or(GetSysColor(COLOR_BTNFACE));
-                    SetTextColor(dc, look->text);
-                    SetBkColor(dc, background);
-                    return reinterpret_cast<LRESULT>(BrushFor(background));
-                }
-                case WM_SETCURSOR: {
-                    HWND over = reinterpret_cast<HWND>(wParam);
-                    const ControlLayout* control = LayoutOf(over);
-                    if (control && control->kind == ControlKind::LinkLabel &&
-                        IsWindowEnabled(over) && LOWORD(lParam) == HTCLIENT) {
-                        SetCursor(LoadCursorW(nullptr, IDC_HAND));
-                        return TRUE;
-                    }
-                    return std::nullopt;
-                }
-                default:
-                    return std::nullopt;
+                return std::nullopt;
             }
-        },
-        std::optional<LRESULT>(0));
+            case WM_CTLCOLOREDIT:
+            case WM_CTLCOLORSTATIC:
+            case WM_CTLCOLORBTN: {
+                const auto look = LookOf(reinterpret_cast<HWND>(lParam));
+                if (!look) return std::nullopt;
+                HDC dc = reinterpret_cast<HDC>(wParam);
+                const COLORREF background = look->background.value_or(GetSysColor(COLOR_BTNFACE));
+                SetTextColor(dc, look->text);
+                SetBkColor(dc, background);
+                return reinterpret_cast<LRESULT>(BrushFor(background));
+            }
+            case WM_SETCURSOR: {
+                HWND over = reinterpret_cast<HWND>(wParam);
+                const ControlLayout* control = LayoutOf(over);
+                if (control && control->kind == ControlKind::LinkLabel && IsWindowEnabled(over) &&
+                    LOWORD(lParam) == HTCLIENT) {
+                    SetCursor(LoadCursorW(nullptr, IDC_HAND));
+                    return TRUE;
+                }
+                return std::nullopt;
+            }
+            default:
+                return std::nullopt;
+        }
+    });
 }
 
 std::optional<LRESULT> TForm::OnFormMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept {

@@ -1,11 +1,10 @@
-#include "common/win32.h"
-
 #include <shlobj.h>
 
 #include <algorithm>
 
 #include "common/sysfacts.h"
 #include "common/textutil.h"
+#include "common/win32.h"
 
 namespace kelvra {
 
@@ -47,8 +46,8 @@ bool IsRunningOnWow64() {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     const HMODULE kernel = GetModuleHandleW(L"kernel32");
     if (!kernel) return false;
-    const auto isWow64Process =
-        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
     if (!isWow64Process) return false;
     BOOL wow64 = FALSE;
     return isWow64Process(GetCurrentProcess(), &wow64) && wow64;

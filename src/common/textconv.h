@@ -74,7 +74,8 @@ inline std::wstring_view FirstShortTextChars(std::wstring_view text) {
     constexpr std::size_t kMaxChars = 255;
     if (text.size() <= kMaxChars) return text;
     std::size_t count = kMaxChars;
-    if (IsSurrogatePair(static_cast<std::uint32_t>(text[count - 1]), static_cast<std::uint32_t>(text[count]))) {
+    if (IsSurrogatePair(static_cast<std::uint32_t>(text[count - 1]),
+                        static_cast<std::uint32_t>(text[count]))) {
         --count;
     }
     return text.substr(0, count);

@@ -10,7 +10,9 @@ void ShowErrorBox(const std::exception& error) {
     ShowMessageBox({ErrorText(error), ApplicationTitle(), kMbOk | kMbIconError});
 }
 
-void ShowUnknownErrorBox() { ShowMessageBox({L"Unknown error", ApplicationTitle(), kMbOk | kMbIconError}); }
+void ShowUnknownErrorBox() {
+    ShowMessageBox({L"Unknown error", ApplicationTitle(), kMbOk | kMbIconError});
+}
 
 void PumpPendingMessages(MessagePreview preview) {
     MSG message;

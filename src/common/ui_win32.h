@@ -5,7 +5,6 @@
 // the dialogs behave alike.
 
 #include <exception>
-#include <type_traits>
 #include <utility>
 
 #include "common/win32.h"
@@ -21,9 +20,8 @@ void ShowUnknownErrorBox();
 // may leave a window procedure. Returns the handler's result, or onError
 // when it raised. A box that cannot be shown is given up silently, for
 // nothing more can be done from inside a window procedure.
-template <class Handler, class Result = std::invoke_result_t<Handler>>
-    requires(!std::is_void_v<Result>)
-Result Guarded(Handler&& handler, Result onError) noexcept {
+template <class Result, class Handler>
+Result GuardedOr(Result onError, Handler&& handler) noexcept {
     try {
         return std::forward<Handler>(handler)();
     } catch (const std::exception& error) {
@@ -40,15 +38,13 @@ Result Guarded(Handler&& handler, Result onError) noexcept {
     return onError;
 }
 
+// The same for a handler without a result.
 template <class Handler>
-    requires std::is_void_v<std::invoke_result_t<Handler>>
 void Guarded(Handler&& handler) noexcept {
-    Guarded(
-        [&handler] {
-            std::forward<Handler>(handler)();
-            return true;
-        },
-        false);
+    GuardedOr(false, [&handler] {
+        std::forward<Handler>(handler)();
+        return true;
+    });
 }
 
 // Decides for a message taken from the queue whether it has been dealt with

@@ -5,8 +5,8 @@
 
 #include "common/files.h"
 #include "common/sysfacts.h"
-#include "inventory/kv_objs.h"
 #include "common/textutil.h"
+#include "inventory/kv_objs.h"
 
 namespace kelvra {
 namespace {

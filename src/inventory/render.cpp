@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "inventory/kv_objs.h"
 #include "common/textutil.h"
 #include "common/utf16.h"
+#include "inventory/kv_objs.h"
 
 namespace kelvra {
 namespace {

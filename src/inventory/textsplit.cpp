@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "inventory/kv_objs.h"
 #include "common/textutil.h"
+#include "inventory/kv_objs.h"
 
 namespace kelvra {
 

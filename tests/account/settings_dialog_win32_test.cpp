@@ -15,8 +15,8 @@
 
 #include "account/account_forms_win32.h"
 #include "account/dialog_driver_win32.h"
-#include "account/settings_dialog.h"
 #include "account/settings.h"
+#include "account/settings_dialog.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"

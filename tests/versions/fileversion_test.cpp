@@ -5,7 +5,6 @@
 // loops also prove that the check never reads outside the buffer it is given.
 
 #include "versions/fileversion.h"
-#include "versions/versionblock.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +19,7 @@
 
 #include "common/globals.h"
 #include "support/version_blocks.h"
+#include "versions/versionblock.h"
 
 namespace kelvra {
 namespace {
