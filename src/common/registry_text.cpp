@@ -4,12 +4,10 @@
 
 #include "common/registry.h"
 #include "common/textconv.h"
+#include "common/utf16.h"
 
 namespace kelvra {
 namespace {
-
-bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 void AppendUnit(std::string& bytes, std::uint32_t unit) {
     bytes += static_cast<char>(unit & 0xFF);
@@ -35,7 +33,7 @@ std::wstring DecodeRegistryText(std::string_view bytes) {
                     static_cast<unsigned char>(bytes[2 * i + 2]) |
                     (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 3])) << 8);
                 if (IsLowSurrogate(next)) {
-                    text += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                    text += static_cast<wchar_t>(CombineSurrogates(unit, next));
                     ++i;
                     continue;
                 }

@@ -47,6 +47,23 @@ class WindowDc {
     HDC dc_;
 };
 
+// An object selected into a device context for the length of a scope: the
+// object selected before goes back in at the end, before the context or the
+// object can be freed.
+class ScopedSelection {
+  public:
+    ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ~ScopedSelection() {
+        if (previous_) SelectObject(dc_, previous_);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
 // A memory device context from CreateCompatibleDC, freed with DeleteDC.
 struct MemoryDcDeleter {
     void operator()(HDC dc) const noexcept {

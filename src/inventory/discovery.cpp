@@ -11,10 +11,10 @@
 #include "common/run_timings.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
+#include "common/textutil.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
 #include "versions/fileversion.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {

@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
+#include "common/textutil.h"
+#include "common/utf16.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -47,9 +48,6 @@ std::wstring RemovedCandidateLine(const TVersions& versions, std::size_t i) {
 std::wstring Fact(std::wstring_view label, const ShortText& field) {
     return std::wstring(label) + L": <b>" + HtmlEscape(field.str()) + L"</b>";
 }
-
-bool IsHighSurrogate(std::uint32_t code) { return code >= 0xD800 && code <= 0xDBFF; }
-bool IsLowSurrogate(std::uint32_t code) { return code >= 0xDC00 && code <= 0xDFFF; }
 
 // A character reference may name only a character that XML 1.0 allows in a
 // document: a control character other than TAB, LF and CR, a lone half of a
@@ -159,10 +157,9 @@ std::wstring XmlEscape(std::wstring_view text) {
                 if (c < 32 || c > 127) {
                     auto code = static_cast<std::uint32_t>(c);
                     // A UTF-16 pair is one character and gets one reference.
-                    if (IsHighSurrogate(code) && i + 1 < trimmed.size() &&
-                        IsLowSurrogate(static_cast<std::uint32_t>(trimmed[i + 1]))) {
-                        code = 0x10000 + ((code - 0xD800) << 10) +
-                               (static_cast<std::uint32_t>(trimmed[++i]) - 0xDC00);
+                    if (i + 1 < trimmed.size() &&
+                        IsSurrogatePair(code, static_cast<std::uint32_t>(trimmed[i + 1]))) {
+                        code = CombineSurrogates(code, static_cast<std::uint32_t>(trimmed[++i]));
                     }
                     result += L"&#" + std::to_wstring(XmlCharOrReplacement(code)) + L";";
                 } else {

@@ -1,7 +1,7 @@
 #include <algorithm>
 
+#include "common/textutil.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 

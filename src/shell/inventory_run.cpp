@@ -8,6 +8,7 @@
 #include "common/globals.h"
 #include "common/registry.h"
 #include "common/run_timings.h"
+#include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "inventory/kv_objs.h"
 #include "inventory/render.h"

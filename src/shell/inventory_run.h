@@ -51,9 +51,4 @@ std::wstring RunInventory(RunCounters* counters = nullptr, RunObserver* observer
 int GetUninstallKeyNames(std::vector<std::wstring>& names);
 int GetUninstallKeyNames64(std::vector<std::wstring>& names);
 
-// True for a 32-bit process on 64-bit Windows. IsWow64Process is looked up
-// at run time, since Windows versions without it exist. The native build
-// answers true, so that portable tests see both passes.
-bool IsRunningOnWow64();
-
 }  // namespace kelvra

@@ -12,8 +12,10 @@
 
 #include "common/handles_win32.h"
 #include "common/sysfacts.h"
+#include "common/ui_win32.h"
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
+#include "shell/startup_win32.h"
 
 namespace {
 
@@ -78,7 +80,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
         RunTrayProgram(instance);
     } catch (const std::exception& error) {
-        ShowDefaultErrorBox(error);
+        ShowErrorBox(error);
     }
     return 0;
 }

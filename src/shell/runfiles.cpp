@@ -8,7 +8,7 @@
 #include "common/files.h"
 #include "common/pending_messages.h"
 #include "common/textconv.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 

@@ -9,6 +9,7 @@
 #include "common/tools.h"
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
+#include "shell/startup_win32.h"
 
 namespace kelvra {
 namespace {

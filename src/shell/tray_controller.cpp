@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/scope.h"
+
 namespace kelvra {
 namespace {
 
@@ -49,13 +51,8 @@ void TrayController::RunTimerTimer(const LocalTime& now) {
     }
     if (LocalMillis(now) > nextRunTime_ && !running_) {
         view_.StopTimer();
-        try {
-            ExecuteRun(true);
-        } catch (...) {
-            view_.StartTimer();
-            throw;
-        }
-        view_.StartTimer();
+        const ScopeExit restartTimer([this] { view_.StartTimer(); });
+        ExecuteRun(true);
     }
 }
 
@@ -72,27 +69,24 @@ void TrayController::ExecuteRun(bool scheduled) {
     runNowCaption_ = L"Run now (currently running...)";
     UpdateMenu();
     view_.StopTimer();
-    try {
-        std::wstring message;
-        if (services_.checkAccount(message)) {
-            const std::wstring payload = services_.runInventory();
-            uploading_ = true;
-            services_.uploadInventory(payload);
-            uploading_ = false;
-        } else if (scheduled) {
-            balloonTitle_ = kTitle;
-            ShowBalloon(L"No username and password are specified. Click here to change your settings",
-                        BalloonIcon::Warning);
-            balloonAction_ = kSettingsAction;
-        } else {
-            services_.showError(message);
-        }
-    } catch (...) {
+    const ScopeExit finish([this] {
         uploading_ = false;
         FinishRun();
-        throw;
+    });
+    std::wstring message;
+    if (services_.checkAccount(message)) {
+        const std::wstring payload = services_.runInventory();
+        uploading_ = true;
+        services_.uploadInventory(payload);
+        uploading_ = false;
+    } else if (scheduled) {
+        balloonTitle_ = kTitle;
+        ShowBalloon(L"No username and password are specified. Click here to change your settings",
+                    BalloonIcon::Warning);
+        balloonAction_ = kSettingsAction;
+    } else {
+        services_.showError(message);
     }
-    FinishRun();
 }
 
 void TrayController::FinishRun() {

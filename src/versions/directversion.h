@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 

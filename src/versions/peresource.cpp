@@ -2,11 +2,11 @@
 // file's bytes with every offset checked, before the system is asked to do
 // the same walk on a mapped image.
 
+#include "versions/peresource.h"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
-
-#include "versions/fileversion.h"
 
 namespace kelvra {
 namespace {

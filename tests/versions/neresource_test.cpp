@@ -9,7 +9,7 @@
 
 #include "support/version_blocks.h"
 #include "versions/directversion.h"
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 namespace {
