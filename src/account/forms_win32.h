@@ -8,6 +8,8 @@
 // because templates measure in dialog units, which follow the font's average
 // character width; the layouts are in pixels and must land on them exactly.
 
+#include "common/win32.h"
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,7 +23,6 @@
 #include "account/form_layouts.h"
 #include "common/scope.h"
 #include "common/ui_handles_win32.h"
-#include "common/win32.h"
 
 namespace kelvra {
 

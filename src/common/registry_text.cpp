@@ -21,8 +21,9 @@ std::wstring DecodeRegistryText(std::string_view bytes) {
     const std::size_t units = bytes.size() / 2;
     text.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
-        const std::uint32_t unit = static_cast<unsigned char>(bytes[2 * i]) |
-                                   (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
+        const std::uint32_t unit =
+            static_cast<unsigned char>(bytes[2 * i]) |
+            (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
         if (unit == 0) break;
         if constexpr (sizeof(wchar_t) >= 4) {
             // Where wchar_t holds a whole code point (the native build), a

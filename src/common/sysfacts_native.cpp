@@ -1,11 +1,12 @@
 // Stand-ins for the development machine, from the environment: enough for the
 // portable code to find a data folder and form a profile name.
 
+#include "common/sysfacts.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/textutil.h"
 
@@ -23,7 +24,8 @@ std::wstring GetSpecialFolder(int csidl) {
     if (csidl != kCsidlLocalAppData) return {};
     std::wstring folder = Environment("LOCALAPPDATA");
     if (folder.empty()) folder = Environment("HOME");
-    while (folder.size() > 1 && (folder.back() == L'/' || folder.back() == L'\\')) folder.pop_back();
+    while (folder.size() > 1 && (folder.back() == L'/' || folder.back() == L'\\'))
+        folder.pop_back();
     return folder;
 }
 

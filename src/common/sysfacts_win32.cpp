@@ -1,10 +1,12 @@
+#include "common/win32.h"
+
+#include "common/sysfacts.h"
+
 #include <shlobj.h>
 
 #include <algorithm>
 
-#include "common/sysfacts.h"
 #include "common/textutil.h"
-#include "common/win32.h"
 
 namespace kelvra {
 

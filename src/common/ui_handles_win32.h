@@ -2,10 +2,10 @@
 // Move-only owners for the user-interface handles: windows and GDI objects.
 // Like the owners in handles_win32.h, each frees its handle exactly once.
 
+#include "common/win32.h"
+
 #include <memory>
 #include <type_traits>
-
-#include "common/win32.h"
 
 namespace kelvra {
 

@@ -4,10 +4,10 @@
 // messages and the screen's DPI. One of each, so that the tray window and
 // the dialogs behave alike.
 
+#include "common/win32.h"
+
 #include <exception>
 #include <utility>
-
-#include "common/win32.h"
 
 namespace kelvra {
 

@@ -29,8 +29,8 @@ std::wstring CandidateColour(TVersionType type) {
 // The small print under every candidate: where it came from and its points.
 std::wstring CandidateSource(const TVersions& versions, std::size_t i) {
     return L"<small>" + std::wstring(versions.GetTypeText(i)) + L":" +
-           XmlEscape(versions.GetFetch(i)) + L" " +
-           std::to_wstring(versions.GetVersion(i).Points) + L"</small></div>";
+           XmlEscape(versions.GetFetch(i)) + L" " + std::to_wstring(versions.GetVersion(i).Points) +
+           L"</small></div>";
 }
 
 std::wstring ActiveCandidateLine(const TVersions& versions, std::size_t i) {
@@ -124,9 +124,8 @@ void AppToHtmlRow(const TApp& app, TextLines& rows) {
 }
 
 std::wstring AppInfoHtml(const TApp& app) {
-    return Fact(L"regDisplayName", app.regDisplayName) + L"<br>" +
-           Fact(L"niceName", app.niceName) + L"<br>" +
-           Fact(L"executablePath", app.executablePath) + L"<br>" +
+    return Fact(L"regDisplayName", app.regDisplayName) + L"<br>" + Fact(L"niceName", app.niceName) +
+           L"<br>" + Fact(L"executablePath", app.executablePath) + L"<br>" +
            Fact(L"regUninstallString", app.regUninstallString) + L"<br>" +
            Fact(L"regDisplayIcon", app.regDisplayIcon) + L"<br>" +
            Fact(L"regInstallLocation", app.regInstallLocation);
@@ -148,11 +147,21 @@ std::wstring XmlEscape(std::wstring_view text) {
     for (std::size_t i = 0; i < trimmed.size(); ++i) {
         const wchar_t c = trimmed[i];
         switch (c) {
-            case L'&': result += L"&amp;"; break;
-            case L'<': result += L"&lt;"; break;
-            case L'>': result += L"&gt;"; break;
-            case L'\'': result += L"&apos;"; break;
-            case L'"': result += L"&quot;"; break;
+            case L'&':
+                result += L"&amp;";
+                break;
+            case L'<':
+                result += L"&lt;";
+                break;
+            case L'>':
+                result += L"&gt;";
+                break;
+            case L'\'':
+                result += L"&apos;";
+                break;
+            case L'"':
+                result += L"&quot;";
+                break;
             default:
                 if (c < 32 || c > 127) {
                     auto code = static_cast<std::uint32_t>(c);
@@ -175,11 +184,20 @@ std::wstring HtmlEscape(std::wstring_view text) {
     result.reserve(text.size());
     for (wchar_t c : text) {
         switch (c) {
-            case L'&': result += L"&amp;"; break;
-            case L'<': result += L"&lt;"; break;
-            case L'>': result += L"&gt;"; break;
-            case L'"': result += L"&quot;"; break;
-            default: result += c;
+            case L'&':
+                result += L"&amp;";
+                break;
+            case L'<':
+                result += L"&lt;";
+                break;
+            case L'>':
+                result += L"&gt;";
+                break;
+            case L'"':
+                result += L"&quot;";
+                break;
+            default:
+                result += c;
         }
     }
     return result;

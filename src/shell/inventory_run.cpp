@@ -67,7 +67,7 @@ void ReadPass(RegistryView view, const std::vector<std::wstring>& names, TApps& 
 }
 
 const std::vector<std::wstring> kHtmlHead = {
-    L"<html>", L"<head>", L"<style>", L"* {", L"font-family:Verdana; font-size : 12px;",
+    L"<html>", L"<head>",   L"<style>", L"* {",    L"font-family:Verdana; font-size : 12px;",
     L"}",      L"</style>", L"</head>", L"<body>",
 };
 
@@ -76,7 +76,7 @@ const std::vector<std::wstring> kHtmlHead = {
 // counters, so they gather in two files of their own until the report is
 // put together at the end.
 class RunOutputs {
-public:
+  public:
     explicit RunOutputs(const std::wstring& payloadPath)
         : payloadPath_(payloadPath),
           payload_(payloadPath),
@@ -135,7 +135,7 @@ public:
         return counts_;
     }
 
-private:
+  private:
     std::wstring payloadPath_;
     RunFileWriter payload_, xml_, groupA_, groupB_;
     RunCounters counts_;

@@ -23,7 +23,7 @@ struct RunCounters {
 // is shown, which the run frees right after. Nothing an observer does changes
 // a byte of the run's files.
 class RunObserver {
-public:
+  public:
     virtual ~RunObserver() = default;
     // The number of uninstall entries of both views, once both are listed.
     virtual void EntriesListed(std::size_t total) { (void)total; }

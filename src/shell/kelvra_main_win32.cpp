@@ -1,11 +1,10 @@
 // kelvra.exe: the tray program, or its own installer when started as
 // "akelvra.exe". Reads no command line.
 
-// clang-format off
-#include "common/win32.h"  // before the other Windows headers
+#include "common/win32.h"
+
 #include <commctrl.h>
 #include <objbase.h>
-// clang-format on
 
 #include <exception>
 #include <string>

@@ -1,5 +1,7 @@
 // kvscan.exe: one inventory run from the console, with the tray program's code.
 
+#include "common/win32.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -19,7 +21,6 @@
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/ui_win32.h"
-#include "common/win32.h"
 #include "http/service_address.h"
 #include "inventory/findings.h"
 #include "inventory/kv_objs.h"
@@ -180,7 +181,8 @@ std::string PeakMemoryLines() {
 }
 
 int Scan(const ScanOptions& options) {
-    AppDataDir = options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
+    AppDataDir =
+        options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
     AppVersion = kAppVersion;
     if (!ForceDirectories(AppDataDir)) {
         Print(stderr, L"kvscan: cannot create the data folder " + AppDataDir + L"\n");

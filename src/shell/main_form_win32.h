@@ -5,12 +5,13 @@
 // command and close request to the TrayController, carrying out what the
 // controller asks through TrayView.
 
+#include "common/win32.h"
+
 #include <memory>
 #include <string>
 
 #include "common/handles_win32.h"
 #include "common/ui_handles_win32.h"
-#include "common/win32.h"
 #include "shell/inventory_run.h"
 #include "shell/main.h"
 #include "shell/tray_controller.h"

@@ -31,12 +31,15 @@ constexpr wchar_t kSettingsAction[] = L"settings";
 }  // namespace
 
 std::int64_t LocalMillis(const LocalTime& t) {
-    const std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+    const std::int64_t days =
+        DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
     return ((days * 24 + t.hour) * 60 + t.minute) * 60000LL + t.second * 1000LL + t.millisecond;
 }
 
 TrayController::TrayController(TrayView& view, TrayServices services, LocalTime created)
-    : view_(view), services_(std::move(services)), nextRunTime_(LocalMillis(created) + kFirstRunDelayMs) {}
+    : view_(view),
+      services_(std::move(services)),
+      nextRunTime_(LocalMillis(created) + kFirstRunDelayMs) {}
 
 void TrayController::ShowBalloon(const std::wstring& text, BalloonIcon icon) {
     view_.ShowBalloon(balloonTitle_, text, icon);
@@ -107,7 +110,8 @@ void TrayController::Runnow1Click() {
     ShowBalloon(L"Gathering version information...", BalloonIcon::None);
     ExecuteRun(false);
     balloonAction_ = services_.accountPageUrl();
-    ShowBalloon(L"Version information updated... Click here to visit your profile!", BalloonIcon::None);
+    ShowBalloon(L"Version information updated... Click here to visit your profile!",
+                BalloonIcon::None);
 }
 
 void TrayController::Visitaccountpage1Click() {
