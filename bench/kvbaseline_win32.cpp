@@ -20,11 +20,10 @@
 // same four values with VerQueryValueW. It checks only what it must to stay
 // inside its buffers: the floor under any reader of version bytes.
 
-// clang-format off
 #include "common/win32.h"
-#include <psapi.h>   // after the Windows header, which it needs
+
+#include <psapi.h>
 #include <winver.h>
-// clang-format on
 
 #include <algorithm>
 #include <cstdint>

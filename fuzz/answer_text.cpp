@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "common/utf8.h"
 #include "fuzz_support.h"
 #include "http/httpclient.h"
-#include "http/utf8.h"
 
 using namespace kelvra;
 using namespace kelvra::fuzz;

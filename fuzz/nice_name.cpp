@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "common/textutil.h"
 #include "fuzz_support.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 #include "versions/versiontext.h"
 
 using namespace kelvra;

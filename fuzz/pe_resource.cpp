@@ -8,7 +8,8 @@
 
 #include "fuzz_support.h"
 #include "versions/directversion.h"
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
+#include "versions/versionblock.h"
 
 using namespace kelvra;
 using namespace kelvra::fuzz;

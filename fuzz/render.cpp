@@ -18,9 +18,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/textutil.h"
 #include "fuzz_support.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 using namespace kelvra;
 using namespace kelvra::fuzz;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/textutil.h"
 #include "fuzz_support.h"
-#include "versions/textutil.h"
 #include "versions/versiontext.h"
 #include "versions/vertools.h"
 

@@ -1,14 +1,17 @@
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <vector>
 
 #include "account/newaccount.h"
 #include "common/globals.h"
+#include "common/scope.h"
+#include "common/textutil.h"
 #include "common/tools.h"
+#include "common/utf16.h"
+#include "common/utf8.h"
+#include "http/formpost.h"
 #include "http/service_address.h"
-#include "http/utf8.h"
-#include "shell/upload.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -17,25 +20,6 @@ constexpr bool IsNameChar(wchar_t ch) {
     return ch == L'-' || ch == L'.' || ch == L'_' || (ch >= L'0' && ch <= L'9') ||
            (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
 }
-
-// Restores the "create" button however CreateAccount ends.
-class ButtonRestorer {
-  public:
-    explicit ButtonRestorer(CreateAccountButton& button) : button_(button) {}
-    ~ButtonRestorer() {
-        try {
-            button_.SetCaption(kCreateCaption);
-            button_.SetEnabled(true);
-        } catch (...) {
-            // A destructor must not throw; the dialog is going away anyway.
-        }
-    }
-    ButtonRestorer(const ButtonRestorer&) = delete;
-    ButtonRestorer& operator=(const ButtonRestorer&) = delete;
-
-  private:
-    CreateAccountButton& button_;
-};
 
 std::wstring PercentEncodeName(std::wstring_view name) {
     std::wstring out;
@@ -46,10 +30,10 @@ std::wstring PercentEncodeName(std::wstring_view name) {
         }
         // A surrogate pair is one character and is encoded whole.
         std::size_t count = 1;
-        const auto code = static_cast<unsigned long>(name[i]);
-        if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDBFF && i + 1 < name.size()) {
-            const auto low = static_cast<unsigned long>(name[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) count = 2;
+        if (sizeof(wchar_t) == 2 && i + 1 < name.size() &&
+            IsSurrogatePair(static_cast<std::uint32_t>(name[i]),
+                            static_cast<std::uint32_t>(name[i + 1]))) {
+            count = 2;
         }
         for (unsigned char byte : WideToUtf8(name.substr(i, count))) {
             wchar_t escape[4];
@@ -132,7 +116,15 @@ bool TestAccount(bool contactService, std::wstring username, std::wstring passwo
 
 void CreateAccount(const std::wstring& email, const std::wstring& username,
                    CreateAccountButton& button) {
-    ButtonRestorer restorer(button);
+    // The "create" button comes back however this ends; the dialog may be
+    // going away, so an error of doing that is dropped.
+    const ScopeExit restore([&button] {
+        try {
+            button.SetCaption(kCreateCaption);
+            button.SetEnabled(true);
+        } catch (...) {
+        }
+    });
     button.SetEnabled(false);
     if (!IsValidEmail(email)) {
         ShowErrorAndLog(L"The emailaddress you specified seems to be invalid!");

@@ -4,6 +4,7 @@
 
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/scope.h"
 #include "common/sysfacts.h"
 #include "common/tools.h"
 
@@ -46,16 +47,13 @@ HtmlHandler FindHtmlHandler(BrowserShell& shell) {
     const std::wstring probe = folder + kProbeFileName;
 
     // The probe goes again however the lookup ends.
-    struct DeleteProbe {
-        const std::wstring& path;
-        ~DeleteProbe() {
-            try {
-                DeleteFileAt(path);
-            } catch (...) {
-                // A destructor must not throw; nothing else can be done.
-            }
+    const ScopeExit deleteProbe([&probe] {
+        try {
+            DeleteFileAt(probe);
+        } catch (...) {
+            // A probe left behind harms nothing; the lookup's result counts.
         }
-    } deleteProbe{probe};
+    });
 
     // A probe that cannot be created still lets the shell be asked; it then
     // finds no association and the caller falls back.

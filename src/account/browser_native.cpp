@@ -2,6 +2,7 @@
 // nothing and no program is ever started.
 
 #include "account/browser.h"
+
 #include "common/files.h"
 
 namespace kelvra {

@@ -1,11 +1,11 @@
 // The Windows shell behind the browser launch.
 
-// clang-format off
-#include "common/win32.h"  // before the other Windows headers
-#include <shellapi.h>
-// clang-format on
+#include "common/win32.h"
 
 #include "account/browser.h"
+
+#include <shellapi.h>
+
 #include "common/handles_win32.h"
 
 namespace kelvra {

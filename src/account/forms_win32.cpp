@@ -8,8 +8,10 @@
 #include <exception>
 #include <tuple>
 
+#include "account/forms_internal_win32.h"
 #include "common/errors.h"
 #include "common/tools.h"
+#include "common/ui_win32.h"
 
 namespace kelvra {
 namespace {
@@ -23,28 +25,12 @@ constexpr wchar_t kPanelClass[] = L"KelvraFormPanel";
 constexpr int kFirstControlId = 100;
 constexpr int kFirstCaptionLabelId = 1000;
 
-std::vector<TForm*>& ModalForms() {
-    static std::vector<TForm*> forms;
-    return forms;
-}
-
 HWND& ApplicationWindowSlot() {
     static HWND window = nullptr;
     return window;
 }
 
 HINSTANCE ModuleInstance() { return GetModuleHandleW(nullptr); }
-
-// Any error that reaches a handler of a form ends up here, in the box the
-// program shows for unexpected errors; it never crosses the window procedure.
-void ShowUnexpectedError(const std::exception* error) noexcept {
-    try {
-        const std::wstring text = error ? ErrorText(*error) : L"Unknown error";
-        ShowMessageBox({text, ApplicationTitle(), kMbOk | kMbIconError});
-    } catch (...) {
-        // Nothing more can be done from inside a window procedure.
-    }
-}
 
 bool IsControlParentMessage(UINT message) {
     switch (message) {
@@ -198,12 +184,6 @@ void SetProgramIcon(HWND window) {
     }
 }
 
-int SystemDpi() {
-    const WindowDc screen(nullptr);
-    const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
-    return dpi > 0 ? dpi : kDesignDpi;
-}
-
 UniqueHFont CreateLayoutFont(const FormLayout& layout, int dpi, bool underline) {
     const std::wstring face(layout.fontName);
     UniqueHFont font(CreateFontW(FontHeightForDpi(layout.fontPoints, dpi), 0, 0, 0, FW_NORMAL,
@@ -214,25 +194,24 @@ UniqueHFont CreateLayoutFont(const FormLayout& layout, int dpi, bool underline) 
     return font;
 }
 
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 RECT ToRect(const PixelRect& rect) { return {rect.left, rect.top, rect.right(), rect.bottom()}; }
 
-void DispatchFormMessage(MSG& message) {
-    if (message.hwnd) {
-        if (TForm* form = FormOfWindow(message.hwnd); form && form->PreTranslateMessage(message))
-            return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+}  // namespace
+
+// Shared with the other parts of the form machinery (forms_internal_win32.h).
+
+std::vector<TForm*>& ModalForms() {
+    static std::vector<TForm*> forms;
+    return forms;
 }
 
-}  // namespace
+// A message for a form's window goes through the form's keyboard
+// navigation first.
+bool PreviewFormMessage(MSG& message) {
+    if (!message.hwnd) return false;
+    TForm* form = FormOfWindow(message.hwnd);
+    return form && form->PreTranslateMessage(message);
+}
 
 // ---- construction --------------------------------------------------------------
 
@@ -246,7 +225,7 @@ TForm::TForm(const FormLayout& layout, Handlers handlers)
     for (const ControlLayout& control : layout_.controls) requireHandler(control.handler);
 
     RegisterPanelClass();
-    dpi_ = SystemDpi();
+    dpi_ = ScreenDpi();
     font_ = CreateLayoutFont(layout_, dpi_, false);
     linkFont_ = CreateLayoutFont(layout_, dpi_, true);
     try {
@@ -416,380 +395,7 @@ void TForm::PlaceTabSheets(HWND pageControl) {
     }
 }
 
-// ---- controls ------------------------------------------------------------------
-
-HWND TForm::Control(std::wstring_view name) const {
-    for (const ControlWindows& control : controls_)
-        if (control.layout->name == name) return control.window;
-    return nullptr;
-}
-
-HWND TForm::CaptionLabel(std::wstring_view name) const {
-    for (const ControlWindows& control : controls_)
-        if (control.layout->name == name) return control.captionLabel;
-    return nullptr;
-}
-
-const ControlLayout* TForm::LayoutOf(HWND window) const {
-    for (const ControlWindows& control : controls_)
-        if (control.window == window) return control.layout;
-    return nullptr;
-}
-
-std::wstring TForm::Text(std::wstring_view name) const {
-    HWND window = Control(name);
-    return window ? WindowText(window) : std::wstring();
-}
-
-void TForm::SetText(std::wstring_view name, std::wstring_view text) {
-    HWND window = Control(name);
-    if (!window) throw std::logic_error("no such form control");
-    SetWindowTextW(window, std::wstring(text).c_str());
-
-    const ControlLayout* layout = LayoutOf(window);
-    if (layout->kind == ControlKind::Label || layout->kind == ControlKind::LinkLabel)
-        FitLabel(window, *layout);
-}
-
-// A label grows to show its whole text, like a label that sizes itself: from
-// its aligned edge, never narrower than laid out and never beyond its
-// parent; what still does not fit ends in an ellipsis. (The laid-out widths
-// were measured with the font of the designer's system; another system's
-// Tahoma may be wider.)
-void TForm::FitLabel(HWND window, const ControlLayout& layout) {
-    const std::wstring text = WindowText(window);
-    SIZE extent{};
-    {
-        const WindowDc dc(window);
-        HGDIOBJ previous = SelectObject(
-            dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
-        GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
-        SelectObject(dc.get(), previous);
-    }
-    const PixelRect design = ScaleRect(layout.rect, dpi_);
-    RECT parent;
-    GetClientRect(GetParent(window), &parent);
-    const int margin = ScaleToDpi(8, dpi_);
-    const int width = std::max<int>(design.width, extent.cx);
-    int left = design.left;
-    int right = design.right();
-    if (layout.align == TextAlign::Right)
-        left = std::min<int>(design.left, std::max<int>(margin, right - width));
-    else
-        right = std::max<int>(design.right(), std::min<int>(parent.right - margin, left + width));
-    SetWindowPos(window, nullptr, left, design.top, right - left, design.height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    InvalidateRect(window, nullptr, TRUE);
-}
-
-bool TForm::Checked(std::wstring_view name) const {
-    HWND window = Control(name);
-    return window && SendMessageW(window, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void TForm::SetChecked(std::wstring_view name, bool checked) {
-    HWND window = Control(name);
-    if (!window) throw std::logic_error("no such form control");
-    SendMessageW(window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-void TForm::ShowPage(std::wstring_view page) {
-    HWND window = Control(page);
-    const auto it = std::find(pages_.begin(), pages_.end(), window);
-    if (!window || it == pages_.end()) throw std::logic_error("no such tab sheet");
-    ShowPageAt(static_cast<int>(it - pages_.begin()));
-}
-
-std::wstring_view TForm::ShownPage() const {
-    for (HWND page : pages_)
-        if (GetWindowLongPtrW(page, GWL_STYLE) & WS_VISIBLE) return LayoutOf(page)->name;
-    return {};
-}
-
-void TForm::ShowPageAt(int index) {
-    if (index < 0 || index >= static_cast<int>(pages_.size())) return;
-    HWND shown = pages_[static_cast<std::size_t>(index)];
-    HWND pageControl = GetParent(shown);
-    if (SendMessageW(pageControl, TCM_GETCURSEL, 0, 0) != index)
-        SendMessageW(pageControl, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
-    ShowWindow(shown, SW_SHOW);
-    HWND focus = GetFocus();
-    for (HWND page : pages_) {
-        if (page == shown) continue;
-        // The focus never stays behind on a page that goes away.
-        if (focus && IsChild(page, focus))
-            SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(pageControl), TRUE);
-        ShowWindow(page, SW_HIDE);
-    }
-}
-
-// ---- colours -------------------------------------------------------------------
-
-void TForm::SetControlLook(HWND control, const ControlLook& look) {
-    looks_[control] = look;
-    InvalidateRect(control, nullptr, TRUE);
-}
-
-std::optional<TForm::ControlLook> TForm::LookOf(HWND control) const {
-    const auto it = looks_.find(control);
-    if (it == looks_.end()) return std::nullopt;
-    return it->second;
-}
-
-HBRUSH TForm::BrushFor(COLORREF colour) {
-    auto it = brushes_.find(colour);
-    if (it == brushes_.end()) {
-        UniqueHBrush brush(CreateSolidBrush(colour));
-        if (!brush) return GetSysColorBrush(COLOR_BTNFACE);
-        it = brushes_.emplace(colour, std::move(brush)).first;
-    }
-    return it->second.get();
-}
-
-void SetControlEnabledLook(HWND control, bool enabled, COLORREF disabledTextColour) {
-    TForm* form = FormOfWindow(control);
-    if (!form) throw std::logic_error("SetControlEnabledLook outside a form");
-
-    // Only the radio button proper keeps the dialog colour; the test names
-    // the exact class and style, not anything built on them.
-    wchar_t className[16] = {};
-    GetClassNameW(control, className, 16);
-    const LONG_PTR buttonType = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
-    const bool radio = lstrcmpiW(className, L"Button") == 0 &&
-                       (buttonType == BS_RADIOBUTTON || buttonType == BS_AUTORADIOBUTTON);
-
-    TForm::ControlLook look;
-    look.background = GetSysColor(enabled && !radio ? COLOR_WINDOW : COLOR_BTNFACE);
-    look.text = enabled ? GetSysColor(COLOR_WINDOWTEXT) : disabledTextColour;
-    form->SetControlLook(control, look);
-    EnableWindow(control, enabled);
-}
-
-// ---- messages ------------------------------------------------------------------
-
-void TForm::RunHandler(std::wstring_view name) {
-    if (name.empty()) return;
-    const auto it = handlers_.find(name);
-    if (it != handlers_.end()) it->second();
-}
-
-void TForm::DispatchControlEvent(HWND window, unsigned code) {
-    const ControlLayout* control = LayoutOf(window);
-    if (!control) return;
-    // BN_CLICKED and STN_CLICKED are both 0.
-    const bool clicked = code == BN_CLICKED;
-    if (control->event == ControlEvent::Click && clicked) RunHandler(control->handler);
-    if (control->event == ControlEvent::Change && code == EN_CHANGE) RunHandler(control->handler);
-    if (control->modalResult != ModalResult::None && clicked) Close(control->modalResult);
-}
-
-std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
-                                               LPARAM lParam) noexcept {
-    try {
-        switch (message) {
-            case WM_COMMAND:
-                // Without a control this is Enter or Escape through the
-                // dialog manager (IDOK, IDCANCEL): neither closes a form.
-                if (lParam) DispatchControlEvent(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
-                return 0;
-            case WM_NOTIFY: {
-                const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-                const ControlLayout* control = header ? LayoutOf(header->hwndFrom) : nullptr;
-                if (control && control->kind == ControlKind::PageControl &&
-                    header->code == static_cast<UINT>(TCN_SELCHANGE)) {
-                    ShowPageAt(
-                        static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
-                    return 0;
-                }
-                return std::nullopt;
-            }
-            case WM_CTLCOLOREDIT:
-            case WM_CTLCOLORSTATIC:
-            case WM_CTLCOLORBTN: {
-                const auto look = LookOf(reinterpret_cast<HWND>(lParam));
-                if (!look) return std::nullopt;
-                HDC dc = reinterpret_cast<HDC>(wParam);
-                const COLORREF background = look->background.value_or(GetSysColor(COLOR_BTNFACE));
-                SetTextColor(dc, look->text);
-                SetBkColor(dc, background);
-                return reinterpret_cast<LRESULT>(BrushFor(background));
-            }
-            case WM_SETCURSOR: {
-                HWND over = reinterpret_cast<HWND>(wParam);
-                const ControlLayout* control = LayoutOf(over);
-                if (control && control->kind == ControlKind::LinkLabel && IsWindowEnabled(over) &&
-                    LOWORD(lParam) == HTCLIENT) {
-                    SetCursor(LoadCursorW(nullptr, IDC_HAND));
-                    return TRUE;
-                }
-                return std::nullopt;
-            }
-            default:
-                return std::nullopt;
-        }
-    } catch (const std::exception& error) {
-        ShowUnexpectedError(&error);
-    } catch (...) {
-        ShowUnexpectedError(nullptr);
-    }
-    return 0;
-}
-
-std::optional<LRESULT> TForm::OnFormMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    if (message == WM_CLOSE) {
-        // The close box, Alt+F4 and the system menu all end as Cancel.
-        Close(ModalResult::Cancel);
-        return 0;
-    }
-    return OnControlMessage(message, wParam, lParam);
-}
-
-bool TForm::PreTranslateMessage(MSG& message) {
-    if (message.message == WM_KEYDOWN &&
-        (message.wParam == VK_TAB || message.wParam == VK_NEXT || message.wParam == VK_PRIOR)) {
-        const bool control = GetKeyState(VK_CONTROL) < 0;
-        const bool shift = GetKeyState(VK_SHIFT) < 0;
-        const bool alt = GetKeyState(VK_MENU) < 0;
-        const LRESULT wants = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam,
-                                           reinterpret_cast<LPARAM>(&message));
-        if (message.wParam == VK_TAB && !control && !alt &&
-            !(wants & (DLGC_WANTTAB | DLGC_WANTALLKEYS))) {
-            MoveFocusInTabOrder(shift);
-            return true;
-        }
-        if (control && !alt) {
-            const bool backwards =
-                message.wParam == VK_PRIOR || (message.wParam == VK_TAB && shift);
-            if (SwitchPage(backwards)) return true;
-        }
-    }
-    return IsDialogMessageW(Handle(), &message) != FALSE;
-}
-
-void TForm::MoveFocusInTabOrder(bool backwards) {
-    std::vector<HWND> stops;
-    for (const ControlLayout* control : TabSequence(layout_, ShownPage())) {
-        HWND window = Control(control->name);
-        if (window && IsWindowVisible(window) && IsWindowEnabled(window)) stops.push_back(window);
-    }
-    if (stops.empty()) return;
-    // The focus is on a stop itself or on a part of one (the edit of a combo
-    // box, say). Not merely inside one: the page control contains the
-    // controls of its pages.
-    HWND focus = GetFocus();
-    auto current = std::find(stops.begin(), stops.end(), focus);
-    if (current == stops.end() && focus)
-        current = std::find(stops.begin(), stops.end(), GetParent(focus));
-    std::size_t next = 0;
-    if (current == stops.end()) {
-        next = backwards ? stops.size() - 1 : 0;
-    } else {
-        const std::size_t index = static_cast<std::size_t>(current - stops.begin());
-        next = backwards ? (index + stops.size() - 1) % stops.size() : (index + 1) % stops.size();
-    }
-    SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(stops[next]), TRUE);
-}
-
-bool TForm::SwitchPage(bool backwards) {
-    if (pages_.size() < 2) return false;
-    HWND pageControl = GetParent(pages_.front());
-    const int count = static_cast<int>(pages_.size());
-    const int current = static_cast<int>(SendMessageW(pageControl, TCM_GETCURSEL, 0, 0));
-    const int next = backwards ? (current + count - 1) % count : (current + 1) % count;
-    // TCM_SETCURFOCUS sends the page control's selection notifications, as
-    // a click on the tab would.
-    SendMessageW(pageControl, TCM_SETCURFOCUS, static_cast<WPARAM>(next), 0);
-    ShowPageAt(next);
-    return true;
-}
-
-// ---- showing -------------------------------------------------------------------
-
-void TForm::CentreOnScreen() {
-    RECT frame;
-    GetWindowRect(Handle(), &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    SetWindowPos(Handle(), nullptr, std::max(left, 0), std::max(top, 0), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void TForm::FocusFirstField() {
-    for (const ControlLayout* control : TabSequence(layout_, ShownPage())) {
-        if (control->kind != ControlKind::LabelledEdit && control->kind != ControlKind::CheckBox)
-            continue;
-        HWND window = Control(control->name);
-        if (window && IsWindowVisible(window) && IsWindowEnabled(window)) {
-            SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
-            return;
-        }
-    }
-}
-
-void TForm::Show() {
-    modalResult_ = ModalResult::None;
-    RunHandler(layout_.showHandler);
-    CentreOnScreen();
-    ShowWindow(Handle(), SW_SHOW);
-    SetForegroundWindow(Handle());
-    FocusFirstField();
-}
-
-ModalResult TForm::ShowModal() {
-    if (inModalLoop_) throw std::logic_error("the form is already showing");
-    HWND owner = GetWindow(Handle(), GW_OWNER);
-    const bool disableOwner = owner && IsWindowEnabled(owner);
-
-    struct LoopExit {
-        TForm& form;
-        HWND owner;
-        bool reenableOwner = false;
-        ~LoopExit() {
-            form.inModalLoop_ = false;
-            auto& forms = ModalForms();
-            forms.erase(std::remove(forms.begin(), forms.end(), &form), forms.end());
-            // The owner first, so that it is the window that becomes active
-            // when the form disappears.
-            if (reenableOwner) EnableWindow(owner, TRUE);
-            ShowWindow(form.Handle(), SW_HIDE);
-        }
-    } loopExit{*this, owner};
-
-    inModalLoop_ = true;
-    ModalForms().push_back(this);
-    if (disableOwner) {
-        EnableWindow(owner, FALSE);
-        loopExit.reenableOwner = true;
-    }
-    Show();
-
-    while (modalResult_ == ModalResult::None) {
-        MSG message;
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1) {
-            // The program is ending: leave the quit request for the outer loop.
-            if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
-            modalResult_ = ModalResult::Cancel;
-            break;
-        }
-        DispatchFormMessage(message);
-    }
-    return modalResult_;
-}
-
-void TForm::Close(ModalResult result) {
-    modalResult_ = result;
-    if (inModalLoop_) {
-        // Wakes the loop should this come from outside any message.
-        PostMessageW(Handle(), WM_NULL, 0, 0);
-    } else {
-        ShowWindow(Handle(), SW_HIDE);
-    }
-}
-
-// ---- the rest ------------------------------------------------------------------
+// ---- access from outside -------------------------------------------------------
 
 TForm* FormOfWindow(HWND window) {
     if (!window) return nullptr;
@@ -797,16 +403,7 @@ TForm* FormOfWindow(HWND window) {
     return root ? static_cast<TForm*>(GetPropW(root, kFormProperty)) : nullptr;
 }
 
-void PumpFormMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        DispatchFormMessage(message);
-    }
-}
+void PumpFormMessages() { PumpPendingMessages(&PreviewFormMessage); }
 
 void SetApplicationWindow(HWND window) { ApplicationWindowSlot() = window; }
 HWND ApplicationWindow() { return ApplicationWindowSlot(); }

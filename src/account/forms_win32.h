@@ -8,6 +8,8 @@
 // because templates measure in dialog units, which follow the font's average
 // character width; the layouts are in pixels and must land on them exactly.
 
+#include "common/win32.h"
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,8 +21,8 @@
 #include <vector>
 
 #include "account/form_layouts.h"
+#include "common/scope.h"
 #include "common/ui_handles_win32.h"
-#include "common/win32.h"
 
 namespace kelvra {
 
@@ -54,6 +56,8 @@ class TForm {
     // The layout row behind a window of this form; null when it has none.
     const ControlLayout* LayoutOf(HWND control) const;
 
+    // The named control's text and check mark. A name the layout does not
+    // hold is a fault of the program and raises std::logic_error.
     std::wstring Text(std::wstring_view name) const;
     void SetText(std::wstring_view name, std::wstring_view text);
     bool Checked(std::wstring_view name) const;
@@ -173,13 +177,9 @@ void FreeForm(std::unique_ptr<Form>& variable) {
 // before the result is returned, also when showing raised an error.
 template <class Form>
 ModalResult ShowFormModal(std::unique_ptr<Form>& variable, bool freeAfter) {
-    struct FreeOnExit {
-        std::unique_ptr<Form>& variable;
-        bool active;
-        ~FreeOnExit() {
-            if (active) FreeForm(variable);
-        }
-    } freeOnExit{variable, freeAfter};
+    const ScopeExit freeOnExit([&variable, freeAfter] {
+        if (freeAfter) FreeForm(variable);
+    });
     if (!variable) throw std::logic_error("ShowFormModal without a form");
     return variable->ShowModal();
 }
@@ -189,10 +189,7 @@ ModalResult ShowFormModal(std::unique_ptr<Form>& variable, bool freeAfter) {
 template <class Form>
 ModalResult RunModalForm(std::unique_ptr<Form>& variable) {
     CreateForm(variable);
-    struct FreeOnExit {
-        std::unique_ptr<Form>& variable;
-        ~FreeOnExit() { FreeForm(variable); }
-    } freeOnExit{variable};
+    const ScopeExit freeOnExit([&variable] { FreeForm(variable); });
     return ShowFormModal(variable, false);
 }
 

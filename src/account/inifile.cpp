@@ -7,7 +7,9 @@
 namespace kelvra {
 namespace {
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
 
 std::wstring_view TrimBlanks(std::wstring_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);

@@ -20,7 +20,7 @@ namespace kelvra {
 inline constexpr std::size_t kMaxIniValueChars = 2047;
 
 class IniFile {
-public:
+  public:
     // Reads the lines of a file's bytes; LF and CR LF line ends are accepted.
     static IniFile Parse(std::string_view ansiBytes);
 
@@ -40,19 +40,20 @@ public:
     // The file's bytes: every line followed by CR LF.
     std::string Serialize() const;
 
-private:
+  private:
     struct Line {
-        std::string raw;        // as read, without its line end
-        std::wstring section;   // for a section header: its name
-        std::wstring key;       // for a key line: its name, trimmed
-        std::string rawValue;   // for a key line: the bytes after "="
+        std::string raw;       // as read, without its line end
+        std::wstring section;  // for a section header: its name
+        std::wstring key;      // for a key line: its name, trimmed
+        std::string rawValue;  // for a key line: the bytes after "="
         bool isSection = false;
         bool isKey = false;
     };
 
     static Line ReadLine(std::string raw);
     // Index range [begin, end) of the lines of the first section of that name.
-    std::optional<std::pair<std::size_t, std::size_t>> SectionRange(std::wstring_view section) const;
+    std::optional<std::pair<std::size_t, std::size_t>> SectionRange(
+        std::wstring_view section) const;
 
     std::vector<Line> lines_;
 };

@@ -4,6 +4,7 @@
 
 #include "account/account_forms_win32.h"
 #include "account/newaccount.h"
+#include "common/scope.h"
 
 namespace kelvra {
 namespace {
@@ -35,13 +36,10 @@ void TNewAccountForm::SpeedButton1Click() {
     FormButton formButton(button);
     // CreateAccount restores the button itself; this covers an error that
     // escapes before it gets that far.
-    struct Restore {
-        FormButton& button;
-        ~Restore() {
-            button.SetCaption(kCreateCaption);
-            button.SetEnabled(true);
-        }
-    } restore{formButton};
+    const ScopeExit restore([&formButton] {
+        formButton.SetCaption(kCreateCaption);
+        formButton.SetEnabled(true);
+    });
     formButton.SetEnabled(false);
     CreateAccount(Text(L"editEmail"), Text(L"editUsername"), formButton);
 }

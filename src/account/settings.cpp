@@ -14,7 +14,8 @@ constexpr wchar_t kAccount[] = L"Account";
 
 IniFile ReadSettingsFile() {
     try {
-        return IniFile::Parse(FileExists(SettingsFile) ? ReadFileBytes(SettingsFile) : std::string());
+        return IniFile::Parse(FileExists(SettingsFile) ? ReadFileBytes(SettingsFile)
+                                                       : std::string());
     } catch (const FileError&) {
         // A file that cannot be read gives the defaults, like a missing one.
         return IniFile::Parse({});

@@ -3,34 +3,16 @@
 #include <string>
 
 #include "account/account_forms_win32.h"
-#include "account/dialogs.h"
 #include "account/newaccount.h"
 #include "account/settings.h"
+#include "account/settings_dialog.h"
 #include "common/globals.h"
+#include "common/scope.h"
 
 namespace kelvra {
 namespace {
 
 constexpr wchar_t kTestWorkingCaption[] = L"working ...";
-
-// Puts a control's laid-out caption back and enables it however the code
-// in between ends.
-class CaptionRestorer {
-  public:
-    CaptionRestorer(const TForm& form, std::wstring_view name)
-        : window_(form.Control(name)),
-          caption_(ShownCaption(FindControl(form.Layout(), name)->caption)) {}
-    ~CaptionRestorer() {
-        SetWindowTextW(window_, caption_.c_str());
-        EnableWindow(window_, TRUE);
-    }
-    CaptionRestorer(const CaptionRestorer&) = delete;
-    CaptionRestorer& operator=(const CaptionRestorer&) = delete;
-
-  private:
-    HWND window_;
-    std::wstring caption_;
-};
 
 }  // namespace
 
@@ -65,10 +47,7 @@ void TSettingsForm::Label1Click() {
     // twice; enabled again however that dialog ends.
     HWND link = Control(L"Label1");
     EnableWindow(link, FALSE);
-    struct Reenable {
-        HWND link;
-        ~Reenable() { EnableWindow(link, TRUE); }
-    } reenable{link};
+    const ScopeExit reenable([link] { EnableWindow(link, TRUE); });
     RunModalForm(NewAccountForm);
 }
 
@@ -76,8 +55,14 @@ void TSettingsForm::butTestAccountClick() {
     // In the tray program the wait for the answer serves the window
     // messages: the dialog repaints and can be moved meanwhile, and the
     // button stays disabled until the answer is in.
-    CaptionRestorer restorer(*this, L"butTestAccount");
     HWND button = Control(L"butTestAccount");
+    // The laid-out caption comes back, and the button is enabled, however
+    // the test ends.
+    const ScopeExit restore(
+        [button, caption = ShownCaption(FindControl(Layout(), L"butTestAccount")->caption)] {
+            SetWindowTextW(button, caption.c_str());
+            EnableWindow(button, TRUE);
+        });
     EnableWindow(button, FALSE);
     SetWindowTextW(button, kTestWorkingCaption);
 
@@ -103,9 +88,7 @@ void EditSettings() {
     }
 
     CreateForm(SettingsForm);
-    struct FreeOnExit {
-        ~FreeOnExit() { FreeForm(SettingsForm); }
-    } freeOnExit;
+    const ScopeExit freeOnExit([] { FreeForm(SettingsForm); });
 
     TSettingsForm& form = *SettingsForm;
     form.SetChecked(L"checkProxy", UseProxy);

@@ -1,7 +1,7 @@
+#include "common/clock.h"
+
 #include <chrono>
 #include <ctime>
-
-#include "common/clock.h"
 
 namespace kelvra {
 
@@ -11,8 +11,9 @@ LocalTime SystemLocalTime() {
     std::tm local{};
     localtime_r(&seconds, &local);
     const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,           local.tm_hour,
             local.tm_min,         local.tm_sec,     static_cast<int>(millis)};
 }
 

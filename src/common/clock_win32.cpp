@@ -1,12 +1,14 @@
-#include "common/clock.h"
 #include "common/win32.h"
+
+#include "common/clock.h"
 
 namespace kelvra {
 
 LocalTime SystemLocalTime() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+    return {now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+            now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
 std::wstring LocaleTimeSeparator() {

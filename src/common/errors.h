@@ -10,11 +10,11 @@ namespace kelvra {
 
 // An error whose message is a UTF-16 text, shown to the user as it stands.
 class KelvraError : public std::runtime_error {
-public:
+  public:
     explicit KelvraError(std::wstring message);
     const std::wstring& message() const noexcept { return message_; }
 
-private:
+  private:
     std::wstring message_;
 };
 

@@ -18,7 +18,7 @@ namespace kelvra {
 
 // An input/output failure. The message names the file.
 class FileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -52,7 +52,7 @@ void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pie
 // half-written target and the old target, if any, whole. Small writes are
 // gathered into larger ones. Throws FileError.
 class PendingFile {
-public:
+  public:
     // Creates the temporary; a read-only target is refused at once, since
     // Windows would refuse to replace it only at the end.
     explicit PendingFile(std::wstring target);
@@ -69,7 +69,7 @@ public:
 
     const std::wstring& temporaryPath() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -77,7 +77,7 @@ private:
 // A file opened for reading at given offsets, shared in every way so that it
 // never stands in the way of another program that has the file open.
 class ReadOnlyFile {
-public:
+  public:
     // Nothing when the file cannot be opened or its size not read.
     static std::optional<ReadOnlyFile> Open(const std::wstring& path);
     ReadOnlyFile(ReadOnlyFile&&) noexcept;
@@ -89,7 +89,7 @@ public:
     // fewer at the end of the file or when reading fails.
     std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> out) const;
 
-private:
+  private:
     struct Handle;
     ReadOnlyFile(std::unique_ptr<Handle> handle, std::uint64_t size);
     std::unique_ptr<Handle> handle_;

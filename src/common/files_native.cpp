@@ -1,6 +1,8 @@
 // The native build's file system: std::filesystem, with Windows backslashes
 // read as slashes so that portable code that joins paths with "\" works.
 
+#include "common/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <fstream>
 #include <system_error>
 
-#include "common/files.h"
 #include "common/textconv.h"
 
 namespace kelvra {

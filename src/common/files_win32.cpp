@@ -1,6 +1,7 @@
+#include "common/files.h"
+
 #include <algorithm>
 
-#include "common/files.h"
 #include "common/handles_win32.h"
 #include "common/textconv.h"
 
@@ -48,7 +49,8 @@ bool DirectoryExists(const std::wstring& path) {
 bool ForceDirectories(const std::wstring& path) {
     if (path.empty()) return false;
     std::wstring folder = path;
-    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
     if (DirectoryExists(folder)) return true;
     const auto cut = folder.find_last_of(L"\\/");
     if (cut != std::wstring::npos && cut > 0) {
@@ -203,9 +205,9 @@ std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, std::span<std::byte> out)
 }
 
 void AppendFileBytes(const std::wstring& path, std::string_view bytes) {
-    UniqueHandle file = MakeUniqueFileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                                         FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file =
+        MakeUniqueFileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) ThrowCannotCreate(path);
     WriteAll(file.get(), bytes, path);
 }
@@ -217,8 +219,8 @@ bool DeleteFileAt(const std::wstring& path) {
 std::vector<DirEntry> FindEntries(const std::wstring& mask) {
     std::vector<DirEntry> entries;
     WIN32_FIND_DATAW data{};
-    UniqueFindHandle search(FindFirstFileExW(mask.c_str(), FindExInfoBasic, &data,
-                                             FindExSearchNameMatch, nullptr, 0));
+    UniqueFindHandle search(
+        FindFirstFileExW(mask.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
     if (search.get() == INVALID_HANDLE_VALUE) return entries;
     do {
         const std::wstring name = data.cFileName;
@@ -236,8 +238,9 @@ std::vector<DirEntry> FindEntries(const std::wstring& mask) {
 std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                     data.ftLastWriteTime.dwLowDateTime);
+    return static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime);
 }
 
 }  // namespace kelvra

@@ -2,10 +2,10 @@
 // Move-only owners for the Win32 handles the program uses. Each closes its
 // handle exactly once; none can be copied.
 
+#include "common/win32.h"
+
 #include <memory>
 #include <type_traits>
-
-#include "common/win32.h"
 
 namespace kelvra {
 

@@ -38,12 +38,12 @@ enum class RegistryType : std::uint32_t {
 // Raised where the platform's accessor would raise: a value of the wrong type
 // ("Invalid data type for '<name>'") or a read that fails.
 class RegistryError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class RegistryAccessor {
-public:
+  public:
     virtual ~RegistryAccessor() = default;
 
     // Opens path (relative to the root) for reading; never creates it. Closes
@@ -85,7 +85,7 @@ std::unique_ptr<RegistryAccessor> CreateRegistryAccessor(RegistryRoot root, Regi
 // bytes with their type, so that hostile data (odd lengths, missing
 // terminators, wrong types) can be laid out exactly.
 class MemoryRegistry {
-public:
+  public:
     struct Value {
         RegistryType type = RegistryType::None;
         std::string data;  // raw bytes, as RegQueryValueExW would return them
@@ -107,7 +107,7 @@ public:
     // The instance behind CreateRegistryAccessor in the native build.
     static MemoryRegistry& Machine();
 
-private:
+  private:
     friend class MemoryRegistryAccessor;
     struct Key {
         std::map<std::wstring, Value> values;          // by folded name

@@ -45,7 +45,7 @@ std::wstring FoldedPath(std::wstring_view path) {
 }  // namespace
 
 class MemoryRegistryAccessor final : public RegistryAccessor {
-public:
+  public:
     MemoryRegistryAccessor(const MemoryRegistry& registry, RegistryRoot root, RegistryView view)
         : registry_(registry), root_(root), view_(view) {}
 
@@ -97,7 +97,7 @@ public:
         return names;
     }
 
-private:
+  private:
     // The open key, looked up afresh on every call so that an accessor never
     // holds on to a key the test has since removed.
     const MemoryRegistry::Key* OpenKey() const {

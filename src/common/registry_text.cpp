@@ -4,12 +4,10 @@
 
 #include "common/registry.h"
 #include "common/textconv.h"
+#include "common/utf16.h"
 
 namespace kelvra {
 namespace {
-
-bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 void AppendUnit(std::string& bytes, std::uint32_t unit) {
     bytes += static_cast<char>(unit & 0xFF);
@@ -23,8 +21,9 @@ std::wstring DecodeRegistryText(std::string_view bytes) {
     const std::size_t units = bytes.size() / 2;
     text.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
-        const std::uint32_t unit = static_cast<unsigned char>(bytes[2 * i]) |
-                                   (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
+        const std::uint32_t unit =
+            static_cast<unsigned char>(bytes[2 * i]) |
+            (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
         if (unit == 0) break;
         if constexpr (sizeof(wchar_t) >= 4) {
             // Where wchar_t holds a whole code point (the native build), a
@@ -35,7 +34,7 @@ std::wstring DecodeRegistryText(std::string_view bytes) {
                     static_cast<unsigned char>(bytes[2 * i + 2]) |
                     (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 3])) << 8);
                 if (IsLowSurrogate(next)) {
-                    text += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                    text += static_cast<wchar_t>(CombineSurrogates(unit, next));
                     ++i;
                     continue;
                 }

@@ -2,12 +2,13 @@
 // never created: the program reads the machine's keys as a standard user, for
 // whom any wider access to HKEY_LOCAL_MACHINE is denied.
 
+#include "common/registry.h"
+
 #include <algorithm>
 #include <optional>
 #include <string>
 
 #include "common/handles_win32.h"
-#include "common/registry.h"
 #include "common/registry_text.h"
 #include "common/textconv.h"
 
@@ -16,9 +17,12 @@ namespace {
 
 HKEY RootKey(RegistryRoot root) {
     switch (root) {
-        case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
-        case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
-        case RegistryRoot::LocalMachine: break;
+        case RegistryRoot::CurrentUser:
+            return HKEY_CURRENT_USER;
+        case RegistryRoot::ClassesRoot:
+            return HKEY_CLASSES_ROOT;
+        case RegistryRoot::LocalMachine:
+            break;
     }
     return HKEY_LOCAL_MACHINE;
 }
@@ -28,7 +32,7 @@ HKEY RootKey(RegistryRoot root) {
 REGSAM ViewFlags(RegistryView view) { return view == RegistryView::Wow64_64 ? KEY_WOW64_64KEY : 0; }
 
 class Win32RegistryAccessor final : public RegistryAccessor {
-public:
+  public:
     Win32RegistryAccessor(RegistryRoot root, RegistryView view)
         : root_(RootKey(root)), access_(KEY_READ | ViewFlags(view)) {}
 
@@ -104,7 +108,7 @@ public:
         return names;
     }
 
-private:
+  private:
     struct ValueRead {
         std::wstring name;
         LSTATUS status = ERROR_FILE_NOT_FOUND;

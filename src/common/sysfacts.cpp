@@ -1,9 +1,10 @@
 // The portable half of the system facts: the folders that are built from a
 // platform answer, and the Windows folder read from the registry.
 
+#include "common/sysfacts.h"
+
 #include "common/globals.h"
 #include "common/registry.h"
-#include "common/sysfacts.h"
 
 namespace kelvra {
 namespace {
@@ -21,7 +22,9 @@ std::wstring WithTrailingBackslash(std::wstring path) {
 
 }  // namespace
 
-std::wstring GetLocalAppDataDir() { return WithTrailingBackslash(GetSpecialFolder(kCsidlLocalAppData)); }
+std::wstring GetLocalAppDataDir() {
+    return WithTrailingBackslash(GetSpecialFolder(kCsidlLocalAppData));
+}
 
 std::wstring GetWindowsDir() {
     if (!WindowsDir.empty()) return WindowsDir;

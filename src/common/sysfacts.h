@@ -31,4 +31,9 @@ std::wstring GetComputerNameText();
 // longer than 252 characters.
 std::wstring GetUserNameText();
 
+// True for a 32-bit process on 64-bit Windows. IsWow64Process is looked up
+// at run time, since Windows versions without it exist. The native build
+// answers true, so that portable tests see both passes.
+bool IsRunningOnWow64();
+
 }  // namespace kelvra

@@ -1,13 +1,14 @@
 // Stand-ins for the development machine, from the environment: enough for the
 // portable code to find a data folder and form a profile name.
 
+#include "common/sysfacts.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "common/sysfacts.h"
 #include "common/textconv.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -23,7 +24,8 @@ std::wstring GetSpecialFolder(int csidl) {
     if (csidl != kCsidlLocalAppData) return {};
     std::wstring folder = Environment("LOCALAPPDATA");
     if (folder.empty()) folder = Environment("HOME");
-    while (folder.size() > 1 && (folder.back() == L'/' || folder.back() == L'\\')) folder.pop_back();
+    while (folder.size() > 1 && (folder.back() == L'/' || folder.back() == L'\\'))
+        folder.pop_back();
     return folder;
 }
 
@@ -48,5 +50,9 @@ std::wstring GetUserNameText() {
     const std::wstring name = Trim(Environment("USER"));
     return name.size() > 252 ? std::wstring() : name;
 }
+
+// The native build stands in for 64-bit Windows, so that portable tests of
+// the run see both registry views of the in-memory registry.
+bool IsRunningOnWow64() { return true; }
 
 }  // namespace kelvra

@@ -1,11 +1,12 @@
 #include "common/win32.h"
 
+#include "common/sysfacts.h"
+
 #include <shlobj.h>
 
 #include <algorithm>
 
-#include "common/sysfacts.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 
@@ -41,6 +42,17 @@ std::wstring GetUserNameText() {
     if (!GetUserNameW(name, &length)) return {};
     // The reported length counts the terminator, which the trim removes.
     return Trim(std::wstring_view(name, std::min<DWORD>(length, 253)));
+}
+
+bool IsRunningOnWow64() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32");
+    if (!kernel) return false;
+    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+    if (!isWow64Process) return false;
+    BOOL wow64 = FALSE;
+    return isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 }  // namespace kelvra

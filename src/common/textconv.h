@@ -7,8 +7,11 @@
 // on a development machine.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "common/utf16.h"
 
 namespace kelvra {
 
@@ -71,9 +74,10 @@ inline std::wstring_view FirstShortTextChars(std::wstring_view text) {
     constexpr std::size_t kMaxChars = 255;
     if (text.size() <= kMaxChars) return text;
     std::size_t count = kMaxChars;
-    const auto last = static_cast<unsigned long>(text[count - 1]);
-    const auto next = static_cast<unsigned long>(text[count]);
-    if (last >= 0xD800 && last <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) --count;
+    if (IsSurrogatePair(static_cast<std::uint32_t>(text[count - 1]),
+                        static_cast<std::uint32_t>(text[count]))) {
+        --count;
+    }
     return text.substr(0, count);
 }
 

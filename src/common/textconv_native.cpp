@@ -5,11 +5,11 @@
 // the same number, as the system's own table does, so that every byte value
 // survives a round trip.
 
+#include "common/textconv.h"
+
 #include <array>
 #include <cstdint>
 #include <cwctype>
-
-#include "common/textconv.h"
 
 namespace kelvra {
 namespace {

@@ -27,7 +27,7 @@ std::wstring ThreeDigits(int value) {
 }
 
 class FormatError : public std::runtime_error {
-public:
+  public:
     FormatError() : std::runtime_error("format does not fit its arguments") {}
 };
 
@@ -118,8 +118,7 @@ void ShowNotice(std::wstring_view message) {
     ShowMessageBox({std::wstring(message), ApplicationTitle(), kMbOk});
 }
 
-bool CopyFileSave(const std::wstring& source, const std::wstring& destination,
-                  bool failIfExists) {
+bool CopyFileSave(const std::wstring& source, const std::wstring& destination, bool failIfExists) {
     try {
         return PlatformCopyFile(source, destination, failIfExists);
     } catch (const std::exception& error) {

@@ -75,8 +75,7 @@ std::wstring ApplicationTitle();
 // Copies source to destination through the system's file copy. With
 // failIfExists an existing destination makes the copy fail; without it the
 // destination is overwritten. Never raises.
-bool CopyFileSave(const std::wstring& source, const std::wstring& destination,
-                  bool failIfExists);
+bool CopyFileSave(const std::wstring& source, const std::wstring& destination, bool failIfExists);
 
 // ---- platform rim (tools_win32.cpp / tools_native.cpp) ----------------------
 

@@ -1,10 +1,11 @@
 // Native stand-ins: no windows here, so a box becomes a line on standard error.
 
+#include "common/tools.h"
+
 #include <cstdio>
 #include <filesystem>
 
 #include "common/textconv.h"
-#include "common/tools.h"
 
 namespace kelvra {
 
@@ -23,7 +24,8 @@ bool PlatformCopyFile(const std::wstring& source, const std::wstring& destinatio
         return fs::path(path);
     };
     std::error_code error;
-    const auto options = failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing;
+    const auto options =
+        failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing;
     return fs::copy_file(native(source), native(destination), options, error) && !error;
 }
 

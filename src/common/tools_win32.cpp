@@ -1,5 +1,6 @@
-#include "common/tools.h"
 #include "common/win32.h"
+
+#include "common/tools.h"
 
 namespace kelvra {
 
@@ -18,7 +19,8 @@ bool PlatformCopyFile(const std::wstring& source, const std::wstring& destinatio
 std::wstring ApplicationTitle() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return L"";
         if (length < path.size()) {
             path.resize(length);

@@ -2,10 +2,10 @@
 // Move-only owners for the user-interface handles: windows and GDI objects.
 // Like the owners in handles_win32.h, each frees its handle exactly once.
 
+#include "common/win32.h"
+
 #include <memory>
 #include <type_traits>
-
-#include "common/win32.h"
 
 namespace kelvra {
 
@@ -45,6 +45,23 @@ class WindowDc {
   private:
     HWND window_;
     HDC dc_;
+};
+
+// An object selected into a device context for the length of a scope: the
+// object selected before goes back in at the end, before the context or the
+// object can be freed.
+class ScopedSelection {
+  public:
+    ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ~ScopedSelection() {
+        if (previous_) SelectObject(dc_, previous_);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ previous_;
 };
 
 // A memory device context from CreateCompatibleDC, freed with DeleteDC.

@@ -4,10 +4,9 @@
 // and never put a window in front of the user.
 
 // <winhttp.h> needs the Windows types declared first.
-// clang-format off
 #include "common/win32.h"
+
 #include <winhttp.h>
-// clang-format on
 
 #include <atomic>
 #include <chrono>

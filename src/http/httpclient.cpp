@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "common/textconv.h"
-#include "http/utf8.h"
+#include "common/utf8.h"
 
 namespace kelvra {
 namespace {

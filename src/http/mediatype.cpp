@@ -1,6 +1,6 @@
 #include "http/mediatype.h"
 
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {

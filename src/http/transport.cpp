@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "common/textconv.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {

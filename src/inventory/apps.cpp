@@ -2,26 +2,14 @@
 #include <stdexcept>
 
 #include "common/errors.h"
+#include "common/scope.h"
 #include "common/textconv.h"
+#include "common/textutil.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {
-
-// Closes the accessor's key however the reading ends, so that a failure of
-// the log or the error box never leaves a key open behind the record.
-class OpenKeyGuard {
-public:
-    explicit OpenKeyGuard(RegistryAccessor& registry) : registry_(registry) {}
-    ~OpenKeyGuard() { registry_.CloseKey(); }
-    OpenKeyGuard(const OpenKeyGuard&) = delete;
-    OpenKeyGuard& operator=(const OpenKeyGuard&) = delete;
-
-private:
-    RegistryAccessor& registry_;
-};
 
 // "VersionMajor" alone, or "VersionMajor.VersionMinor"; empty when there is no
 // positive major.
@@ -47,7 +35,9 @@ bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
         return false;
     }
     {
-        OpenKeyGuard guard(registry);
+        // Closed however the reading ends, so that a failure of the log or
+        // the error box never leaves a key open behind the record.
+        const ScopeExit closeKey([&registry] { registry.CloseKey(); });
         regDisplayName = ReadRegText(registry, L"DisplayName");
         regDisplayIcon = ReadRegText(registry, L"DisplayIcon");
         regUninstallString = ReadRegText(registry, L"UninstallString");

@@ -11,10 +11,10 @@
 #include "common/run_timings.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
+#include "common/textutil.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
 #include "versions/fileversion.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -89,8 +89,9 @@ void AddIconExecutable(const TApp& app, std::vector<std::wstring>& list) {
     const std::wstring path = icon.substr(0, static_cast<std::size_t>(exe) + 3);
     if (!FileExists(path)) return;
     const std::wstring wanted = LowerAscii(path);
-    const auto listed = std::find_if(list.begin(), list.end(),
-                                     [&](const std::wstring& entry) { return LowerAscii(entry) == wanted; });
+    const auto listed = std::find_if(list.begin(), list.end(), [&](const std::wstring& entry) {
+        return LowerAscii(entry) == wanted;
+    });
     if (listed != list.end())
         *listed += std::wstring(1, kTab) + std::wstring(kIconListed);
     else
@@ -122,7 +123,8 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
         if (!versions.ok) continue;
         app.Versions.AddVersion(versions.fixedVersion, TVersionType::FileVersion1, file, points);
         app.Versions.AddVersion(versions.fileVersionText, TVersionType::FileVersion2, file, points);
-        app.Versions.AddVersion(versions.productVersionText, TVersionType::FileVersion3, file, points);
+        app.Versions.AddVersion(versions.productVersionText, TVersionType::FileVersion3, file,
+                                points);
     }
 }
 
@@ -130,7 +132,8 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
 
 std::wstring FolderPart(std::wstring_view path) {
     const std::size_t separator = LastSeparator(path);
-    return separator == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, separator + 1));
+    return separator == std::wstring_view::npos ? std::wstring()
+                                                : std::wstring(path.substr(0, separator + 1));
 }
 
 std::wstring FileNamePart(std::wstring_view path) {
@@ -168,7 +171,8 @@ int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>&
 }
 
 void RemoveEmptyEntries(std::vector<std::wstring>& list) {
-    list.erase(std::remove_if(list.begin(), list.end(), [](const std::wstring& entry) { return entry.empty(); }),
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [](const std::wstring& entry) { return entry.empty(); }),
                list.end());
 }
 

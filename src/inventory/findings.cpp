@@ -5,8 +5,8 @@
 
 #include "common/files.h"
 #include "common/sysfacts.h"
+#include "common/textutil.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {

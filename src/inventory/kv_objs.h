@@ -21,7 +21,8 @@
 namespace kelvra {
 
 // The uninstall key below HKEY_LOCAL_MACHINE, in both registry views.
-inline constexpr std::wstring_view kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr std::wstring_view kUninstallKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // Why ReadFromRegistry turned an entry away.
 enum class EntryExclusion : std::uint8_t {
@@ -35,7 +36,7 @@ enum class EntryExclusion : std::uint8_t {
 // Every text field is a short text: at most 255 bytes in the ANSI code page,
 // and every later step sees the values in that reduced form.
 class TApp {
-public:
+  public:
     // registryPath: the key below HKEY_LOCAL_MACHINE (the uninstall key, a
     // backslash and keyName); keyName: the subkey's own name.
     TApp(std::wstring_view registryPath, std::wstring_view keyName);
@@ -62,12 +63,12 @@ public:
     TVersions Versions;
     ShortText RegistryPath;
     ShortText regKeyName;
-    ShortText regDisplayName;     // "(" + key name + ")" when the entry has none
+    ShortText regDisplayName;  // "(" + key name + ")" when the entry has none
     ShortText regDisplayIcon;
     ShortText regUninstallString;
     ShortText regInstallLocation;
-    ShortText executablePath;     // the folder whose executables were examined
-    ShortText niceName;           // the display name the reports use
+    ShortText executablePath;  // the folder whose executables were examined
+    ShortText niceName;        // the display name the reports use
 
     // Facts the run's files do not show but kvscan's report does.
     EntryExclusion exclusion = EntryExclusion::None;  // set by ReadFromRegistry
@@ -76,7 +77,7 @@ public:
     // executables were looked for (FindExecutables).
     bool installLocationFound = false;
 
-private:
+  private:
     // The path as given, used to open the key, when RegistryPath does not
     // hold it whole: RegistryPath is reduced to the code page and to 255
     // bytes, which for a long key name or one with characters outside the
@@ -86,7 +87,7 @@ private:
 
 // The records of one run, in order of addition until sorted. Owns them.
 class TApps {
-public:
+  public:
     // Appends the record with its current niceName; no duplicate check.
     void Add(std::unique_ptr<TApp> app);
 
@@ -104,7 +105,7 @@ public:
     // that a caller can free each record as soon as it is done with it.
     std::vector<std::unique_ptr<TApp>> TakeItems();
 
-private:
+  private:
     std::vector<std::pair<std::wstring, std::unique_ptr<TApp>>> items_;
 };
 
@@ -129,7 +130,8 @@ std::vector<std::wstring> SplitText(std::wstring_view text, wchar_t separator, i
 
 // The first count words, each followed by the separator; trimmed when asked.
 // A count beyond the list takes the whole list; 0 or less gives empty text.
-std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t separator, bool trim);
+std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t separator,
+                       bool trim);
 
 // The part after the last occurrence of ch; the whole text when there is none.
 std::wstring TextAfterLast(std::wstring_view text, wchar_t ch);

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "common/textutil.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 #include "versions/versiontext.h"
 
 namespace kelvra {

@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
+#include "common/textutil.h"
+#include "common/utf16.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -28,8 +29,8 @@ std::wstring CandidateColour(TVersionType type) {
 // The small print under every candidate: where it came from and its points.
 std::wstring CandidateSource(const TVersions& versions, std::size_t i) {
     return L"<small>" + std::wstring(versions.GetTypeText(i)) + L":" +
-           XmlEscape(versions.GetFetch(i)) + L" " +
-           std::to_wstring(versions.GetVersion(i).Points) + L"</small></div>";
+           XmlEscape(versions.GetFetch(i)) + L" " + std::to_wstring(versions.GetVersion(i).Points) +
+           L"</small></div>";
 }
 
 std::wstring ActiveCandidateLine(const TVersions& versions, std::size_t i) {
@@ -47,9 +48,6 @@ std::wstring RemovedCandidateLine(const TVersions& versions, std::size_t i) {
 std::wstring Fact(std::wstring_view label, const ShortText& field) {
     return std::wstring(label) + L": <b>" + HtmlEscape(field.str()) + L"</b>";
 }
-
-bool IsHighSurrogate(std::uint32_t code) { return code >= 0xD800 && code <= 0xDBFF; }
-bool IsLowSurrogate(std::uint32_t code) { return code >= 0xDC00 && code <= 0xDFFF; }
 
 // A character reference may name only a character that XML 1.0 allows in a
 // document: a control character other than TAB, LF and CR, a lone half of a
@@ -126,9 +124,8 @@ void AppToHtmlRow(const TApp& app, TextLines& rows) {
 }
 
 std::wstring AppInfoHtml(const TApp& app) {
-    return Fact(L"regDisplayName", app.regDisplayName) + L"<br>" +
-           Fact(L"niceName", app.niceName) + L"<br>" +
-           Fact(L"executablePath", app.executablePath) + L"<br>" +
+    return Fact(L"regDisplayName", app.regDisplayName) + L"<br>" + Fact(L"niceName", app.niceName) +
+           L"<br>" + Fact(L"executablePath", app.executablePath) + L"<br>" +
            Fact(L"regUninstallString", app.regUninstallString) + L"<br>" +
            Fact(L"regDisplayIcon", app.regDisplayIcon) + L"<br>" +
            Fact(L"regInstallLocation", app.regInstallLocation);
@@ -150,19 +147,28 @@ std::wstring XmlEscape(std::wstring_view text) {
     for (std::size_t i = 0; i < trimmed.size(); ++i) {
         const wchar_t c = trimmed[i];
         switch (c) {
-            case L'&': result += L"&amp;"; break;
-            case L'<': result += L"&lt;"; break;
-            case L'>': result += L"&gt;"; break;
-            case L'\'': result += L"&apos;"; break;
-            case L'"': result += L"&quot;"; break;
+            case L'&':
+                result += L"&amp;";
+                break;
+            case L'<':
+                result += L"&lt;";
+                break;
+            case L'>':
+                result += L"&gt;";
+                break;
+            case L'\'':
+                result += L"&apos;";
+                break;
+            case L'"':
+                result += L"&quot;";
+                break;
             default:
                 if (c < 32 || c > 127) {
                     auto code = static_cast<std::uint32_t>(c);
                     // A UTF-16 pair is one character and gets one reference.
-                    if (IsHighSurrogate(code) && i + 1 < trimmed.size() &&
-                        IsLowSurrogate(static_cast<std::uint32_t>(trimmed[i + 1]))) {
-                        code = 0x10000 + ((code - 0xD800) << 10) +
-                               (static_cast<std::uint32_t>(trimmed[++i]) - 0xDC00);
+                    if (i + 1 < trimmed.size() &&
+                        IsSurrogatePair(code, static_cast<std::uint32_t>(trimmed[i + 1]))) {
+                        code = CombineSurrogates(code, static_cast<std::uint32_t>(trimmed[++i]));
                     }
                     result += L"&#" + std::to_wstring(XmlCharOrReplacement(code)) + L";";
                 } else {
@@ -178,11 +184,20 @@ std::wstring HtmlEscape(std::wstring_view text) {
     result.reserve(text.size());
     for (wchar_t c : text) {
         switch (c) {
-            case L'&': result += L"&amp;"; break;
-            case L'<': result += L"&lt;"; break;
-            case L'>': result += L"&gt;"; break;
-            case L'"': result += L"&quot;"; break;
-            default: result += c;
+            case L'&':
+                result += L"&amp;";
+                break;
+            case L'<':
+                result += L"&lt;";
+                break;
+            case L'>':
+                result += L"&gt;";
+                break;
+            case L'"':
+                result += L"&quot;";
+                break;
+            default:
+                result += c;
         }
     }
     return result;

@@ -1,7 +1,7 @@
 #include <algorithm>
 
+#include "common/textutil.h"
 #include "inventory/kv_objs.h"
-#include "versions/textutil.h"
 
 namespace kelvra {
 
@@ -18,9 +18,11 @@ std::vector<std::wstring> SplitText(std::wstring_view text, wchar_t separator, i
     return fields;
 }
 
-std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t separator, bool trim) {
+std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t separator,
+                       bool trim) {
     std::wstring joined;
-    const std::size_t taken = std::min<std::size_t>(words.size(), static_cast<std::size_t>(std::max(count, 0)));
+    const std::size_t taken =
+        std::min<std::size_t>(words.size(), static_cast<std::size_t>(std::max(count, 0)));
     for (std::size_t i = 0; i < taken; ++i) {
         joined += words[i];
         joined += separator;

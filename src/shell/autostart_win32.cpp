@@ -1,7 +1,7 @@
 #include "common/errors.h"
 #include "common/handles_win32.h"
 #include "shell/main.h"
-#include "shell/main_form_win32.h"
+#include "shell/startup_win32.h"
 
 namespace kelvra {
 

@@ -8,6 +8,7 @@
 #include "common/globals.h"
 #include "common/registry.h"
 #include "common/run_timings.h"
+#include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "inventory/kv_objs.h"
 #include "inventory/render.h"
@@ -66,7 +67,7 @@ void ReadPass(RegistryView view, const std::vector<std::wstring>& names, TApps& 
 }
 
 const std::vector<std::wstring> kHtmlHead = {
-    L"<html>", L"<head>", L"<style>", L"* {", L"font-family:Verdana; font-size : 12px;",
+    L"<html>", L"<head>",   L"<style>", L"* {",    L"font-family:Verdana; font-size : 12px;",
     L"}",      L"</style>", L"</head>", L"<body>",
 };
 
@@ -75,7 +76,7 @@ const std::vector<std::wstring> kHtmlHead = {
 // counters, so they gather in two files of their own until the report is
 // put together at the end.
 class RunOutputs {
-public:
+  public:
     explicit RunOutputs(const std::wstring& payloadPath)
         : payloadPath_(payloadPath),
           payload_(payloadPath),
@@ -134,7 +135,7 @@ public:
         return counts_;
     }
 
-private:
+  private:
     std::wstring payloadPath_;
     RunFileWriter payload_, xml_, groupA_, groupB_;
     RunCounters counts_;

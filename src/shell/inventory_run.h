@@ -23,7 +23,7 @@ struct RunCounters {
 // is shown, which the run frees right after. Nothing an observer does changes
 // a byte of the run's files.
 class RunObserver {
-public:
+  public:
     virtual ~RunObserver() = default;
     // The number of uninstall entries of both views, once both are listed.
     virtual void EntriesListed(std::size_t total) { (void)total; }
@@ -50,10 +50,5 @@ std::wstring RunInventory(RunCounters* counters = nullptr, RunObserver* observer
 // key that cannot be opened gives none.
 int GetUninstallKeyNames(std::vector<std::wstring>& names);
 int GetUninstallKeyNames64(std::vector<std::wstring>& names);
-
-// True for a 32-bit process on 64-bit Windows. IsWow64Process is looked up
-// at run time, since Windows versions without it exist. The native build
-// answers true, so that portable tests see both passes.
-bool IsRunningOnWow64();
 
 }  // namespace kelvra

@@ -1,19 +1,20 @@
 // kelvra.exe: the tray program, or its own installer when started as
 // "akelvra.exe". Reads no command line.
 
-// clang-format off
-#include "common/win32.h"  // before the other Windows headers
+#include "common/win32.h"
+
 #include <commctrl.h>
 #include <objbase.h>
-// clang-format on
 
 #include <exception>
 #include <string>
 
 #include "common/handles_win32.h"
 #include "common/sysfacts.h"
+#include "common/ui_win32.h"
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
+#include "shell/startup_win32.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
         RunTrayProgram(instance);
     } catch (const std::exception& error) {
-        ShowDefaultErrorBox(error);
+        ShowErrorBox(error);
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 // kvscan.exe: one inventory run from the console, with the tray program's code.
 
+#include "common/win32.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -15,9 +17,10 @@
 #include "common/globals.h"
 #include "common/pending_messages.h"
 #include "common/run_timings.h"
+#include "common/scope.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
-#include "common/win32.h"
+#include "common/ui_win32.h"
 #include "http/service_address.h"
 #include "inventory/findings.h"
 #include "inventory/kv_objs.h"
@@ -160,17 +163,6 @@ int Upload(const ScanOptions& options, const std::wstring& payload, const Consol
     return kScanOk;
 }
 
-// The tray program serves its window messages during a run; the scanner does
-// the same, so that a run costs here what it costs there. A console program
-// has no windows, so nothing ever arrives.
-void ServePendingMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
 std::uint64_t WorkingSetBytes() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -189,7 +181,8 @@ std::string PeakMemoryLines() {
 }
 
 int Scan(const ScanOptions& options) {
-    AppDataDir = options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
+    AppDataDir =
+        options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
     AppVersion = kAppVersion;
     if (!ForceDirectories(AppDataDir)) {
         Print(stderr, L"kvscan: cannot create the data folder " + AppDataDir + L"\n");
@@ -214,7 +207,10 @@ int Scan(const ScanOptions& options) {
                      UtcNowIso8601(), IsRunningOnWow64()});
     }
 
-    SetPendingMessagePump(&ServePendingMessages);
+    // The tray program serves its window messages during a run; the scanner
+    // does the same, so that a run costs here what it costs there. A console
+    // program has no windows, so nothing ever arrives.
+    SetPendingMessagePump([] { PumpPendingMessages(); });
     if (options.systemVersionReads) SetDirectVersionReads(false);
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);
@@ -226,13 +222,10 @@ int Scan(const ScanOptions& options) {
     ScanObserver observer(json ? &*json : nullptr, progress);
     RunCounters counters;
     std::wstring payload;
-    try {
+    {
+        const ScopeExit clearProgress([&progressLine] { progressLine.Clear(); });
         payload = RunInventory(&counters, &observer);
-    } catch (...) {
-        progressLine.Clear();
-        throw;
     }
-    progressLine.Clear();
     if (options.timings) {
         SetRunRecorder(nullptr);
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());

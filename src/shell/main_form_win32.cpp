@@ -13,8 +13,10 @@
 #include "common/globals.h"
 #include "common/sysfacts.h"
 #include "common/tools.h"
+#include "common/ui_win32.h"
 #include "shell/main.h"
 #include "shell/resource.h"
+#include "shell/startup_win32.h"
 #include "shell/version.h"
 
 namespace kelvra {
@@ -31,14 +33,6 @@ void CopyTruncated(wchar_t (&target)[N], const std::wstring& text) {
     const std::size_t count = std::min(text.size(), N - 1);
     text.copy(target, count);
     target[count] = L'\0';
-}
-
-// The screen's dots per inch as this (system-aware) process sees them.
-int ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
 }
 
 void RegisterMainFormClass(HINSTANCE instance, WNDPROC procedure) {
@@ -95,7 +89,7 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
     AddTrayIcon();
     StartTimer();
     Guarded([this] { FormCreate(); });
-    previousPump_ = SetPendingMessagePump(&PumpPendingMessages);
+    previousPump_ = SetPendingMessagePump([] { PumpPendingMessages(); });
 }
 
 TKelvraMainForm::~TKelvraMainForm() {
@@ -270,17 +264,18 @@ void TKelvraMainForm::Paint() {
         UniqueMemoryDc memory(CreateCompatibleDC(dc));
         BITMAP size{};
         GetObjectW(logo_.get(), sizeof(size), &size);
-        HGDIOBJ old = SelectObject(memory.get(), logo_.get());
+        const ScopedSelection logo(memory.get(), logo_.get());
         SetStretchBltMode(dc, HALFTONE);
         StretchBlt(dc, Scaled(8), Scaled(8), Scaled(89), Scaled(89), memory.get(), 0, 0,
                    size.bmWidth, size.bmHeight, SRCCOPY);
-        SelectObject(memory.get(), old);
     }
-    HGDIOBJ oldFont = SelectObject(dc, labelFont_.get());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(0, 0, 0));
-    TextOutW(dc, Scaled(136), Scaled(8), kLabelCaption, static_cast<int>(wcslen(kLabelCaption)));
-    SelectObject(dc, oldFont);
+    {
+        const ScopedSelection font(dc, labelFont_.get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        TextOutW(dc, Scaled(136), Scaled(8), kLabelCaption,
+                 static_cast<int>(wcslen(kLabelCaption)));
+    }
     EndPaint(window_, &paint);
 }
 
@@ -350,22 +345,6 @@ LRESULT TKelvraMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         default:
             return DefWindowProcW(window_, message, wParam, lParam);
     }
-}
-
-void PumpPendingMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-void ShowDefaultErrorBox(const std::exception& error) {
-    ShowMessageBox({ErrorText(error), ApplicationTitle(), kMbOk | kMbIconError});
 }
 
 }  // namespace kelvra

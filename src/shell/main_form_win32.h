@@ -5,14 +5,13 @@
 // command and close request to the TrayController, carrying out what the
 // controller asks through TrayView.
 
-#include <exception>
+#include "common/win32.h"
+
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "common/handles_win32.h"
 #include "common/ui_handles_win32.h"
-#include "common/win32.h"
 #include "shell/inventory_run.h"
 #include "shell/main.h"
 #include "shell/tray_controller.h"
@@ -85,50 +84,8 @@ class TKelvraMainForm final : public TrayView {
     PendingMessagePump previousPump_;
 };
 
-// Serves the window messages that wait in this thread's queue, as a run does
-// at its fixed points. A WM_QUIT found there is posted again and ends the
-// serving, so that the message loop it belongs to still sees it.
-void PumpPendingMessages();
-
-// The toolkit's default error box: a modal box with the error's message.
-void ShowDefaultErrorBox(const std::exception& error);
-
-// Calls the handler and shows any error it raises in the default error box:
-// no error may leave a window procedure.
-template <class Handler>
-void Guarded(Handler&& handler) noexcept {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        ShowDefaultErrorBox(error);
-    } catch (...) {
-        ShowDefaultErrorBox(std::runtime_error("Unknown error"));
-    }
-}
-
 // The services of the real program: the account check, the run, the upload,
 // the settings dialog, the browser, the error box and the about page.
 TrayServices ProductTrayServices();
-
-// Writes the autostart value for the running executable (quoted) under the
-// current user's Run key, which is opened but never created; the write goes
-// through to disk at once. A Run key that cannot be opened is left alone; a
-// write that fails raises.
-void SetAutostart(bool enable);
-
-// The full path of the running executable.
-std::wstring OwnExecutablePath();
-
-// The install steps of a start as "akelvra.exe": ask a running tray program
-// of this user to end and wait for it a bounded time, copy the running
-// executable into the data folder as "kelvra_run.exe", overwriting an older
-// copy, and ask the shell to start the copy. A copy or a start that fails is
-// shown in an error box that says why and where.
-void InstallAndStartCopy(const std::wstring& ownPath);
-
-// Posts the command to the main window of the running tray program of this
-// user, waiting up to the time for the window to appear (a tray program
-// that has only just started). False when none took it.
-bool PostToRunningTray(TrayCommand command, unsigned long waitMs);
 
 }  // namespace kelvra

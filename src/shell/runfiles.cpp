@@ -8,7 +8,7 @@
 #include "common/files.h"
 #include "common/pending_messages.h"
 #include "common/textconv.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 
@@ -43,7 +43,8 @@ std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after)
 std::wstring FileNameSafeProfile(std::wstring_view profile) {
     std::wstring safe(profile);
     for (wchar_t& c : safe) {
-        if (c < 32 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) c = L'_';
+        if (c < 32 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
+            c = L'_';
     }
     return safe;
 }
@@ -134,9 +135,11 @@ void PruneRunFileSets(const std::wstring& folder, std::wstring_view safeProfile,
         if (entry.isDirectory) continue;
         // Only names of exactly this profile: prefix, digits, ".txt".
         const std::wstring_view name = entry.name;
-        if (name.size() <= prefix.size() + 4 || LowerAscii(name.substr(0, prefix.size())) != LowerAscii(prefix))
+        if (name.size() <= prefix.size() + 4 ||
+            LowerAscii(name.substr(0, prefix.size())) != LowerAscii(prefix))
             continue;
-        const std::wstring_view digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        const std::wstring_view digits =
+            name.substr(prefix.size(), name.size() - prefix.size() - 4);
         if (digits.empty() || digits.size() > 18 || !IsAllDigits(digits) ||
             LowerAscii(name.substr(name.size() - 4)) != L".txt")
             continue;

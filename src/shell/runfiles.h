@@ -28,7 +28,7 @@ std::wstring FileNameSafeProfile(std::wstring_view profile);
 // report of tens of megabytes is never held in memory; the file takes its
 // name only at Commit (see PendingFile). Throws FileError.
 class RunFileWriter {
-public:
+  public:
     explicit RunFileWriter(std::wstring path);
 
     void AppendLine(std::wstring_view line);
@@ -42,7 +42,7 @@ public:
     // Finishes and puts the file in its place under its name.
     void Commit();
 
-private:
+  private:
     void Convert();
 
     std::wstring pending_;  // lines with their CR LF, not yet converted

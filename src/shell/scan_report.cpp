@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "http/utf8.h"
+#include "common/utf8.h"
 #include "inventory/kv_objs.h"
 
 namespace kelvra {

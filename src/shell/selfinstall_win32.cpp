@@ -1,7 +1,6 @@
-// clang-format off
-#include "common/win32.h"  // before the other Windows headers
+#include "common/win32.h"
+
 #include <shellapi.h>
-// clang-format on
 
 #include "common/files.h"
 #include "common/handles_win32.h"
@@ -9,6 +8,7 @@
 #include "common/tools.h"
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
+#include "shell/startup_win32.h"
 
 namespace kelvra {
 namespace {

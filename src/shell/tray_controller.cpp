@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/scope.h"
+
 namespace kelvra {
 namespace {
 
@@ -29,12 +31,15 @@ constexpr wchar_t kSettingsAction[] = L"settings";
 }  // namespace
 
 std::int64_t LocalMillis(const LocalTime& t) {
-    const std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+    const std::int64_t days =
+        DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
     return ((days * 24 + t.hour) * 60 + t.minute) * 60000LL + t.second * 1000LL + t.millisecond;
 }
 
 TrayController::TrayController(TrayView& view, TrayServices services, LocalTime created)
-    : view_(view), services_(std::move(services)), nextRunTime_(LocalMillis(created) + kFirstRunDelayMs) {}
+    : view_(view),
+      services_(std::move(services)),
+      nextRunTime_(LocalMillis(created) + kFirstRunDelayMs) {}
 
 void TrayController::ShowBalloon(const std::wstring& text, BalloonIcon icon) {
     view_.ShowBalloon(balloonTitle_, text, icon);
@@ -49,13 +54,8 @@ void TrayController::RunTimerTimer(const LocalTime& now) {
     }
     if (LocalMillis(now) > nextRunTime_ && !running_) {
         view_.StopTimer();
-        try {
-            ExecuteRun(true);
-        } catch (...) {
-            view_.StartTimer();
-            throw;
-        }
-        view_.StartTimer();
+        const ScopeExit restartTimer([this] { view_.StartTimer(); });
+        ExecuteRun(true);
     }
 }
 
@@ -72,27 +72,24 @@ void TrayController::ExecuteRun(bool scheduled) {
     runNowCaption_ = L"Run now (currently running...)";
     UpdateMenu();
     view_.StopTimer();
-    try {
-        std::wstring message;
-        if (services_.checkAccount(message)) {
-            const std::wstring payload = services_.runInventory();
-            uploading_ = true;
-            services_.uploadInventory(payload);
-            uploading_ = false;
-        } else if (scheduled) {
-            balloonTitle_ = kTitle;
-            ShowBalloon(L"No username and password are specified. Click here to change your settings",
-                        BalloonIcon::Warning);
-            balloonAction_ = kSettingsAction;
-        } else {
-            services_.showError(message);
-        }
-    } catch (...) {
+    const ScopeExit finish([this] {
         uploading_ = false;
         FinishRun();
-        throw;
+    });
+    std::wstring message;
+    if (services_.checkAccount(message)) {
+        const std::wstring payload = services_.runInventory();
+        uploading_ = true;
+        services_.uploadInventory(payload);
+        uploading_ = false;
+    } else if (scheduled) {
+        balloonTitle_ = kTitle;
+        ShowBalloon(L"No username and password are specified. Click here to change your settings",
+                    BalloonIcon::Warning);
+        balloonAction_ = kSettingsAction;
+    } else {
+        services_.showError(message);
     }
-    FinishRun();
 }
 
 void TrayController::FinishRun() {
@@ -113,7 +110,8 @@ void TrayController::Runnow1Click() {
     ShowBalloon(L"Gathering version information...", BalloonIcon::None);
     ExecuteRun(false);
     balloonAction_ = services_.accountPageUrl();
-    ShowBalloon(L"Version information updated... Click here to visit your profile!", BalloonIcon::None);
+    ShowBalloon(L"Version information updated... Click here to visit your profile!",
+                BalloonIcon::None);
 }
 
 void TrayController::Visitaccountpage1Click() {

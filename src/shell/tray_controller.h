@@ -22,14 +22,15 @@ enum class BalloonIcon { None, Warning };
 
 // What the controller asks of the main window.
 class TrayView {
-public:
+  public:
     virtual ~TrayView() = default;
     virtual void StartTimer() = 0;
     virtual void StopTimer() = 0;
     // Asks the window to close, as a message it handles from its loop; the
     // window then asks FormCloseQuery whether to close or to hide.
     virtual void RequestClose() = 0;
-    virtual void ShowBalloon(const std::wstring& title, const std::wstring& text, BalloonIcon icon) = 0;
+    virtual void ShowBalloon(const std::wstring& title, const std::wstring& text,
+                             BalloonIcon icon) = 0;
     virtual void SetRunNowItem(const std::wstring& caption, bool enabled) = 0;
     // The "Settings" item: greyed while a click on it would be ignored.
     virtual void SetSettingsItem(bool enabled) = 0;
@@ -53,7 +54,7 @@ struct TrayServices {
 };
 
 class TrayController {
-public:
+  public:
     static constexpr std::int64_t kFirstRunDelayMs = 100 * 1000;
     static constexpr std::int64_t kRunIntervalMs = 60 * 60 * 1000;
 
@@ -81,7 +82,7 @@ public:
     bool ExitRequested() const { return exitRequested_; }
     bool RunInProgress() const { return running_; }
 
-private:
+  private:
     void ExecuteRun(bool scheduled);
     void FinishRun();
     // Greys the items whose click would be ignored now.

@@ -1,6 +1,6 @@
 #include "account/browser.h"
-#include "account/dialogs.h"
 #include "account/newaccount.h"
+#include "account/settings_dialog.h"
 #include "common/tools.h"
 #include "http/service_address.h"
 #include "http/transport.h"

@@ -42,6 +42,10 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
     DirectVersionRead result;
     PeVersionResources found;
     result.verdict = CheckPeVersionResource(fileSize, readAt, &found);
+    // A file that is no PE image may be a 16-bit one, whose walk must pass
+    // before the system is let near it; such a file is always the system's.
+    if (result.verdict == PeResourceVerdict::NotPe)
+        result.verdict = CheckNeVersionResource(fileSize, readAt);
     if (result.verdict != PeResourceVerdict::Sound) return result;
     if (found.versionTypes != 1 || found.data.size() != 1 || found.muiConfig) return result;
     const PeVersionResources::Data& entry = found.data.front();

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 
 struct DirectVersionRead {
-    // The verdict of the walk; Unsound also for a file that cannot be opened.
+    // The verdict of the walk (for a file that is no PE image, the 16-bit
+    // walk's); Unsound also for a file that cannot be opened.
     PeResourceVerdict verdict = PeResourceVerdict::Unsound;
     // The buffer as GetFileVersionInfoSizeW and GetFileVersionInfoW would
     // give it: the resource's bytes in a zero-filled buffer of twice their

@@ -8,6 +8,7 @@
 
 #include "common/tools.h"
 #include "versions/directversion.h"
+#include "versions/versionblock.h"
 
 namespace kelvra {
 namespace {

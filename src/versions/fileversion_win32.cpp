@@ -2,11 +2,13 @@
 // resource of a file without loading the file as a program, which is why the
 // program uses them on executables it knows nothing about.
 
-#include "common/files.h"
 #include "common/win32.h"
+
 #include "versions/fileversion.h"
 
 #include <winver.h>
+
+#include "common/files.h"
 
 namespace kelvra::version_platform {
 

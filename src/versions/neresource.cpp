@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "versions/fileversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 namespace {

@@ -2,11 +2,11 @@
 // file's bytes with every offset checked, before the system is asked to do
 // the same walk on a mapped image.
 
+#include "versions/peresource.h"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
-
-#include "versions/fileversion.h"
 
 namespace kelvra {
 namespace {
@@ -19,7 +19,8 @@ constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr std::uint32_t kMinVersionData = 8;
 
 std::uint32_t Word(const std::vector<std::byte>& bytes, std::size_t at) {
-    return std::to_integer<std::uint32_t>(bytes[at]) | (std::to_integer<std::uint32_t>(bytes[at + 1]) << 8);
+    return std::to_integer<std::uint32_t>(bytes[at]) |
+           (std::to_integer<std::uint32_t>(bytes[at + 1]) << 8);
 }
 
 std::uint32_t DWord(const std::vector<std::byte>& bytes, std::size_t at) {
@@ -33,8 +34,9 @@ struct Section {
 };
 
 class ImageReader {
-public:
-    ImageReader(std::uint64_t fileSize, const ReadFileAt& readAt) : fileSize_(fileSize), readAt_(readAt) {}
+  public:
+    ImageReader(std::uint64_t fileSize, const ReadFileAt& readAt)
+        : fileSize_(fileSize), readAt_(readAt) {}
 
     // Exactly count bytes at the file offset, or nothing; nothing too once
     // the walk has used up its reads, which makes the file Unsound.
@@ -49,7 +51,8 @@ public:
 
     // Exactly count bytes at the virtual address, when one section's file
     // data holds all of them.
-    std::optional<std::vector<std::byte>> ReadImage(std::uint64_t address, std::uint64_t count) const {
+    std::optional<std::vector<std::byte>> ReadImage(std::uint64_t address,
+                                                    std::uint64_t count) const {
         const std::optional<std::uint64_t> offset = FileOffset(address, count);
         if (!offset) return std::nullopt;
         return ReadFile(*offset, static_cast<std::size_t>(count));
@@ -70,11 +73,12 @@ public:
     }
 
     void AddSection(std::uint64_t address, std::uint64_t rawSize, std::uint64_t rawOffset) {
-        const std::uint64_t inFile = rawOffset >= fileSize_ ? 0 : std::min(rawSize, fileSize_ - rawOffset);
+        const std::uint64_t inFile =
+            rawOffset >= fileSize_ ? 0 : std::min(rawSize, fileSize_ - rawOffset);
         sections_.push_back({address, inFile, rawOffset});
     }
 
-private:
+  private:
     std::uint64_t fileSize_;
     const ReadFileAt& readAt_;
     std::vector<Section> sections_;
@@ -88,8 +92,9 @@ struct DirectoryEntry {
 
 // The entries of the directory at the offset inside the resource section, when
 // the whole directory lies in the file.
-std::optional<std::vector<DirectoryEntry>> ReadDirectory(const ImageReader& image, std::uint64_t base,
-                                                         std::uint32_t offset, std::size_t& named) {
+std::optional<std::vector<DirectoryEntry>> ReadDirectory(const ImageReader& image,
+                                                         std::uint64_t base, std::uint32_t offset,
+                                                         std::size_t& named) {
     const auto header = image.ReadImage(base + offset, 16);
     if (!header) return std::nullopt;
     named = Word(*header, 12);
@@ -97,7 +102,8 @@ std::optional<std::vector<DirectoryEntry>> ReadDirectory(const ImageReader& imag
     const auto raw = image.ReadImage(base + offset + 16, count * 8);
     if (!raw) return std::nullopt;
     std::vector<DirectoryEntry> entries(count);
-    for (std::size_t i = 0; i < count; ++i) entries[i] = {DWord(*raw, i * 8), DWord(*raw, i * 8 + 4)};
+    for (std::size_t i = 0; i < count; ++i)
+        entries[i] = {DWord(*raw, i * 8), DWord(*raw, i * 8 + 4)};
     return entries;
 }
 
@@ -154,19 +160,26 @@ PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileA
     if (!dos || Word(*dos, 0) != 0x5A4D) return PeResourceVerdict::NotPe;  // "MZ"
     const std::uint64_t pe = DWord(*dos, 0x3C);
     const auto fileHeader = image.ReadFile(pe, 24);
-    if (!fileHeader || DWord(*fileHeader, 0) != 0x00004550) return PeResourceVerdict::NotPe;  // "PE\0\0"
+    if (!fileHeader || DWord(*fileHeader, 0) != 0x00004550)
+        return PeResourceVerdict::NotPe;  // "PE\0\0"
 
     const std::size_t sectionCount = Word(*fileHeader, 6);
     const std::size_t optionalSize = Word(*fileHeader, 20);
     const auto optional = image.ReadFile(pe + 24, optionalSize);
-    if (!optional || optionalSize < 2 || sectionCount > kMaxSections) return PeResourceVerdict::Unsound;
+    if (!optional || optionalSize < 2 || sectionCount > kMaxSections)
+        return PeResourceVerdict::Unsound;
 
     // The data directories sit 16 bytes further on in the 64-bit header.
     std::size_t countAt = 0;
     switch (Word(*optional, 0)) {
-        case 0x10B: countAt = 92; break;
-        case 0x20B: countAt = 108; break;
-        default: return PeResourceVerdict::Unsound;
+        case 0x10B:
+            countAt = 92;
+            break;
+        case 0x20B:
+            countAt = 108;
+            break;
+        default:
+            return PeResourceVerdict::Unsound;
     }
     if (optionalSize < countAt + 4) return PeResourceVerdict::Unsound;
     if (DWord(*optional, countAt) < 3) return PeResourceVerdict::NoVersionResource;

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {

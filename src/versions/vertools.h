@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "common/shorttext.h"
-#include "versions/textutil.h"
+#include "common/textutil.h"
 #include "versions/versiontext.h"
 
 namespace kelvra {

@@ -17,7 +17,7 @@
 
 #include "account/account_forms_win32.h"
 #include "account/dialog_driver_win32.h"
-#include "account/dialogs.h"
+#include "account/settings_dialog.h"
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/textconv.h"

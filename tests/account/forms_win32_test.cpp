@@ -77,6 +77,14 @@ TEST_F(FormMachineryTest, FormWhoseLayoutNamesAMissingHandlerIsNotBuilt) {
     EXPECT_NO_THROW(TProbeForm());
 }
 
+TEST_F(FormMachineryTest, EveryControlAccessorRejectsAnUnknownName) {
+    TProbeForm form;
+    EXPECT_THROW(form.Text(L"NoSuchControl"), std::logic_error);
+    EXPECT_THROW(form.SetText(L"NoSuchControl", L"x"), std::logic_error);
+    EXPECT_THROW(form.Checked(L"NoSuchControl"), std::logic_error);
+    EXPECT_THROW(form.SetChecked(L"NoSuchControl", true), std::logic_error);
+}
+
 TEST_F(FormMachineryTest, RunModalFormFreesTheFormAlsoWhenShowingRaises) {
     ActWhenDialogOpens(L"Probe form", CloseWithOk);
     EXPECT_EQ(RunModalForm(ProbeForm), ModalResult::Ok);

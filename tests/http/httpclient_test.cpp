@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/files.h"
+#include "common/utf8.h"
 #include "http/service_address.h"
-#include "http/utf8.h"
 #include "support/fake_transport.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"

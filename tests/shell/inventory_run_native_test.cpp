@@ -11,7 +11,7 @@
 #include "common/registry.h"
 #include "common/run_timings.h"
 #include "common/textconv.h"
-#include "http/utf8.h"
+#include "common/utf8.h"
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
 #include "shell/scan_report.h"

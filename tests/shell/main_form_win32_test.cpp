@@ -27,6 +27,7 @@
 #include "shell/inventory_run.h"
 #include "shell/main.h"
 #include "shell/resource.h"
+#include "shell/startup_win32.h"
 #include "shell/upload.h"
 #include "support/account_service_win32.h"
 #include "support/message_boxes.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/inventory_run.h"
+#include "common/sysfacts.h"
 
 namespace kelvra {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "versions/fileversion.h"
+#include "versions/versionblock.h"
 
 namespace kelvra::testing {
 

@@ -23,6 +23,7 @@
 #include "fixtures/fixture_files_win32.h"
 #include "versions/directversion.h"
 #include "versions/fileversion.h"
+#include "versions/versionblock.h"
 
 namespace kelvra {
 namespace {

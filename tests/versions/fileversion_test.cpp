@@ -19,6 +19,7 @@
 
 #include "common/globals.h"
 #include "support/version_blocks.h"
+#include "versions/versionblock.h"
 
 namespace kelvra {
 namespace {

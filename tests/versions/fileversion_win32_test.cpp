@@ -14,6 +14,7 @@
 #include "support/guarded_buffers_win32.h"
 #include "support/version_blocks.h"
 #include "versions/fileversion.h"
+#include "versions/versionblock.h"
 
 namespace kelvra {
 namespace {

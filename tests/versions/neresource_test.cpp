@@ -8,26 +8,39 @@
 #include <string>
 
 #include "support/version_blocks.h"
-#include "versions/fileversion.h"
+#include "versions/directversion.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 namespace {
 
 using namespace version_blocks;
 
-PeResourceVerdict Check(const Bytes& file) {
-    const ReadFileAt readAt = [&](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
+ReadFileAt ReaderOf(const Bytes& file) {
+    return [&file](std::uint64_t offset, std::span<std::byte> out) -> std::size_t {
         if (offset >= file.size()) return 0;
         const std::size_t count = std::min<std::size_t>(out.size(), file.size() - offset);
         std::memcpy(out.data(), file.data() + offset, count);
         return count;
     };
-    return CheckExecutableVersionResource(file.size(), readAt);
+}
+
+PeResourceVerdict Check(const Bytes& file) {
+    return CheckExecutableVersionResource(file.size(), ReaderOf(file));
+}
+
+// The direct read comes first on every file: it must reach the same verdict
+// and leave every 16-bit file to the system.
+PeResourceVerdict CheckDirect(const Bytes& file) {
+    const DirectVersionRead direct = ReadVersionBlockDirect(file.size(), ReaderOf(file));
+    EXPECT_TRUE(direct.block.empty());
+    return direct.verdict;
 }
 
 TEST(NeVersionResource, HonestFileIsSoundOthersAreNotNe) {
     const Bytes honest = NeExecutable(Typical16BitBlock());
     EXPECT_EQ(Check(honest), PeResourceVerdict::Sound);
+    EXPECT_EQ(CheckDirect(honest), PeResourceVerdict::Sound);
 
     Bytes notNe = honest;
     notNe[kNeHeaderAt] = std::byte{'L'};
@@ -59,8 +72,10 @@ TEST(NeVersionResource, FilesWithoutAVersionResource) {
 }
 
 TEST(NeVersionResource, TablesAndResourcesThatLeaveTheFileAreUnsound) {
-    for (const LyingNeFile& file : LyingNeExecutables())
+    for (const LyingNeFile& file : LyingNeExecutables()) {
         EXPECT_EQ(Check(file.bytes), PeResourceVerdict::Unsound) << file.what;
+        EXPECT_EQ(CheckDirect(file.bytes), PeResourceVerdict::Unsound) << file.what;
+    }
 }
 
 TEST(NeVersionResource, SurvivesEveryTruncationAndEveryCorruptedWord) {

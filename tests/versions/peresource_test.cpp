@@ -2,6 +2,8 @@
 // hand, then damaged in every word of their headers and resource directory.
 // Under AddressSanitizer the loops also prove that no read leaves the file.
 
+#include "versions/peresource.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "versions/directversion.h"
-#include "versions/fileversion.h"
 
 namespace kelvra {
 namespace {

@@ -1,4 +1,4 @@
-#include "versions/textutil.h"
+#include "common/textutil.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,8 @@
-#include "http/utf8.h"
+#include "common/utf8.h"
 
 #include <cstdint>
+
+#include "common/utf16.h"
 
 namespace kelvra {
 namespace {
@@ -48,7 +50,7 @@ std::wstring Utf8ToWide(std::string_view bytes) {
             valid = IsContinuation(next);
             cp = (cp << 6) | (next & 0x3F);
         }
-        valid = valid && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        valid = valid && cp >= minimum && cp <= 0x10FFFF && !IsSurrogate(cp);
         if (!valid) {
             AppendCodePoint(out, kReplacement);
             ++i;
@@ -65,14 +67,14 @@ std::string WideToUtf8(std::wstring_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         auto cp = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
-        if (kWideIsUtf16 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+        if (kWideIsUtf16 && i + 1 < text.size()) {
             const auto low = static_cast<char32_t>(static_cast<std::uint32_t>(text[i + 1]));
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            if (IsSurrogatePair(cp, low)) {
+                cp = CombineSurrogates(cp, low);
                 ++i;
             }
         }
-        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
+        if (IsSurrogate(cp) || cp > 0x10FFFF) cp = kReplacement;
         if (cp < 0x80) {
             out += static_cast<char>(cp);
         } else if (cp < 0x800) {

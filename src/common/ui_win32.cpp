@@ -1,0 +1,36 @@
+#include "common/ui_win32.h"
+
+#include "common/errors.h"
+#include "common/tools.h"
+#include "common/ui_handles_win32.h"
+
+namespace kelvra {
+
+void ShowErrorBox(const std::exception& error) {
+    ShowMessageBox({ErrorText(error), ApplicationTitle(), kMbOk | kMbIconError});
+}
+
+void ShowUnknownErrorBox() {
+    ShowMessageBox({L"Unknown error", ApplicationTitle(), kMbOk | kMbIconError});
+}
+
+void PumpPendingMessages(MessagePreview preview) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (preview && preview(message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+int ScreenDpi() {
+    const WindowDc screen(nullptr);
+    const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace kelvra
