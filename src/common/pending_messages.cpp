@@ -11,6 +11,7 @@ using Clock = std::chrono::steady_clock;
 
 struct PumpState {
     PendingMessagePump pump;
+    PendingMessageClock now = &Clock::now;
     Clock::time_point lastServed{};
 };
 
@@ -22,8 +23,12 @@ PumpState& State() {
 }  // namespace
 
 PendingMessagePump SetPendingMessagePump(PendingMessagePump pump) {
-    State().lastServed = Clock::now();
+    State().lastServed = State().now();
     return std::exchange(State().pump, std::move(pump));
+}
+
+PendingMessageClock SetPendingMessageClock(PendingMessageClock clock) {
+    return std::exchange(State().now, clock ? clock : &Clock::now);
 }
 
 bool PendingMessagePumpInstalled() { return static_cast<bool>(State().pump); }
@@ -35,13 +40,13 @@ void ProcessPendingMessages() {
     state.pump();
     // Taken after the pump: a dialog opened from the tray menu keeps the run
     // waiting inside it, and that wait is no stretch of work.
-    state.lastServed = Clock::now();
+    state.lastServed = state.now();
 }
 
 void ProcessPendingMessagesIfDue() {
     const PumpState& state = State();
     if (!state.pump) return;
-    if (Clock::now() - state.lastServed >= kPendingMessagesDueAfter) ProcessPendingMessages();
+    if (state.now() - state.lastServed >= kPendingMessagesDueAfter) ProcessPendingMessages();
 }
 
 }  // namespace kelvra

@@ -27,4 +27,9 @@ void ProcessPendingMessages();
 inline constexpr std::chrono::milliseconds kPendingMessagesDueAfter{20};
 void ProcessPendingMessagesIfDue();
 
+// The clock that decides when a serving is due; tests install one they move
+// by hand. Null restores the steady clock. Returns the one installed before.
+using PendingMessageClock = std::chrono::steady_clock::time_point (*)();
+PendingMessageClock SetPendingMessageClock(PendingMessageClock clock);
+
 }  // namespace kelvra

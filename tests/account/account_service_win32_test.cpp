@@ -11,6 +11,7 @@
 #include "common/globals.h"
 #include "common/tools.h"
 #include "http/service_address.h"
+#include "support/message_boxes.h"
 #include "support/saved_settings.h"
 
 namespace kelvra {
@@ -22,14 +23,9 @@ using testing::kAccountServiceScript;
 class AccountServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
         UseProxy = false;
         SetServiceBaseAddress(service_.BaseAddress());
     }
-    void TearDown() override { SetMessageBoxHandler(savedHandler_); }
 
     bool Test() { return TestAccount(true, L"user1", L"pw", L"PC01.user1", message_); }
 
@@ -39,11 +35,8 @@ class AccountServiceTest : public ::testing::Test {
 
     testing::SavedSettings saved_;
     AccountService service_{{kAccountServiceScript, {}}};
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
     std::wstring message_;
-
-  private:
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(AccountServiceTest, OkAmidBlanksAndLineEndsAcceptsTheAccount) {

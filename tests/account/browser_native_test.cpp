@@ -9,6 +9,7 @@
 #include "account/browser.h"
 #include "common/registry.h"
 #include "common/tools.h"
+#include "support/message_boxes.h"
 
 namespace kelvra {
 namespace {
@@ -34,15 +35,12 @@ class BrowserFallbackTest : public ::testing::Test {
   protected:
     void SetUp() override {
         MemoryRegistry::Machine().Clear();
-        saved_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
+        boxes_.onBox = [this](const MessageBoxRequest& box) {
             log_.push_back(L"notice " + box.text);
             return 1;
-        });
+        };
     }
-    void TearDown() override {
-        SetMessageBoxHandler(saved_);
-        MemoryRegistry::Machine().Clear();
-    }
+    void TearDown() override { MemoryRegistry::Machine().Clear(); }
 
     void SetCommand(std::wstring_view command) {
         MemoryRegistry::Machine().SetString(kClasses, kOwn, kHttpOpenCommandKey, L"", command);
@@ -55,9 +53,7 @@ class BrowserFallbackTest : public ::testing::Test {
     static constexpr wchar_t kAddress[] = L"http://service.example/whatiskelvra/";
     std::vector<std::wstring> log_;
     LoggingShell shell_{log_};
-
-  private:
-    MessageBoxHandler saved_;
+    testing::MessageBoxRecorder boxes_;
 };
 
 TEST_F(BrowserFallbackTest, QuotedProgramIsShownThenStartedWithTheAddress) {

@@ -12,6 +12,7 @@
 #include "common/files.h"
 #include "common/sysfacts.h"
 #include "common/tools.h"
+#include "support/message_boxes.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -47,20 +48,10 @@ class RecordingShell final : public BrowserShell {
 
 class BrowserLookupTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        DeleteFileAt(ProbePath());
-        saved_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
-            notices_.push_back(box.text);
-            return 1;
-        });
-    }
-    void TearDown() override { SetMessageBoxHandler(saved_); }
+    void SetUp() override { DeleteFileAt(ProbePath()); }
 
     RecordingShell shell_;
-    std::vector<std::wstring> notices_;
-
-  private:
-    MessageBoxHandler saved_;
+    testing::MessageBoxRecorder notices_;
 };
 
 TEST_F(BrowserLookupTest, ProbeExistsEmptyDuringTheLookupOnlyEvenWhenTheShellFails) {

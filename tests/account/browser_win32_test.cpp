@@ -15,6 +15,7 @@
 #include "common/textconv.h"
 #include "common/tools.h"
 #include "common/win32.h"
+#include "support/message_boxes.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -106,15 +107,13 @@ class BrowserLaunchTest : public ::testing::Test {
         ASSERT_TRUE(CopyFileW(self, htmBrowser_.c_str(), FALSE));
         ASSERT_TRUE(CopyFileW(self, httpBrowser_.c_str(), FALSE));
         SetEnvironmentVariableW(kRecordVariable, record_.c_str());
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
-            notices_.push_back(box.text);
+        notices_.onBox = [this](const MessageBoxRequest&) {
             launchesAtNotice_ += static_cast<int>(Launches().size());
             return 1;
-        });
+        };
         DeleteFileAt(ProbePath());
     }
     void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
         SetEnvironmentVariableW(kRecordVariable, nullptr);
         EXPECT_FALSE(FileExists(ProbePath())) << "the probe file was left behind";
     }
@@ -162,12 +161,9 @@ class BrowserLaunchTest : public ::testing::Test {
     const std::wstring htmBrowser_ = dir_ / L"My Browsers\\htmbrowser.exe";
     const std::wstring httpBrowser_ = dir_ / L"My Browsers\\httpbrowser.exe";
     const std::wstring record_ = dir_ / L"launches.txt";
-    std::vector<std::wstring> notices_;
+    testing::MessageBoxRecorder notices_;
     int launchesAtNotice_ = 0;
     std::list<ClassesRootDefault> registrations_;
-
-  private:
-    MessageBoxHandler savedHandler_;
 };
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
@@ -202,7 +198,7 @@ TEST_F(BrowserLaunchTest, WithoutAssociationTheHttpProgramStartsOnceItsNoticeIsC
     EXPECT_EQ(FindHtmlHandler().fileName, L"");
     OpenUrlInBrowser(kAddress);
     const auto launches = WaitForLaunches(20000);
-    EXPECT_EQ(notices_, std::vector<std::wstring>{httpBrowser_});
+    EXPECT_EQ(notices_.Texts(), std::vector<std::wstring>{httpBrowser_});
     EXPECT_EQ(launchesAtNotice_, 0) << "started before the notice was closed";
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_TRUE(SamePath(launches[0].program, httpBrowser_));
@@ -217,7 +213,7 @@ TEST_F(BrowserLaunchTest, WithoutAnyBrowserOnlyUrlWayIsShown) {
     RegisterNoHtmAssociation();
     RegisterHttpCommand(L"");
     OpenUrlInBrowser(kAddress);
-    EXPECT_EQ(notices_, std::vector<std::wstring>{L"url way"});
+    EXPECT_EQ(notices_.Texts(), std::vector<std::wstring>{L"url way"});
     EXPECT_TRUE(WaitForLaunches(1500).empty());
 
     // A command stored as something other than text counts as none, even
@@ -230,7 +226,7 @@ TEST_F(BrowserLaunchTest, WithoutAnyBrowserOnlyUrlWayIsShown) {
                    static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     OpenUrlInBrowser(kAddress);
-    EXPECT_EQ(notices_, (std::vector<std::wstring>{L"url way", L"url way"}));
+    EXPECT_EQ(notices_.Texts(), (std::vector<std::wstring>{L"url way", L"url way"}));
     EXPECT_TRUE(WaitForLaunches(1500).empty());
 }
 
@@ -238,7 +234,7 @@ TEST_F(BrowserLaunchTest, UnquotedHttpProgramGivesAnEmptyNoticeAndStartsNothing)
     RegisterNoHtmAssociation();
     RegisterHttpCommand(httpBrowser_ + L" %1");
     OpenUrlInBrowser(kAddress);
-    EXPECT_EQ(notices_, std::vector<std::wstring>{L""});
+    EXPECT_EQ(notices_.Texts(), std::vector<std::wstring>{L""});
     EXPECT_TRUE(WaitForLaunches(1500).empty());
 }
 

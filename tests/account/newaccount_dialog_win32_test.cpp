@@ -15,6 +15,7 @@
 #include "common/tools.h"
 #include "http/service_address.h"
 #include "support/account_service_win32.h"
+#include "support/message_boxes.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
 
@@ -31,21 +32,17 @@ class NewAccountDialogTest : public ::testing::Test {
     void SetUp() override {
         savedFile_ = SettingsFile;
         SettingsFile = dir_ / L"settings.ini";
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
+        boxes_.onBox = [this](const MessageBoxRequest&) {
             HWND button = NewAccountForm ? NewAccountForm->Control(L"SpeedButton1") : nullptr;
-            boxes_.push_back(box);
             buttonAtBox_.push_back(TextOf(button) +
                                    (IsWindowEnabled(button) ? L"" : L" (disabled)"));
             return onBox_ ? onBox_() : 1;
-        });
+        };
         SetServiceBaseAddress(service_.BaseAddress());
         UseProxy = false;
         AccountUsername = L"user1";
     }
-    void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
-        SettingsFile = savedFile_;
-    }
+    void TearDown() override { SettingsFile = savedFile_; }
 
     // Opens the settings dialog, follows its link and runs the action in the
     // new-account dialog's loop; the action's last step closes that dialog.
@@ -77,14 +74,13 @@ class NewAccountDialogTest : public ::testing::Test {
     testing::SavedSettings saved_;
     testing::TempDir dir_;
     testing::AccountService service_{{testing::kAccountServiceScript, {}}};
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
     std::vector<std::wstring> buttonAtBox_;
     std::function<int()> onBox_;
     std::wstring usernameAfterwards_;
 
   private:
     std::wstring savedFile_;
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(NewAccountDialogTest, CreateShowsTheServicesAnswerAndLeavesTheSettingsAsTheyWere) {

@@ -11,6 +11,8 @@
 #include "common/tools.h"
 #include "http/service_address.h"
 #include "support/fake_transport.h"
+#include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
 
@@ -48,17 +50,12 @@ TEST(NameRulesTest, EmailRule) {
 class AccountRequestTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
         SetServiceBaseAddress(L"http://service.test");
         AccountUsername = L"user2";
         AccountPassword = L"stored";
         AccountProfile = L"PC01.user1";
         UseProxy = false;
     }
-    void TearDown() override { SetMessageBoxHandler(savedHandler_); }
 
     // The text fields of the one post, in order, as "name=value".
     std::vector<std::string> PostedFields() const {
@@ -79,11 +76,8 @@ class AccountRequestTest : public ::testing::Test {
 
     testing::SavedSettings saved_;
     testing::FakeTransport transport_;
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
     std::wstring message_ = L"stale";
-
-  private:
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(AccountRequestTest, LocalCheckOfTheStoredValuesSendsNothing) {
@@ -158,14 +152,8 @@ TEST_F(AccountRequestTest, ServiceAnswerDecidesResultMessageAndBox) {
 
 TEST_F(AccountRequestTest, PostThatRaisesMeansErrorConnectingWithoutABox) {
     testing::TempDir dir;
-    const bool savedLog = LogEnabled;
-    const std::wstring savedDir = AppDataDir;
-    LogEnabled = true;
-    AppDataDir = dir / L"gone\\";  // the trace log cannot be written there
-    const bool result = TestAccount(true, L"user1", L"pw", L"PC01", message_);
-    LogEnabled = savedLog;
-    AppDataDir = savedDir;
-    EXPECT_FALSE(result);
+    const testing::LogSwitch log(dir / L"gone\\");  // the trace log cannot be written there
+    EXPECT_FALSE(TestAccount(true, L"user1", L"pw", L"PC01", message_));
     EXPECT_EQ(message_, L"Error connecting!");
     EXPECT_TRUE(boxes_.empty());
 }
@@ -228,14 +216,9 @@ TEST_F(AccountRequestTest, CreateAccountWithoutAnswerCannotConnect) {
 
 TEST_F(AccountRequestTest, CreateAccountRestoresTheButtonWhenAnErrorPasses) {
     testing::TempDir dir;
-    const bool savedLog = LogEnabled;
-    const std::wstring savedDir = AppDataDir;
-    LogEnabled = true;
-    AppDataDir = dir / L"gone\\";
+    const testing::LogSwitch log(dir / L"gone\\");
     RecordingButton button(transport_);
     EXPECT_ANY_THROW(CreateAccount(L"x@abc.de", L"newuser", button));
-    LogEnabled = savedLog;
-    AppDataDir = savedDir;
     ASSERT_GE(button.events.size(), 2u);
     EXPECT_EQ(button.events.back(), "enable");
     EXPECT_EQ(button.events[button.events.size() - 2], "caption create");

@@ -25,6 +25,7 @@
 #include "common/ui_win32.h"
 #include "http/service_address.h"
 #include "support/account_service_win32.h"
+#include "support/message_boxes.h"
 #include "support/process_win32.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
@@ -49,10 +50,6 @@ class SettingsDialogTest : public ::testing::Test {
     void SetUp() override {
         savedFile_ = SettingsFile;
         SettingsFile = dir_ / L"settings.ini";
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
-            boxes_.push_back(box);
-            return onBox_ ? onBox_(box) : 1;
-        });
         UseProxy = false;
         ProxyServer = L"proxy.local";
         ProxyPort = 3128;
@@ -62,10 +59,7 @@ class SettingsDialogTest : public ::testing::Test {
         AccountPassword = L"secret";
         AccountProfile = L"PC01.user1";
     }
-    void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
-        SettingsFile = savedFile_;
-    }
+    void TearDown() override { SettingsFile = savedFile_; }
 
     // Runs EditSettings with the action inside the dialog's modal loop; the
     // action ends by leaving the dialog.
@@ -90,12 +84,10 @@ class SettingsDialogTest : public ::testing::Test {
 
     testing::SavedSettings saved_;
     testing::TempDir dir_;
-    std::vector<MessageBoxRequest> boxes_;
-    std::function<int(const MessageBoxRequest&)> onBox_;
+    testing::MessageBoxRecorder boxes_;
 
   private:
     std::wstring savedFile_;
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(SettingsDialogTest, OpensCentredOnTheFirstPageWithTheValuesAndTheFocusInUsername) {
@@ -344,7 +336,7 @@ class AccountTestButtonTest : public SettingsDialogTest {
         bool enabled = true;
     };
     void RecordButtonAtEachBox() {
-        onBox_ = [this](const MessageBoxRequest&) {
+        boxes_.onBox = [this](const MessageBoxRequest&) {
             HWND button = Field(L"butTestAccount");
             buttonAtBox_.push_back({TextOf(button), IsWindowEnabled(button) != FALSE});
             return 1;
@@ -432,7 +424,7 @@ TEST_F(AccountTestButtonTest, ASlowServiceLeavesTheDialogServedAndTheButtonDisab
 
 TEST_F(AccountTestButtonTest, ErrorEscapingTheTestIsShownAndTheButtonComesBack) {
     service_.Answer(200, "Unknown user");
-    onBox_ = [calls = 0](const MessageBoxRequest&) mutable -> int {
+    boxes_.onBox = [calls = 0](const MessageBoxRequest&) mutable -> int {
         if (calls++ == 0) throw std::runtime_error("the box failed");
         return 1;
     };

@@ -10,57 +10,34 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/tools.h"
+#include "support/fixed_clock.h"
+#include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
 namespace {
 
-constexpr LocalTime kSaintNicholas{2026, 12, 6, 14, 5, 9, 42};
+using testing::kSaintNicholas;
 
 // Puts the process-wide values the log depends on in a known state (logging
 // on, a fixed clock, boxes captured) and restores them afterwards.
 class LogTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        savedLogEnabled_ = LogEnabled;
-        savedAppDataDir_ = AppDataDir;
-        savedAppVersion_ = AppVersion;
-        LogEnabled = true;
-        AppDataDir = dir_.path();
-        AppVersion = L"2.0";
-        savedClock_ = SetClockSource([] { return kSaintNicholas; });
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
-    }
-
-    void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
-        SetClockSource(savedClock_);
-        LogEnabled = savedLogEnabled_;
-        AppDataDir = savedAppDataDir_;
-        AppVersion = savedAppVersion_;
-    }
-
+  protected:
     std::wstring LogPath() const { return dir_ / L"logreg.txt"; }
     std::string LogText() const { return FileExists(LogPath()) ? ReadFileBytes(LogPath()) : ""; }
 
     testing::TempDir dir_;
-    std::vector<MessageBoxRequest> boxes_;
-
-private:
-    bool savedLogEnabled_ = false;
-    std::wstring savedAppDataDir_;
-    std::wstring savedAppVersion_;
-    ClockSource savedClock_;
-    MessageBoxHandler savedHandler_;
+    testing::LogSwitch log_{dir_.path()};
+    testing::FixedClock clock_;
+    testing::MessageBoxRecorder boxes_;
 };
 
 constexpr char kStamp[] = "<06.12.26 14:05:09:042|2.0> ";
 
 TEST_F(LogTest, LineCarriesTheTimeStampVersionAndMessage) {
-    EXPECT_EQ(FormatLogLine(kSaintNicholas, L"PostData START"), L"<06.12.26 14:05:09:042|2.0> PostData START");
+    EXPECT_EQ(FormatLogLine(kSaintNicholas, L"PostData START"),
+              L"<06.12.26 14:05:09:042|2.0> PostData START");
     // Every part keeps its leading zeros, and the year is its last two digits.
     EXPECT_EQ(FormatLogLine({2000, 1, 2, 3, 4, 5, 6}, L"x"), L"<02.01.00 03:04:05:006|2.0> x");
     EXPECT_EQ(FormatLogLine({2009, 11, 30, 23, 59, 59, 999}, L""), L"<30.11.09 23:59:59:999|2.0> ");
@@ -129,8 +106,9 @@ TEST_F(LogTest, WriteLogFmtLogsTheFormattedLine) {
 
 TEST_F(LogTest, FailedWriteLogFmtLogsTheExceptionThenTheRawFormat) {
     WriteLogFmt(L"GetVersion2 [%s] %s", {L"x"});
-    EXPECT_EQ(LogText(), std::string(kStamp) + "exception formatting string [GetVersion2 [%s] %s]\r\n" +
-                             kStamp + "GetVersion2 [%s] %s\r\n");
+    EXPECT_EQ(LogText(), std::string(kStamp) +
+                             "exception formatting string [GetVersion2 [%s] %s]\r\n" + kStamp +
+                             "GetVersion2 [%s] %s\r\n");
 }
 
 TEST_F(LogTest, ErrorBoxIsLoggedAndShownWithErrorCaptionAndIcon) {

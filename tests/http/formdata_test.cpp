@@ -4,6 +4,7 @@
 
 #include "common/files.h"
 #include "http/mediatype.h"
+#include "support/fixed_clock.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -16,9 +17,10 @@ TEST(FormBoundaryTest, IsEightHyphensAndTheLocalTimeInFixedWidth) {
 }
 
 TEST(FormBoundaryTest, FormWithoutTimeTakesTheClock) {
-    const ClockSource previous = SetClockSource([] { return LocalTime{2026, 7, 1, 0, 0, 0, 1}; });
-    const FormData form;
-    SetClockSource(previous);
+    const FormData form = [] {
+        const testing::FixedClock clock(LocalTime{2026, 7, 1, 0, 0, 0, 1});
+        return FormData();
+    }();
     EXPECT_EQ(form.Boundary(), "--------070126000000001");
     EXPECT_EQ(form.ContentType(), L"multipart/form-data; boundary=--------070126000000001");
 }
@@ -68,8 +70,8 @@ TEST_F(FormBodyTest, BoundaryThatAPartHoldsIsLengthenedUntilNoPartHoldsIt) {
     form_.AddFile(L"apps", path, L"text/plain");
     const std::string body = form_.Body();
     EXPECT_EQ(form_.Boundary(), clock + "1");
-    EXPECT_EQ(form_.ContentType(), L"multipart/form-data; boundary=" +
-                                       std::wstring(clock.begin(), clock.end()) + L"1");
+    EXPECT_EQ(form_.ContentType(),
+              L"multipart/form-data; boundary=" + std::wstring(clock.begin(), clock.end()) + L"1");
     EXPECT_EQ(body.rfind("--" + clock + "1\r\nContent-Disposition: form-data; name=\"password\""),
               0u);
     EXPECT_TRUE(body.ends_with("\r\n--" + clock + "1--\r\n"));

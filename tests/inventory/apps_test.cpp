@@ -13,6 +13,9 @@
 #include "common/registry_text.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
+#include "support/fixed_clock.h"
+#include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -21,23 +24,12 @@ namespace {
 constexpr auto kMachine = RegistryRoot::LocalMachine;
 constexpr auto kOwn = RegistryView::Own;
 
-std::wstring EntryPath(std::wstring_view keyName) { return std::wstring(kUninstallKey) + L"\\" + std::wstring(keyName); }
+std::wstring EntryPath(std::wstring_view keyName) {
+    return std::wstring(kUninstallKey) + L"\\" + std::wstring(keyName);
+}
 
 class AppRecordTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        savedLogEnabled_ = LogEnabled;
-        LogEnabled = false;
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
-    }
-    void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
-        LogEnabled = savedLogEnabled_;
-    }
-
+  protected:
     void Text(std::wstring_view key, std::wstring_view name, std::wstring_view text,
               RegistryType type = RegistryType::String) {
         registry_.SetString(kMachine, kOwn, EntryPath(key), name, text, type);
@@ -59,18 +51,16 @@ protected:
 
     static std::vector<std::wstring> VersionTexts(const TApp& app) {
         std::vector<std::wstring> texts;
-        for (std::size_t i = 0; i < app.Versions.Count(); ++i) texts.push_back(app.Versions.GetVersionText(i));
+        for (std::size_t i = 0; i < app.Versions.Count(); ++i)
+            texts.push_back(app.Versions.GetVersionText(i));
         return texts;
     }
 
     MemoryRegistry registry_;
     std::unique_ptr<RegistryAccessor> accessor_ = registry_.CreateAccessor(kMachine, kOwn);
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
+    testing::LogSwitch log_{L""};
     bool kept_ = false;
-
-private:
-    bool savedLogEnabled_ = false;
-    MessageBoxHandler savedHandler_;
 };
 
 TEST_F(AppRecordTest, MissingKeyIsRejectedWithoutChangingTheRecord) {
@@ -135,7 +125,8 @@ TEST_F(AppRecordTest, KeyNameStandsInForAMissingDisplayName) {
 
     Text(L"{GUID-1}", L"DisplayName", L" \"\" ");
     const auto unnamed = Read(L"{GUID-1}");
-    EXPECT_EQ(unnamed->regDisplayName.str(), L"({GUID-1})") << "a name of quotes and blanks is empty";
+    EXPECT_EQ(unnamed->regDisplayName.str(), L"({GUID-1})")
+        << "a name of quotes and blanks is empty";
     EXPECT_TRUE(kept_);
 }
 
@@ -161,7 +152,10 @@ TEST_F(AppRecordTest, MajorMinorNeedsAPositiveMajor) {
         std::uint32_t major, minor;
         std::vector<std::wstring> versions;
     } cases[] = {
-        {L"MinorZero", 5, 0, {L"5.0"}},  // the major alone; the cleaning gives a lone digit its ".0"
+        {L"MinorZero",
+         5,
+         0,
+         {L"5.0"}},  // the major alone; the cleaning gives a lone digit its ".0"
         {L"MajorZero", 0, 3, {}},
         {L"MinorNegative", 7, 0xFFFFFFFFu, {L"7.0"}},
         {L"MajorNegative", 0xFFFFFFFEu, 4, {}},
@@ -200,7 +194,8 @@ TEST_F(AppRecordTest, NumberOfAnotherTypeShowsTheErrorBoxAndIsSkipped) {
     Number(L"App", L"VersionMinor", 1);
     const auto app = Read(L"App");
     EXPECT_TRUE(kept_);
-    EXPECT_EQ(VersionTexts(*app), (std::vector<std::wstring>{L"2.0"})) << "DisplayVersion still counts";
+    EXPECT_EQ(VersionTexts(*app), (std::vector<std::wstring>{L"2.0"}))
+        << "DisplayVersion still counts";
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, app->RegistryPath.str() + L" - VersionMajor");
     EXPECT_EQ(boxes_[0].caption, L"Error");
@@ -211,7 +206,8 @@ TEST_F(AppRecordTest, NumberOfAnotherTypeShowsTheErrorBoxAndIsSkipped) {
     Number(L"Other", L"VersionMajor", 3);
     Raw(L"Other", L"VersionMinor", RegistryType::QWord, std::string(8, '\x01'));
     EXPECT_EQ(VersionTexts(*Read(L"Other")), (std::vector<std::wstring>{L"3.0"}));
-    Raw(L"Other", L"VersionMajor", RegistryType::MultiString, EncodeRegistryText(L"5") + std::string(2, '\0'));
+    Raw(L"Other", L"VersionMajor", RegistryType::MultiString,
+        EncodeRegistryText(L"5") + std::string(2, '\0'));
     Text(L"Other", L"VersionMinor", L"5", RegistryType::ExpandString);
     EXPECT_TRUE(VersionTexts(*Read(L"Other")).empty());
     ASSERT_EQ(boxes_.size(), 3u);
@@ -221,7 +217,8 @@ TEST_F(AppRecordTest, NumberOfAnotherTypeShowsTheErrorBoxAndIsSkipped) {
 }
 
 TEST_F(AppRecordTest, TextsOfAnotherTypeReadAsEmpty) {
-    for (const wchar_t* name : {L"DisplayName", L"DisplayIcon", L"UninstallString", L"InstallLocation", L"DisplayVersion"})
+    for (const wchar_t* name : {L"DisplayName", L"DisplayIcon", L"UninstallString",
+                                L"InstallLocation", L"DisplayVersion"})
         Number(L"App", name, 7);
     const auto app = Read(L"App");
     EXPECT_TRUE(kept_);
@@ -252,23 +249,7 @@ TEST_F(AppRecordTest, KeysWhoseNamesTheShortTextCannotHoldAreStillRead) {
 
 // With logging on, the reading leaves the developer's trace in the log.
 class AppRecordTraceTest : public AppRecordTest {
-protected:
-    void SetUp() override {
-        AppRecordTest::SetUp();
-        savedDir_ = AppDataDir;
-        savedVersion_ = AppVersion;
-        AppDataDir = dir_.path();
-        AppVersion = L"2.0";
-        LogEnabled = true;
-        savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
-    }
-    void TearDown() override {
-        SetClockSource(savedClock_);
-        AppDataDir = savedDir_;
-        AppVersion = savedVersion_;
-        AppRecordTest::TearDown();
-    }
-
+  protected:
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
         const std::wstring path = dir_ / L"logreg.txt";
@@ -283,10 +264,8 @@ protected:
     }
 
     testing::TempDir dir_;
-
-private:
-    std::wstring savedDir_, savedVersion_;
-    ClockSource savedClock_;
+    testing::LogSwitch traceLog_{dir_.path()};
+    testing::FixedClock clock_;
 };
 
 TEST_F(AppRecordTraceTest, EachTextReadIsTracedWithItsRawValue) {
@@ -314,7 +293,8 @@ TEST_F(AppRecordTraceTest, ErrorBoxOfANumberIsLoggedToo) {
     Read(L"App");
     const auto lines = LogLines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App - VersionMajor");
+    EXPECT_EQ(lines.back(),
+              "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App - VersionMajor");
     EXPECT_EQ(boxes_.size(), 1u);
 }
 
@@ -349,14 +329,16 @@ TEST(AppList, KeepsInsertionOrderUntilSorted) {
     apps.SortByNiceName();
     EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma"}));
     apps.SortByNiceName();
-    EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma"})) << "a second sort changes nothing";
+    EXPECT_EQ(NiceNames(apps), (std::vector<std::wstring>{L"Alpha", L"beta", L"Gamma"}))
+        << "a second sort changes nothing";
     EXPECT_THROW(apps.Items(3), std::out_of_range);
     EXPECT_THROW(apps.Add(nullptr), std::invalid_argument);
 }
 
 TEST(AppList, SortKeepsEveryRecordWhateverTheNames) {
     TApps apps;
-    const std::vector<std::wstring> names = {L"same", L"Same", L"", L"tab\there", L"z", L"same", L"\u00c9t\u00e9", L"a"};
+    const std::vector<std::wstring> names = {L"same", L"Same",          L"", L"tab\there", L"z",
+                                             L"same", L"\u00c9t\u00e9", L"a"};
     for (const auto& name : names) apps.Add(Named(name));
     apps.SortByNiceName();
     ASSERT_EQ(apps.Count(), names.size());

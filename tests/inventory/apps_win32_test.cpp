@@ -10,6 +10,8 @@
 #include "common/globals.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
+#include "support/message_boxes.h"
+#include "support/saved_log.h"
 #include "support/uninstall_keys_win32.h"
 
 namespace kelvra {
@@ -18,25 +20,12 @@ namespace {
 using testing::UninstallKeys;
 using testing::Utf16Bytes;
 
-constexpr const wchar_t* kTextNames[] = {L"DisplayName", L"DisplayIcon", L"UninstallString", L"InstallLocation",
-                                         L"DisplayVersion"};
+constexpr const wchar_t* kTextNames[] = {L"DisplayName", L"DisplayIcon", L"UninstallString",
+                                         L"InstallLocation", L"DisplayVersion"};
 constexpr const wchar_t* kNumberNames[] = {L"VersionMajor", L"VersionMinor"};
 
 class AppRecordWin32 : public ::testing::Test {
-protected:
-    void SetUp() override {
-        savedLogEnabled_ = LogEnabled;
-        LogEnabled = false;
-        savedHandler_ = SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-            boxes_.push_back(request);
-            return 1;
-        });
-    }
-    void TearDown() override {
-        SetMessageBoxHandler(savedHandler_);
-        LogEnabled = savedLogEnabled_;
-    }
-
+  protected:
     // Reads the entry as the run's pass over the given view would.
     std::unique_ptr<TApp> Read(const std::wstring& keyName, RegistryView view, bool* kept) {
         auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, view);
@@ -48,11 +37,8 @@ protected:
 
     UninstallKeys keys32_{KEY_WOW64_32KEY};
     UninstallKeys keys64_{KEY_WOW64_64KEY};
-    std::vector<MessageBoxRequest> boxes_;
-
-private:
-    bool savedLogEnabled_ = false;
-    MessageBoxHandler savedHandler_;
+    testing::MessageBoxRecorder boxes_;
+    testing::LogSwitch log_{L""};
 };
 
 TEST_F(AppRecordWin32, EachViewGivesItsOwnRecord) {
@@ -89,11 +75,14 @@ TEST_F(AppRecordWin32, EachViewGivesItsOwnRecord) {
 TEST_F(AppRecordWin32, CarelessTextValuesAreReadSafely) {
     const std::wstring key = UninstallKeys::UniqueName(L"careless");
     keys32_.SetRaw(key, L"DisplayName", REG_SZ, Utf16Bytes(L"  \"Raw App\""));  // no terminator
-    keys32_.SetRaw(key, L"DisplayIcon", REG_SZ, Utf16Bytes(L"icon.exe,0") + "\x01");  // odd byte count
-    keys32_.SetRaw(key, L"UninstallString", REG_SZ,
-                   Utf16Bytes(L"\"C:\\App\\uninst.exe\" /S") + std::string(2, '\0') + Utf16Bytes(L"/hidden"));
+    keys32_.SetRaw(key, L"DisplayIcon", REG_SZ,
+                   Utf16Bytes(L"icon.exe,0") + "\x01");  // odd byte count
+    keys32_.SetRaw(
+        key, L"UninstallString", REG_SZ,
+        Utf16Bytes(L"\"C:\\App\\uninst.exe\" /S") + std::string(2, '\0') + Utf16Bytes(L"/hidden"));
     keys32_.SetText(key, L"InstallLocation", L"%SystemRoot%\\App\\", REG_EXPAND_SZ);
-    keys32_.SetRaw(key, L"DisplayVersion", REG_SZ, Utf16Bytes(L"2.5" + std::wstring(32 * 1024, L'0')));
+    keys32_.SetRaw(key, L"DisplayVersion", REG_SZ,
+                   Utf16Bytes(L"2.5" + std::wstring(32 * 1024, L'0')));
 
     bool kept = false;
     const auto app = Read(key, RegistryView::Own, &kept);

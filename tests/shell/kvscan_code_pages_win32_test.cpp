@@ -7,31 +7,19 @@
 
 #include <string>
 
-#include "common/files.h"
 #include "common/win32.h"
-#include "fixtures/fixture_files_win32.h"
-#include "support/process_win32.h"
-#include "support/uninstall_keys_win32.h"
+#include "shell/kvscan_machine_win32.h"
 
 namespace kelvra {
 namespace {
 
-using fixtures::ScratchFolder;
-using testing::HostPathToWindows;
-using testing::Quoted;
-using testing::RunProgram;
-using testing::UninstallKeys;
-
 const std::string kKeyPrefix = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // One uninstall entry in the program's own view, and the files of one run.
-class KvscanOneEntry : public ::testing::Test {
+class KvscanOneEntry : public testing::KvscanMachine {
   protected:
     void Register(std::wstring_view keySuffix, std::wstring_view displayName) {
-        key_ = UninstallKeys::UniqueName(keySuffix);
-        keys_.Create(key_);
-        keys_.SetText(key_, L"DisplayName", displayName);
-        keys_.SetText(key_, L"DisplayVersion", L"1.5");
+        keys32_.SetText(Entry(keys32_, keySuffix, displayName), L"DisplayVersion", L"1.5");
     }
 
     // The key name as the test wrote it: "KelvraTest-<process id>-" is ASCII.
@@ -40,12 +28,11 @@ class KvscanOneEntry : public ::testing::Test {
     }
 
     void Scan() {
-        const auto result = RunProgram(Quoted(HostPathToWindows(KELVRA_KVSCAN_EXE)) +
-                                       L" --data-dir " + Quoted(data_.path()) + L" --profile CP");
+        const auto result = Kvscan(L"--profile CP");
         ASSERT_EQ(result.exitCode, 0u) << result.output;
-        payload_ = ReadFileBytes(data_ / L"dump_CP_0.txt");
-        xml_ = ReadFileBytes(data_ / L"dump_CP_0.xml");
-        html_ = ReadFileBytes(data_ / L"dump_CP_0.html");
+        payload_ = FileOf(L"CP", L".txt");
+        xml_ = FileOf(L"CP", L".xml");
+        html_ = FileOf(L"CP", L".html");
     }
 
     // name: the display name and nice name as the XML writes them; key: the
@@ -72,9 +59,6 @@ class KvscanOneEntry : public ::testing::Test {
         return xml;
     }
 
-    UninstallKeys keys_{KEY_WOW64_32KEY};
-    ScratchFolder data_;
-    std::wstring key_;
     std::string payload_, xml_, html_;
 };
 

@@ -3,25 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include "common/files.h"
 #include "common/textconv.h"
+#include "shell/kvscan_machine_win32.h"
 #include "support/account_service_win32.h"
-#include "support/process_win32.h"
 
 namespace kelvra {
 namespace {
 
 using testing::AccountService;
-using testing::HostPathToWindows;
-using testing::Quoted;
-using testing::RunProgram;
 
-class KvscanUpload : public ::testing::Test {
+class KvscanUpload : public testing::KvscanMachine {
   protected:
-    testing::ProgramResult Scan(const std::wstring& arguments) {
-        return RunProgram(Quoted(HostPathToWindows(KELVRA_KVSCAN_EXE)) + L" --data-dir " +
-                          Quoted(data_.path()) + L" " + arguments);
-    }
+    testing::ProgramResult Scan(const std::wstring& arguments) { return Kvscan(arguments); }
 
     void StoreAccount(const std::string& user, const std::string& password) {
         WriteFileBytes(data_ / L"settings.ini", "[Account]\r\nUsername=" + user + "\r\nPassword=" +
@@ -31,7 +24,6 @@ class KvscanUpload : public ::testing::Test {
     std::string Address() const { return WideToAnsi(service_.BaseAddress()); }
 
     AccountService service_{{testing::kAccountServiceScript, {}}};
-    testing::TempDir data_;
 };
 
 TEST_F(KvscanUpload, PostsThePayloadOfTheRunWithTheStoredAccount) {
@@ -46,7 +38,7 @@ TEST_F(KvscanUpload, PostsThePayloadOfTheRunWithTheStoredAccount) {
     const auto requests = service_.Requests();
     ASSERT_EQ(requests.size(), 1u);
     const std::string& raw = requests[0];
-    const std::wstring payload = data_ / L"dump_PC01_0.txt";
+    const std::wstring payload = PathOf(L"PC01", L".txt");
     EXPECT_NE(raw.find("name=\"username\"\r\n\r\nuser1\r\n"), std::string::npos);
     EXPECT_NE(raw.find("name=\"password\"\r\n\r\npw\r\n"), std::string::npos);
     EXPECT_NE(raw.find("name=\"profile\"\r\n\r\nPC01\r\n"), std::string::npos);

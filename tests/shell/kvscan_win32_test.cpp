@@ -7,60 +7,45 @@
 
 #include <sstream>
 
-#include "common/files.h"
-#include "fixtures/fixture_files_win32.h"
+#include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
-#include "support/process_win32.h"
-#include "support/uninstall_keys_win32.h"
 
 namespace kelvra {
 namespace {
 
-using fixtures::ScratchFolder;
-using testing::HostPathToWindows;
 using testing::Quoted;
 using testing::RunProgram;
 using testing::UninstallKeys;
 
-const std::wstring kKeyPrefix = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::wstring& kKeyPrefix = testing::kUninstallKeyPrefix;
 
-std::wstring Kvscan() { return HostPathToWindows(KELVRA_KVSCAN_EXE); }
-
-class KvscanRun : public ::testing::Test {
-protected:
+class KvscanRun : public testing::KvscanMachine {
+  protected:
     void SetUp() override {
         gammaFolder_ = programs_ / L"Gamma\\";
         ASSERT_TRUE(ForceDirectories(gammaFolder_));
         fixtures::CopyFixture(L"fv_1234", gammaFolder_ + L"gamma.exe");
 
-        both_ = UninstallKeys::UniqueName(L"both");
-        for (UninstallKeys* view : {&keys32_, &keys64_}) {
-            view->Create(both_);
-            view->SetText(both_, L"DisplayName", L"Both App");
-            view->SetText(both_, L"DisplayVersion", L"3.1");
-        }
-        delta_ = UninstallKeys::UniqueName(L"delta");
-        keys32_.Create(delta_);
-        keys32_.SetText(delta_, L"DisplayName", L"Delta 2.5");
+        both_ = Entry(keys32_, L"both", L"Both App");
+        Entry(keys64_, L"both", L"Both App");
+        keys32_.SetText(both_, L"DisplayVersion", L"3.1");
+        keys64_.SetText(both_, L"DisplayVersion", L"3.1");
+        delta_ = Entry(keys32_, L"delta", L"Delta 2.5");
         keys32_.SetDWord(delta_, L"VersionMajor", 2);
         keys32_.SetDWord(delta_, L"VersionMinor", 5);
-        plain_ = UninstallKeys::UniqueName(L"plain");
-        keys32_.Create(plain_);
-        keys32_.SetText(plain_, L"DisplayName", L"Plain Editor");
+        plain_ = Entry(keys32_, L"plain", L"Plain Editor");
         kb_ = L"KB123456-" + UninstallKeys::UniqueName(L"kb");
         keys32_.Create(kb_);
         keys32_.SetText(kb_, L"DisplayVersion", L"1.0");
-        gamma_ = UninstallKeys::UniqueName(L"gamma");
-        keys64_.Create(gamma_);
-        keys64_.SetText(gamma_, L"DisplayName", L"Gamma Suite");
+        gamma_ = Entry(keys64_, L"gamma", L"Gamma Suite");
         keys64_.SetText(gamma_, L"DisplayVersion", L"1.2.3.4");
-        keys64_.SetText(gamma_, L"InstallLocation", gammaFolder_.substr(0, gammaFolder_.size() - 1));
+        keys64_.SetText(gamma_, L"InstallLocation",
+                        gammaFolder_.substr(0, gammaFolder_.size() - 1));
         keys64_.SetText(gamma_, L"DisplayIcon", L"\"" + gammaFolder_ + L"gamma.exe\",0");
     }
 
-    testing::ProgramResult Scan() {
-        return RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data_.path()) +
-                          L" --profile E2E");
+    testing::ProgramResult Scan(std::wstring_view more = {}) {
+        return Kvscan(L"--profile E2E " + std::wstring(more));
     }
 
     // bothRecords: the entry written in both views gives a record per view
@@ -70,46 +55,52 @@ protected:
         std::vector<std::wstring> lines = {L"<?xml version=\"1.0\"?>", L"<apps>", L"<update>",
                                            L"<version>2.0</version>", L"</update>"};
         for (int i = 0; i < bothRecords; ++i) {
-            lines.insert(lines.end(), {
+            lines.insert(lines.end(),
+                         {
+                             L"<app>",
+                             L"   <RegistryPath>" + kKeyPrefix + both_ + L"</RegistryPath>",
+                             L"   <regDisplayName>Both App</regDisplayName>",
+                             L"   <niceName>Both App</niceName>",
+                             L"   <version type=\"registry\" fetch=\"" + kKeyPrefix + both_ +
+                                 L"\">3.1</version>",
+                             L"</app>",
+                             L"",
+                         });
+        }
+        lines.insert(
+            lines.end(),
+            {
                 L"<app>",
-                L"   <RegistryPath>" + kKeyPrefix + both_ + L"</RegistryPath>",
-                L"   <regDisplayName>Both App</regDisplayName>",
-                L"   <niceName>Both App</niceName>",
-                L"   <version type=\"registry\" fetch=\"" + kKeyPrefix + both_ + L"\">3.1</version>",
+                L"   <RegistryPath>" + kKeyPrefix + delta_ + L"</RegistryPath>",
+                L"   <regDisplayName>Delta 2.5</regDisplayName>",
+                L"   <niceName>Delta</niceName>",
+                L"   <version type=\"registry\" fetch=\"" + kKeyPrefix + delta_ +
+                    L" (MajorMinor)\">2.5</version>",
+                L"   <version type=\"entryName\" fetch=\"Delta 2.5\">2.5</version>",
                 L"</app>",
                 L"",
+                L"<app>",
+                L"   <RegistryPath>" + kKeyPrefix + gamma_ + L"</RegistryPath>",
+                L"   <regDisplayName>Gamma Suite</regDisplayName>",
+                L"   <regDisplayIcon>" + gammaExe + L",0</regDisplayIcon>",
+                L"   <regInstallLocation>" + gammaFolder_ + L"</regInstallLocation>",
+                L"   <executablePath>" + gammaFolder_ + L"</executablePath>",
+                L"   <niceName>Gamma Suite</niceName>",
+                L"   <version type=\"registry\" fetch=\"" + kKeyPrefix + gamma_ +
+                    L"\">1.2.3.4</version>",
+                L"   <version type=\"fileversion1\" fetch=\"" + gammaExe + L"\">1.2.3.4</version>",
+                L"   <version type=\"fileversion2\" fetch=\"" + gammaExe + L"\">1.2.3.4</version>",
+                L"   <version type=\"fileversion3\" fetch=\"" + gammaExe + L"\">1.2</version>",
+                L"</app>",
+                L"",
+                L"<app>",
+                L"   <RegistryPath>" + kKeyPrefix + plain_ + L"</RegistryPath>",
+                L"   <regDisplayName>Plain Editor</regDisplayName>",
+                L"   <niceName>Plain Editor</niceName>",
+                L"</app>",
+                L"",
+                L"</apps>",
             });
-        }
-        lines.insert(lines.end(), {
-            L"<app>",
-            L"   <RegistryPath>" + kKeyPrefix + delta_ + L"</RegistryPath>",
-            L"   <regDisplayName>Delta 2.5</regDisplayName>",
-            L"   <niceName>Delta</niceName>",
-            L"   <version type=\"registry\" fetch=\"" + kKeyPrefix + delta_ + L" (MajorMinor)\">2.5</version>",
-            L"   <version type=\"entryName\" fetch=\"Delta 2.5\">2.5</version>",
-            L"</app>",
-            L"",
-            L"<app>",
-            L"   <RegistryPath>" + kKeyPrefix + gamma_ + L"</RegistryPath>",
-            L"   <regDisplayName>Gamma Suite</regDisplayName>",
-            L"   <regDisplayIcon>" + gammaExe + L",0</regDisplayIcon>",
-            L"   <regInstallLocation>" + gammaFolder_ + L"</regInstallLocation>",
-            L"   <executablePath>" + gammaFolder_ + L"</executablePath>",
-            L"   <niceName>Gamma Suite</niceName>",
-            L"   <version type=\"registry\" fetch=\"" + kKeyPrefix + gamma_ + L"\">1.2.3.4</version>",
-            L"   <version type=\"fileversion1\" fetch=\"" + gammaExe + L"\">1.2.3.4</version>",
-            L"   <version type=\"fileversion2\" fetch=\"" + gammaExe + L"\">1.2.3.4</version>",
-            L"   <version type=\"fileversion3\" fetch=\"" + gammaExe + L"\">1.2</version>",
-            L"</app>",
-            L"",
-            L"<app>",
-            L"   <RegistryPath>" + kKeyPrefix + plain_ + L"</RegistryPath>",
-            L"   <regDisplayName>Plain Editor</regDisplayName>",
-            L"   <niceName>Plain Editor</niceName>",
-            L"</app>",
-            L"",
-            L"</apps>",
-        });
         return lines;
     }
 
@@ -191,15 +182,15 @@ protected:
     void ScanAndExpectTheFiles(int bothRecords) {
         const auto result = Scan();
         ASSERT_EQ(result.exitCode, 0u) << result.output;
-        const std::wstring payload = data_ / L"dump_E2E_0.txt";
+        const std::wstring payload = PathOf(L"E2E", L".txt");
         EXPECT_EQ(result.output, WideToAnsi(L"Payload: " + payload) + "\r\nOK: " +
                                      std::to_string(2 + bothRecords) + "\r\nERROR: 1\r\n");
         std::string lines;
         for (int i = 0; i < bothRecords; ++i) lines += "Both App\t3.1\r\n";
         EXPECT_EQ(ReadFileBytes(payload),
                   lines + "Delta\t2.5\r\nGamma Suite\t1.2.3.4\r\nPlain Editor\t\r\n");
-        EXPECT_EQ(ReadFileBytes(data_ / L"dump_E2E_0.xml"), Joined(ExpectedXml(bothRecords)));
-        EXPECT_EQ(ReadFileBytes(data_ / L"dump_E2E_0.html"), Joined(ExpectedHtml(bothRecords)));
+        EXPECT_EQ(FileOf(L"E2E", L".xml"), Joined(ExpectedXml(bothRecords)));
+        EXPECT_EQ(FileOf(L"E2E", L".html"), Joined(ExpectedHtml(bothRecords)));
     }
 
     static std::string Joined(const std::vector<std::wstring>& lines) {
@@ -208,10 +199,6 @@ protected:
         return bytes;
     }
 
-    ScratchFolder programs_{L"C:\\"};
-    ScratchFolder data_;
-    UninstallKeys keys32_{KEY_WOW64_32KEY};
-    UninstallKeys keys64_{KEY_WOW64_64KEY};
     std::wstring gammaFolder_, both_, delta_, plain_, kb_, gamma_;
 };
 
@@ -221,27 +208,25 @@ TEST_F(KvscanRun, SecondRunWritesTheNextSet) {
     ASSERT_EQ(Scan().exitCode, 0u);
     const auto second = Scan();
     ASSERT_EQ(second.exitCode, 0u) << second.output;
-    EXPECT_NE(second.output.find(WideToAnsi(data_ / L"dump_E2E_1.txt")), std::string::npos);
-    for (const wchar_t* name : {L"dump_E2E_1.txt", L"dump_E2E_1.xml", L"dump_E2E_1.html"})
-        EXPECT_TRUE(FileExists(data_ / name));
-    EXPECT_EQ(ReadFileBytes(data_ / L"dump_E2E_0.txt"), ReadFileBytes(data_ / L"dump_E2E_1.txt"));
+    EXPECT_NE(second.output.find(WideToAnsi(PathOf(L"E2E", L".txt", 1))), std::string::npos);
+    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+        EXPECT_TRUE(FileExists(PathOf(L"E2E", extension, 1)));
+    EXPECT_EQ(FileOf(L"E2E", L".txt"), FileOf(L"E2E", L".txt", 1));
 }
 
 TEST_F(KvscanRun, TimingsAndTheSystemsVersionReadsChangeNoByteOfTheFiles) {
     ASSERT_EQ(Scan().exitCode, 0u);
     const std::wstring timings = data_ / L"timings.txt";
-    const auto timed = RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data_.path()) +
-                                  L" --profile E2E --timings " + Quoted(timings));
+    const auto timed = Scan(L"--timings " + Quoted(timings));
     ASSERT_EQ(timed.exitCode, 0u) << timed.output;
     // The benchmark's yardstick: every version block through the system's calls.
-    const auto system = RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data_.path()) +
-                                   L" --profile E2E --system-version-reads");
+    const auto system = Scan(L"--system-version-reads");
     ASSERT_EQ(system.exitCode, 0u) << system.output;
     for (const wchar_t* extension : {L".txt", L".xml", L".html"}) {
         SCOPED_TRACE(WideToAnsi(extension));
-        const std::string first = ReadFileBytes(data_ / (L"dump_E2E_0" + std::wstring(extension)));
-        EXPECT_EQ(ReadFileBytes(data_ / (L"dump_E2E_1" + std::wstring(extension))), first);
-        EXPECT_EQ(ReadFileBytes(data_ / (L"dump_E2E_2" + std::wstring(extension))), first);
+        const std::string first = FileOf(L"E2E", extension);
+        EXPECT_EQ(FileOf(L"E2E", extension, 1), first);
+        EXPECT_EQ(FileOf(L"E2E", extension, 2), first);
     }
     const std::string text = ReadFileBytes(timings);
     // Five records of six entries (one is an update); one executable.
@@ -265,34 +250,34 @@ TEST_F(Windows32Kvscan, OnlyTheOneViewIsReadAndTheFilesAreExact) {
     ScanAndExpectTheFiles(1);
 }
 
-TEST(KvscanCommandLine, UnknownArgumentsAndFailuresHaveTheirExitCodes) {
-    const auto usage = RunProgram(Quoted(Kvscan()) + L" --frobnicate");
+class KvscanCommandLine : public testing::KvscanMachine {};
+
+TEST_F(KvscanCommandLine, UnknownArgumentsAndFailuresHaveTheirExitCodes) {
+    const auto usage = Kvscan(L"--frobnicate");
     EXPECT_EQ(usage.exitCode, 2u);
     EXPECT_NE(usage.output.find("Usage: kvscan"), std::string::npos);
 
-    EXPECT_EQ(RunProgram(Quoted(Kvscan()) + L" --help").exitCode, 0u);
+    EXPECT_EQ(Kvscan(L"--help").exitCode, 0u);
 
     // A data folder that cannot be created: a file stands where it should be.
-    ScratchFolder scratch;
-    WriteFileBytes(scratch / L"file", "x");
-    const auto failed = RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(scratch / L"file\\sub"));
+    WriteFileBytes(programs_ / L"file", "x");
+    const auto failed = RunProgram(Quoted(testing::KvscanExe()) + L" --data-dir " +
+                                   Quoted(programs_ / L"file\\sub"));
     EXPECT_EQ(failed.exitCode, 1u);
     EXPECT_EQ(failed.output.find("Payload:"), std::string::npos);
 }
 
-TEST(KvscanCommandLine, ProfileWithPathCharactersStaysInTheDataFolder) {
-    ScratchFolder data;
-    const auto result =
-        RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data.path()) + L" --profile ..\\..\\x:y");
+TEST_F(KvscanCommandLine, ProfileWithPathCharactersStaysInTheDataFolder) {
+    const auto result = Kvscan(L"--profile ..\\..\\x:y");
     ASSERT_EQ(result.exitCode, 0u) << result.output;
-    EXPECT_TRUE(FileExists(data / L"dump_.._.._x_y_0.txt"));
-    EXPECT_TRUE(FileExists(data / L"dump_.._.._x_y_0.html"));
+    EXPECT_TRUE(FileExists(PathOf(L".._.._x_y", L".txt")));
+    EXPECT_TRUE(FileExists(PathOf(L".._.._x_y", L".html")));
 }
 
 // A machine with something to find: a program that updated itself without
 // telling its entry, an entry whose program is gone, and entries about which
 // nothing may be said.
-class KvscanReport : public ::testing::Test {
+class KvscanReport : public testing::KvscanMachine {
   protected:
     void SetUp() override {
         chat_ = programs_ / L"Chat\\";
@@ -303,43 +288,33 @@ class KvscanReport : public ::testing::Test {
         fixtures::CopyFixture(L"fv_none", chat_ + L"uninst.exe");
         fixtures::CopyFixture(L"fv_1234", agree_ + L"agree.exe");
 
-        const std::wstring chat = Key(keys32_, L"chat", L"Chat");
+        const std::wstring chat = Entry(keys32_, L"chat", L"Chat");
         keys32_.SetText(chat, L"DisplayVersion", L"1.1");
         keys32_.SetText(chat, L"InstallLocation", chat_);
         keys32_.SetText(chat, L"DisplayIcon", chat_ + L"chat.exe,0");
         keys32_.SetText(chat, L"UninstallString", L"\"" + chat_ + L"uninst.exe\" /S");
-        const std::wstring agree = Key(keys64_, L"agree", L"Agree");
+        const std::wstring agree = Entry(keys64_, L"agree", L"Agree");
         keys64_.SetText(agree, L"DisplayVersion", L"1.2");
         keys64_.SetText(agree, L"InstallLocation", agree_);
         keys64_.SetText(agree, L"UninstallString",
                         L"MsiExec.exe /X{00000000-0000-0000-0000-000000000001}");
-        const std::wstring gone = Key(keys32_, L"gone", L"Gone Tool");
+        const std::wstring gone = Entry(keys32_, L"gone", L"Gone Tool");
         keys32_.SetText(gone, L"DisplayVersion", L"2.0");
         keys32_.SetText(gone, L"InstallLocation", gone_);
         keys32_.SetText(gone, L"UninstallString", L"\"" + gone_ + L"unins000.exe\"");
-        const std::wstring system = Key(keys32_, L"system", L"System Part");
+        const std::wstring system = Entry(keys32_, L"system", L"System Part");
         keys32_.SetText(system, L"UninstallString", L"rundll32.exe shell32.dll,Control_RunDLL");
         kb_ = L"KB999-" + UninstallKeys::UniqueName(L"kb");
         keys64_.Create(kb_);
-        office_ = Key(keys32_, L"office", L"Microsoft Office Test Part");
+        office_ = Entry(keys32_, L"office", L"Microsoft Office Test Part");
     }
 
-    std::wstring Key(UninstallKeys& view, const wchar_t* suffix, const wchar_t* displayName) {
-        const std::wstring key = UninstallKeys::UniqueName(suffix);
-        view.Create(key);
-        view.SetText(key, L"DisplayName", displayName);
-        return key;
-    }
-
-    testing::ProgramResult Scan(const std::wstring& more) {
-        return RunProgram(Quoted(Kvscan()) + L" --data-dir " + Quoted(data_.path()) +
-                          L" --profile J " + more);
-    }
+    testing::ProgramResult Scan(const std::wstring& more) { return Kvscan(L"--profile J " + more); }
 
     // Each <app> element's registry path and number of candidates, in order.
     std::vector<std::pair<std::string, int>> XmlApps() const {
         std::vector<std::pair<std::string, int>> apps;
-        std::istringstream xml(ReadFileBytes(data_ / L"dump_J_0.xml"));
+        std::istringstream xml(FileOf(L"J", L".xml"));
         for (std::string line; std::getline(xml, line);) {
             const std::string open = "   <RegistryPath>";
             if (line.rfind(open, 0) == 0)
@@ -357,10 +332,6 @@ class KvscanReport : public ::testing::Test {
         throw std::runtime_error("no record " + name);
     }
 
-    ScratchFolder programs_{L"C:\\"};
-    ScratchFolder data_;
-    UninstallKeys keys32_{KEY_WOW64_32KEY};
-    UninstallKeys keys64_{KEY_WOW64_64KEY};
     std::wstring chat_, agree_, gone_, kb_, office_;
 };
 
@@ -380,7 +351,7 @@ TEST_F(KvscanReport, JsonOnStandardOutputDescribesTheRunOfTheSameFiles) {
     for (const auto& record : document["records"])
         payload += record["niceName"].get<std::string>() + "\t" +
                    testing::TextOrEmpty(record["chosenVersion"]) + "\r\n";
-    EXPECT_EQ(payload, ReadFileBytes(data_ / L"dump_J_0.txt"));
+    EXPECT_EQ(payload, FileOf(L"J", L".txt"));
     const auto xmlApps = XmlApps();
     ASSERT_EQ(xmlApps.size(), document["records"].size());
     for (std::size_t i = 0; i < xmlApps.size(); ++i) {
@@ -388,7 +359,7 @@ TEST_F(KvscanReport, JsonOnStandardOutputDescribesTheRunOfTheSameFiles) {
         EXPECT_EQ(document["records"][i]["candidates"].size(),
                   static_cast<std::size_t>(xmlApps[i].second));
     }
-    EXPECT_EQ(document["summary"]["payloadFile"], WideToAnsi(data_ / L"dump_J_0.txt"));
+    EXPECT_EQ(document["summary"]["payloadFile"], WideToAnsi(PathOf(L"J", L".txt")));
     EXPECT_EQ(document["summary"]["records"], 4);
     EXPECT_EQ(document["summary"]["excluded"], 2);
 
@@ -424,7 +395,7 @@ TEST_F(KvscanReport, ConsoleSummaryNamesTheFindingsAndQuietSaysNothing) {
     const std::wstring json = data_ / L"scan.json";
     const auto result = Scan(L"--json " + Quoted(json));
     ASSERT_EQ(result.exitCode, 0u) << result.output;
-    EXPECT_EQ(result.output, WideToAnsi(L"Payload: " + (data_ / L"dump_J_0.txt") +
+    EXPECT_EQ(result.output, WideToAnsi(L"Payload: " + PathOf(L"J", L".txt") +
                                         L"\r\nOK: 3\r\nERROR: 1\r\n"
                                         L"Registry and executable disagree: 1\r\n"
                                         L"  Chat: registry 1.1, " +
@@ -441,12 +412,12 @@ TEST_F(KvscanReport, ConsoleSummaryNamesTheFindingsAndQuietSaysNothing) {
     const auto quiet = Scan(L"--quiet");
     EXPECT_EQ(quiet.exitCode, 0u);
     EXPECT_EQ(quiet.output, "");
-    EXPECT_TRUE(FileExists(data_ / L"dump_J_1.txt"));
+    EXPECT_TRUE(FileExists(PathOf(L"J", L".txt", 1)));
 
     const auto unwritable = Scan(L"--json " + Quoted(data_ / L"missing\\scan.json"));
     EXPECT_EQ(unwritable.exitCode, 1u);
     EXPECT_NE(unwritable.output.find("kvscan: cannot create"), std::string::npos);
-    EXPECT_FALSE(FileExists(data_ / L"dump_J_2.txt")) << "no run without its report";
+    EXPECT_FALSE(FileExists(PathOf(L"J", L".txt", 2))) << "no run without its report";
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include "shell/startup_win32.h"
 #include "shell/upload.h"
 #include "support/account_service_win32.h"
+#include "support/message_boxes.h"
 #include "support/process_win32.h"
 #include "support/saved_settings.h"
 #include "support/saved_user_state_win32.h"
@@ -68,11 +69,10 @@ struct MenuState {
 class MainFormTest : public ::testing::Test {
   protected:
     MainFormTest() {
-        savedBoxes_ = SetMessageBoxHandler([this](const MessageBoxRequest& box) {
-            boxes_.push_back(box);
+        boxes_.onBox = [this](const MessageBoxRequest&) {
             if (form_) atBox_ = State();
             return 1;
-        });
+        };
         services_.checkAccount = [](std::wstring& message) {
             return TestAccount(false, L"", L"", L"", message);
         };
@@ -100,7 +100,6 @@ class MainFormTest : public ::testing::Test {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         }
-        SetMessageBoxHandler(savedBoxes_);
         AppDataDir = savedDataDir_;
         AppVersion = savedVersion_;
         SettingsFile = savedSettingsFile_;
@@ -128,10 +127,9 @@ class MainFormTest : public ::testing::Test {
     testing::SavedSettings savedSettings_;
     std::wstring savedDataDir_ = AppDataDir, savedVersion_ = AppVersion,
                  savedSettingsFile_ = SettingsFile;
-    MessageBoxHandler savedBoxes_;
     TrayServices services_;
     std::unique_ptr<TKelvraMainForm> form_;
-    std::vector<MessageBoxRequest> boxes_;
+    testing::MessageBoxRecorder boxes_;
     std::vector<std::wstring> opened_;
     std::function<void()> beforeRun_;
     MenuState duringRun_, atBox_;

@@ -8,19 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "common/files.h"
 #include "common/textconv.h"
-#include "fixtures/fixture_files_win32.h"
-#include "support/process_win32.h"
-#include "support/uninstall_keys_win32.h"
+#include "shell/kvscan_machine_win32.h"
 
 namespace kelvra {
 namespace {
 
-using fixtures::ScratchFolder;
-using testing::HostPathToWindows;
 using testing::Quoted;
-using testing::RunProgram;
 using testing::UninstallKeys;
 
 constexpr wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -32,20 +26,23 @@ struct Scan {
     double seconds = 0;
 };
 
-Scan RunKvscan(const ScratchFolder& data) {
-    const auto start = std::chrono::steady_clock::now();
-    Scan scan;
-    scan.result = RunProgram(Quoted(HostPathToWindows(KELVRA_KVSCAN_EXE)) + L" --data-dir " +
-                             Quoted(data.path()) + L" --profile P --timings " +
-                             Quoted(data / L"timings.txt"));
-    scan.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (scan.result.exitCode == 0) {
-        scan.payload = ReadFileBytes(data / L"dump_P_0.txt");
-        scan.xml = ReadFileBytes(data / L"dump_P_0.xml");
-        scan.timings = ReadFileBytes(data / L"timings.txt");
+class UninstallLimits : public testing::KvscanMachine {
+  protected:
+    // The run's files of the given set and its timings.
+    Scan RunKvscan(int set = 0) {
+        const auto start = std::chrono::steady_clock::now();
+        Scan scan;
+        scan.result = Kvscan(L"--profile P --timings " + Quoted(data_ / L"timings.txt"));
+        scan.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (scan.result.exitCode == 0) {
+            scan.payload = FileOf(L"P", L".txt", set);
+            scan.xml = FileOf(L"P", L".xml", set);
+            scan.timings = ReadFileBytes(data_ / L"timings.txt");
+        }
+        return scan;
     }
-    return scan;
-}
+};
 
 // The number after "name " in the timings file; 0 when it is not there.
 unsigned long long Figure(const std::string& timings, const std::string& name) {
@@ -53,19 +50,17 @@ unsigned long long Figure(const std::string& timings, const std::string& name) {
     return at == std::string::npos ? 0 : std::stoull(timings.substr(at + name.size() + 1));
 }
 
-TEST(UninstallLimits, FiveThousandEntriesAreAllListedInOrderWithBoundedMemory) {
-    UninstallKeys keys(KEY_WOW64_32KEY);
+TEST_F(UninstallLimits, FiveThousandEntriesAreAllListedInOrderWithBoundedMemory) {
     std::string expected;
     for (int i = 0; i < 5000; ++i) {
         wchar_t number[8];
         swprintf(number, 8, L"%04d", i);
         const std::wstring key = UninstallKeys::UniqueName(std::wstring(L"scale-") + number);
-        keys.SetText(key, L"DisplayName", std::wstring(L"Scale-") + number);
-        keys.SetText(key, L"DisplayVersion", std::wstring(L"1.") + number);
+        keys32_.SetText(key, L"DisplayName", std::wstring(L"Scale-") + number);
+        keys32_.SetText(key, L"DisplayVersion", std::wstring(L"1.") + number);
         expected += "Scale-" + WideToAnsi(number) + "\t1." + WideToAnsi(number) + "\r\n";
     }
-    ScratchFolder data;
-    const Scan scan = RunKvscan(data);
+    const Scan scan = RunKvscan();
     ASSERT_EQ(scan.result.exitCode, 0u) << scan.result.output;
     EXPECT_NE(scan.payload.find(expected), std::string::npos) << "all 5,000, one after another";
     EXPECT_LT(scan.seconds, 120.0);
@@ -76,8 +71,7 @@ TEST(UninstallLimits, FiveThousandEntriesAreAllListedInOrderWithBoundedMemory) {
                    std::to_string(Figure(scan.timings, "peak_working_set_bytes")));
 }
 
-TEST(UninstallLimits, KeyNamesOfTheLongestLengthAreReadUnderTheirOwnName) {
-    UninstallKeys keys(KEY_WOW64_32KEY);
+TEST_F(UninstallLimits, KeyNamesOfTheLongestLengthAreReadUnderTheirOwnName) {
     // The uninstall key's path and a name of 255 characters make a path
     // longer than the 255 bytes of RegistryPath: the entry must be opened
     // by its own name, not by the shortened path. One name holds a
@@ -87,13 +81,12 @@ TEST(UninstallLimits, KeyNamesOfTheLongestLengthAreReadUnderTheirOwnName) {
     std::wstring foreign = prefix + std::wstring(kMaxKeyNameChars - prefix.size(), L'F');
     foreign[prefix.size()] = L'\u4e2d';
     const std::wstring unnamed = prefix + std::wstring(kMaxKeyNameChars - prefix.size(), L'U');
-    keys.SetText(named, L"DisplayName", L"Long Key App 3.0");
-    keys.SetText(foreign, L"DisplayName", L"Foreign Key App 4.0");
-    keys.SetText(unnamed, L"DisplayVersion", L"5.0");
+    keys32_.SetText(named, L"DisplayName", L"Long Key App 3.0");
+    keys32_.SetText(foreign, L"DisplayName", L"Foreign Key App 4.0");
+    keys32_.SetText(unnamed, L"DisplayVersion", L"5.0");
     ASSERT_EQ(named.size(), kMaxKeyNameChars);
 
-    ScratchFolder data;
-    const Scan scan = RunKvscan(data);
+    const Scan scan = RunKvscan();
     ASSERT_EQ(scan.result.exitCode, 0u) << scan.result.output;
     EXPECT_NE(scan.payload.find("Long Key App\t3.0\r\n"), std::string::npos) << scan.payload;
     EXPECT_NE(scan.payload.find("Foreign Key App\t4.0\r\n"), std::string::npos) << scan.payload;
@@ -107,7 +100,7 @@ TEST(UninstallLimits, KeyNamesOfTheLongestLengthAreReadUnderTheirOwnName) {
 // Deletes the uninstall key of one view, which must have no entries, and
 // puts it back afterwards.
 class MissingUninstallKey {
-public:
+  public:
     explicit MissingUninstallKey(REGSAM view) : view_(view) {
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ | view_, &key) ==
@@ -134,12 +127,12 @@ public:
 
     bool deleted() const { return deleted_; }
 
-private:
+  private:
     REGSAM view_;
     bool deleted_ = false;
 };
 
-TEST(UninstallLimits, UninstallKeyMissingInOneViewLeavesTheOtherViewsEntries) {
+TEST_F(UninstallLimits, UninstallKeyMissingInOneViewLeavesTheOtherViewsEntries) {
     const struct {
         REGSAM missing, present;
         const char* name;
@@ -147,15 +140,15 @@ TEST(UninstallLimits, UninstallKeyMissingInOneViewLeavesTheOtherViewsEntries) {
         {KEY_WOW64_64KEY, KEY_WOW64_32KEY, "64-bit view missing"},
         {KEY_WOW64_32KEY, KEY_WOW64_64KEY, "32-bit view missing"},
     };
-    for (const auto& c : cases) {
+    for (int set = 0; set < 2; ++set) {
+        const auto& c = cases[set];
         SCOPED_TRACE(c.name);
         MissingUninstallKey missing(c.missing);
         ASSERT_TRUE(missing.deleted());
         UninstallKeys keys(c.present);
         keys.SetText(UninstallKeys::UniqueName(L"present"), L"DisplayName", L"Present App 2.0");
 
-        ScratchFolder data;
-        const Scan scan = RunKvscan(data);
+        const Scan scan = RunKvscan(set);
         ASSERT_EQ(scan.result.exitCode, 0u) << scan.result.output;
         EXPECT_NE(scan.payload.find("Present App\t2.0\r\n"), std::string::npos) << scan.payload;
         EXPECT_TRUE(scan.xml.ends_with("</app>\r\n\r\n</apps>\r\n"));

@@ -9,6 +9,8 @@
 #include "common/globals.h"
 #include "http/service_address.h"
 #include "support/fake_transport.h"
+#include "support/fixed_clock.h"
+#include "support/saved_log.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
 
@@ -26,15 +28,7 @@ std::string Ansi(const std::wstring& text) { return std::string(text.begin(), te
 
 class PostDataTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        savedClock_ = SetClockSource([] { return LocalTime{2026, 12, 6, 14, 5, 9, 42}; });
-        UseProxy = false;
-        ProxyServer.clear();
-        ProxyPort = 0;
-        ProxyUsername.clear();
-        ProxyPassword.clear();
-    }
-    void TearDown() override { SetClockSource(savedClock_); }
+    void SetUp() override { testing::SavedSettings::ClearProxy(); }
 
     const HttpPost& OnlyPost() const {
         EXPECT_EQ(transport_.Posts().size(), 1u);
@@ -44,7 +38,7 @@ class PostDataTest : public ::testing::Test {
     testing::SavedSettings saved_;
     testing::FakeTransport transport_;
     testing::TempDir dir_;
-    ClockSource savedClock_;
+    testing::FixedClock clock_;
 };
 
 TEST_F(PostDataTest, FileMarkerSendsTheNamedFileAfterTheTextFields) {
@@ -155,14 +149,11 @@ TEST_F(PostDataTest, ProxyCredentialsOnlyWithAProxyUserName) {
 }
 
 TEST_F(PostDataTest, LogGetsTheTwoLinesAndNothingAboutAFailure) {
-    const bool savedLog = LogEnabled;
-    const std::wstring savedDir = AppDataDir;
-    LogEnabled = true;
-    AppDataDir = dir_.path();
     transport_.Fail("connection refused");
-    PostData(L"http://service.test/x", {L"a"}, {L"b"});
-    LogEnabled = savedLog;
-    AppDataDir = savedDir;
+    {
+        const testing::LogSwitch log(dir_.path());
+        PostData(L"http://service.test/x", {L"a"}, {L"b"});
+    }
 
     const std::string log = ReadFileBytes(dir_ / L"logreg.txt");
     EXPECT_NE(log.find("> PostData START\r\n"), std::string::npos) << log;
@@ -187,6 +178,12 @@ TEST_F(PostDataTest, UploadSendsThePayloadWithTheAccountOfTheSettings) {
                                             TextPart("profile", "PC01.user1")));
     EXPECT_NE(OnlyPost().body.find("name=\"apps\"; filename=\"" + Ansi(payload) + "\""),
               std::string::npos);
+
+    // A post that fails was still sent: the answer is empty.
+    transport_.Fail("connection refused");
+    const UploadResult failed = UploadInventory(payload);
+    EXPECT_TRUE(failed.sent);
+    EXPECT_EQ(failed.answer, L"");
 }
 
 TEST_F(PostDataTest, UploadOfAMissingPayloadSendsNothing) {

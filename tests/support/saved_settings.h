@@ -33,6 +33,16 @@ class SavedSettings {
         SetServiceBaseAddress(service_ == BuildServiceBaseAddress() ? L"" : service_);
     }
     SavedSettings(const SavedSettings&) = delete;
+
+    // No proxy, as in a settings file without one.
+    static void ClearProxy() {
+        UseProxy = false;
+        ProxyServer.clear();
+        ProxyPort = 0;
+        ProxyUsername.clear();
+        ProxyPassword.clear();
+    }
+
     SavedSettings& operator=(const SavedSettings&) = delete;
 
   private:
