@@ -6,8 +6,8 @@
 set -euo pipefail
 
 packages=(
-  # builds
-  cmake ninja-build g++ googletest
+  # builds, and the pinned formatter that the test command checks with
+  cmake ninja-build g++ googletest clang-format
   # kvscan's JSON report (header only, also for the cross build)
   nlohmann-json3-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# Every C and C++ file as the pinned formatter leaves it.
+bash scripts/check-format.sh
+
 stop_wine() {
   cmake/wine-run.sh build/win32/wine --stop || true
   cmake/wine-run.sh --arch win32 build/win32/wine32 --stop || true

@@ -1,12 +1,13 @@
 // The fallback of the browser launch: the HTTP open command, read from the
 // in-memory registry of the portable build.
 
+#include "account/browser.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "account/browser.h"
 #include "common/registry.h"
 #include "common/tools.h"
 #include "support/message_boxes.h"

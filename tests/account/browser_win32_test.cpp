@@ -3,18 +3,20 @@
 // environment variable KELVRA_LAUNCH_RECORD set, it writes down its own path
 // and command line and ends before any test runs.
 
+#include "common/win32.h"
+
+#include "account/browser.h"
+
 #include <gtest/gtest.h>
 
 #include <list>
 #include <string>
 #include <vector>
 
-#include "account/browser.h"
 #include "common/files.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "common/tools.h"
-#include "common/win32.h"
 #include "support/message_boxes.h"
 #include "support/temp_dir.h"
 

@@ -8,11 +8,11 @@
 // and typing with posted window messages that the dialog's loop processes
 // as it would the user's.
 
+#include "common/win32.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "common/win32.h"
 
 namespace kelvra::testing {
 

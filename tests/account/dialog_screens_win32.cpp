@@ -5,10 +5,9 @@
 // folder, then waits until scripts/screenshots.sh has taken the picture and
 // answered with "<name>.done". Then it ends without running a test.
 
-// clang-format off
-#include "common/win32.h"  // before the other Windows headers
+#include "common/win32.h"
+
 #include <commctrl.h>
-// clang-format on
 
 #include <cstdio>
 #include <cstdlib>

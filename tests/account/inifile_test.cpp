@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "account/inifile.h"
+
+#include <gtest/gtest.h>
 
 namespace kelvra {
 namespace {
@@ -43,14 +43,27 @@ TEST(IniRead, IntegersInDecimalAndHexadecimal) {
         int expected;
     };
     const Case cases[] = {
-        {L"8080", 8080},         {L"0x1F90", 8080},       {L"0X1f90", 8080},
-        {L"$1F90", 8080},        {L"-5", -5},             {L"+5", 5},
-        {L"007", 7},             {L"abc", -1},            {L"", -1},
-        {L"80 80", -1},          {L"8080abc", -1},        {L"0x", -1},
-        {L"$", -1},              {L"-", -1},              {L"2147483647", 2147483647},
-        {L"-2147483648", -2147483647 - 1},                {L"2147483648", -1},
-        {L"99999999999999999999", -1},                    {L"0xFFFFFFFF", -1},
-        {L"0x100000000", -1},    {L"0x7FFFFFFF", 2147483647},
+        {L"8080", 8080},
+        {L"0x1F90", 8080},
+        {L"0X1f90", 8080},
+        {L"$1F90", 8080},
+        {L"-5", -5},
+        {L"+5", 5},
+        {L"007", 7},
+        {L"abc", -1},
+        {L"", -1},
+        {L"80 80", -1},
+        {L"8080abc", -1},
+        {L"0x", -1},
+        {L"$", -1},
+        {L"-", -1},
+        {L"2147483647", 2147483647},
+        {L"-2147483648", -2147483647 - 1},
+        {L"2147483648", -1},
+        {L"99999999999999999999", -1},
+        {L"0xFFFFFFFF", -1},
+        {L"0x100000000", -1},
+        {L"0x7FFFFFFF", 2147483647},
     };
     for (const Case& c : cases) EXPECT_EQ(ParseIniInteger(c.text, -1), c.expected) << c.text;
 }

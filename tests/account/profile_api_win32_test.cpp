@@ -2,6 +2,8 @@
 // private-profile functions. Our INI engine must read such files exactly as
 // those functions do, and files it writes must read back the same through them.
 
+#include "common/win32.h"
+
 #include <gtest/gtest.h>
 
 #include "account/inifile.h"
@@ -9,7 +11,6 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
-#include "common/win32.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -44,7 +45,8 @@ TEST(PrivateProfileCompatibility, FilesWrittenByWindowsReadTheSame) {
     testing::TempDir dir;
     const std::wstring path = dir / L"windows.ini";
     for (const Pair& pair : kValues)
-        ASSERT_TRUE(WritePrivateProfileStringW(L"Account", pair.key, pair.value.c_str(), path.c_str()));
+        ASSERT_TRUE(
+            WritePrivateProfileStringW(L"Account", pair.key, pair.value.c_str(), path.c_str()));
     ASSERT_TRUE(WritePrivateProfileStringW(L"Proxy", L"Port", L"0x1F90", path.c_str()));
     ASSERT_TRUE(WritePrivateProfileStringW(L"Proxy", L"Use proxy", L"2", path.c_str()));
 

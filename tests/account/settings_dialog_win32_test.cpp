@@ -1,11 +1,11 @@
 // The settings dialog as the user meets it: opened through EditSettings,
 // driven inside its own modal loop with clicks, keys and typing.
 
-// clang-format off
-#include "common/win32.h"  // before the other Windows headers
-#include <commctrl.h>
-// clang-format on
+#include "common/win32.h"
 
+#include "account/settings_dialog.h"
+
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,7 +16,6 @@
 #include "account/account_forms_win32.h"
 #include "account/dialog_driver_win32.h"
 #include "account/settings.h"
-#include "account/settings_dialog.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"

@@ -1,6 +1,7 @@
+#include "account/settings.h"
+
 #include <gtest/gtest.h>
 
-#include "account/settings.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
@@ -11,7 +12,7 @@ namespace kelvra {
 namespace {
 
 class SettingsFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_ = SettingsFile;
         SettingsFile = dir_ / L"settings.ini";

@@ -2,17 +2,18 @@
 // suites in a process whose code page is 932 (Japanese), started with the
 // locale ja_JP.UTF-8 (see tests/CMakeLists.txt).
 
+#include "common/win32.h"
+
 #include <gtest/gtest.h>
 
 #include "common/shorttext.h"
 #include "common/textconv.h"
-#include "common/win32.h"
 
 namespace kelvra {
 namespace {
 
 class Cp932 : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(GetACP(), 932u)
             << "run this suite with LC_ALL=ja_JP.UTF-8, as the test list does";

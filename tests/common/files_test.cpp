@@ -1,11 +1,12 @@
 // The file system as the program uses it.
 
+#include "common/files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "common/files.h"
 #include "support/temp_dir.h"
 
 namespace kelvra {
@@ -53,7 +54,8 @@ TEST(Files, ReplaceWritesPiecesOneAfterAnother) {
     testing::TempDir dir;
     const std::wstring path = dir / L"report.html";
     WriteFileBytes(path, "old content that is longer");
-    const std::vector<std::string> pieces = {"<html>\r\n", "", std::string(100000, 'x'), "</html>\r\n"};
+    const std::vector<std::string> pieces = {"<html>\r\n", "", std::string(100000, 'x'),
+                                             "</html>\r\n"};
     ReplaceFileBytes(path, pieces);
     EXPECT_EQ(ReadFileBytes(path), pieces[0] + pieces[2] + pieces[3]);
     ReplaceFileBytes(path, std::vector<std::string>{});
@@ -66,7 +68,8 @@ TEST(Files, ReplaceLeavesAReadOnlyFileAlone) {
     testing::TempDir dir;
     const std::wstring path = dir / L"settings.ini";
     WriteFileBytes(path, "old");
-    fs::permissions(fs::path(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+    fs::permissions(fs::path(path),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     EXPECT_THROW(ReplaceFileBytes(path, "new"), FileError);
     EXPECT_EQ(ReadFileBytes(path), "old");

@@ -1,9 +1,11 @@
 // What the Windows file functions add: hidden files, sharing locks.
 
-#include <gtest/gtest.h>
+#include "common/win32.h"
 
 #include "common/files.h"
-#include "common/win32.h"
+
+#include <gtest/gtest.h>
+
 #include "support/temp_dir.h"
 
 namespace kelvra {

@@ -22,7 +22,7 @@ std::string Utf16(std::wstring_view text) {
 }
 
 class MemoryRegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { registry_.AddKey(kMachine, kOwn, kKey); }
 
     std::unique_ptr<RegistryAccessor> OpenEntry() {
@@ -42,7 +42,8 @@ TEST_F(MemoryRegistryTest, TextIsReadUpToTheFirstNulWhateverTheLayout) {
     SetRaw(L"NoTerminator", RegistryType::String, Utf16(L"abc"));
     SetRaw(L"OddLength", RegistryType::String, Utf16(L"abc") + "d");
     SetRaw(L"OddTerminated", RegistryType::String, EncodeRegistryText(L"ab") + "x");
-    SetRaw(L"EmbeddedNul", RegistryType::String, Utf16(L"visible") + std::string(2, '\0') + Utf16(L"hidden"));
+    SetRaw(L"EmbeddedNul", RegistryType::String,
+           Utf16(L"visible") + std::string(2, '\0') + Utf16(L"hidden"));
     SetRaw(L"Empty", RegistryType::String, "");
     SetRaw(L"OneByte", RegistryType::String, "A");
     SetRaw(L"NulOnly", RegistryType::String, std::string(2, '\0'));
@@ -99,8 +100,9 @@ TEST_F(MemoryRegistryTest, WrongTypesRaiseTheInvalidDataTypeError) {
             reg->ReadString(name);
             ADD_FAILURE() << "no error for a text read of a non-text value";
         } catch (const RegistryError& error) {
-            EXPECT_EQ(std::string(error.what()),
-                      "Invalid data type for '" + std::string(name, name + std::wcslen(name)) + "'");
+            EXPECT_EQ(
+                std::string(error.what()),
+                "Invalid data type for '" + std::string(name, name + std::wcslen(name)) + "'");
         }
     }
     for (const wchar_t* name : {L"Binary", L"QWord", L"Multi", L"Text"})
@@ -148,7 +150,8 @@ TEST_F(MemoryRegistryTest, KeysOpenReadOnlyAndViewsAreSeparate) {
     EXPECT_FALSE(own->OpenKeyReadOnly(L"Software\\Only64")) << "a failed open creates nothing";
     EXPECT_EQ(own->CurrentPath(), L"");
     EXPECT_FALSE(registry_.CreateAccessor(RegistryRoot::CurrentUser, kOwn)->OpenKeyReadOnly(kKey));
-    EXPECT_TRUE(registry_.CreateAccessor(kMachine, RegistryView::Wow64_64)->OpenKeyReadOnly(L"Software\\Only64"));
+    EXPECT_TRUE(registry_.CreateAccessor(kMachine, RegistryView::Wow64_64)
+                    ->OpenKeyReadOnly(L"Software\\Only64"));
 
     ASSERT_TRUE(own->OpenKeyReadOnly(kKey));
     EXPECT_EQ(own->GetKeyNames(), (std::vector<std::wstring>{L"alpha", L"Beta", L"Zeta"}));

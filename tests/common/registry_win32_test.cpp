@@ -2,12 +2,13 @@
 // views of the uninstall key, and raw values as hostile writers leave them,
 // decoded exactly as the in-memory registry decodes the same bytes.
 
+#include "common/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "common/handles_win32.h"
-#include "common/registry.h"
 #include "support/uninstall_keys_win32.h"
 
 namespace kelvra {
@@ -57,13 +58,14 @@ TEST(RegistryWin32, TheTwoViewsAreReallyDifferent) {
 }
 
 TEST(RegistryWin32, OpeningAMissingKeyCreatesNothing) {
-    const std::wstring path =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + UninstallKeys::UniqueName(L"absent");
+    const std::wstring path = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                              UninstallKeys::UniqueName(L"absent");
     auto own = CreateRegistryAccessor(RegistryRoot::LocalMachine, RegistryView::Own);
     EXPECT_FALSE(own->OpenKeyReadOnly(path));
     EXPECT_EQ(own->CurrentPath(), L"");
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
     if (key) RegCloseKey(key);
 }
 
@@ -107,7 +109,7 @@ struct RawCase {
 
 // The same bytes through advapi32 and through the in-memory registry.
 class RawValuesWin32 : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { path_ = keys_.Create(entry_); }
 
     void Store(const RawCase& value) {
@@ -140,13 +142,15 @@ TEST_F(RawValuesWin32, HostileTextDecodesAlikeInBothAccessors) {
         std::wstring expected;
     };
     std::vector<TextCase> cases;
-    const auto add = [&](const wchar_t* name, DWORD type, std::string bytes, std::wstring expected) {
+    const auto add = [&](const wchar_t* name, DWORD type, std::string bytes,
+                         std::wstring expected) {
         cases.push_back({{name, type, std::move(bytes)}, std::move(expected)});
     };
     add(L"Plain", REG_SZ, Utf16Bytes(L"My App") + std::string(2, '\0'), L"My App");
     add(L"NoTerminator", REG_SZ, Utf16Bytes(L"abc"), L"abc");
     add(L"OddLength", REG_SZ, Utf16Bytes(L"abc") + "d", L"abc");
-    add(L"EmbeddedNul", REG_SZ, Utf16Bytes(L"visible") + std::string(2, '\0') + Utf16Bytes(L"hidden"), L"visible");
+    add(L"EmbeddedNul", REG_SZ,
+        Utf16Bytes(L"visible") + std::string(2, '\0') + Utf16Bytes(L"hidden"), L"visible");
     add(L"Big", REG_SZ, Utf16Bytes(big), big);
     add(L"Expand", REG_EXPAND_SZ, Utf16Bytes(L"%SystemRoot%\\system32") + std::string(2, '\0'),
         L"%SystemRoot%\\system32");
@@ -183,7 +187,8 @@ TEST_F(RawValuesWin32, NumbersAndWrongTypesFailAlikeInBothAccessors) {
     for (RegistryAccessor* reg : {real.get(), memory.get()}) {
         EXPECT_EQ(reg->ReadInteger(L"Seven"), 7);
         EXPECT_EQ(reg->ReadInteger(L"Minus"), -1);
-        for (const wchar_t* name : {L"ShortDWord", L"Binary", L"QWord", L"Multi", L"Text", L"Missing"}) {
+        for (const wchar_t* name :
+             {L"ShortDWord", L"Binary", L"QWord", L"Multi", L"Text", L"Missing"}) {
             SCOPED_TRACE(::testing::Message() << name);
             EXPECT_THROW(reg->ReadInteger(name), RegistryError);
         }
@@ -193,7 +198,8 @@ TEST_F(RawValuesWin32, NumbersAndWrongTypesFailAlikeInBothAccessors) {
                 reg->ReadString(name);
                 ADD_FAILURE() << "no error for a text read of a non-text value";
             } catch (const RegistryError& error) {
-                EXPECT_EQ(std::string(error.what()).rfind("Invalid data type for '", 0), 0u) << error.what();
+                EXPECT_EQ(std::string(error.what()).rfind("Invalid data type for '", 0), 0u)
+                    << error.what();
             }
         }
     }

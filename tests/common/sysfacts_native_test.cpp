@@ -1,6 +1,8 @@
 // GetWindowsDir over the process's in-memory registry, and the development
 // machine's stand-ins for the other facts.
 
+#include "common/sysfacts.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +11,6 @@
 
 #include "common/globals.h"
 #include "common/registry.h"
-#include "common/sysfacts.h"
 
 namespace kelvra {
 namespace {
@@ -22,7 +23,7 @@ constexpr wchar_t kCurrentPlace[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVe
 // WindowsDir caches the answer for the life of the process: every test starts
 // with an empty cache and an empty machine registry.
 class WindowsDirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_ = WindowsDir;
         WindowsDir.clear();
@@ -58,7 +59,8 @@ TEST_F(WindowsDirTest, EmptyOlderValueFallsThroughToTheCurrentPlace) {
 }
 
 TEST_F(WindowsDirTest, OnlyTheProcesssOwnViewIsRead) {
-    Machine().SetString(kMachine, RegistryView::Wow64_64, kCurrentPlace, L"SystemRoot", L"C:\\Other");
+    Machine().SetString(kMachine, RegistryView::Wow64_64, kCurrentPlace, L"SystemRoot",
+                        L"C:\\Other");
     EXPECT_EQ(GetWindowsDir(), L"\\");
 }
 
@@ -82,18 +84,22 @@ TEST_F(WindowsDirTest, NonTextValueReachesTheCallerAndCachesNothing) {
 
 // Sets an environment variable for one scope.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) saved_ = old;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
     ~ScopedEnv() {
-        if (saved_) setenv(name_, saved_->c_str(), 1);
-        else unsetenv(name_);
+        if (saved_)
+            setenv(name_, saved_->c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
-private:
+  private:
     const char* name_;
     std::optional<std::string> saved_;
 };

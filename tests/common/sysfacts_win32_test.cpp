@@ -1,5 +1,9 @@
 // The system facts as Wine answers them: real folders, well formed.
 
+#include "common/win32.h"
+
+#include "common/sysfacts.h"
+
 #include <gtest/gtest.h>
 
 #include <cwctype>
@@ -7,8 +11,6 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/registry.h"
-#include "common/sysfacts.h"
-#include "common/win32.h"
 
 namespace kelvra {
 namespace {
@@ -41,7 +43,8 @@ TEST(SysFactsWin32, WindowsFolderComesFromTheRegistryAndIsCached) {
 
     wchar_t system[MAX_PATH] = {};
     ASSERT_GT(GetWindowsDirectoryW(system, MAX_PATH), 0u);
-    EXPECT_TRUE(EqualIgnoringCase(windows, std::wstring(system) + L"\\")) << "registry and system agree";
+    EXPECT_TRUE(EqualIgnoringCase(windows, std::wstring(system) + L"\\"))
+        << "registry and system agree";
 
     WindowsDir = L"Q:\\Cached\\";
     EXPECT_EQ(GetWindowsDir(), L"Q:\\Cached\\");
@@ -52,8 +55,8 @@ TEST(SysFactsWin32, SystemRootThatIsNotTextReachesTheCallerUntilItIsGone) {
     // The older place is read first. A value there that is not text raises
     // to the caller, and nothing is cached, so removing it mends the next call.
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                            0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, &key),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, &key),
               ERROR_SUCCESS);
     ASSERT_EQ(RegQueryValueExW(key, L"SystemRoot", nullptr, nullptr, nullptr, nullptr),
               ERROR_FILE_NOT_FOUND);

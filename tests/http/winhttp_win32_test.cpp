@@ -3,7 +3,10 @@
 // upload, byte for byte, and the credentials that go to a named proxy with
 // the first request (through tinyproxy) are checked in the shell's tests.
 
+#include "common/win32.h"
+
 #include <gtest/gtest.h>
+#include <psapi.h>
 
 #include <chrono>
 #include <optional>
@@ -14,11 +17,6 @@
 #include "http/httpclient.h"
 #include "http/transport.h"
 #include "support/account_service_win32.h"
-
-// clang-format off
-#include "common/win32.h"
-#include <psapi.h>
-// clang-format on
 
 namespace kelvra {
 namespace {

@@ -3,6 +3,8 @@
 // paths are written with backslashes, as the program writes them; the native
 // file layer turns them into slashes.
 
+#include "inventory/discovery.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 #include "common/globals.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
-#include "inventory/discovery.h"
 #include "inventory/kv_objs.h"
 #include "versions/fileversion.h"
 
@@ -55,7 +56,7 @@ TEST(DiscoveryPaths, RemoveEmptyEntriesKeepsTheOrder) {
 // ---- a scratch tree ----------------------------------------------------------------
 
 class ScratchTree {
-public:
+  public:
     ScratchTree() {
         root_ = std::filesystem::temp_directory_path() /
                 ("kelvra-disc-" +
@@ -81,7 +82,7 @@ public:
         std::filesystem::create_directories(root_ / Native(relative));
     }
 
-private:
+  private:
     static std::wstring Native(std::wstring path) {
         std::replace(path.begin(), path.end(), L'\\', L'/');
         return path;
@@ -91,8 +92,8 @@ private:
 
 TEST(ListFiles, OnlyNonEmptyFilesWithTheExactExtensionSorted) {
     ScratchTree tree;
-    for (const wchar_t* name : {L"b.exe", L"A.EXE", L"c.Exe", L"app.exe.bak", L"app.exe1", L"readme.txt",
-                                L"noext", L".hidden.exe"})
+    for (const wchar_t* name : {L"b.exe", L"A.EXE", L"c.Exe", L"app.exe.bak", L"app.exe1",
+                                L"readme.txt", L"noext", L".hidden.exe"})
         tree.File(name);
     tree.File(L"empty.exe", 0);
     tree.Dir(L"folder.exe");
@@ -119,7 +120,7 @@ TEST(ListFiles, OnlyNonEmptyFilesWithTheExactExtensionSorted) {
 // Hands out "1.0.0.<n>" in the order of reading and remembers what it read;
 // files named "broken*" fail.
 class CountingReader : public FileVersionReader {
-public:
+  public:
     FileVersionResult Read(const std::wstring& path) override {
         read.push_back(path);
         const std::wstring name = FileNamePart(path);
@@ -131,7 +132,7 @@ public:
 };
 
 class FindExecutablesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         reader_ = std::make_shared<CountingReader>();
         previousReader_ = SetFileVersionReader(reader_);
@@ -170,8 +171,9 @@ protected:
 };
 
 TEST_F(FindExecutablesTest, InstallersAreStruckOutAndOddNamesNeverListed) {
-    for (const wchar_t* name : {L"unins000.exe", L"Uninstall.exe", L"Setup.exe", L"MySetup.exe",
-                                L"setup2.exe", L"Install.exe", L"app.exe.bak", L"app.exe1", L"tool.exe"})
+    for (const wchar_t* name :
+         {L"unins000.exe", L"Uninstall.exe", L"Setup.exe", L"MySetup.exe", L"setup2.exe",
+          L"Install.exe", L"app.exe.bak", L"app.exe1", L"tool.exe"})
         tree_.File(name);
     tree_.File(L"app.exe", 0);
     const std::wstring dir = tree_.Folder();
@@ -179,8 +181,9 @@ TEST_F(FindExecutablesTest, InstallersAreStruckOutAndOddNamesNeverListed) {
     const auto app = Run(dir.substr(0, dir.size() - 1));  // without its backslash
     EXPECT_EQ(app->regInstallLocation.str(), dir);
     EXPECT_EQ(app->executablePath.str(), dir);
-    EXPECT_EQ(Files(*app), (std::vector<std::pair<std::wstring, int>>{
-                               {dir + L"Install.exe", 0}, {dir + L"setup2.exe", 0}, {dir + L"tool.exe", 0}}));
+    EXPECT_EQ(Files(*app),
+              (std::vector<std::pair<std::wstring, int>>{
+                  {dir + L"Install.exe", 0}, {dir + L"setup2.exe", 0}, {dir + L"tool.exe", 0}}));
 }
 
 TEST_F(FindExecutablesTest, InstallLocationIsNormalisedEvenWhenMissing) {
@@ -203,7 +206,6 @@ TEST_F(FindExecutablesTest, BinFolderReplacesTheListEvenWhenEmpty) {
     const std::wstring dir = tree_.Folder();
     EXPECT_EQ(Files(*Run(dir)),
               (std::vector<std::pair<std::wstring, int>>{{dir + L"bin\\real.exe", 0}}));
-
 }
 
 TEST_F(FindExecutablesTest, EmptyBinFolderLeavesNothing) {
@@ -222,8 +224,9 @@ TEST_F(FindExecutablesTest, IconExecutableIsTaggedByWhereItWasFound) {
     const std::wstring dir = tree_.Folder(L"App");
 
     // Listed: tag 2, in its place; the icon index goes.
-    EXPECT_EQ(Files(*Run(dir, L"", dir + L"app.exe,0")),
-              (std::vector<std::pair<std::wstring, int>>{{dir + L"app.exe", 2}, {dir + L"zz.exe", 0}}));
+    EXPECT_EQ(
+        Files(*Run(dir, L"", dir + L"app.exe,0")),
+        (std::vector<std::pair<std::wstring, int>>{{dir + L"app.exe", 2}, {dir + L"zz.exe", 0}}));
     // Elsewhere: appended with tag 1, outside the folder and its rules.
     const std::wstring other = tree_.Folder(L"Other") + L"tool.exe";
     EXPECT_EQ(Files(*Run(dir, L"", other)),
@@ -255,7 +258,8 @@ TEST_F(FindExecutablesTest, FailedReadsAddNothingAndTheRestIsRead) {
     const std::wstring dir = tree_.Folder();
     const auto app = Run(dir);
     EXPECT_EQ(reader_->read, (Texts{dir + L"a.exe", dir + L"broken.exe", dir + L"c.exe"}));
-    EXPECT_EQ(Files(*app), (std::vector<std::pair<std::wstring, int>>{{dir + L"a.exe", 0}, {dir + L"c.exe", 0}}));
+    EXPECT_EQ(Files(*app), (std::vector<std::pair<std::wstring, int>>{{dir + L"a.exe", 0},
+                                                                      {dir + L"c.exe", 0}}));
     EXPECT_EQ(app->Versions.GetVersionText(1), L"1.0.0.3");
 }
 
@@ -277,7 +281,8 @@ TEST_F(FindExecutablesTest, UninstallCommandIsTheSecondSource) {
 }
 
 TEST_F(FindExecutablesTest, UnwiseCommandGivesItsFolderUnchecked) {
-    const auto app = Run(L"", L"C:\\Program Files\\App\\UNWISE.EXE C:\\Program Files\\App\\INSTALL.LOG");
+    const auto app =
+        Run(L"", L"C:\\Program Files\\App\\UNWISE.EXE C:\\Program Files\\App\\INSTALL.LOG");
     EXPECT_EQ(app->executablePath.str(), L"C:\\Program Files\\App\\");
     EXPECT_EQ(app->Versions.Count(), 0u);
     // Also after a MsiExec command.

@@ -3,6 +3,8 @@
 // machine's registry, read back through the registry accessor into a TApp,
 // and Process run on it with the real version reader.
 
+#include "inventory/discovery.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -15,7 +17,6 @@
 #include "common/registry.h"
 #include "common/sysfacts.h"
 #include "fixtures/fixture_files_win32.h"
-#include "inventory/discovery.h"
 #include "inventory/kv_objs.h"
 #include "support/version_blocks.h"
 #include "versions/fileversion.h"
@@ -29,10 +30,11 @@ using fixtures::ScratchFolder;
 // One uninstall entry of the process's own registry view, removed again when
 // the object goes.
 class UninstallEntry {
-public:
+  public:
     UninstallEntry() {
         static int counter = 0;
-        name_ = L"KelvraTest_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(counter++);
+        name_ = L"KelvraTest_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                std::to_wstring(counter++);
         HKEY key = nullptr;
         EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &key, nullptr),
@@ -64,7 +66,7 @@ public:
         return app;
     }
 
-private:
+  private:
     std::wstring name_;
     UniqueHKey key_;
 };
@@ -77,7 +79,8 @@ struct Candidate {
     friend bool operator==(const Candidate&, const Candidate&) = default;
     friend std::ostream& operator<<(std::ostream& out, const Candidate& c) {
         return out << WideToAnsi(c.type) << " " << WideToAnsi(c.text) << " [" << WideToAnsi(c.fetch)
-                   << "] " << c.points << (c.active ? " active" : " removed: ") << WideToAnsi(c.reason);
+                   << "] " << c.points << (c.active ? " active" : " removed: ")
+                   << WideToAnsi(c.reason);
     }
 };
 
@@ -85,8 +88,8 @@ std::vector<Candidate> CandidatesOf(const TApp& app) {
     std::vector<Candidate> list;
     for (std::size_t i = 0; i < app.Versions.Count(); ++i) {
         const TVersion& v = app.Versions.GetVersion(i);
-        list.push_back({std::wstring(v.TypeText()), v.Version.str(), v.Fetch.str(), v.Points, !v.Removed,
-                        v.RemoveReason.str()});
+        list.push_back({std::wstring(v.TypeText()), v.Version.str(), v.Fetch.str(), v.Points,
+                        !v.Removed, v.RemoveReason.str()});
     }
     return list;
 }
@@ -100,7 +103,7 @@ std::wstring ChosenVersion(const TApp& app) {
 
 // Program folders below C:\kvtest, as installed programs lie on a real drive.
 class InstalledPrograms : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         fixtures::RemoveTree(root_.path().substr(0, root_.path().size() - 1));
         RemoveDirectoryW(L"C:\\kvtest");  // only when no other run uses it
@@ -122,8 +125,10 @@ TEST_F(InstalledPrograms, TypicalApplicationEndsWithItsFixedFileVersion) {
     CopyFixture(L"fv_1234", dir + L"FooBar.exe");
     CopyFixture(L"fv_max", dir + L"helper.exe");
     CopyFixture(L"fv_otherlang", dir + L"hidden.exe");
-    SetFileAttributesW((dir + L"hidden.exe").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    for (const wchar_t* installer : {L"unins000.exe", L"Setup.exe", L"MySetup.exe", L"app.exe.bak", L"app.exe1"})
+    SetFileAttributesW((dir + L"hidden.exe").c_str(),
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    for (const wchar_t* installer :
+         {L"unins000.exe", L"Setup.exe", L"MySetup.exe", L"app.exe.bak", L"app.exe1"})
         CopyFixture(L"fv_multi", dir + installer);
     CopyFixture(L"fv_none", dir + L"setup2.exe");
     CopyFixture(L"fv_none", dir + L"Install.exe");
@@ -155,7 +160,8 @@ TEST_F(InstalledPrograms, TypicalApplicationEndsWithItsFixedFileVersion) {
         {L"fileversion3", L"2.0", helper, 0, false, L"DeleteAllButImportant1: run1"},
         // The hidden system file is listed; its strings are under another
         // code page than its translation says, so only the fixed version.
-        {L"fileversion1", L"4.0.0.0", dir + L"hidden.exe", 0, false, L"DeleteAllButImportant1: run1"},
+        {L"fileversion1", L"4.0.0.0", dir + L"hidden.exe", 0, false,
+         L"DeleteAllButImportant1: run1"},
         {L"entryName", L"1.2", L"Foo Bar 1.2", 0, false, L"DeleteDouble: 1.2"},
     };
     EXPECT_EQ(CandidatesOf(*app), expected);
@@ -205,7 +211,8 @@ TEST_F(InstalledPrograms, InstallerServiceAndWindowsFoldersGiveNoFiles) {
     msi.Set(L"UninstallString", L"MsiExec.exe /X{12345678-1234-1234-1234-123456789012}");
     const auto packaged = msi.Process();
     EXPECT_EQ(packaged->executablePath.str(), L"");
-    for (const Candidate& c : CandidatesOf(*packaged)) EXPECT_TRUE(c.type == L"registry" || c.type == L"entryName") << c;
+    for (const Candidate& c : CandidatesOf(*packaged))
+        EXPECT_TRUE(c.type == L"registry" || c.type == L"entryName") << c;
 
     UninstallEntry system;
     system.Set(L"DisplayName", L"System Part");
@@ -289,7 +296,8 @@ TEST_F(InstalledPrograms, OverlongPathsAndUnlistableFoldersAreHarmless) {
     ASSERT_TRUE(ForceDirectories(deep));
     const std::wstring longFile = deep + std::wstring(60, L'x') + L".exe";
     ASSERT_GT(longFile.size(), 260u);
-    ASSERT_TRUE(CopyFileW(fixtures::FixturePath(L"fv_1234").c_str(), (L"\\\\?\\" + longFile).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(fixtures::FixturePath(L"fv_1234").c_str(),
+                          (L"\\\\?\\" + longFile).c_str(), FALSE));
 
     UninstallEntry entry;
     entry.Set(L"DisplayName", L"Deep Down");
@@ -316,7 +324,8 @@ TEST_F(InstalledPrograms, OverlongPathsAndUnlistableFoldersAreHarmless) {
     // cannot be listed gives no files but stays the folder.
     UninstallEntry unwise;
     unwise.Set(L"DisplayName", L"Unwise");
-    unwise.Set(L"UninstallString", root_.path() + L"bad<|>\\UNWISE.EXE " + root_.path() + L"bad<|>\\INSTALL.LOG");
+    unwise.Set(L"UninstallString",
+               root_.path() + L"bad<|>\\UNWISE.EXE " + root_.path() + L"bad<|>\\INSTALL.LOG");
     const auto unlisted = unwise.Process();
     EXPECT_EQ(unlisted->executablePath.str(), root_.path() + L"bad<|>\\");
     EXPECT_EQ(unlisted->Versions.Count(), 0u);

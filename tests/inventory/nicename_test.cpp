@@ -110,10 +110,11 @@ TEST(MakeNiceName, OnlyTheFirstThirtyWordsCount) {
 // ---- trace lines -------------------------------------------------------------
 
 class NiceNameTrace : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder_ = std::filesystem::temp_directory_path() /
-                  ("kelvra-nn-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                  ("kelvra-nn-" +
+                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         saved_ = {LogEnabled, AppDataDir};
@@ -157,7 +158,7 @@ TEST_F(NiceNameTrace, MarkerLinesForTheWatchedNames) {
 // ---- Process ---------------------------------------------------------------------
 
 class VersionsByPath : public FileVersionReader {
-public:
+  public:
     FileVersionResult Read(const std::wstring&) override {
         return {true, L"2.5.1.0", L"2, 5, 1, 0", L"2.5.1"};
     }

@@ -1,7 +1,8 @@
+#include "inventory/render.h"
+
 #include <gtest/gtest.h>
 
 #include "inventory/kv_objs.h"
-#include "inventory/render.h"
 
 namespace kelvra {
 namespace {
@@ -45,8 +46,9 @@ TEST(AppXml, FieldsAreTestedBeforeEscapingAndEscapedInside) {
     EXPECT_EQ(lines[2], L"   <regDisplayName>AT&amp;T Tools &lt;Beta&gt;</regDisplayName>");
     EXPECT_EQ(lines[3], L"   <regDisplayIcon></regDisplayIcon>");
     EXPECT_EQ(lines[4], L"   <niceName>Tools</niceName>") << "the trailing blank is trimmed";
-    EXPECT_EQ(lines[5],
-              L"   <version type=\"entryName\" fetch=\"Cat&apos;s &quot;Tool&quot;\">2.0</version>");
+    EXPECT_EQ(
+        lines[5],
+        L"   <version type=\"entryName\" fetch=\"Cat&apos;s &quot;Tool&quot;\">2.0</version>");
 }
 
 TEST(XmlEscapeTest, ResultIsPlainAsciiWithEntities) {
@@ -57,7 +59,10 @@ TEST(XmlEscapeTest, ResultIsPlainAsciiWithEntities) {
     EXPECT_EQ(XmlEscape(L"&lt;"), L"&amp;lt;");
     EXPECT_EQ(XmlEscape(L"\t\r\n"), L"");
     // Characters XML cannot carry become U+FFFD; a UTF-16 pair is one character.
-    EXPECT_EQ(XmlEscape(L"a\x01" L"b\x1F" L"c"), L"a&#65533;b&#65533;c");
+    EXPECT_EQ(XmlEscape(L"a\x01"
+                        L"b\x1F"
+                        L"c"),
+              L"a&#65533;b&#65533;c");
     const wchar_t high = 0xD83D, low = 0xDE00;
     EXPECT_EQ(XmlEscape(std::wstring{L'x', high, low, L'y'}), L"x&#128512;y");
     EXPECT_EQ(XmlEscape(std::wstring{low, L'.', high}), L"&#65533;.&#65533;");
@@ -84,7 +89,8 @@ TEST(AppHtml, RowColourCountsAndCandidateOrder) {
     EXPECT_EQ(rows[2], L"<td>3 / 3</td>");
     EXPECT_EQ(rows[4],
               L"<div style=\"margin : 5px; border:solid 1px red; background:yellow\">1.0<br><small>"
-              L"registry:" + kKey + L" 0</small></div>");
+              L"registry:" +
+                  kKey + L" 0</small></div>");
     EXPECT_EQ(rows[5],
               L"<div style=\"margin : 5px; border:solid 1px red; background:white\">2.0<br><small>"
               L"fileversion1:C:\\Foo\\foo.exe 2</small></div>");
@@ -99,7 +105,9 @@ TEST(AppHtml, RowColourCountsAndCandidateOrder) {
     EXPECT_EQ(rows[2], L"<td>1 / 3</td>");
     // Active candidates first, then the removed ones with their reasons.
     EXPECT_NE(rows[4].find(L"border:solid 1px red"), std::wstring::npos);
-    EXPECT_EQ(rows[5].rfind(L"<div style=\"margin : 5px; border:solid 0px red; background:gray\">", 0), 0u);
+    EXPECT_EQ(
+        rows[5].rfind(L"<div style=\"margin : 5px; border:solid 0px red; background:gray\">", 0),
+        0u);
     EXPECT_NE(rows[5].find(L"<br><b>"), std::wstring::npos);
 }
 
@@ -109,10 +117,11 @@ TEST(AppHtml, FactsFragmentListsSixLabels) {
     app->regUninstallString = L"u";
     app->regDisplayIcon = L"i";
     app->regInstallLocation = L"C:\\D\\";
-    EXPECT_EQ(AppInfoHtml(*app),
-              L"regDisplayName: <b>D</b><br>niceName: <b>N</b><br>executablePath: <b>C:\\D\\</b><br>"
-              L"regUninstallString: <b>u</b><br>regDisplayIcon: <b>i</b><br>"
-              L"regInstallLocation: <b>C:\\D\\</b>");
+    EXPECT_EQ(
+        AppInfoHtml(*app),
+        L"regDisplayName: <b>D</b><br>niceName: <b>N</b><br>executablePath: <b>C:\\D\\</b><br>"
+        L"regUninstallString: <b>u</b><br>regDisplayIcon: <b>i</b><br>"
+        L"regInstallLocation: <b>C:\\D\\</b>");
 }
 
 TEST(AppHtml, RegistryTextsCannotInjectMarkup) {

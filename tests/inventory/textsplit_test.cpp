@@ -39,10 +39,12 @@ TEST(JoinWords, EachWordIsFollowedByTheSeparator) {
     const Words words = {L"My", L"App", L"2.0"};
     EXPECT_EQ(JoinWords(words, 2, L' ', true), L"My App");
     EXPECT_EQ(JoinWords(words, 2, L' ', false), L"My App ");
-    EXPECT_EQ(JoinWords(words, 3, L';', true), L"My;App;2.0;") << "trimming only takes blanks and controls";
+    EXPECT_EQ(JoinWords(words, 3, L';', true), L"My;App;2.0;")
+        << "trimming only takes blanks and controls";
     EXPECT_EQ(JoinWords(words, 0, L' ', false), L"");
     EXPECT_EQ(JoinWords(words, -1, L' ', false), L"");
-    EXPECT_EQ(JoinWords(words, 10, L' ', true), L"My App 2.0") << "a count past the list takes it all";
+    EXPECT_EQ(JoinWords(words, 10, L' ', true), L"My App 2.0")
+        << "a count past the list takes it all";
     EXPECT_EQ(JoinWords(Words{L"", L" x", L""}, 3, L' ', true), L"x");
     EXPECT_EQ(JoinWords({}, 1, L' ', false), L"");
 }

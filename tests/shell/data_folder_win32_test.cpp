@@ -32,7 +32,7 @@ const std::string kOldSettings = "[Account]\r\nUsername=old\r\nPassword=pw\r\nPr
 const std::string kProbeLine = "Data Folder Probe\t1.0\r\n";
 
 class DataFolderFaults : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_ = {AppDataDir, AppVersion, SettingsFile};
         AppVersion = L"2.0";
@@ -149,7 +149,7 @@ TEST_F(DataFolderFaults, FolderGoesOrBecomesAFileDuringTheRun) {
 }
 
 class FullOrReadOnlyDataFolder : public DataFolderFaults {
-protected:
+  protected:
     void SetUp() override {
         DataFolderFaults::SetUp();
         ASSERT_TRUE(ForceDirectories(folder_));

@@ -2,6 +2,8 @@
 // machine's in the native build (which answers as a 32-bit program on 64-bit
 // Windows, so both views are read).
 
+#include "shell/inventory_run.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include "common/textconv.h"
 #include "common/utf8.h"
 #include "inventory/kv_objs.h"
-#include "shell/inventory_run.h"
 #include "shell/scan_report.h"
 #include "shell/upload.h"
 #include "support/fake_transport.h"
@@ -24,7 +25,7 @@ namespace kelvra {
 namespace {
 
 class InventoryRunTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         registry().Clear();
         saved_ = {AppDataDir, AppVersion, AccountProfile};
@@ -45,7 +46,8 @@ protected:
         const std::wstring path = std::wstring(kUninstallKey) + L"\\" + key;
         registry().SetString(RegistryRoot::LocalMachine, view, path, L"DisplayName", name);
         if (!version.empty())
-            registry().SetString(RegistryRoot::LocalMachine, view, path, L"DisplayVersion", version);
+            registry().SetString(RegistryRoot::LocalMachine, view, path, L"DisplayVersion",
+                                 version);
     }
     std::string Read(const std::wstring& name) const { return ReadFileBytes(dir_ / name); }
 
@@ -62,11 +64,12 @@ TEST_F(InventoryRunTest, NoUninstallKeyStillWritesAllThreeFiles) {
     EXPECT_EQ(Read(L"dump_P_0.xml"),
               "<?xml version=\"1.0\"?>\r\n<apps>\r\n<update>\r\n<version>2.0</version>\r\n"
               "</update>\r\n</apps>\r\n");
-    EXPECT_EQ(Read(L"dump_P_0.html"),
-              "<html>\r\n<head>\r\n<style>\r\n* {\r\nfont-family:Verdana; font-size : 12px;\r\n}\r\n"
-              "</style>\r\n</head>\r\n<body>\r\nERROR: <b>0</b><br>\r\nOK: <b>0</b><br>\r\n"
-              "<br><br>\r\n<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px "
-              "black\">\r\n<tr><td colspan=3>.....</td>\r\n</body>\r\n</html>\r\n");
+    EXPECT_EQ(
+        Read(L"dump_P_0.html"),
+        "<html>\r\n<head>\r\n<style>\r\n* {\r\nfont-family:Verdana; font-size : 12px;\r\n}\r\n"
+        "</style>\r\n</head>\r\n<body>\r\nERROR: <b>0</b><br>\r\nOK: <b>0</b><br>\r\n"
+        "<br><br>\r\n<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px "
+        "black\">\r\n<tr><td colspan=3>.....</td>\r\n</body>\r\n</html>\r\n");
 }
 
 TEST_F(InventoryRunTest, BothViewsAreReadSortedAndCounted) {
@@ -88,7 +91,8 @@ TEST_F(InventoryRunTest, BothViewsAreReadSortedAndCounted) {
 
 TEST_F(InventoryRunTest, PendingMessagesAreServedDuringTheRun) {
     for (int i = 0; i < 25; ++i)
-        AddEntry(RegistryView::Own, L"k" + std::to_wstring(i), L"App " + std::to_wstring(i), L"1.0");
+        AddEntry(RegistryView::Own, L"k" + std::to_wstring(i), L"App " + std::to_wstring(i),
+                 L"1.0");
     int pumps = 0;
     SetPendingMessagePump([&] { ++pumps; });
     RunInventory();
@@ -125,11 +129,13 @@ TEST_F(InventoryRunTest, MissingDataFolderFailsWithoutAPayload) {
 }
 
 TEST_F(InventoryRunTest, RunsKeepAtMost48Sets) {
-    for (int n = 0; n < 50; ++n) WriteFileBytes(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"), "");
+    for (int n = 0; n < 50; ++n)
+        WriteFileBytes(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"), "");
     const std::wstring payload = RunInventory();
     EXPECT_EQ(payload, dir_ / L"dump_P_50.txt");
     int left = 0;
-    for (int n = 0; n <= 50; ++n) left += FileExists(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"));
+    for (int n = 0; n <= 50; ++n)
+        left += FileExists(dir_ / (L"dump_P_" + std::to_wstring(n) + L".txt"));
     EXPECT_EQ(left, 48);
     EXPECT_TRUE(FileExists(payload));
 }

@@ -8,6 +8,8 @@
 
 #ifdef KELVRA_KELVRA_EXE
 
+#include "common/win32.h"
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -16,7 +18,6 @@
 #include "common/files.h"
 #include "common/handles_win32.h"
 #include "common/textconv.h"
-#include "common/win32.h"
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
 #include "shell/resource.h"

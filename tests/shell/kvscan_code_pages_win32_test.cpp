@@ -3,11 +3,12 @@
 // character for what the code page lacks and never a look-alike. The
 // expected bytes are spelled out here, not made by the conversion under test.
 
+#include "common/win32.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "common/win32.h"
 #include "shell/kvscan_machine_win32.h"
 
 namespace kelvra {

@@ -2,6 +2,8 @@
 // with the run, the upload and the account check of the program, and test
 // stand-ins only for the dialogs and the browser.
 
+#include "common/win32.h"
+
 #include "shell/main_form_win32.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +23,6 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/tools.h"
-#include "common/win32.h"
 #include "http/service_address.h"
 #include "http/transport.h"
 #include "shell/inventory_run.h"

@@ -116,7 +116,7 @@ TEST(RunFileWriting, MissingFolderRaisesAndLeavesNothing) {
 }
 
 class RunFileRetention : public ::testing::Test {
-protected:
+  protected:
     void MakeSet(const std::wstring& profile, int n) {
         const std::wstring base = dir_ / (L"dump_" + profile + L"_" + std::to_wstring(n));
         for (const wchar_t* extension : {L".txt", L".xml", L".html"})

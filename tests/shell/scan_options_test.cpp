@@ -25,7 +25,8 @@ TEST(ScanOptionsTest, UploadTakesItsServiceAndAccountValues) {
 }
 
 TEST(ScanOptionsTest, TimingsNeedAFile) {
-    const ScanOptionsResult parsed = ParseScanOptions({L"--timings", L"C:\\t.txt", L"--profile", L"P"});
+    const ScanOptionsResult parsed =
+        ParseScanOptions({L"--timings", L"C:\\t.txt", L"--profile", L"P"});
     ASSERT_EQ(parsed.error, L"");
     EXPECT_EQ(parsed.options.timings, L"C:\\t.txt");
     EXPECT_FALSE(ParseScanOptions({}).options.timings);

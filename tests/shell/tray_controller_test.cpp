@@ -13,11 +13,12 @@ struct Balloon {
 };
 
 class RecordingView : public TrayView {
-public:
+  public:
     void StartTimer() override { timerOn = true; }
     void StopTimer() override { timerOn = false; }
     void RequestClose() override { ++closeRequests; }
-    void ShowBalloon(const std::wstring& title, const std::wstring& text, BalloonIcon icon) override {
+    void ShowBalloon(const std::wstring& title, const std::wstring& text,
+                     BalloonIcon icon) override {
         balloons.push_back({title, text, icon});
     }
     void SetRunNowItem(const std::wstring& caption, bool enabled) override {
@@ -51,7 +52,7 @@ LocalTime Plus(LocalTime t, std::int64_t ms) {
 }
 
 class TrayControllerTest : public ::testing::Test {
-protected:
+  protected:
     TrayControllerTest() {
         SetClockSource([this] { return now_; });
         services_.checkAccount = [this](std::wstring& message) {
@@ -160,7 +161,8 @@ TEST_F(TrayControllerTest, RunNowCaptionsAndPostponedSchedule) {
     EXPECT_EQ(tray.BalloonAction(), accountPage_);
     ASSERT_EQ(view_.balloons.size(), 2u);
     EXPECT_EQ(view_.balloons[0].text, L"Gathering version information...");
-    EXPECT_EQ(view_.balloons[1].text, L"Version information updated... Click here to visit your profile!");
+    EXPECT_EQ(view_.balloons[1].text,
+              L"Version information updated... Click here to visit your profile!");
 
     tray.TrayIcon1BalloonClick();
     EXPECT_EQ(opened_, std::vector<std::wstring>{accountPage_});
@@ -182,7 +184,8 @@ TEST_F(TrayControllerTest, MissingAccountWarnsOnScheduleAndComplainsOnRunNow) {
 
     tray.Runnow1Click();
     EXPECT_EQ(errors_, std::vector<std::wstring>{L"No valid username"});
-    EXPECT_EQ(view_.balloons.back().text, L"Version information updated... Click here to visit your profile!");
+    EXPECT_EQ(view_.balloons.back().text,
+              L"Version information updated... Click here to visit your profile!");
     EXPECT_EQ(tray.BalloonAction(), L"");
     tray.TrayIcon1BalloonClick();
     EXPECT_TRUE(opened_.empty());
@@ -319,7 +322,8 @@ TEST(LocalMillisTest, FollowsTheCalendarAcrossMonthsAndLeapDays) {
     EXPECT_EQ(LocalMillis({1970, 1, 1, 0, 0, 0, 0}), 0);
     EXPECT_EQ(LocalMillis({2024, 3, 1, 0, 0, 0, 0}) - LocalMillis({2024, 2, 28, 0, 0, 0, 0}),
               2 * 86400000LL);
-    EXPECT_EQ(LocalMillis({2027, 1, 1, 0, 0, 0, 0}) - LocalMillis({2026, 12, 31, 23, 59, 59, 999}), 1);
+    EXPECT_EQ(LocalMillis({2027, 1, 1, 0, 0, 0, 0}) - LocalMillis({2026, 12, 31, 23, 59, 59, 999}),
+              1);
 }
 
 }  // namespace

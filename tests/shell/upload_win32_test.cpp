@@ -1,6 +1,8 @@
 // The upload through the real WinHTTP client to the account-service
 // stand-in, directly and through tinyproxy, with the proxy of the settings.
 
+#include "shell/upload.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "common/files.h"
 #include "common/globals.h"
 #include "http/service_address.h"
-#include "shell/upload.h"
 #include "support/account_service_win32.h"
 #include "support/fixed_clock.h"
 #include "support/saved_settings.h"

@@ -1,9 +1,8 @@
+#include "common/win32.h"
+
 #include "support/account_service_win32.h"
 
-// clang-format off
-#include "common/win32.h"
 #include <wincrypt.h>
-// clang-format on
 
 #include <chrono>
 #include <stdexcept>

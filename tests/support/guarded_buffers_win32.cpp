@@ -1,9 +1,9 @@
+#include "common/win32.h"
+
 #include "support/guarded_buffers_win32.h"
 
 #include <algorithm>
 #include <vector>
-
-#include "common/win32.h"
 
 namespace kelvra::testing {
 namespace {

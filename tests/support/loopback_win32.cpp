@@ -1,10 +1,9 @@
 #include "support/loopback_win32.h"
 
 // <winsock2.h> must come before <windows.h>.
-// clang-format off
-#include <winsock2.h>
 #include "common/win32.h"
-// clang-format on
+
+#include <winsock2.h>
 
 #include <stdexcept>
 

@@ -10,7 +10,7 @@ namespace kelvra::testing {
 
 // A connection to a loopback port, closed when the object goes.
 class Lifeline {
-public:
+  public:
     // Connects to 127.0.0.1:port; raises std::runtime_error when it cannot.
     explicit Lifeline(int port);
     ~Lifeline();
@@ -20,7 +20,7 @@ public:
     // Closes the connection now.
     void Close();
 
-private:
+  private:
     unsigned long long socket_;  // a SOCKET
 };
 

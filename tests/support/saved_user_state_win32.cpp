@@ -1,3 +1,5 @@
+#include "common/win32.h"
+
 #include "support/saved_user_state_win32.h"
 
 #include <chrono>
@@ -6,7 +8,6 @@
 #include "common/files.h"
 #include "common/handles_win32.h"
 #include "common/sysfacts.h"
-#include "common/win32.h"
 #include "shell/main.h"
 
 namespace kelvra::testing {

@@ -1,3 +1,5 @@
+#include "common/win32.h"
+
 #include "support/small_disk_win32.h"
 
 #include <chrono>
@@ -6,7 +8,6 @@
 
 #include "common/files.h"
 #include "common/textconv.h"
-#include "common/win32.h"
 #include "support/loopback_win32.h"
 
 namespace kelvra::testing {

@@ -17,7 +17,7 @@ inline const std::string kSmallDiskScript = KELVRA_SOURCE_DIR "/tests/service/sm
 #endif
 
 class SmallDisk {
-public:
+  public:
     // folder: an existing, empty Windows folder without a trailing backslash.
     SmallDisk(const std::string& script, std::wstring folder, unsigned kib);
     ~SmallDisk();  // unmounts
@@ -36,7 +36,7 @@ public:
     // Unmounts: the folder is the empty folder below again.
     void Release();
 
-private:
+  private:
     std::wstring folder_;
     bool available_ = false;
     std::string whyNot_;

@@ -6,7 +6,7 @@
 namespace kelvra::testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     const std::wstring& path() const { return path_; }
     std::wstring operator/(const std::wstring& name) const { return path_ + name; }
 
-private:
+  private:
     std::wstring path_;
 };
 

@@ -3,11 +3,11 @@
 // own messages are served, the balloons the tray shows, and the windows and
 // texts of another process.
 
+#include "common/win32.h"
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "common/win32.h"
 
 namespace kelvra::testing {
 

@@ -14,7 +14,7 @@ constexpr wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\
 UniqueHKey CreateKey(const std::wstring& path, REGSAM view) {
     HKEY key = nullptr;
     const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                          KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+                                           KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
     EXPECT_EQ(status, ERROR_SUCCESS) << "creating a test key";
     return UniqueHKey(status == ERROR_SUCCESS ? key : nullptr);
 }
@@ -47,7 +47,8 @@ void UninstallKeys::SetRaw(const std::wstring& keyName, const std::wstring& valu
     const UniqueHKey key = CreateKey(Create(keyName), view_);
     ASSERT_TRUE(key);
     ASSERT_EQ(RegSetValueExW(key.get(), valueName.c_str(), 0, type,
-                             reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())),
+                             reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
 }
 
@@ -56,8 +57,10 @@ void UninstallKeys::SetText(const std::wstring& keyName, const std::wstring& val
     SetRaw(keyName, valueName, type, Utf16Bytes(text) + std::string(2, '\0'));
 }
 
-void UninstallKeys::SetDWord(const std::wstring& keyName, const std::wstring& valueName, DWORD value) {
-    SetRaw(keyName, valueName, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
+void UninstallKeys::SetDWord(const std::wstring& keyName, const std::wstring& valueName,
+                             DWORD value) {
+    SetRaw(keyName, valueName, REG_DWORD,
+           std::string(reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 std::string Utf16Bytes(std::wstring_view text) {

@@ -4,16 +4,16 @@
 // written value by value with the raw registry calls, and deleted with all
 // their values when the owner goes.
 
+#include "common/win32.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "common/win32.h"
-
 namespace kelvra::testing {
 
 class UninstallKeys {
-public:
+  public:
     // view: KEY_WOW64_32KEY or KEY_WOW64_64KEY.
     explicit UninstallKeys(REGSAM view);
     ~UninstallKeys();
@@ -34,7 +34,7 @@ public:
                  DWORD type = REG_SZ);
     void SetDWord(const std::wstring& keyName, const std::wstring& valueName, DWORD value);
 
-private:
+  private:
     REGSAM view_;
     std::vector<std::wstring> created_;
 };

@@ -8,6 +8,10 @@
 // programs or libraries read that built-in instead of the file, so every
 // file is read under a neutral name of its own (a hard link, or a copy).
 
+#include "common/win32.h"
+
+#include "versions/directversion.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,9 +23,7 @@
 
 #include "common/files.h"
 #include "common/textconv.h"
-#include "common/win32.h"
 #include "fixtures/fixture_files_win32.h"
-#include "versions/directversion.h"
 #include "versions/fileversion.h"
 #include "versions/versionblock.h"
 

@@ -2,6 +2,8 @@
 // version-information functions: the fixture executables built beside these
 // tests, copies of them damaged on purpose, and files that cannot be read.
 
+#include "versions/fileversion.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include "fixtures/fixture_files_win32.h"
 #include "support/guarded_buffers_win32.h"
 #include "support/version_blocks.h"
-#include "versions/fileversion.h"
 #include "versions/versionblock.h"
 
 namespace kelvra {

@@ -55,7 +55,7 @@ Image BuildImage(bool pe64 = false, std::uint32_t type = 16) {
     b[kPe] = std::byte('P');
     b[kPe + 1] = std::byte('E');
     Put16(b, kPe + 4, pe64 ? 0x8664 : 0x14C);
-    Put16(b, kPe + 6, 1);                 // sections
+    Put16(b, kPe + 6, 1);  // sections
     const std::size_t optionalSize = pe64 ? 240 : 224;
     Put16(b, kPe + 20, optionalSize);
     image.optional = kPe + 24;
@@ -103,7 +103,8 @@ TEST(PeVersionResource, WellFormedImagesAreSoundInBothWidths) {
 }
 
 TEST(PeVersionResource, ImagesWithoutVersionResource) {
-    EXPECT_EQ(Check(BuildImage(false, 3).bytes), PeResourceVerdict::NoVersionResource);  // icons only
+    EXPECT_EQ(Check(BuildImage(false, 3).bytes),
+              PeResourceVerdict::NoVersionResource);  // icons only
 
     Image noDirectory = BuildImage();
     Put32(noDirectory.bytes, noDirectory.optional + 96 + 16, 0);
@@ -156,9 +157,11 @@ TEST(PeVersionResource, OffsetsOutsideTheFileAreUnsound) {
     EXPECT_EQ(damaged([](Image& i) { i.bytes.resize(kSectionFile + kBlock + 8); }),
               PeResourceVerdict::Unsound);
     // Headers that cannot be right.
-    EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, i.optional, 0x999); }), PeResourceVerdict::Unsound);
+    EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, i.optional, 0x999); }),
+              PeResourceVerdict::Unsound);
     EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, kPe + 6, 2000); }), PeResourceVerdict::Unsound);
-    EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, kPe + 20, 0xFFFF); }), PeResourceVerdict::Unsound);
+    EXPECT_EQ(damaged([](Image& i) { Put16(i.bytes, kPe + 20, 0xFFFF); }),
+              PeResourceVerdict::Unsound);
 }
 
 TEST(PeVersionResource, DirectoriesThatMultiplyTheWalkAreCutShort) {

@@ -3,6 +3,8 @@
 // programs and libraries), read by the program's reader and by a plain read
 // through the system's functions. The three texts must agree on every file.
 
+#include "common/win32.h"
+
 #include <gtest/gtest.h>
 
 #include <cwchar>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "common/files.h"
-#include "common/win32.h"
 #include "fixtures/fixture_files_win32.h"
 #include "versions/fileversion.h"
 
