@@ -56,6 +56,11 @@ fi
                 cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
             fi
         done
+        # The server that "reg add" started lingers a few seconds and then
+        # ends; a program started meanwhile would talk to a server on its
+        # way out ("recvmsg: Connection reset by peer"). Wait for it to end,
+        # so that the persistent server below is the one every program meets.
+        wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
         touch "$WINEPREFIX/.kelvra-tuned"
     fi
     # Exit status 2 means a server is already running for this prefix.
