@@ -40,23 +40,16 @@ class Generator {
     std::wstring DisplayName() {
         std::wstring name = Word() + L" " + Word();
         switch (Pick(8)) {
-            case 0:
-                return name + L" " + Version();
-            case 1:
-                return name + L" Version " + Version();
+            case 0: return name + L" " + Version();
+            case 1: return name + L" Version " + Version();
             case 2:
                 return name + L" " + Version() + L" (build " + std::to_wstring(Pick(9000) + 1000) +
                        L")";
-            case 3:
-                return name + L" (Patch " + Version() + L")";
-            case 4:
-                return name + L" Update (KB" + std::to_wstring(Pick(900000) + 100000) + L")";
-            case 5:
-                return name + L" 2010";
-            case 6:
-                return name + L" & " + Word() + L" <" + Word() + L">";
-            default:
-                return name;
+            case 3: return name + L" (Patch " + Version() + L")";
+            case 4: return name + L" Update (KB" + std::to_wstring(Pick(900000) + 100000) + L")";
+            case 5: return name + L" 2010";
+            case 6: return name + L" & " + Word() + L" <" + Word() + L">";
+            default: return name;
         }
     }
 

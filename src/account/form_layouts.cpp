@@ -84,13 +84,10 @@ void AppendTabStops(const FormLayout& form, std::wstring_view parent, std::wstri
                         AppendTabStops(form, page->name, shownPage, sequence);
                 break;
             case K::GroupBox:
-            case K::TabSheet:
-                AppendTabStops(form, control->name, shownPage, sequence);
-                break;
+            case K::TabSheet: AppendTabStops(form, control->name, shownPage, sequence); break;
             case K::Label:
             case K::LinkLabel:
-            case K::FlatButton:
-                break;
+            case K::FlatButton: break;
             case K::LabelledEdit:
             case K::CheckBox:
             case K::PushButton:

@@ -74,8 +74,7 @@ std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
                 }
                 return std::nullopt;
             }
-            default:
-                return std::nullopt;
+            default: return std::nullopt;
         }
     });
 }

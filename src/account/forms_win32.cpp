@@ -39,10 +39,8 @@ bool IsControlParentMessage(UINT message) {
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
-        case WM_SETCURSOR:
-            return true;
-        default:
-            return false;
+        case WM_SETCURSOR: return true;
+        default: return false;
     }
 }
 
@@ -67,9 +65,7 @@ INT_PTR CALLBACK FormDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_CTLCOLORBTN:
             // These answers are the brush itself, not a message result.
             return static_cast<INT_PTR>(*result);
-        default:
-            SetWindowLongPtrW(window, DWLP_MSGRESULT, *result);
-            return TRUE;
+        default: SetWindowLongPtrW(window, DWLP_MSGRESULT, *result); return TRUE;
     }
 }
 
@@ -146,11 +142,8 @@ LRESULT CALLBACK FlatButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 }
             }
             return 0;
-        case WM_CAPTURECHANGED:
-            SendMessageW(window, BM_SETSTATE, FALSE, 0);
-            return 0;
-        default:
-            return DefSubclassProc(window, message, wParam, lParam);
+        case WM_CAPTURECHANGED: SendMessageW(window, BM_SETSTATE, FALSE, 0); return 0;
+        default: return DefSubclassProc(window, message, wParam, lParam);
     }
 }
 

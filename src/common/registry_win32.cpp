@@ -17,12 +17,9 @@ namespace {
 
 HKEY RootKey(RegistryRoot root) {
     switch (root) {
-        case RegistryRoot::CurrentUser:
-            return HKEY_CURRENT_USER;
-        case RegistryRoot::ClassesRoot:
-            return HKEY_CLASSES_ROOT;
-        case RegistryRoot::LocalMachine:
-            break;
+        case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
+        case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+        case RegistryRoot::LocalMachine: break;
     }
     return HKEY_LOCAL_MACHINE;
 }

@@ -147,21 +147,11 @@ std::wstring XmlEscape(std::wstring_view text) {
     for (std::size_t i = 0; i < trimmed.size(); ++i) {
         const wchar_t c = trimmed[i];
         switch (c) {
-            case L'&':
-                result += L"&amp;";
-                break;
-            case L'<':
-                result += L"&lt;";
-                break;
-            case L'>':
-                result += L"&gt;";
-                break;
-            case L'\'':
-                result += L"&apos;";
-                break;
-            case L'"':
-                result += L"&quot;";
-                break;
+            case L'&': result += L"&amp;"; break;
+            case L'<': result += L"&lt;"; break;
+            case L'>': result += L"&gt;"; break;
+            case L'\'': result += L"&apos;"; break;
+            case L'"': result += L"&quot;"; break;
             default:
                 if (c < 32 || c > 127) {
                     auto code = static_cast<std::uint32_t>(c);
@@ -184,20 +174,11 @@ std::wstring HtmlEscape(std::wstring_view text) {
     result.reserve(text.size());
     for (wchar_t c : text) {
         switch (c) {
-            case L'&':
-                result += L"&amp;";
-                break;
-            case L'<':
-                result += L"&lt;";
-                break;
-            case L'>':
-                result += L"&gt;";
-                break;
-            case L'"':
-                result += L"&quot;";
-                break;
-            default:
-                result += c;
+            case L'&': result += L"&amp;"; break;
+            case L'<': result += L"&lt;"; break;
+            case L'>': result += L"&gt;"; break;
+            case L'"': result += L"&quot;"; break;
+            default: result += c;
         }
     }
     return result;

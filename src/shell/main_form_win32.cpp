@@ -209,23 +209,12 @@ void TKelvraMainForm::OnCommand(UINT id) {
         return;
     }
     switch (id) {
-        case IDM_RUNNOW:
-            controller_->Runnow1Click();
-            break;
-        case IDM_VISITACCOUNTPAGE:
-            controller_->Visitaccountpage1Click();
-            break;
-        case IDM_SETTINGS:
-            controller_->Settings1Click();
-            break;
-        case IDM_ABOUT:
-            controller_->About1Click();
-            break;
-        case IDM_EXITKELVRA:
-            controller_->ExitKelvra1Click();
-            break;
-        default:
-            break;
+        case IDM_RUNNOW: controller_->Runnow1Click(); break;
+        case IDM_VISITACCOUNTPAGE: controller_->Visitaccountpage1Click(); break;
+        case IDM_SETTINGS: controller_->Settings1Click(); break;
+        case IDM_ABOUT: controller_->About1Click(); break;
+        case IDM_EXITKELVRA: controller_->ExitKelvra1Click(); break;
+        default: break;
     }
 }
 
@@ -244,8 +233,7 @@ void TKelvraMainForm::OnTrayMessage(UINT event, WPARAM wParam) {
         case NIN_BALLOONUSERCLICK:
             if (controller_) controller_->TrayIcon1BalloonClick();
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -312,20 +300,14 @@ LRESULT TKelvraMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             if (wParam == kRunTimerId && timerEnabled_ && controller_)
                 Guarded([this] { controller_->RunTimerTimer(NowLocal()); });
             return 0;
-        case WM_COMMAND:
-            Guarded([this, wParam] { OnCommand(LOWORD(wParam)); });
-            return 0;
+        case WM_COMMAND: Guarded([this, wParam] { OnCommand(LOWORD(wParam)); }); return 0;
         case kTrayMessage: {
             const UINT event = trayVersion4_ ? LOWORD(lParam) : static_cast<UINT>(lParam);
             Guarded([this, event, wParam] { OnTrayMessage(event, wParam); });
             return 0;
         }
-        case WM_CLOSE:
-            Guarded([this] { OnClose(); });
-            return 0;
-        case WM_PAINT:
-            Paint();
-            return 0;
+        case WM_CLOSE: Guarded([this] { OnClose(); }); return 0;
+        case WM_PAINT: Paint(); return 0;
         case WM_DESTROY: {
             NOTIFYICONDATAW data{};
             data.cbSize = sizeof(data);
@@ -342,8 +324,7 @@ LRESULT TKelvraMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             return DefWindowProcW(window, message, wParam, lParam);
         }
-        default:
-            return DefWindowProcW(window_, message, wParam, lParam);
+        default: return DefWindowProcW(window_, message, wParam, lParam);
     }
 }
 

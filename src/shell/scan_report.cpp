@@ -19,14 +19,10 @@ Json TextOrNull(std::wstring_view text) { return text.empty() ? Json(nullptr) : 
 
 std::string_view ExclusionName(EntryExclusion exclusion) {
     switch (exclusion) {
-        case EntryExclusion::KeyUnreadable:
-            return "keyUnreadable";
-        case EntryExclusion::Update:
-            return "update";
-        case EntryExclusion::OfficePart:
-            return "officePart";
-        case EntryExclusion::None:
-            break;
+        case EntryExclusion::KeyUnreadable: return "keyUnreadable";
+        case EntryExclusion::Update: return "update";
+        case EntryExclusion::OfficePart: return "officePart";
+        case EntryExclusion::None: break;
     }
     return "none";
 }

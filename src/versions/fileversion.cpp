@@ -336,11 +336,9 @@ VersionBlock VersionBlock::Load(const std::wstring& path) {
     }
     switch (verdict) {
         case PeResourceVerdict::NoVersionResource:
-        case PeResourceVerdict::Unsound:
-            return block;
+        case PeResourceVerdict::Unsound: return block;
         case PeResourceVerdict::NotPe:
-        case PeResourceVerdict::Sound:
-            break;
+        case PeResourceVerdict::Sound: break;
     }
     std::uint32_t handle = 0;
     const std::uint32_t size = version_platform::InfoSize(path, handle);

@@ -172,14 +172,9 @@ PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileA
     // The data directories sit 16 bytes further on in the 64-bit header.
     std::size_t countAt = 0;
     switch (Word(*optional, 0)) {
-        case 0x10B:
-            countAt = 92;
-            break;
-        case 0x20B:
-            countAt = 108;
-            break;
-        default:
-            return PeResourceVerdict::Unsound;
+        case 0x10B: countAt = 92; break;
+        case 0x20B: countAt = 108; break;
+        default: return PeResourceVerdict::Unsound;
     }
     if (optionalSize < countAt + 4) return PeResourceVerdict::Unsound;
     if (DWord(*optional, countAt) < 3) return PeResourceVerdict::NoVersionResource;

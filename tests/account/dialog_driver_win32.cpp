@@ -193,20 +193,15 @@ std::string Narrow(std::wstring_view text) { return std::string(text.begin(), te
 
 std::wstring_view ClassOfKind(ControlKind kind) {
     switch (kind) {
-        case ControlKind::PageControl:
-            return L"SysTabControl32";
-        case ControlKind::TabSheet:
-            return L"KelvraFormPanel";
+        case ControlKind::PageControl: return L"SysTabControl32";
+        case ControlKind::TabSheet: return L"KelvraFormPanel";
         case ControlKind::Label:
-        case ControlKind::LinkLabel:
-            return L"Static";
-        case ControlKind::LabelledEdit:
-            return L"Edit";
+        case ControlKind::LinkLabel: return L"Static";
+        case ControlKind::LabelledEdit: return L"Edit";
         case ControlKind::GroupBox:
         case ControlKind::CheckBox:
         case ControlKind::PushButton:
-        case ControlKind::FlatButton:
-            return L"Button";
+        case ControlKind::FlatButton: return L"Button";
     }
     return L"";
 }
