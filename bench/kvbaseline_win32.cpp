@@ -32,6 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/handles_win32.h"
+
 namespace {
 
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -135,13 +137,10 @@ struct Entry {
 class DirectVersionReader {
   public:
     bool Read(const std::wstring& path, std::vector<BYTE>& block) {
-        file_ = CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-        if (file_ == INVALID_HANDLE_VALUE) return false;
-        const bool read = Walk(block);
-        CloseHandle(file_);
-        return read;
+        file_ = kelvra::MakeUniqueFileHandle(CreateFileW(
+            path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, 0, nullptr));
+        return file_ && Walk(block);
     }
 
   private:
@@ -150,7 +149,7 @@ class DirectVersionReader {
         at.Offset = static_cast<DWORD>(offset);
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
-        return ReadFile(file_, out, count, &got, &at) && got == count;
+        return ReadFile(file_.get(), out, count, &got, &at) && got == count;
     }
     static DWORD Word(const BYTE* p) { return p[0] | (p[1] << 8); }
     static DWORD DWord(const BYTE* p) { return Word(p) | (Word(p + 2) << 16); }
@@ -215,7 +214,7 @@ class DirectVersionReader {
         return true;
     }
 
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    kelvra::UniqueHandle file_;
     std::vector<BYTE> sections_;
 };
 

@@ -89,8 +89,8 @@ class RunOutputs {
 
     // One record, rendered the four ways and written; nothing looks at a
     // record again once it is here.
-    void Add(const TApp& app) {
-        (ChosenVersion(app).empty() ? counts_.error : counts_.ok) += 1;
+    void Add(const TApp& app, const std::wstring& chosen) {
+        (chosen.empty() ? counts_.error : counts_.ok) += 1;
         AppToXml(app, lines_);
         xml_.AppendLines(lines_);
         lines_.clear();
@@ -186,8 +186,9 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
     {
         const StageScope stage(RunStage::Rendering);
         for (std::unique_ptr<TApp>& record : apps.TakeItems()) {
-            if (observer) observer->RecordRendered(*record, ChosenVersion(*record));
-            outputs->Add(*record);
+            const std::wstring chosen = ChosenVersion(*record);
+            if (observer) observer->RecordRendered(*record, chosen);
+            outputs->Add(*record, chosen);
             // Freed as soon as it is rendered: the records are the run's
             // largest holding.
             record.reset();

@@ -41,11 +41,9 @@ bool IsRootOf32BitLayout(std::span<const std::byte> data) {
 DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileAt& readAt) {
     DirectVersionRead result;
     PeVersionResources found;
-    result.verdict = CheckPeVersionResource(fileSize, readAt, &found);
-    // A file that is no PE image may be a 16-bit one, whose walk must pass
-    // before the system is let near it; such a file is always the system's.
-    if (result.verdict == PeResourceVerdict::NotPe)
-        result.verdict = CheckNeVersionResource(fileSize, readAt);
+    // A 16-bit file's walk must pass too before the system is let near it;
+    // it finds no PE resources, so such a file is always the system's.
+    result.verdict = CheckExecutableVersionResource(fileSize, readAt, &found);
     if (result.verdict != PeResourceVerdict::Sound) return result;
     if (found.versionTypes != 1 || found.data.size() != 1 || found.muiConfig) return result;
     const PeVersionResources::Data& entry = found.data.front();

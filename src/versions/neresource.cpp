@@ -90,8 +90,9 @@ PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileA
     }
 }
 
-PeResourceVerdict CheckExecutableVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt) {
-    const PeResourceVerdict pe = CheckPeVersionResource(fileSize, readAt);
+PeResourceVerdict CheckExecutableVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt,
+                                                 PeVersionResources* found) {
+    const PeResourceVerdict pe = CheckPeVersionResource(fileSize, readAt, found);
     return pe == PeResourceVerdict::NotPe ? CheckNeVersionResource(fileSize, readAt) : pe;
 }
 

@@ -61,7 +61,9 @@ PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileA
 PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
 
 // CheckPeVersionResource, and for a file that is no PE image,
-// CheckNeVersionResource.
-PeResourceVerdict CheckExecutableVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt);
+// CheckNeVersionResource; found is filled by the PE walk only, so a 16-bit
+// file leaves it empty.
+PeResourceVerdict CheckExecutableVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt,
+                                                 PeVersionResources* found = nullptr);
 
 }  // namespace kelvra

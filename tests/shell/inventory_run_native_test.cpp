@@ -49,6 +49,14 @@ class InventoryRunTest : public ::testing::Test {
             registry().SetString(RegistryRoot::LocalMachine, view, path, L"DisplayVersion",
                                  version);
     }
+    // Two records in both views, one in each, and an update the filter drops.
+    void AddMixedEntries() {
+        AddEntry(RegistryView::Own, L"b", L"beta", L"2.0");
+        AddEntry(RegistryView::Own, L"A", L"Alpha", L"1.0");
+        AddEntry(RegistryView::Own, L"KB1", L"Fix (KB1)", L"1.0");
+        AddEntry(RegistryView::Wow64_64, L"A", L"Alpha", L"1.0");
+        AddEntry(RegistryView::Wow64_64, L"c", L"Gamma", L"");
+    }
     std::string Read(const std::wstring& name) const { return ReadFileBytes(dir_ / name); }
 
     testing::TempDir dir_;
@@ -73,11 +81,7 @@ TEST_F(InventoryRunTest, NoUninstallKeyStillWritesAllThreeFiles) {
 }
 
 TEST_F(InventoryRunTest, BothViewsAreReadSortedAndCounted) {
-    AddEntry(RegistryView::Own, L"b", L"beta", L"2.0");
-    AddEntry(RegistryView::Own, L"A", L"Alpha", L"1.0");
-    AddEntry(RegistryView::Own, L"KB1", L"Fix (KB1)", L"1.0");
-    AddEntry(RegistryView::Wow64_64, L"A", L"Alpha", L"1.0");
-    AddEntry(RegistryView::Wow64_64, L"c", L"Gamma", L"");
+    AddMixedEntries();
     RunCounters counters;
     RunInventory(&counters);
     EXPECT_EQ(counters.ok, 3);
@@ -144,12 +148,8 @@ TEST_F(InventoryRunTest, RunsKeepAtMost48Sets) {
 // records in the payload file's order, the entries the first filter dropped,
 // and a document that fits the published schema.
 TEST_F(InventoryRunTest, ReportFollowsThePayloadAndChangesNoByteOfTheFiles) {
-    AddEntry(RegistryView::Own, L"b", L"beta", L"2.0");
-    AddEntry(RegistryView::Own, L"A", L"Alpha", L"1.0");
-    AddEntry(RegistryView::Own, L"KB1", L"Fix (KB1)", L"1.0");
+    AddMixedEntries();
     AddEntry(RegistryView::Own, L"{90160000}", L"Microsoft Office Proofing 2016", L"16.0");
-    AddEntry(RegistryView::Wow64_64, L"A", L"Alpha", L"1.0");
-    AddEntry(RegistryView::Wow64_64, L"c", L"Gamma", L"");
     AddEntry(RegistryView::Wow64_64, L"d", L"Caf\u00e9 Bar", L"3.0");
     RunInventory();
 

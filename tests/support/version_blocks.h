@@ -48,14 +48,9 @@ struct Node {
     std::vector<Node> children;
 };
 
-// Writes the node the way resource compilers do: the length covers the node
-// and its children but not the padding after the last child.
-inline void Serialize(const Node& node, Bytes& out, bool layout16) {
-    const std::size_t start = out.size();
-    AppendWord(out, 0);
-    AppendWord(out, node.valueLength);
-    if (!layout16) AppendWord(out, node.type);
-    for (char ch : node.key) {
+// A key with its terminator: ANSI in the 16-bit layout, UTF-16 otherwise.
+inline void AppendKey(Bytes& out, const std::string& key, bool layout16) {
+    for (char ch : key) {
         if (layout16)
             out.push_back(std::byte(ch));
         else
@@ -65,6 +60,16 @@ inline void Serialize(const Node& node, Bytes& out, bool layout16) {
         out.push_back(std::byte{0});
     else
         AppendWord(out, 0);
+}
+
+// Writes the node the way resource compilers do: the length covers the node
+// and its children but not the padding after the last child.
+inline void Serialize(const Node& node, Bytes& out, bool layout16) {
+    const std::size_t start = out.size();
+    AppendWord(out, 0);
+    AppendWord(out, node.valueLength);
+    if (!layout16) AppendWord(out, node.type);
+    AppendKey(out, node.key, layout16);
     Pad4(out);
     out.insert(out.end(), node.value.begin(), node.value.end());
     for (const Node& child : node.children) {
@@ -153,16 +158,7 @@ inline Bytes Typical16BitBlock() { return Serialized(Typical16BitRoot(), true); 
 inline std::size_t NodeOffset(const Bytes& block, const std::string& key, bool layout16 = false,
                               std::size_t from = 0) {
     Bytes needle;
-    for (char ch : key) {
-        if (layout16)
-            needle.push_back(std::byte(ch));
-        else
-            AppendWord(needle, static_cast<std::uint16_t>(ch));
-    }
-    if (layout16)
-        needle.push_back(std::byte{0});
-    else
-        AppendWord(needle, 0);
+    AppendKey(needle, key, layout16);
     const auto it = std::search(block.begin() + static_cast<std::ptrdiff_t>(from), block.end(),
                                 needle.begin(), needle.end());
     if (it == block.end()) return std::string::npos;

@@ -91,12 +91,8 @@ struct Tally {
 };
 
 // Reads the file both ways under a neutral name in the scratch folder.
-void Compare(const std::wstring& original, const std::wstring& extension, ScratchFolder& scratch,
-             Tally& tally) {
-    const std::wstring path = scratch / (L"f" + std::to_wstring(tally.files++) + extension);
-    if (!CreateHardLinkW(path.c_str(), original.c_str(), nullptr)) {
-        ASSERT_TRUE(CopyFileW(original.c_str(), path.c_str(), FALSE)) << WideToAnsi(original);
-    }
+void Compare(const std::wstring& original, ScratchFolder& scratch, Tally& tally) {
+    const std::wstring path = fixtures::NeutralLink(scratch, original, tally.files++);
     const DirectVersionRead direct = ReadVersionBlockDirect(path);
     if (direct.block.empty()) {
         ++tally.declined;
@@ -119,20 +115,9 @@ std::wstring WindowsPath(std::string path) {
     return L"Z:" + AnsiToWide(path);
 }
 
-std::wstring ExtensionOf(const std::wstring& name) {
-    const auto dot = name.find_last_of(L'.');
-    return dot == std::wstring::npos ? L"" : name.substr(dot);
-}
-
-// Every file of the folder; files without an extension get ".exe", since the
-// system would look for a library of that name + ".dll" instead.
 void CompareFolder(const std::wstring& folder, ScratchFolder& scratch, Tally& tally) {
-    for (const DirEntry& entry : FindEntries(folder + L"\\*")) {
-        if (entry.isDirectory) continue;
-        const std::wstring extension = ExtensionOf(entry.name);
-        Compare(folder + L"\\" + entry.name, extension.empty() ? L".exe" : extension, scratch,
-                tally);
-    }
+    for (const DirEntry& entry : FindEntries(folder + L"\\*"))
+        if (!entry.isDirectory) Compare(folder + L"\\" + entry.name, scratch, tally);
 }
 
 void ExpectEquivalent(const Tally& tally, const char* source) {
@@ -161,20 +146,10 @@ TEST(DirectVersionEquivalence, CorpusOfTheResourceWalk) {
 }
 
 TEST(DirectVersionEquivalence, PeFilesOfTheInstalledWine) {
-    // Debian puts them under the multiarch folders, other builds under
-    // /usr/lib/wine.
-    const char* const folders[] = {
-        "/usr/lib/i386-linux-gnu/wine/i386-windows",
-        "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
-        "/usr/lib/wine/i386-windows",
-        "/usr/lib/wine/x86_64-windows",
-    };
     ScratchFolder scratch;
     Tally tally;
-    for (const char* folder : folders) {
-        const std::wstring path = WindowsPath(folder);
-        if (DirectoryExists(path)) CompareFolder(path, scratch, tally);
-    }
+    for (const std::wstring& folder : fixtures::InstalledWineFolders(true))
+        CompareFolder(folder, scratch, tally);
     ASSERT_GT(tally.files, 100) << "the installed Wine's PE files were not found";
     ExpectEquivalent(tally, "Wine's PE files");
 }

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwchar>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,37 +21,16 @@
 namespace kelvra {
 namespace {
 
-// Where Debian puts the 32-bit Windows side of Wine (wine32:i386), by release.
-const wchar_t* const kWineFolders[] = {
-    L"Z:\\usr\\lib\\i386-linux-gnu\\wine\\i386-windows",
-    L"Z:\\usr\\lib\\wine\\i386-windows",
-};
-
-std::wstring WineFolder() {
-    for (const wchar_t* folder : kWineFolders)
-        if (DirectoryExists(folder)) return folder;
-    return L"";
-}
-
 bool IsPeFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    unsigned char dos[64] = {};
-    unsigned char signature[4] = {};
-    DWORD got = 0;
-    bool pe = ReadFile(file, dos, sizeof dos, &got, nullptr) && got == sizeof dos &&
-              dos[0] == 'M' && dos[1] == 'Z';
-    if (pe) {
-        LARGE_INTEGER at{};
-        at.QuadPart = dos[0x3C] | (dos[0x3D] << 8) | (dos[0x3E] << 16) |
-                      (static_cast<LONGLONG>(dos[0x3F]) << 24);
-        pe = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-             ReadFile(file, signature, 4, &got, nullptr) && got == 4 && signature[0] == 'P' &&
-             signature[1] == 'E' && signature[2] == 0 && signature[3] == 0;
-    }
-    CloseHandle(file);
-    return pe;
+    const std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
+    std::byte dos[64] = {}, signature[4] = {};
+    if (!file || file->ReadAt(0, dos) != sizeof dos || dos[0] != std::byte{'M'} ||
+        dos[1] != std::byte{'Z'})
+        return false;
+    std::uint32_t at = 0;
+    std::memcpy(&at, dos + 0x3C, 4);
+    return file->ReadAt(at, signature) == sizeof signature &&
+           std::memcmp(signature, "PE\0\0", 4) == 0;
 }
 
 // A plain read through the system: the fixed file version, and the two
@@ -102,27 +83,17 @@ SystemTexts PlainSystemRead(const std::wstring& path) {
 }
 
 TEST(WineCorpus, EveryLibraryReadsAsThePlainSystemReadReadsIt) {
-    const std::wstring folder = WineFolder();
-    ASSERT_FALSE(folder.empty()) << "Wine's 32-bit Windows files are not installed (wine32:i386)";
+    const std::vector<std::wstring> folders = fixtures::InstalledWineFolders(false);
+    ASSERT_FALSE(folders.empty()) << "Wine's 32-bit Windows files are not installed (wine32:i386)";
+    const std::wstring& folder = folders.front();
 
-    // Under Wine the system's version calls on a file named like one of its
-    // built-in modules read the built-in instead. So each file is read under
-    // a neutral name of its own, a hard link (a copy where links fail): both
-    // readers see the file's own bytes.
     fixtures::ScratchFolder scratch;
     std::size_t files = 0, blocks = 0, withStrings = 0, disagree = 0;
     for (const DirEntry& entry : FindEntries(folder + L"\\*")) {
         if (entry.isDirectory) continue;
         const std::wstring original = folder + L"\\" + entry.name;
         if (!IsPeFile(original)) continue;
-        const std::size_t dot = entry.name.rfind(L'.');
-        const std::wstring path =
-            scratch / (L"c" + std::to_wstring(files) +
-                       (dot == std::wstring::npos ? L"" : entry.name.substr(dot)));
-        ASSERT_TRUE(CreateHardLinkW(path.c_str(), original.c_str(), nullptr) ||
-                    CopyFileW(original.c_str(), path.c_str(), TRUE))
-            << WideToAnsi(original);
-        ++files;
+        const std::wstring path = fixtures::NeutralLink(scratch, original, files++);
 
         const SystemTexts system = PlainSystemRead(path);
         const FileVersionResult program = ReadFileVersions(path);
