@@ -7,11 +7,11 @@
 #include <span>
 
 #include "common/files.h"
+#include "versions/littleendian.h"
 
 namespace kelvra {
 namespace {
 
-constexpr std::uint32_t kVersionInfoId = 1;  // VS_VERSION_INFO
 // A version block's length is one 16-bit word; a resource far larger than
 // that is not one the system could be trusted to treat as we would.
 constexpr std::uint32_t kMaxDirectBytes = 1u << 20;
@@ -19,10 +19,6 @@ constexpr std::size_t kKeyAt = 6;  // after the length, value length and type wo
 constexpr char16_t kRootKey[] = u"VS_VERSION_INFO";
 
 std::atomic<bool> directReads{true};
-
-unsigned WordAt(std::span<const std::byte> bytes, std::size_t at) {
-    return std::to_integer<unsigned>(bytes[at]) | (std::to_integer<unsigned>(bytes[at + 1]) << 8);
-}
 
 // The 32-bit layout: byte 4 is the low byte of the type word (the 16-bit
 // layout has the key's first character there, which the system tests the
@@ -32,7 +28,7 @@ bool IsRootOf32BitLayout(std::span<const std::byte> data) {
     if (data.size() < kKeyAt + keyChars * 2 || std::to_integer<unsigned>(data[4]) >= 0x20)
         return false;
     for (std::size_t i = 0; i < keyChars; ++i)
-        if (WordAt(data, kKeyAt + i * 2) != static_cast<unsigned>(kRootKey[i])) return false;
+        if (LittleWord(data, kKeyAt + i * 2) != static_cast<unsigned>(kRootKey[i])) return false;
     return true;
 }
 
@@ -45,9 +41,9 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
     // it finds no PE resources, so such a file is always the system's.
     result.verdict = CheckExecutableVersionResource(fileSize, readAt, &found);
     if (result.verdict != PeResourceVerdict::Sound) return result;
-    if (found.versionTypes != 1 || found.data.size() != 1 || found.muiConfig) return result;
-    const PeVersionResources::Data& entry = found.data.front();
-    if (entry.name != kVersionInfoId || entry.size > kMaxDirectBytes) return result;
+    if (!found.sameInEveryLayout || found.muiConfig) return result;
+    const PeVersionResources::FileRange& entry = *found.sameInEveryLayout;
+    if (entry.size > kMaxDirectBytes) return result;
 
     // What the system's two calls give: a buffer of 2 * size + 4 bytes (room
     // for its conversions to ANSI), the resource's bytes at its start, and
@@ -55,11 +51,11 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
     std::vector<std::byte>& block = result.block;
     block.assign(std::size_t{entry.size} * 2 + 4, std::byte{0});
     const std::span<std::byte> data = std::span(block).first(entry.size);
-    if (readAt(entry.fileOffset, data) != data.size() || !IsRootOf32BitLayout(data)) {
+    if (readAt(entry.offset, data) != data.size() || !IsRootOf32BitLayout(data)) {
         block.clear();
         return result;
     }
-    const std::size_t length = WordAt(data, 0);
+    const std::size_t length = LittleWord(data, 0);
     if (block.size() >= length + 4) std::memcpy(block.data() + length, "FE2X", 4);
     return result;
 }

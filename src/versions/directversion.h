@@ -26,11 +26,11 @@ struct DirectVersionRead {
     std::vector<std::byte> block;
 };
 
-// On the file's bytes. The block is taken only from an image that holds
-// exactly one version resource, under the id 1 (the one the system looks
-// up), in one language (so no choice of language is made), in the 32-bit
-// layout with its key "VS_VERSION_INFO", and no "MUI" resource type (with
-// which Windows may take the strings from another file).
+// On the file's bytes. The block is taken only where every layout the
+// system may use finds the same file bytes for the version resource (so
+// neither the loader nor the user's language makes another choice), in the
+// 32-bit layout with its key "VS_VERSION_INFO", and with no "MUI" resource
+// type (with which Windows may take the strings from another file).
 DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileAt& readAt);
 
 // On a file, through the file layer.

@@ -334,12 +334,9 @@ VersionBlock VersionBlock::Load(const std::wstring& path) {
     } else {
         verdict = version_platform::CheckFile(path);
     }
-    switch (verdict) {
-        case PeResourceVerdict::NoVersionResource:
-        case PeResourceVerdict::Unsound: return block;
-        case PeResourceVerdict::NotPe:
-        case PeResourceVerdict::Sound: break;
-    }
+    // Only a file whose every layout the lookup stays inside is handed to
+    // the system; one without a whole PE or NE header has nothing for it.
+    if (verdict != PeResourceVerdict::Sound) return block;
     std::uint32_t handle = 0;
     const std::uint32_t size = version_platform::InfoSize(path, handle);
     if (size == 0) return block;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "versions/littleendian.h"
 #include "versions/peresource.h"
 
 namespace kelvra {
@@ -27,11 +28,6 @@ constexpr unsigned kMaxAlignmentShift = 15;
 // 16-bit block with its key and fixed record is 72 bytes at least.
 constexpr std::uint64_t kMinVersionData = 72;
 
-std::uint32_t Word(const std::vector<std::byte>& bytes, std::size_t at) {
-    return std::to_integer<std::uint32_t>(bytes[at]) |
-           (std::to_integer<std::uint32_t>(bytes[at + 1]) << 8);
-}
-
 std::optional<std::vector<std::byte>> ReadExactly(std::uint64_t fileSize, const ReadFileAt& readAt,
                                                   std::uint64_t offset, std::size_t count) {
     if (offset > fileSize || count > fileSize - offset) return std::nullopt;
@@ -44,30 +40,30 @@ std::optional<std::vector<std::byte>> ReadExactly(std::uint64_t fileSize, const 
 
 PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt) {
     const auto dos = ReadExactly(fileSize, readAt, 0, 64);
-    if (!dos || Word(*dos, 0) != 0x5A4D) return PeResourceVerdict::NotPe;  // "MZ"
-    const std::uint64_t ne = Word(*dos, 0x3C) | (std::uint64_t{Word(*dos, 0x3E)} << 16);
+    if (!dos || LittleWord(*dos, 0) != 0x5A4D) return PeResourceVerdict::NotPe;  // "MZ"
+    const std::uint64_t ne = LittleWord(*dos, 0x3C) | (std::uint64_t{LittleWord(*dos, 0x3E)} << 16);
     const auto signature = ReadExactly(fileSize, readAt, ne, 2);
-    if (!signature || Word(*signature, 0) != 0x454E) return PeResourceVerdict::NotPe;  // "NE"
+    if (!signature || LittleWord(*signature, 0) != 0x454E) return PeResourceVerdict::NotPe;  // "NE"
 
     // Without a whole header the system finds nothing.
     const auto header = ReadExactly(fileSize, readAt, ne, kNeHeaderSize);
     if (!header) return PeResourceVerdict::NoVersionResource;
-    const std::uint32_t tableAt = Word(*header, 0x24);
-    const std::uint32_t namesAt = Word(*header, 0x26);
+    const std::uint32_t tableAt = LittleWord(*header, 0x24);
+    const std::uint32_t namesAt = LittleWord(*header, 0x26);
     if (namesAt == tableAt) return PeResourceVerdict::NoVersionResource;
     // A table that ends before it starts is, to the system, four gigabytes long.
     if (namesAt < tableAt) return PeResourceVerdict::Unsound;
     const auto table = ReadExactly(fileSize, readAt, ne + tableAt, namesAt - tableAt);
     if (!table || table->size() < 2) return PeResourceVerdict::Unsound;
 
-    const unsigned shift = Word(*table, 0);
+    const unsigned shift = LittleWord(*table, 0);
     std::size_t type = 2;
     for (;;) {
         if (table->size() - type < 2) return PeResourceVerdict::Unsound;
-        const std::uint32_t typeId = Word(*table, type);
+        const std::uint32_t typeId = LittleWord(*table, type);
         if (typeId == 0) return PeResourceVerdict::NoVersionResource;
         if (table->size() - type < kTypeInfoSize) return PeResourceVerdict::Unsound;
-        const std::size_t count = Word(*table, type + 2);
+        const std::size_t count = LittleWord(*table, type + 2);
         const std::size_t names = type + kTypeInfoSize;
         if (typeId == kVersionTypeId) {
             // The system takes the first resource of the first version type
@@ -75,10 +71,10 @@ PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileA
             for (std::size_t i = 0; i < count; ++i) {
                 const std::size_t name = names + i * kNameInfoSize;
                 if (table->size() - name < kNameInfoSize) return PeResourceVerdict::Unsound;
-                if (Word(*table, name + 6) != kVersionResourceId) continue;
+                if (LittleWord(*table, name + 6) != kVersionResourceId) continue;
                 if (shift > kMaxAlignmentShift) return PeResourceVerdict::Unsound;
-                const std::uint64_t offset = std::uint64_t{Word(*table, name)} << shift;
-                const std::uint64_t length = std::uint64_t{Word(*table, name + 2)} << shift;
+                const std::uint64_t offset = std::uint64_t{LittleWord(*table, name)} << shift;
+                const std::uint64_t length = std::uint64_t{LittleWord(*table, name + 2)} << shift;
                 if (length < kMinVersionData || offset > fileSize || length > fileSize - offset)
                     return PeResourceVerdict::Unsound;
                 return PeResourceVerdict::Sound;
@@ -93,7 +89,11 @@ PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileA
 PeResourceVerdict CheckExecutableVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt,
                                                  PeVersionResources* found) {
     const PeResourceVerdict pe = CheckPeVersionResource(fileSize, readAt, found);
-    return pe == PeResourceVerdict::NotPe ? CheckNeVersionResource(fileSize, readAt) : pe;
+    if (pe != PeResourceVerdict::NotPe) return pe;
+    const PeResourceVerdict ne = CheckNeVersionResource(fileSize, readAt);
+    if (found && ne == PeResourceVerdict::Unsound)
+        found->unsound = PeUnsoundReason::NeResourceTable;
+    return ne;
 }
 
 }  // namespace kelvra

@@ -1,6 +1,33 @@
-// The walk from an executable's headers to its version resource, done on the
-// file's bytes with every offset checked, before the system is asked to do
-// the same walk on a mapped image.
+// The lookup of a PE file's version resource, modelled on the file's bytes
+// in both layouts the system may use, before the system is asked to do it:
+//
+// - The image. The system maps the file as an image (LoadLibraryEx with
+//   LOAD_LIBRARY_AS_IMAGE_RESOURCE) and looks the resource up in the loader's
+//   way (LdrFindResource_U). From the documented format: the headers lie at
+//   address 0; each section lies at its VirtualAddress, its file data taken
+//   from PointerToRawData rounded down to 512 bytes, and is zero-filled past
+//   SizeOfRawData up to its VirtualSize; nothing lies past SizeOfImage;
+//   directory offsets count from the resource directory's address, data
+//   addresses from the image's start. From the loader's code and measured
+//   under Wine 8.0: a directory is searched by id with a binary search over
+//   its id entries (those after the named ones), matching the id's low 16
+//   bits and taking a found entry only if it is a subdirectory where one is
+//   wanted; a resource directory smaller than a directory header gives
+//   nothing; for the language, a list that depends on the user's locale is
+//   searched, then the first entry that is no subdirectory is taken.
+//
+// - The flat parse. Wine reads a file it cannot map as an image straight from
+//   the file (version.c): the resource section is the first whose
+//   [VirtualAddress, VirtualAddress + SizeOfRawData) holds the directory's
+//   address, read into a buffer of its larger size, zero-filled; the binary
+//   search checks its entries against that buffer but not their kind; the
+//   language falls back to the directory's first entry unchecked; the data is
+//   read from the file at its address less the section's, plus
+//   PointerToRawData, not rounded. A seek past 2 GiB fails silently there,
+//   and the read goes on from wherever the file pointer was.
+//
+// Sound: in both layouts every read lies inside what that layout holds.
+// The direct read is offered only where both end at the same file bytes.
 
 #include "versions/peresource.h"
 
@@ -8,204 +35,607 @@
 #include <optional>
 #include <vector>
 
+#include "versions/littleendian.h"
+
 namespace kelvra {
 namespace {
 
-constexpr std::uint32_t kVersionType = 16;  // RT_VERSION
+using Bytes = std::vector<std::byte>;
+
+constexpr std::uint16_t kVersionType = 16;  // RT_VERSION
+constexpr std::uint16_t kVersionId = 1;     // VS_VERSION_INFO
 constexpr std::size_t kMaxSections = 96;    // the most the system's loader accepts
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
+constexpr std::uint32_t kDirectoryHeader = 16;
+constexpr std::uint32_t kEntrySize = 8;
+// The system's seeks take a signed 32-bit offset.
+constexpr std::uint64_t kLargestSeek = 0x7FFFFFFF;
+// The image loader puts a section's file data at PointerToRawData rounded
+// down to this.
+constexpr std::uint32_t kSectorMask = 0x1FF;
+// An allocation the flat parse can count on.
+constexpr std::uint32_t kLargestCertainAllocation = 16u << 20;
 // Smaller than any version block: such an entry would make the system read
 // node headers past the data it was given.
 constexpr std::uint32_t kMinVersionData = 8;
 
-std::uint32_t Word(const std::vector<std::byte>& bytes, std::size_t at) {
-    return std::to_integer<std::uint32_t>(bytes[at]) |
-           (std::to_integer<std::uint32_t>(bytes[at + 1]) << 8);
-}
+// ---- the file ------------------------------------------------------------------
 
-std::uint32_t DWord(const std::vector<std::byte>& bytes, std::size_t at) {
-    return Word(bytes, at) | (Word(bytes, at + 2) << 16);
-}
-
-struct Section {
-    std::uint64_t address;   // relative virtual address
-    std::uint64_t readable;  // bytes from address that the file really holds
-    std::uint64_t fileOffset;
-};
-
-class ImageReader {
+// Exactly count bytes at an offset of the file, or nothing; nothing too once
+// the reads allowed are used up, which makes the file Unsound.
+class FileBytes {
   public:
-    ImageReader(std::uint64_t fileSize, const ReadFileAt& readAt)
-        : fileSize_(fileSize), readAt_(readAt) {}
+    FileBytes(std::uint64_t size, const ReadFileAt& readAt) : size_(size), readAt_(readAt) {}
 
-    // Exactly count bytes at the file offset, or nothing; nothing too once
-    // the walk has used up its reads, which makes the file Unsound.
-    std::optional<std::vector<std::byte>> ReadFile(std::uint64_t offset, std::size_t count) const {
-        if (offset > fileSize_ || count > fileSize_ - offset) return std::nullopt;
-        if (reads_ >= kMaxPeResourceReads) return std::nullopt;
+    std::optional<Bytes> Read(std::uint64_t offset, std::uint64_t count) const {
+        if (offset > size_ || count > size_ - offset) return std::nullopt;
+        if (reads_ >= kMaxPeResourceReads) {
+            exhausted_ = true;
+            return std::nullopt;
+        }
         ++reads_;
-        std::vector<std::byte> bytes(count);
+        Bytes bytes(static_cast<std::size_t>(count));
         if (count && readAt_(offset, bytes) != count) return std::nullopt;
         return bytes;
     }
 
-    // Exactly count bytes at the virtual address, when one section's file
-    // data holds all of them.
-    std::optional<std::vector<std::byte>> ReadImage(std::uint64_t address,
-                                                    std::uint64_t count) const {
-        const std::optional<std::uint64_t> offset = FileOffset(address, count);
-        if (!offset) return std::nullopt;
-        return ReadFile(*offset, static_cast<std::size_t>(count));
+    std::uint64_t size() const { return size_; }
+    bool exhausted() const { return exhausted_; }
+
+  private:
+    std::uint64_t size_;
+    const ReadFileAt& readAt_;
+    mutable std::size_t reads_ = 0;
+    mutable bool exhausted_ = false;
+};
+
+// ---- the headers -----------------------------------------------------------------
+
+struct SectionHeader {
+    std::uint32_t virtualSize;
+    std::uint32_t address;
+    std::uint32_t rawSize;
+    std::uint32_t rawOffset;
+
+    // The image's bytes of the section: its VirtualSize, or where that is
+    // 0, its file data's size.
+    std::uint64_t MappedSize() const { return virtualSize ? virtualSize : rawSize; }
+    std::uint64_t MappedEnd() const { return std::uint64_t{address} + MappedSize(); }
+    // Where the image takes the section's bytes from the file: from
+    // PointerToRawData rounded down to 512 bytes, for the file data rounded
+    // up to 512 bytes (measured under Wine: a resource section of 2 bytes of
+    // file data shows 512 bytes of the file); zeros after that.
+    std::uint64_t SectorStart() const { return rawOffset & ~kSectorMask; }
+    std::uint64_t FileBackedSize() const {
+        if (rawOffset == 0) return 0;
+        return (std::uint64_t{rawSize} + (rawOffset & kSectorMask) + kSectorMask) &
+               ~std::uint64_t{kSectorMask};
+    }
+};
+
+struct PeHeaders {
+    std::uint32_t directoryCount = 0;  // NumberOfRvaAndSizes
+    std::uint32_t resourceAddress = 0;
+    std::uint32_t resourceSize = 0;
+    std::uint64_t imageSize = 0;
+    std::uint64_t headersSize = 0;
+    std::vector<SectionHeader> sections;
+};
+
+enum class Headers { Pe, NotPe, Unsound };
+
+// The NT headers at the DOS header's offset, whole and inside the file.
+Headers ReadHeaders(const FileBytes& file, PeHeaders& out, PeUnsoundReason& why) {
+    why = PeUnsoundReason::IncompleteHeaders;
+    const auto dos = file.Read(0, 64);
+    if (!dos || LittleWord(*dos, 0) != 0x5A4D) return Headers::NotPe;  // "MZ"
+    const std::uint64_t nt = LittleDWord(*dos, 0x3C);
+    // The flat parse cannot seek there and would read the signature, and
+    // what follows, from the end of the DOS header.
+    if (nt > kLargestSeek) {
+        why = PeUnsoundReason::HeaderOffsetPast2GiB;
+        return Headers::Unsound;
+    }
+    const auto signature = file.Read(nt, 4);
+    if (!signature || LittleWord(*signature, 0) != 0x4550) return Headers::NotPe;  // "PE"
+    // The flat parse takes "PE" followed by anything for a PE image; the
+    // loader wants its two zero bytes.
+    if (LittleWord(*signature, 2) != 0) {
+        why = PeUnsoundReason::SignatureWithoutZeros;
+        return Headers::Unsound;
     }
 
-    // The file offset of count bytes at the virtual address, when one
-    // section's file data holds all of them.
-    std::optional<std::uint64_t> FileOffset(std::uint64_t address, std::uint64_t count) const {
-        for (const Section& section : sections_)
-            if (address >= section.address && address - section.address <= section.readable &&
-                count <= section.readable - (address - section.address))
-                return section.fileOffset + (address - section.address);
-        return std::nullopt;
+    const auto fileHeader = file.Read(nt + 4, 20);
+    if (!fileHeader) return Headers::Unsound;
+    const std::size_t sectionCount = LittleWord(*fileHeader, 2);
+    const std::size_t optionalSize = LittleWord(*fileHeader, 16);
+    if (sectionCount > kMaxSections) return Headers::Unsound;
+    const std::uint64_t optionalAt = nt + 24;
+    const auto magic = file.Read(optionalAt, 2);
+    if (!magic) return Headers::Unsound;
+    // Both layouts read the data directories at their place in the
+    // structure, whatever SizeOfOptionalHeader says; the section table
+    // follows the optional header of the size it says.
+    std::size_t directoriesAt = 0;
+    switch (LittleWord(*magic, 0)) {
+        case 0x10B: directoriesAt = 96; break;
+        case 0x20B: directoriesAt = 112; break;
+        default: return Headers::Unsound;
+    }
+    const auto optional = file.Read(optionalAt, directoriesAt + 3 * 8);
+    const auto table = file.Read(optionalAt + optionalSize, sectionCount * 40);
+    if (!optional || !table) return Headers::Unsound;
+
+    out.imageSize = LittleDWord(*optional, 56);
+    out.headersSize = LittleDWord(*optional, 60);
+    // The image reads the data directories from its mapped headers: past
+    // SizeOfHeaders they would hold whatever the image has there.
+    if (optionalAt + directoriesAt + 3 * 8 > out.headersSize) return Headers::Unsound;
+    out.directoryCount = LittleDWord(*optional, directoriesAt - 4);
+    out.resourceAddress = LittleDWord(*optional, directoriesAt + 16);
+    out.resourceSize = LittleDWord(*optional, directoriesAt + 20);
+    // The header fields the image's lookup reads from its mapped headers.
+    const std::uint64_t fields[][2] = {
+        {0, 2}, {0x3C, 4}, {nt, 4}, {optionalAt, 2}, {optionalAt + directoriesAt - 4, 4 + 3 * 8}};
+    for (std::size_t i = 0; i < sectionCount; ++i) {
+        const std::size_t at = i * 40;
+        const SectionHeader section{LittleDWord(*table, at + 8), LittleDWord(*table, at + 12),
+                                    LittleDWord(*table, at + 16), LittleDWord(*table, at + 20)};
+        // The loader maps sections after the headers: one mapped over these
+        // fields replaces them (measured under Wine: a section at address 0
+        // leaves no version resource).
+        for (const auto& [start, size] : fields)
+            if (section.address < start + size && section.MappedEnd() > start) {
+                why = PeUnsoundReason::SectionOverHeaders;
+                return Headers::Unsound;
+            }
+        out.sections.push_back(section);
+    }
+    return Headers::Pe;
+}
+
+// ---- the two layouts ---------------------------------------------------------------
+
+// A read that left what the layout holds makes the lookup unsafe.
+struct Outside {
+    PeUnsoundReason why;
+};
+
+// The file as the loader maps it. Where sections overlap, the later one is
+// mapped over the earlier, as Wine does.
+class ImageLayout {
+  public:
+    static constexpr PeUnsoundReason kOutside = PeUnsoundReason::ImageReadOutside;
+
+    ImageLayout(const FileBytes& file, const PeHeaders& headers) : file_(file), headers_(headers) {}
+
+    // count bytes at the address, all from one section or from the headers.
+    std::optional<Bytes> Read(std::uint64_t address, std::uint64_t count) const {
+        if (count > headers_.imageSize || address > headers_.imageSize - count) return std::nullopt;
+        const std::uint64_t end = address + count;
+        const SectionHeader* holder = nullptr;
+        for (const SectionHeader& section : headers_.sections) {
+            const bool holdsStart = address >= section.address && address < section.MappedEnd();
+            if (holdsStart)
+                holder = &section;
+            else if (holder && section.address < end && section.MappedEnd() > address)
+                return std::nullopt;  // the bytes would come from two sections
+        }
+        if (!holder) {
+            if (end > headers_.headersSize || IntersectsSection(address, end)) return std::nullopt;
+            return file_.Read(address, count);
+        }
+        if (end > holder->MappedEnd()) return std::nullopt;
+        // File data, then zeros.
+        Bytes bytes(static_cast<std::size_t>(count), std::byte{0});
+        const std::uint64_t from = address - holder->address;
+        if (from < holder->FileBackedSize()) {
+            const std::uint64_t fileCount =
+                std::min<std::uint64_t>(count, holder->FileBackedSize() - from);
+            const auto data = file_.Read(holder->SectorStart() + from, fileCount);
+            if (!data) return std::nullopt;
+            std::copy(data->begin(), data->end(), bytes.begin());
+        }
+        return bytes;
     }
 
+    // Whether count bytes at the address are all mapped, and those the file
+    // should give lie inside it: the system copies the resource out of the
+    // image without a check.
     bool Holds(std::uint64_t address, std::uint64_t count) const {
-        return FileOffset(address, count).has_value();
+        if (count > headers_.imageSize || address > headers_.imageSize - count) return false;
+        const std::uint64_t end = address + count;
+        for (std::uint64_t at = address; at < end;) {
+            const SectionHeader* holder = nullptr;
+            std::uint64_t next = end;
+            for (const SectionHeader& section : headers_.sections) {
+                if (at >= section.address && at < section.MappedEnd())
+                    holder = &section;
+                else if (section.address > at)
+                    next = std::min<std::uint64_t>(next, section.address);
+            }
+            if (!holder) {
+                if (next > headers_.headersSize || next > file_.size()) return false;
+            } else {
+                next = std::min(next, holder->MappedEnd());
+                const std::uint64_t fileEnd =
+                    std::min<std::uint64_t>(next, holder->address + holder->FileBackedSize());
+                if (fileEnd > at &&
+                    holder->SectorStart() + (fileEnd - holder->address) > file_.size())
+                    return false;
+            }
+            at = next;
+        }
+        return true;
     }
 
-    void AddSection(std::uint64_t address, std::uint64_t rawSize, std::uint64_t rawOffset) {
-        const std::uint64_t inFile =
-            rawOffset >= fileSize_ ? 0 : std::min(rawSize, fileSize_ - rawOffset);
-        sections_.push_back({address, inFile, rawOffset});
+    // The file bytes behind count bytes at the address, when only one
+    // section maps them and they lie inside its file data.
+    std::optional<std::uint64_t> PlainFileOffset(std::uint64_t address, std::uint64_t count) const {
+        const std::uint64_t end = address + count;
+        const SectionHeader* holder = nullptr;
+        for (const SectionHeader& section : headers_.sections) {
+            if (section.address >= end || section.MappedEnd() <= address) continue;
+            if (holder) return std::nullopt;
+            holder = &section;
+        }
+        if (!holder || address < holder->address || address < headers_.headersSize ||
+            end > holder->MappedEnd() || end > headers_.imageSize ||
+            end - holder->address > holder->rawSize)
+            return std::nullopt;
+        const std::uint64_t offset = holder->SectorStart() + (address - holder->address);
+        if (offset + count > file_.size()) return std::nullopt;
+        return offset;
+    }
+
+    bool IntersectsSection(std::uint64_t address, std::uint64_t end) const {
+        return std::any_of(headers_.sections.begin(), headers_.sections.end(), [&](const auto& s) {
+            return s.address < end && s.MappedEnd() > address;
+        });
     }
 
   private:
-    std::uint64_t fileSize_;
-    const ReadFileAt& readAt_;
-    std::vector<Section> sections_;
-    mutable std::size_t reads_ = 0;
+    const FileBytes& file_;
+    const PeHeaders& headers_;
 };
+
+// The resource section of the flat parse: its file data, zeros up to the
+// larger of its two sizes, nothing beyond.
+class FlatSection {
+  public:
+    static constexpr PeUnsoundReason kOutside = PeUnsoundReason::FlatReadOutside;
+
+    FlatSection(const FileBytes& file, const SectionHeader& section)
+        : file_(file),
+          rawOffset_(section.rawOffset),
+          rawSize_(section.rawSize),
+          size_(std::max(section.rawSize, section.virtualSize)) {}
+
+    std::optional<Bytes> Read(std::uint64_t offset, std::uint64_t count) const {
+        if (count > size_ || offset > size_ - count) return std::nullopt;
+        Bytes bytes(static_cast<std::size_t>(count), std::byte{0});
+        if (offset < rawSize_) {
+            const std::uint64_t fileCount = std::min<std::uint64_t>(count, rawSize_ - offset);
+            const auto data = file_.Read(rawOffset_ + offset, fileCount);
+            if (!data) return std::nullopt;
+            std::copy(data->begin(), data->end(), bytes.begin());
+        }
+        return bytes;
+    }
+
+    std::uint32_t size() const { return size_; }
+
+  private:
+    const FileBytes& file_;
+    std::uint64_t rawOffset_;
+    std::uint32_t rawSize_;
+    std::uint32_t size_;
+};
+
+// ---- directories ---------------------------------------------------------------------
 
 struct DirectoryEntry {
     std::uint32_t name;
     std::uint32_t offset;
+
+    std::uint16_t Id() const { return static_cast<std::uint16_t>(name); }  // the low 16 bits
+    bool IsSubdirectory() const { return (offset & kSubdirectoryFlag) != 0; }
+    std::uint32_t Target() const { return offset & ~kSubdirectoryFlag; }
 };
 
-// The entries of the directory at the offset inside the resource section, when
-// the whole directory lies in the file.
-std::optional<std::vector<DirectoryEntry>> ReadDirectory(const ImageReader& image,
-                                                         std::uint64_t base, std::uint32_t offset,
-                                                         std::size_t& named) {
-    const auto header = image.ReadImage(base + offset, 16);
-    if (!header) return std::nullopt;
-    named = Word(*header, 12);
-    const std::size_t count = named + Word(*header, 14);
-    const auto raw = image.ReadImage(base + offset + 16, count * 8);
-    if (!raw) return std::nullopt;
-    std::vector<DirectoryEntry> entries(count);
-    for (std::size_t i = 0; i < count; ++i)
-        entries[i] = {DWord(*raw, i * 8), DWord(*raw, i * 8 + 4)};
+struct DirectoryHeader {
+    int named;
+    int ids;
+};
+
+template <typename Layout>
+DirectoryHeader ReadDirectoryHeader(const Layout& layout, std::uint64_t at) {
+    const auto header = layout.Read(at, kDirectoryHeader);
+    if (!header) throw Outside{Layout::kOutside};
+    return {LittleWord(*header, 12), LittleWord(*header, 14)};
+}
+
+template <typename Layout>
+std::vector<DirectoryEntry> ReadEntries(const Layout& layout, std::uint64_t directory, int first,
+                                        int count) {
+    if (count <= 0) return {};
+    const auto raw = layout.Read(directory + kDirectoryHeader + std::uint64_t(first) * kEntrySize,
+                                 std::uint64_t(count) * kEntrySize);
+    if (!raw) throw Outside{Layout::kOutside};
+    std::vector<DirectoryEntry> entries(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        entries[i] = {LittleDWord(*raw, i * kEntrySize), LittleDWord(*raw, i * kEntrySize + 4)};
     return entries;
 }
 
-bool IsSubdirectory(const DirectoryEntry& entry) { return (entry.offset & kSubdirectoryFlag) != 0; }
-std::uint32_t Target(const DirectoryEntry& entry) { return entry.offset & ~kSubdirectoryFlag; }
-
-// Every name and language below one version-type entry: subdirectories, data
-// entries and the data itself must all lie in the file.
-bool VersionTypeIsSound(const ImageReader& image, std::uint64_t base, const DirectoryEntry& type,
-                        PeVersionResources* found) {
-    if (!IsSubdirectory(type)) return false;
-    std::size_t named = 0;
-    const auto names = ReadDirectory(image, base, Target(type), named);
-    if (!names) return false;
-    for (const DirectoryEntry& name : *names) {
-        if (!IsSubdirectory(name)) return false;
-        const auto languages = ReadDirectory(image, base, Target(name), named);
-        if (!languages) return false;
-        for (const DirectoryEntry& language : *languages) {
-            if (IsSubdirectory(language)) return false;
-            const auto data = image.ReadImage(base + language.offset, 16);
-            if (!data) return false;
-            const std::uint32_t address = DWord(*data, 0);
-            const std::uint32_t size = DWord(*data, 4);
-            if (size < kMinVersionData || !image.Holds(address, size)) return false;
-            if (found)
-                found->data.push_back(
-                    {name.name, language.name, *image.FileOffset(address, size), size});
-        }
-    }
-    return true;
+template <typename Layout>
+DirectoryEntry ReadEntry(const Layout& layout, std::uint64_t directory, int index) {
+    return ReadEntries(layout, directory, index, 1).front();
 }
 
-// Whether the named resource type is "MUI": the length word, then UTF-16
-// characters, at the name's offset in the resource section. A name that
-// cannot be read counts as one.
-bool IsMuiType(const ImageReader& image, std::uint64_t base, const DirectoryEntry& type) {
-    const auto name = image.ReadImage(base + (type.name & ~kSubdirectoryFlag), 8);
-    // Names compare without regard to case; 0x20 is the case bit of ASCII letters.
-    const auto letter = [&](std::size_t at, char upper) {
-        return (Word(*name, at) & ~0x20u) == static_cast<unsigned>(upper);
-    };
-    return !name || (Word(*name, 0) == 3 && letter(2, 'M') && letter(4, 'U') && letter(6, 'I'));
+// The system's binary search over a directory's id entries.
+template <typename Layout>
+std::optional<DirectoryEntry> SearchIds(const Layout& layout, std::uint64_t directory,
+                                        std::uint16_t id, int low, int high) {
+    while (low <= high) {
+        const int pos = (low + high) / 2;
+        const DirectoryEntry entry = ReadEntry(layout, directory, pos);
+        if (entry.Id() == id) return entry;
+        if (entry.Id() > id)
+            high = pos - 1;
+        else
+            low = pos + 1;
+    }
+    return std::nullopt;
+}
+
+// The version resource a layout's lookup ends at: its data's place (an
+// image address, or a file offset for the flat parse) and size. Several
+// when the user's locale decides among them.
+struct VersionData {
+    std::uint64_t at;
+    std::uint32_t size;
+    bool operator==(const VersionData&) const = default;
+};
+
+// Data entries are read once each, however many languages lead to them.
+std::vector<std::uint64_t> Distinct(std::vector<std::uint64_t> offsets) {
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    return offsets;
+}
+
+struct Lookup {
+    std::vector<VersionData> found;
+    bool languagesOfOne = false;  // one entry under the resource: no locale decides
+    bool certain = true;          // the lookup runs as modelled on every machine
+};
+
+// ---- the image's lookup ----------------------------------------------------------------
+
+class ImageLookup {
+  public:
+    ImageLookup(const ImageLayout& image, const PeHeaders& headers)
+        : image_(image), headers_(headers), root_(headers.resourceAddress) {}
+
+    // Throws Outside when a read leaves the image.
+    Lookup Run() const {
+        Lookup lookup;
+        if (headers_.directoryCount <= 2 || root_ == 0 || headers_.resourceSize < kDirectoryHeader)
+            return lookup;
+        const auto type = Find(root_, kVersionType, true);
+        if (!type) return lookup;
+        const auto name = Find(*type, kVersionId, true);
+        if (!name) return lookup;
+        const DirectoryHeader languages = ReadDirectoryHeader(image_, *name);
+        const int count = languages.named + languages.ids;
+        lookup.languagesOfOne = count == 1;
+        // The locale's languages are searched among the id entries, then
+        // the first data entry is taken: any data entry may be the one.
+        std::vector<std::uint64_t> entries;
+        for (const DirectoryEntry& entry : ReadEntries(image_, *name, 0, count))
+            if (!entry.IsSubdirectory()) entries.push_back(root_ + entry.Target());
+        for (const std::uint64_t entry : Distinct(std::move(entries)))
+            lookup.found.push_back(Data(entry));
+        return lookup;
+    }
+
+    // The named resource types, whose names the reader must know.
+    bool HasMuiType() const {
+        const DirectoryHeader types = ReadDirectoryHeader(image_, root_);
+        for (int i = 0; i < types.named; ++i) {
+            const DirectoryEntry entry = ReadEntry(image_, root_, i);
+            const auto name = image_.Read(root_ + (entry.name & ~kSubdirectoryFlag), 8);
+            // Names compare without regard to case; 0x20 is the case bit of
+            // ASCII letters. A name that cannot be read counts as "MUI".
+            const auto letter = [&](std::size_t at, char upper) {
+                return (LittleWord(*name, at) & ~0x20u) == static_cast<unsigned>(upper);
+            };
+            if (!name ||
+                (LittleWord(*name, 0) == 3 && letter(2, 'M') && letter(4, 'U') && letter(6, 'I')))
+                return true;
+        }
+        return false;
+    }
+
+  private:
+    std::optional<std::uint64_t> Find(std::uint64_t directory, std::uint16_t id,
+                                      bool subdirectory) const {
+        const DirectoryHeader header = ReadDirectoryHeader(image_, directory);
+        const auto entry =
+            SearchIds(image_, directory, id, header.named, header.named + header.ids - 1);
+        if (!entry || entry->IsSubdirectory() != subdirectory) return std::nullopt;
+        return root_ + entry->Target();
+    }
+
+    VersionData Data(std::uint64_t entry) const {
+        const auto data = image_.Read(entry, 8);
+        if (!data) throw Outside{ImageLayout::kOutside};
+        const VersionData found{LittleDWord(*data, 0), LittleDWord(*data, 4)};
+        if (found.size < kMinVersionData) throw Outside{PeUnsoundReason::DataTooShort};
+        if (!image_.Holds(found.at, found.size)) throw Outside{ImageLayout::kOutside};
+        return found;
+    }
+
+    const ImageLayout& image_;
+    const PeHeaders& headers_;
+    std::uint64_t root_;
+};
+
+// ---- the flat parse's lookup --------------------------------------------------------------
+
+class FlatLookup {
+  public:
+    FlatLookup(const FileBytes& file, const PeHeaders& headers) : file_(file), headers_(headers) {}
+
+    Lookup Run() const {
+        Lookup lookup;
+        if (headers_.resourceSize == 0) return lookup;
+        const SectionHeader* section = SectionHolding(headers_.resourceAddress);
+        if (!section) return lookup;
+        if (section->rawOffset > kLargestSeek) throw Outside{PeUnsoundReason::SeekPast2GiB};
+        // A section whose file data the file does not hold gives nothing.
+        if (std::uint64_t{section->rawOffset} + section->rawSize > file_.size()) return lookup;
+        const FlatSection buffer(file_, *section);
+        // The parse allocates the whole section first; on a machine where
+        // that fails it finds nothing (measured under Wine: a VirtualSize of
+        // 2 GiB leaves no version resource).
+        lookup.certain = buffer.size() <= kLargestCertainAllocation;
+        const std::uint32_t root = headers_.resourceAddress - section->address;
+        const std::uint32_t rootSize = buffer.size() - root;
+
+        const auto type = Find(buffer, root, rootSize, root, kVersionType);
+        if (!type) return lookup;
+        const auto name = Find(buffer, root, rootSize, *type, kVersionId);
+        if (!name) return lookup;
+        const DirectoryHeader languages = ReadDirectoryHeader(buffer, *name);
+        lookup.languagesOfOne = languages.named + languages.ids == 1;
+        // The locale's languages are searched among the id entries; what
+        // the search accepts may be taken. Then the first entry, of either
+        // kind and unchecked.
+        std::vector<std::uint64_t> entries;
+        if (IdsFitTheSection(languages, rootSize, root, *name))
+            for (const DirectoryEntry& entry :
+                 ReadEntries(buffer, *name, languages.named, languages.ids))
+                if (const auto at = TargetWithinSection(entry, root, rootSize))
+                    entries.push_back(*at);
+        entries.push_back(root + ReadEntry(buffer, *name, 0).Target());
+        for (const std::uint64_t entry : Distinct(std::move(entries)))
+            if (const auto data = Data(buffer, entry)) lookup.found.push_back(*data);
+        return lookup;
+    }
+
+  private:
+    // The first section whose file data's extent, counted from its address
+    // in 32 bits, holds the address.
+    const SectionHeader* SectionHolding(std::uint32_t address) const {
+        for (const SectionHeader& section : headers_.sections)
+            if (address >= section.address &&
+                address < static_cast<std::uint32_t>(section.address + section.rawSize))
+                return &section;
+        return nullptr;
+    }
+
+    // The search's check that the id entries lie in the buffer, in the
+    // parser's 32-bit arithmetic.
+    static bool IdsFitTheSection(const DirectoryHeader& header, std::uint32_t rootSize,
+                                 std::uint32_t root, std::uint64_t directory) {
+        const int last = header.named + header.ids - 1;
+        const std::uint32_t room =
+            (rootSize - static_cast<std::uint32_t>(directory - root) - kDirectoryHeader) /
+            kEntrySize;
+        return static_cast<std::uint32_t>(last) < room;
+    }
+
+    static std::optional<std::uint64_t> TargetWithinSection(const DirectoryEntry& entry,
+                                                            std::uint32_t root,
+                                                            std::uint32_t rootSize) {
+        if (entry.Target() > static_cast<std::uint32_t>(rootSize - kDirectoryHeader))
+            return std::nullopt;
+        return std::uint64_t{root} + entry.Target();
+    }
+
+    std::optional<std::uint64_t> Find(const FlatSection& buffer, std::uint32_t root,
+                                      std::uint32_t rootSize, std::uint64_t directory,
+                                      std::uint16_t id) const {
+        const DirectoryHeader header = ReadDirectoryHeader(buffer, directory);
+        if (!IdsFitTheSection(header, rootSize, root, directory)) return std::nullopt;
+        // The kind of the entry is not looked at.
+        const auto entry =
+            SearchIds(buffer, directory, id, header.named, header.named + header.ids - 1);
+        if (!entry) return std::nullopt;
+        return TargetWithinSection(*entry, root, rootSize);
+    }
+
+    // The data entry at the buffer offset: the file offset and size the
+    // parser reads the resource from, or nothing where no section holds it.
+    std::optional<VersionData> Data(const FlatSection& buffer, std::uint64_t entry) const {
+        const auto data = buffer.Read(entry, 8);
+        if (!data) throw Outside{FlatSection::kOutside};
+        const std::uint32_t address = LittleDWord(*data, 0);
+        const std::uint32_t size = LittleDWord(*data, 4);
+        const SectionHeader* section = SectionHolding(address);
+        if (!section) return std::nullopt;
+        const std::uint32_t offset = address - section->address + section->rawOffset;
+        if (offset > kLargestSeek) throw Outside{PeUnsoundReason::SeekPast2GiB};
+        if (size < kMinVersionData) throw Outside{PeUnsoundReason::DataTooShort};
+        return VersionData{offset, size};
+    }
+
+    const FileBytes& file_;
+    const PeHeaders& headers_;
+};
+
+PeResourceVerdict Refuse(PeVersionResources& found, PeUnsoundReason why) {
+    found = PeVersionResources{};
+    found.unsound = why;
+    return PeResourceVerdict::Unsound;
+}
+
+PeResourceVerdict LookUp(const FileBytes& file, PeVersionResources& found) {
+    PeHeaders headers;
+    PeUnsoundReason why = PeUnsoundReason::None;
+    switch (ReadHeaders(file, headers, why)) {
+        case Headers::NotPe: return PeResourceVerdict::NotPe;
+        case Headers::Unsound: return Refuse(found, why);
+        case Headers::Pe: break;
+    }
+    const ImageLayout image(file, headers);
+    const ImageLookup imageLookup(image, headers);
+    Lookup mapped, flat;
+    try {
+        mapped = imageLookup.Run();
+        flat = FlatLookup(file, headers).Run();
+    } catch (const Outside& outside) {
+        return Refuse(found, file.exhausted() ? PeUnsoundReason::TooManyReads : outside.why);
+    }
+    if (file.exhausted()) return Refuse(found, PeUnsoundReason::TooManyReads);
+    if (mapped.found.empty() && flat.found.empty()) return PeResourceVerdict::NoVersionResource;
+
+    if (mapped.found.size() == 1 && flat.found.size() == 1 && mapped.languagesOfOne &&
+        flat.languagesOfOne && flat.certain) {
+        const VersionData& data = mapped.found.front();
+        const auto offset = image.PlainFileOffset(data.at, data.size);
+        if (offset && flat.found.front() == VersionData{*offset, data.size})
+            found.sameInEveryLayout = PeVersionResources::FileRange{*offset, data.size};
+        try {
+            found.muiConfig = imageLookup.HasMuiType();
+        } catch (const Outside&) {
+            found.muiConfig = true;
+        }
+        if (file.exhausted()) found.sameInEveryLayout.reset();
+    }
+    return PeResourceVerdict::Sound;
 }
 
 }  // namespace
 
 PeResourceVerdict CheckPeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt,
                                          PeVersionResources* found) {
-    ImageReader image(fileSize, readAt);
-    if (found) *found = PeVersionResources{};
-
-    const auto dos = image.ReadFile(0, 64);
-    if (!dos || Word(*dos, 0) != 0x5A4D) return PeResourceVerdict::NotPe;  // "MZ"
-    const std::uint64_t pe = DWord(*dos, 0x3C);
-    const auto fileHeader = image.ReadFile(pe, 24);
-    if (!fileHeader || DWord(*fileHeader, 0) != 0x00004550)
-        return PeResourceVerdict::NotPe;  // "PE\0\0"
-
-    const std::size_t sectionCount = Word(*fileHeader, 6);
-    const std::size_t optionalSize = Word(*fileHeader, 20);
-    const auto optional = image.ReadFile(pe + 24, optionalSize);
-    if (!optional || optionalSize < 2 || sectionCount > kMaxSections)
-        return PeResourceVerdict::Unsound;
-
-    // The data directories sit 16 bytes further on in the 64-bit header.
-    std::size_t countAt = 0;
-    switch (Word(*optional, 0)) {
-        case 0x10B: countAt = 92; break;
-        case 0x20B: countAt = 108; break;
-        default: return PeResourceVerdict::Unsound;
-    }
-    if (optionalSize < countAt + 4) return PeResourceVerdict::Unsound;
-    if (DWord(*optional, countAt) < 3) return PeResourceVerdict::NoVersionResource;
-    const std::size_t resourceAt = countAt + 4 + 2 * 8;
-    if (optionalSize < resourceAt + 8) return PeResourceVerdict::Unsound;
-    const std::uint64_t base = DWord(*optional, resourceAt);
-    if (base == 0) return PeResourceVerdict::NoVersionResource;
-
-    const auto sections = image.ReadFile(pe + 24 + optionalSize, sectionCount * 40);
-    if (!sections) return PeResourceVerdict::Unsound;
-    for (std::size_t i = 0; i < sectionCount; ++i)
-        image.AddSection(DWord(*sections, i * 40 + 12), DWord(*sections, i * 40 + 16),
-                         DWord(*sections, i * 40 + 20));
-
-    std::size_t named = 0;
-    const auto types = ReadDirectory(image, base, 0, named);
-    if (!types) return PeResourceVerdict::Unsound;
-    bool any = false;
-    for (std::size_t i = named; i < types->size(); ++i) {
-        if ((*types)[i].name != kVersionType) continue;
-        if (!VersionTypeIsSound(image, base, (*types)[i], found)) return PeResourceVerdict::Unsound;
-        any = true;
-    }
-    if (found) {
-        found->versionTypes = 0;
-        for (std::size_t i = named; i < types->size(); ++i)
-            found->versionTypes += (*types)[i].name == kVersionType;
-        for (std::size_t i = 0; i < named && !found->muiConfig; ++i)
-            found->muiConfig = IsMuiType(image, base, (*types)[i]);
-    }
-    return any ? PeResourceVerdict::Sound : PeResourceVerdict::NoVersionResource;
+    PeVersionResources facts;
+    const PeResourceVerdict verdict = LookUp(FileBytes(fileSize, readAt), facts);
+    if (found) *found = facts;
+    return verdict;
 }
 
 }  // namespace kelvra

@@ -9,6 +9,7 @@
 
 #include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
+#include "support/version_blocks.h"
 
 namespace kelvra {
 namespace {
@@ -248,6 +249,41 @@ TEST_F(Windows32Kvscan, OnlyTheOneViewIsReadAndTheFilesAreExact) {
     ASSERT_FALSE(wow64) << "a 64-bit Windows: run this suite in a prefix made with WINEARCH=win32";
 
     ScanAndExpectTheFiles(1);
+}
+
+// Executables laid out in the ways the system and a plain reading of the
+// file have been seen to part, each the only one of its program's folder:
+// kvscan ends normally, and the direct reads change no byte of the files.
+class KvscanMisleadingExecutables : public testing::KvscanMachine {};
+
+TEST_F(KvscanMisleadingExecutables, EndNormallyWithTheFilesOfTheSystemsReads) {
+    const std::vector<version_blocks::PeLayout> layouts = version_blocks::MisleadingPeLayouts();
+    // Words that are no version words, in the order of the layouts.
+    const wchar_t* const names[] = {L"Alfa",    L"Bravo", L"Charlie", L"Delta",  L"Echo",
+                                    L"Foxtrot", L"Golf",  L"Hotel",   L"India",  L"Juliett",
+                                    L"Kilo",    L"Lima",  L"Mike",    L"Nectar", L"Oscar"};
+    ASSERT_EQ(layouts.size(), std::size(names));
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        const std::wstring folder = programs_ / (L"layout" + std::to_wstring(i) + L"\\");
+        ASSERT_TRUE(ForceDirectories(folder));
+        const version_blocks::Bytes& bytes = layouts[i].bytes;
+        WriteFileBytes(folder + L"App.exe",
+                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        const std::wstring key =
+            Entry(keys32_, L"layout" + std::to_wstring(i), L"Layout " + std::wstring(names[i]));
+        keys32_.SetText(key, L"InstallLocation", folder);
+    }
+    for (const wchar_t* arguments : {L"--profile L", L"--profile L --system-version-reads"}) {
+        const auto run = Kvscan(arguments);
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+    }
+    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+        EXPECT_EQ(FileOf(L"L", extension, 1), FileOf(L"L", extension)) << WideToAnsi(extension);
+    // The honest images' version reaches the payload, and so does the
+    // fixed version of a block that runs into the zeros past its file data.
+    for (const char* line :
+         {"Layout Alfa\t1.2.3.4", "Layout Bravo\t1.2.3.4", "Layout Nectar\t1.2.3.4"})
+        EXPECT_NE(FileOf(L"L", L".txt").find(line), std::string::npos) << FileOf(L"L", L".txt");
 }
 
 class KvscanCommandLine : public testing::KvscanMachine {};

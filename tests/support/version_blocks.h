@@ -240,4 +240,264 @@ inline std::vector<LyingNeFile> LyingNeExecutables() {
     return files;
 }
 
+// ---- PE images ----------------------------------------------------------------------
+//
+// Headers in the first 0x200 bytes (SizeOfHeaders), one section ".rsrc" at
+// file offset 0x200 and address 0x1000 holding the resource directory (root,
+// type, name, language), one data entry and the block at kPeBlock. The
+// offsets are those of the honest image; the layouts below patch them.
+
+inline constexpr std::size_t kPeHeaderAt = 0x40;
+inline constexpr std::size_t kPeSectionFile = 0x200;
+inline constexpr std::uint32_t kPeSectionAddress = 0x1000;
+inline constexpr std::uint32_t kPeSectionSize = 0x400;
+inline constexpr std::uint32_t kPeImageSize = 0x2000;
+// Offsets inside the section.
+inline constexpr std::size_t kPeRoot = 0x00, kPeTypeDir = 0x18, kPeNameDir = 0x30,
+                             kPeLangDir = 0x48, kPeData = 0x60, kPeBlock = 0x70;
+
+struct PeImage {
+    Bytes bytes;
+    std::size_t optional;     // file offset of the optional header
+    std::size_t section;      // file offset of the first section header
+    std::size_t directories;  // file offset of the data directories
+
+    static std::size_t Res(std::size_t offset) { return kPeSectionFile + offset; }
+};
+
+inline PeImage BuildPeImage(const Bytes& block, bool pe64 = false) {
+    PeImage image;
+    Bytes& b = image.bytes;
+    b.assign(kPeSectionFile + kPeSectionSize, std::byte{0});
+    b[0] = std::byte('M');
+    b[1] = std::byte('Z');
+    PutDWord(b, 0x3C, kPeHeaderAt);
+    b[kPeHeaderAt] = std::byte('P');
+    b[kPeHeaderAt + 1] = std::byte('E');
+    PutWord(b, kPeHeaderAt + 4, pe64 ? 0x8664 : 0x14C);
+    PutWord(b, kPeHeaderAt + 6, 1);  // sections
+    const std::uint16_t optionalSize = pe64 ? 240 : 224;
+    PutWord(b, kPeHeaderAt + 20, optionalSize);
+    PutWord(b, kPeHeaderAt + 22, 0x2102);  // an executable DLL of 32-bit words
+    image.optional = kPeHeaderAt + 24;
+    PutWord(b, image.optional, pe64 ? 0x20B : 0x10B);
+    if (pe64)
+        PutDWord(b, image.optional + 24, 0x10000000);  // image base, low half
+    else
+        PutDWord(b, image.optional + 28, 0x10000000);
+    PutDWord(b, image.optional + 32, 0x1000);  // section alignment
+    PutDWord(b, image.optional + 36, 0x200);   // file alignment
+    PutWord(b, image.optional + 40, 4);        // operating system 4.0
+    PutWord(b, image.optional + 48, 4);        // subsystem 4.0
+    PutDWord(b, image.optional + 56, kPeImageSize);
+    PutDWord(b, image.optional + 60, kPeSectionFile);  // size of headers
+    PutWord(b, image.optional + 68, 2);                // GUI subsystem
+    image.directories = image.optional + (pe64 ? 112 : 96);
+    PutDWord(b, image.directories - 4, 16);
+    PutDWord(b, image.directories + 16, kPeSectionAddress);  // resource directory
+    PutDWord(b, image.directories + 20, kPeSectionSize);
+    image.section = image.optional + optionalSize;
+    std::copy_n(".rsrc", 5, reinterpret_cast<char*>(&b[image.section]));
+    PutDWord(b, image.section + 8, kPeSectionSize);
+    PutDWord(b, image.section + 12, kPeSectionAddress);
+    PutDWord(b, image.section + 16, kPeSectionSize);
+    PutDWord(b, image.section + 20, kPeSectionFile);
+    PutDWord(b, image.section + 36, 0x40000040);  // initialised data, readable
+
+    auto directory = [&](std::size_t at, std::uint32_t id, std::uint32_t target) {
+        PutWord(b, PeImage::Res(at) + 14, 1);  // one id entry
+        PutDWord(b, PeImage::Res(at) + 16, id);
+        PutDWord(b, PeImage::Res(at) + 20, target);
+    };
+    directory(kPeRoot, 16, 0x80000000u | kPeTypeDir);
+    directory(kPeTypeDir, 1, 0x80000000u | kPeNameDir);
+    directory(kPeNameDir, 0x409, kPeData);
+    PutDWord(b, PeImage::Res(kPeData), kPeSectionAddress + kPeBlock);
+    PutDWord(b, PeImage::Res(kPeData) + 4, static_cast<std::uint32_t>(block.size()));
+    std::copy(block.begin(), block.end(), b.begin() + PeImage::Res(kPeBlock));
+    return image;
+}
+
+// A layout in which the system and a reader of the file's bytes have been
+// seen to part: the system faults, or finds other bytes, or reads soundly
+// what such a reader refused.
+struct PeLayout {
+    enum Expect {
+        Unsound,  // no layout may be trusted: the system is not asked
+        Nothing,  // no layout finds a version resource
+        System,   // the system is asked
+        Direct,   // the block is taken straight from the file
+    };
+    std::string what;
+    Bytes bytes;
+    Expect expect;
+};
+
+inline std::vector<PeLayout> MisleadingPeLayouts() {
+    const Bytes block = TypicalBlock();
+    // The block again elsewhere, its fixed version 9.9.9.9.
+    const Bytes other = Serialized(Root({}, 0x00090009, 0x00090009), false);
+    const auto put = [](Bytes& b, std::size_t at, const Bytes& what) {
+        if (b.size() < at + what.size()) b.resize(at + what.size(), std::byte{0});
+        std::copy(what.begin(), what.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    const auto patched = [&](auto patch) {
+        PeImage image = BuildPeImage(block);
+        patch(image, image.bytes);
+        return image.bytes;
+    };
+    const auto secondSection = [](PeImage& image, Bytes& b, std::uint32_t address,
+                                  std::uint32_t size, std::uint32_t fileAt) {
+        const std::size_t at = image.section + 40;
+        PutWord(b, kPeHeaderAt + 6, 2);
+        std::copy_n(".next", 5, reinterpret_cast<char*>(&b[at]));
+        PutDWord(b, at + 8, size);
+        PutDWord(b, at + 12, address);
+        PutDWord(b, at + 16, size);
+        PutDWord(b, at + 20, fileAt);
+        PutDWord(b, at + 36, 0x40000040);
+        if (b.size() < fileAt + size) b.resize(fileAt + size, std::byte{0});
+    };
+    // The root directory with these (id, target) entries; the directory of
+    // the version type's names moves to kMovedNames to make room.
+    constexpr std::uint32_t kMovedNames = 0x300;
+    const auto rootWith = [](Bytes& b,
+                             std::vector<std::pair<std::uint32_t, std::uint32_t>> entries) {
+        std::copy_n(b.begin() + PeImage::Res(kPeTypeDir), 0x18,
+                    b.begin() + PeImage::Res(kMovedNames));
+        std::fill_n(b.begin() + PeImage::Res(kPeRoot), kPeNameDir, std::byte{0});
+        PutWord(b, PeImage::Res(kPeRoot) + 14, static_cast<std::uint16_t>(entries.size()));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            PutDWord(b, PeImage::Res(kPeRoot) + 16 + 8 * i, entries[i].first);
+            PutDWord(b, PeImage::Res(kPeRoot) + 20 + 8 * i, entries[i].second);
+        }
+    };
+    constexpr std::uint32_t kSub = 0x80000000u;
+    using E = PeLayout::Expect;
+    std::vector<PeLayout> layouts;
+    layouts.push_back({"honest image", BuildPeImage(block).bytes, E::Direct});
+    layouts.push_back({"honest 64-bit image", BuildPeImage(block, true).bytes, E::Direct});
+
+    // ---- the system faults
+    layouts.push_back({"header offset of 2 GiB or more", patched([](PeImage&, Bytes& b) {
+                           // The flat parse cannot seek there and reads on from the end
+                           // of the DOS header: "NE", a header whose resource table is
+                           // 16 bytes, and in them a chain of types that never ends.
+                           PutDWord(b, 0x3C, 0x80000040);
+                           b[0x40] = std::byte('N');
+                           b[0x41] = std::byte('E');
+                           PutWord(b, 0x42 + 0x24, 0);
+                           PutWord(b, 0x42 + 0x26, 0x10);
+                           PutWord(b, 0x84, 0x8003);
+                           PutWord(b, 0x86, 0xFFFF);
+                       }),
+                       E::Unsound});
+    layouts.push_back({"\"PE\" without its two zero bytes", patched([](PeImage&, Bytes& b) {
+                           // Only the flat parse takes it, and its fallback to the
+                           // first language follows that entry's offset unchecked.
+                           PutWord(b, kPeHeaderAt + 2, 0x0101);
+                           PutDWord(b, PeImage::Res(kPeNameDir) + 16, 0x0401);
+                           PutDWord(b, PeImage::Res(kPeNameDir) + 20, 0x7FFF0000);
+                       }),
+                       E::Unsound});
+    layouts.push_back(
+        {"type id whose low 16 bits are the version's, in front of it, leading out of the image",
+         patched([&](PeImage&, Bytes& b) {
+             // its own way down, to a data entry whose address is far outside
+             constexpr std::size_t kNames = 0x320, kLanguages = 0x340, kData = 0x360;
+             PutWord(b, PeImage::Res(kNames) + 14, 1);
+             PutDWord(b, PeImage::Res(kNames) + 16, 1);
+             PutDWord(b, PeImage::Res(kNames) + 20, kSub | kLanguages);
+             PutWord(b, PeImage::Res(kLanguages) + 14, 1);
+             PutDWord(b, PeImage::Res(kLanguages) + 16, 0x409);
+             PutDWord(b, PeImage::Res(kLanguages) + 20, kData);
+             PutDWord(b, PeImage::Res(kData), 0x7FFF0000);
+             PutDWord(b, PeImage::Res(kData) + 4, static_cast<std::uint32_t>(block.size()));
+             rootWith(b, {{0x00010010, kSub | kNames}, {16, kSub | kMovedNames}});
+         }),
+         E::Unsound});
+    layouts.push_back({"data past the section's virtual size and the image",
+                       patched([](PeImage& image, Bytes& b) {
+                           PutDWord(b, PeImage::Res(kPeData), kPeImageSize - 0x10);
+                           PutDWord(b, image.section + 8, kPeBlock);
+                       }),
+                       E::Unsound});
+
+    // ---- the system finds other bytes than the file's at the data entry
+    layouts.push_back({"overlapping sections", patched([&](PeImage& image, Bytes& b) {
+                           secondSection(image, b, kPeSectionAddress, kPeSectionSize, 0x600);
+                           std::copy_n(b.begin() + kPeSectionFile, kPeSectionSize,
+                                       b.begin() + 0x600);
+                           put(b, 0x600 + kPeBlock, other);
+                       }),
+                       E::System});
+    layouts.push_back({"file data off the 512-byte grid", patched([](PeImage& image, Bytes& b) {
+                           b.insert(b.begin() + kPeSectionFile, 0x10, std::byte{0});
+                           PutDWord(b, image.section + 20, kPeSectionFile + 0x10);
+                       }),
+                       E::System});
+    layouts.push_back({"file data longer than the virtual size, the next section mapped there",
+                       patched([&](PeImage& image, Bytes& b) {
+                           // .rsrc maps one page but holds 0x1200 bytes of file data; the
+                           // data entry's address lies in the second page, which the image
+                           // takes from the next section
+                           constexpr std::uint32_t kPage = 0x1000, kRaw = 0x1200;
+                           PutDWord(b, image.section + 8, kPage);
+                           PutDWord(b, image.section + 16, kRaw);
+                           PutDWord(b, image.directories + 20, kPage);
+                           b.resize(kPeSectionFile + kRaw, std::byte{0});
+                           put(b, kPeSectionFile + kPage + 0x10, block);
+                           PutDWord(b, PeImage::Res(kPeData), kPeSectionAddress + kPage + 0x10);
+                           PutDWord(b, image.optional + 56, 0x3000);
+                           secondSection(image, b, kPeSectionAddress + kPage, 0x200,
+                                         kPeSectionFile + kRaw);
+                           put(b, kPeSectionFile + kRaw + 0x10, other);
+                       }),
+                       E::System});
+    layouts.push_back(
+        {"type ids out of order", patched([&](PeImage&, Bytes& b) {
+             // 16, 3, 2: the binary search looks at 3, then 2, and gives up
+             rootWith(b,
+                      {{16, kSub | kMovedNames}, {3, kSub | kMovedNames}, {2, kSub | kMovedNames}});
+         }),
+         E::Nothing});
+    layouts.push_back({"resource directory of size 0", patched([](PeImage& image, Bytes& b) {
+                           PutDWord(b, image.directories + 20, 0);
+                       }),
+                       E::Nothing});
+    layouts.push_back({"resource directory of size 8", patched([](PeImage& image, Bytes& b) {
+                           PutDWord(b, image.directories + 20, 8);
+                       }),
+                       E::System});
+    layouts.push_back({"resource id counted among the named entries",
+                       patched([](PeImage&, Bytes& b) {
+                           PutWord(b, PeImage::Res(kPeTypeDir) + 12, 1);
+                           PutWord(b, PeImage::Res(kPeTypeDir) + 14, 0);
+                       }),
+                       E::Nothing});
+
+    // ---- the system reads soundly what a reader of the file's bytes refused
+    layouts.push_back({"version data running past the section's file data",
+                       patched([&](PeImage& image, Bytes& b) {
+                           // The block starts 0x40 bytes before the end of the file data,
+                           // rounded to 512 as the image maps it: its fixed record stays
+                           // inside, the strings fall into the zeros.
+                           constexpr std::uint32_t kRaw = 0x200, kAt = kRaw - 0x40;
+                           put(b, PeImage::Res(kAt), block);
+                           PutDWord(b, PeImage::Res(kPeData), kPeSectionAddress + kAt);
+                           PutDWord(b, image.section + 16, kRaw);
+                           b.resize(kPeSectionFile + kRaw);
+                       }),
+                       E::System});
+    layouts.push_back(
+        {"resource directory inside the headers", patched([&](PeImage& image, Bytes& b) {
+             // the tree down to the data entry, moved into the headers' free room
+             constexpr std::size_t kAt = 0x180;
+             const Bytes tree(b.begin() + kPeSectionFile, b.begin() + kPeSectionFile + kPeBlock);
+             put(b, kAt, tree);
+             PutDWord(b, image.directories + 16, kAt);
+         }),
+         E::System});
+    return layouts;
+}
 }  // namespace kelvra::version_blocks

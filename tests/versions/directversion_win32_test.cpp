@@ -1,8 +1,16 @@
-// The version block read straight from the file against the system's own
-// calls, on every executable at hand: the fixtures, the fuzzing corpus of the
-// resource walk and the PE files of the installed Wine. For each file the
-// direct read either declines or gives the system's block byte for byte, or
-// at least the same three texts. The counts are printed.
+// The lookup of version resources against the system itself. Every file at
+// hand goes through the program's walk and direct read, and through the
+// system's own version functions in a child process, so that a file on which
+// the system faults is counted instead of ending the test: the fixtures, the
+// fuzzing corpus of the walk, the PE files of the installed Wine, the layouts
+// in which the two have been seen to part, and a few thousand mutants of
+// honest images, each with header fields, section table fields, directory
+// entries, ids or sizes changed (a fixed seed, so every run reads the same
+// files). Three things must hold:
+// - the system never faults on a file the walk called sound;
+// - every block read straight from the file is the system's, byte for byte;
+// - every file the system reads but the walk refused is refused for a named
+//   reason, and the reasons are counted.
 //
 // Under Wine the system's calls on a file named like one of Wine's own
 // programs or libraries read that built-in instead of the file, so every
@@ -15,99 +23,297 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iostream>
-#include <optional>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "common/files.h"
 #include "common/textconv.h"
+#include "common/utf8.h"
 #include "fixtures/fixture_files_win32.h"
-#include "versions/fileversion.h"
-#include "versions/versionblock.h"
+#include "support/process_win32.h"
+#include "support/version_blocks.h"
+#include "versions/littleendian.h"
+#include "versions/peresource.h"
 
 namespace kelvra {
 namespace {
 
 using fixtures::ScratchFolder;
+using version_blocks::Bytes;
 
-using Block = std::vector<std::byte>;
+constexpr unsigned long kFaultExitCode = 77;
 
-Block SystemBlock(const std::wstring& path) {
-    std::uint32_t handle = 0;
-    const std::uint32_t size = version_platform::InfoSize(path, handle);
-    if (size == 0) return {};
-    Block block(size, std::byte{0});
-    if (!version_platform::LoadInfo(path, handle, block)) return {};
-    return block;
-}
+// ---- the system's answers, from child processes --------------------------------
 
-// The three texts the inventory takes from a block, through the system's
-// lookup, on a block that the program would let the system walk.
-struct Texts {
-    std::wstring fixed, fileVersion, productVersion;
-    bool operator==(const Texts&) const = default;
+struct SystemAnswer {
+    bool fault = false;    // the system faulted (or hung) on the file
+    bool present = false;  // it gave a block
+    Bytes block;
 };
 
-std::optional<Texts> TextsOf(Block block) {
-    if (!VersionBlockIsSound(block)) return std::nullopt;
-    const auto query = [&](const std::wstring& subBlock, std::uint32_t& length) -> const void* {
-        const void* value = nullptr;
-        return version_platform::QueryValue(block, subBlock, value, length) ? value : nullptr;
-    };
-    Texts texts;
-    std::uint32_t length = 0;
-    if (const void* record = query(L"\\", length))
-        if (const auto words = FixedWordsFromRecord(block, record, length))
-            texts.fixed = FormatFixedVersion(words->ms, words->ls);
-    const void* table = query(L"\\VarFileInfo\\Translation", length);
-    const auto translation = table ? SpanInsideBuffer(block, table, length) : std::nullopt;
-    if (translation && translation->size() >= 4) {
-        std::uint32_t first = 0;
-        std::memcpy(&first, translation->data(), 4);
-        for (auto [key, text] : {std::pair{L"FileVersion", &texts.fileVersion},
-                                 std::pair{L"ProductVersion", &texts.productVersion}}) {
-            if (const void* value = query(StringTablePath(first, key), length))
-                *text = TextFromValue(block, value, length);
-        }
+std::uint32_t WordOf(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + at, 4);
+    return value;
+}
+
+// Reads the records a child wrote; returns the index after the last one.
+std::size_t ReadAnswers(const std::string& records, std::vector<SystemAnswer>& answers,
+                        std::size_t next) {
+    for (std::size_t at = 0; at + 12 <= records.size();) {
+        const std::size_t index = WordOf(records, at);
+        const bool loaded = WordOf(records, at + 8) != 0;
+        const std::size_t size = loaded ? WordOf(records, at + 4) : 0;
+        if (index >= answers.size() || at + 12 + size > records.size()) break;
+        SystemAnswer& answer = answers[index];
+        answer.present = loaded;
+        answer.block.resize(size);
+        std::memcpy(answer.block.data(), records.data() + at + 12, size);
+        at += 12 + size;
+        next = index + 1;
     }
-    return texts;
+    return next;
+}
+
+std::vector<SystemAnswer> AskTheSystem(const std::vector<std::wstring>& paths,
+                                       const ScratchFolder& scratch) {
+    std::string list;
+    for (const std::wstring& path : paths) list += WideToUtf8(path) + "\n";
+    const std::wstring listPath = scratch / L"list.txt";
+    WriteFileBytes(listPath, list);
+    const std::wstring reader = testing::HostPathToWindows(KELVRA_SYSTEM_VERSION_READER);
+
+    std::vector<SystemAnswer> answers(paths.size());
+    for (std::size_t next = 0; next < paths.size();) {
+        const std::wstring output = scratch / L"answers.bin";
+        DeleteFileAt(output);
+        const testing::ProgramResult run =
+            testing::RunProgram(testing::Quoted(reader) + L" " + testing::Quoted(listPath) + L" " +
+                                    testing::Quoted(output) + L" " + std::to_wstring(next),
+                                60000);
+        next = ReadAnswers(ReadFileBytes(output), answers, next);
+        if (run.exitCode == 0 && !run.timedOut) break;
+        EXPECT_TRUE(run.exitCode == kFaultExitCode || run.timedOut)
+            << "the system's reader ended with " << run.exitCode << ": " << run.output;
+        // The file after the last record is the one the system faulted on.
+        if (next < paths.size()) answers[next++].fault = true;
+    }
+    return answers;
+}
+
+// ---- mutants of honest images ------------------------------------------------------
+
+struct Field {
+    std::size_t at;
+    std::size_t width;  // 2 or 4 bytes
+};
+
+// The fields of an honest image that the lookup reads: the DOS header's
+// offset, the file and optional headers, the section table, and down the
+// resource tree every directory's counts and entries and the data entries.
+std::vector<Field> LookupFields(const Bytes& file) {
+    std::vector<Field> fields{{0x3C, 4}};
+    const std::size_t nt = LittleDWord(file, 0x3C);
+    const std::size_t optional = nt + 24;
+    const bool pe64 = LittleWord(file, optional) == 0x20B;
+    const std::size_t directories = optional + (pe64 ? 112 : 96);
+    for (const Field field :
+         {Field{nt + 2, 2}, Field{nt + 6, 2}, Field{nt + 20, 2}, Field{optional, 2},
+          Field{optional + 56, 4}, Field{optional + 60, 4}, Field{directories - 4, 4},
+          Field{directories + 16, 4}, Field{directories + 20, 4}})
+        fields.push_back(field);
+    const std::size_t table = optional + LittleWord(file, nt + 20);
+    const std::uint32_t root = LittleDWord(file, directories + 16);
+    std::size_t rootAt = 0;
+    for (std::size_t i = 0; i < LittleWord(file, nt + 6); ++i) {
+        const std::size_t section = table + 40 * i;
+        for (std::size_t field = 8; field <= 20; field += 4) fields.push_back({section + field, 4});
+        const std::uint32_t address = LittleDWord(file, section + 12);
+        if (root >= address && root < address + LittleDWord(file, section + 16))
+            rootAt = LittleDWord(file, section + 20) + (root - address);
+    }
+    // Three levels of directories, then data entries; a few entries of each.
+    const auto walk = [&](auto& self, std::size_t directory, int level) -> void {
+        if (directory + 16 > file.size()) return;
+        fields.push_back({directory + 12, 2});
+        fields.push_back({directory + 14, 2});
+        const std::size_t count =
+            LittleWord(file, directory + 12) + LittleWord(file, directory + 14);
+        for (std::size_t i = 0; i < std::min<std::size_t>(count, 6); ++i) {
+            const std::size_t entry = directory + 16 + 8 * i;
+            if (entry + 8 > file.size()) return;
+            fields.push_back({entry, 4});
+            fields.push_back({entry + 4, 4});
+            const std::size_t target = rootAt + (LittleDWord(file, entry + 4) & 0x7FFFFFFF);
+            if (level < 2)
+                self(self, target, level + 1);
+            else if (target + 8 <= file.size())
+                fields.insert(fields.end(), {Field{target, 4}, Field{target + 4, 4}});
+        }
+    };
+    if (rootAt) walk(walk, rootAt, 0);
+    return fields;
+}
+
+std::vector<Bytes> Mutants(const std::vector<Bytes>& seeds, std::size_t count) {
+    std::mt19937 random(20261207);  // the engine's sequence is fixed by the standard
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    std::vector<std::vector<Field>> fields;
+    for (const Bytes& seed : seeds) fields.push_back(LookupFields(seed));
+    std::vector<Bytes> mutants;
+    for (std::size_t m = 0; m < count; ++m) {
+        const std::size_t s = m % seeds.size();
+        Bytes bytes = seeds[s];
+        for (std::size_t changes = 1 + pick(3); changes > 0; --changes) {
+            const Field field = fields[s][pick(fields[s].size())];
+            const std::uint32_t old =
+                field.width == 2 ? LittleWord(bytes, field.at) : LittleDWord(bytes, field.at);
+            const std::array<std::uint32_t, 24> values = {0,
+                                                          1,
+                                                          2,
+                                                          8,
+                                                          16,
+                                                          0x200,
+                                                          0x1000,
+                                                          0x7FFF,
+                                                          0x8000,
+                                                          0xFFFF,
+                                                          0x10010,
+                                                          0x7FFFFFFF,
+                                                          0x80000000,
+                                                          0xFFFFFFFF,
+                                                          old + 1,
+                                                          old - 1,
+                                                          old + 0x10,
+                                                          old - 0x10,
+                                                          old + 0x200,
+                                                          old - 0x200,
+                                                          old + 0x1000,
+                                                          old ^ 0x80000000,
+                                                          old | 0x10000,
+                                                          static_cast<std::uint32_t>(random())};
+            const std::uint32_t value = values[pick(values.size())];
+            if (field.width == 2)
+                version_blocks::PutWord(bytes, field.at, static_cast<std::uint16_t>(value));
+            else
+                version_blocks::PutDWord(bytes, field.at, value);
+        }
+        mutants.push_back(std::move(bytes));
+    }
+    return mutants;
+}
+
+Bytes BytesOf(const std::wstring& path) {
+    const std::string text = ReadFileBytes(path);
+    Bytes bytes(text.size());
+    std::memcpy(bytes.data(), text.data(), text.size());
+    return bytes;
+}
+
+// ---- the program's side, and the tally ---------------------------------------------
+
+struct Verdict {
+    PeResourceVerdict verdict;
+    PeUnsoundReason unsound;
+    Bytes direct;
+};
+
+Verdict ProgramVerdict(const std::wstring& path) {
+    Verdict verdict{PeResourceVerdict::Unsound, PeUnsoundReason::None, {}};
+    const std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
+    if (!file) return verdict;
+    const ReadFileAt readAt = [&](std::uint64_t offset, std::span<std::byte> out) {
+        return file->ReadAt(offset, out);
+    };
+    PeVersionResources found;
+    verdict.verdict = CheckExecutableVersionResource(file->size(), readAt, &found);
+    verdict.unsound = found.unsound;
+    verdict.direct = ReadVersionBlockDirect(file->size(), readAt).block;
+    return verdict;
+}
+
+const char* ReasonName(PeUnsoundReason reason) {
+    switch (reason) {
+        case PeUnsoundReason::None: return "no reason";
+        case PeUnsoundReason::HeaderOffsetPast2GiB: return "header offset past 2 GiB";
+        case PeUnsoundReason::SignatureWithoutZeros: return "\"PE\" without its zeros";
+        case PeUnsoundReason::IncompleteHeaders: return "incomplete headers";
+        case PeUnsoundReason::SectionOverHeaders: return "section over the headers";
+        case PeUnsoundReason::ImageReadOutside: return "image lookup leaves the image or file";
+        case PeUnsoundReason::FlatReadOutside: return "flat lookup leaves its section";
+        case PeUnsoundReason::SeekPast2GiB: return "flat seek past 2 GiB";
+        case PeUnsoundReason::DataTooShort: return "resource shorter than a node header";
+        case PeUnsoundReason::TooManyReads: return "too many reads";
+        case PeUnsoundReason::NeResourceTable: return "16-bit resource table";
+    }
+    return "?";
 }
 
 struct Tally {
-    int files = 0, direct = 0, declined = 0, identical = 0, sameTexts = 0;
-    int byVerdict[4] = {};  // of the declined ones: NotPe, NoVersionResource, Sound, Unsound
-    std::vector<std::string> differing;
+    std::size_t files = 0, sound = 0, direct = 0, faultsAvoided = 0, refusedButRead = 0;
+    std::map<std::string, std::size_t> faultsAvoidedBy, refusedButReadBy;
+    std::vector<std::string> faultsAfterSound, otherBytes, lessWithoutReason;
+
+    void Add(const std::string& name, const Verdict& program, const SystemAnswer& system) {
+        ++files;
+        const bool sound = program.verdict == PeResourceVerdict::Sound;
+        if (sound) ++this->sound;
+        if (!program.direct.empty()) {
+            ++direct;
+            if (system.fault || program.direct != system.block) otherBytes.push_back(name);
+        }
+        if (system.fault) {
+            if (sound) {
+                faultsAfterSound.push_back(name);
+            } else {
+                ++faultsAvoided;
+                ++faultsAvoidedBy[ReasonName(program.unsound)];
+            }
+        } else if (system.present && !sound) {
+            // The system gave a block that the program will not ask for.
+            if (program.verdict == PeResourceVerdict::Unsound &&
+                program.unsound != PeUnsoundReason::None) {
+                ++refusedButRead;
+                ++refusedButReadBy[ReasonName(program.unsound)];
+            } else {
+                lessWithoutReason.push_back(name);
+            }
+        }
+    }
 
     void Print(const char* source) const {
-        std::cout << source << ": " << files << " files, " << direct << " read directly, "
-                  << declined << " declined; of the direct reads " << identical
-                  << " identical to the system's block, " << sameTexts
-                  << " with the same texts; declined: " << byVerdict[0] << " no PE image, "
-                  << byVerdict[1] << " no version resource, " << byVerdict[2]
-                  << " sound but left to the system, " << byVerdict[3] << " unsound" << std::endl;
+        std::cout << source << ": " << files << " files, " << sound << " sound, " << direct
+                  << " read directly; the system faulted on " << faultsAvoided
+                  << " refused ones and read " << refusedButRead << " refused ones\n";
+        for (const auto& [reason, count] : faultsAvoidedBy)
+            std::cout << "  faults avoided, " << reason << ": " << count << "\n";
+        for (const auto& [reason, count] : refusedButReadBy)
+            std::cout << "  read by the system but refused, " << reason << ": " << count << "\n";
+        std::cout << std::flush;
     }
 };
 
-// Reads the file both ways under a neutral name in the scratch folder.
-void Compare(const std::wstring& original, ScratchFolder& scratch, Tally& tally) {
-    const std::wstring path = fixtures::NeutralLink(scratch, original, tally.files++);
-    const DirectVersionRead direct = ReadVersionBlockDirect(path);
-    if (direct.block.empty()) {
-        ++tally.declined;
-        ++tally.byVerdict[static_cast<int>(direct.verdict)];
-    } else {
-        ++tally.direct;
-        const Block system = SystemBlock(path);
-        if (system == direct.block)
-            ++tally.identical;
-        else if (const auto texts = TextsOf(direct.block); texts && texts == TextsOf(system))
-            ++tally.sameTexts;
-        else
-            tally.differing.push_back(WideToAnsi(original));
-    }
-    DeleteFileAt(path);
+// Returns the system's answers, in the order of the files.
+std::vector<SystemAnswer> Judge(const std::vector<std::pair<std::string, std::wstring>>& files,
+                                const char* source, const ScratchFolder& scratch, Tally& tally) {
+    std::vector<std::wstring> paths;
+    for (const auto& file : files) paths.push_back(file.second);
+    const std::vector<SystemAnswer> answers = AskTheSystem(paths, scratch);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        tally.Add(files[i].first, ProgramVerdict(files[i].second), answers[i]);
+    tally.Print(source);
+    for (const std::string& name : tally.faultsAfterSound)
+        ADD_FAILURE() << source << ": the system faulted on a file called sound: " << name;
+    for (const std::string& name : tally.otherBytes)
+        ADD_FAILURE() << source << ": the direct read gave other bytes than the system: " << name;
+    for (const std::string& name : tally.lessWithoutReason)
+        ADD_FAILURE() << source << ": the system read a file the walk found nothing in: " << name;
+    return answers;
 }
 
 std::wstring WindowsPath(std::string path) {
@@ -115,43 +321,73 @@ std::wstring WindowsPath(std::string path) {
     return L"Z:" + AnsiToWide(path);
 }
 
-void CompareFolder(const std::wstring& folder, ScratchFolder& scratch, Tally& tally) {
-    for (const DirEntry& entry : FindEntries(folder + L"\\*"))
-        if (!entry.isDirectory) Compare(folder + L"\\" + entry.name, scratch, tally);
+// Every file of the folders, under neutral names.
+std::vector<std::pair<std::string, std::wstring>> Linked(const std::vector<std::wstring>& folders,
+                                                         const ScratchFolder& scratch) {
+    std::vector<std::pair<std::string, std::wstring>> files;
+    for (const std::wstring& folder : folders)
+        for (const DirEntry& entry : FindEntries(folder + L"\\*"))
+            if (!entry.isDirectory)
+                files.emplace_back(
+                    WideToAnsi(entry.name),
+                    fixtures::NeutralLink(scratch, folder + L"\\" + entry.name, files.size()));
+    return files;
 }
 
-void ExpectEquivalent(const Tally& tally, const char* source) {
-    tally.Print(source);
-    EXPECT_GT(tally.direct, 0) << source << ": nothing was read directly";
-    EXPECT_EQ(tally.identical + tally.sameTexts, tally.direct);
-    for (const std::string& file : tally.differing)
-        ADD_FAILURE() << "differs from the system: " << file;
+std::vector<std::pair<std::string, std::wstring>> Written(
+    const std::vector<std::pair<std::string, Bytes>>& files, const ScratchFolder& scratch) {
+    std::vector<std::pair<std::string, std::wstring>> written;
+    for (const auto& [name, bytes] : files) {
+        const std::wstring path = scratch / (L"w" + std::to_wstring(written.size()) + L".exe");
+        WriteFileBytes(path,
+                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        written.emplace_back(name, path);
+    }
+    return written;
 }
 
-TEST(DirectVersionEquivalence, FixtureExecutables) {
+TEST(VersionLookupAgainstTheSystem, FixturesAndTheCorpusOfTheWalk) {
+    ScratchFolder scratch;
+    std::wstring fixtureFolder = fixtures::FixtureDir();
+    fixtureFolder.pop_back();
+    Tally tally;
+    Judge(
+        Linked({fixtureFolder, WindowsPath(KELVRA_SOURCE_DIR "/fuzz/corpus/pe_resource")}, scratch),
+        "fixtures and fuzz corpus", scratch, tally);
+    EXPECT_GT(tally.direct, 5u);
+}
+
+TEST(VersionLookupAgainstTheSystem, PeFilesOfTheInstalledWine) {
     ScratchFolder scratch;
     Tally tally;
-    std::wstring folder = fixtures::FixtureDir();
-    folder.pop_back();
-    CompareFolder(folder, scratch, tally);
-    ExpectEquivalent(tally, "fixtures");
+    Judge(Linked(fixtures::InstalledWineFolders(true), scratch), "Wine's PE files", scratch, tally);
+    ASSERT_GT(tally.files, 1000u) << "the installed Wine's PE files were not found";
+    EXPECT_GT(tally.direct, 300u);
+    EXPECT_EQ(tally.refusedButRead, 0u) << "a real file refused";
 }
 
-TEST(DirectVersionEquivalence, CorpusOfTheResourceWalk) {
+TEST(VersionLookupAgainstTheSystem, LayoutsThatMisleadAndMutantsOfHonestImages) {
     ScratchFolder scratch;
+    std::vector<std::pair<std::string, Bytes>> files;
+    const std::vector<version_blocks::PeLayout> layouts = version_blocks::MisleadingPeLayouts();
+    for (const version_blocks::PeLayout& layout : layouts)
+        files.emplace_back(layout.what, layout.bytes);
+    std::vector<Bytes> seeds;
+    for (const version_blocks::PeLayout& layout : layouts)
+        if (layout.expect == version_blocks::PeLayout::Direct) seeds.push_back(layout.bytes);
+    for (const wchar_t* fixture : {L"fv_1234", L"fv_multi", L"fv_otherlang"})
+        seeds.push_back(BytesOf(fixtures::FixturePath(fixture)));
+    const std::vector<Bytes> mutants = Mutants(seeds, 3000);
+    for (std::size_t i = 0; i < mutants.size(); ++i)
+        files.emplace_back("mutant " + std::to_string(i), mutants[i]);
     Tally tally;
-    CompareFolder(WindowsPath(KELVRA_SOURCE_DIR "/fuzz/corpus/pe_resource"), scratch, tally);
-    ASSERT_GT(tally.files, 0);
-    ExpectEquivalent(tally, "fuzz corpus");
-}
-
-TEST(DirectVersionEquivalence, PeFilesOfTheInstalledWine) {
-    ScratchFolder scratch;
-    Tally tally;
-    for (const std::wstring& folder : fixtures::InstalledWineFolders(true))
-        CompareFolder(folder, scratch, tally);
-    ASSERT_GT(tally.files, 100) << "the installed Wine's PE files were not found";
-    ExpectEquivalent(tally, "Wine's PE files");
+    const std::vector<SystemAnswer> answers =
+        Judge(Written(files, scratch), "layouts and mutants", scratch, tally);
+    // Each layout called unsound stands for a way the walk once let the
+    // system fault: the system does fault on it.
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        if (layouts[i].expect == version_blocks::PeLayout::Unsound)
+            EXPECT_TRUE(answers[i].fault) << layouts[i].what;
 }
 
 }  // namespace
