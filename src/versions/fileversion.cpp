@@ -8,6 +8,7 @@
 
 #include "common/tools.h"
 #include "versions/directversion.h"
+#include "versions/littleendian.h"
 #include "versions/versionblock.h"
 
 namespace kelvra {
@@ -31,16 +32,6 @@ constexpr BlockLayout kLayout16{4, 1, false};
 
 constexpr std::size_t kFixedRecordSize = 52;  // VS_FIXEDFILEINFO
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
-
-std::uint16_t WordAt(std::span<const std::byte> block, std::size_t offset) {
-    return static_cast<std::uint16_t>(std::to_integer<unsigned>(block[offset]) |
-                                      (std::to_integer<unsigned>(block[offset + 1]) << 8));
-}
-
-std::uint32_t DWordAt(std::span<const std::byte> bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(WordAt(bytes, offset)) |
-           (static_cast<std::uint32_t>(WordAt(bytes, offset + 2)) << 16);
-}
 
 constexpr std::size_t Align4(std::size_t offset) { return (offset + 3) & ~std::size_t{3}; }
 
@@ -66,7 +57,7 @@ struct NodeView {
 std::size_t KeyEnd(std::span<const std::byte> block, std::size_t start, std::size_t end,
                    const BlockLayout& layout) {
     for (std::size_t at = start; at + layout.keyChar <= end; at += layout.keyChar) {
-        const bool nul = layout.keyChar == 2 ? WordAt(block, at) == 0
+        const bool nul = layout.keyChar == 2 ? LittleWord(block, at) == 0
                                              : std::to_integer<unsigned>(block[at]) == 0;
         if (nul) return at + layout.keyChar;
     }
@@ -76,15 +67,15 @@ std::size_t KeyEnd(std::span<const std::byte> block, std::size_t start, std::siz
 std::optional<NodeView> ReadNode(std::span<const std::byte> block, std::size_t offset,
                                  std::size_t limit, const BlockLayout& layout) {
     if (offset > limit || limit - offset < layout.header) return std::nullopt;
-    const std::size_t length = WordAt(block, offset);
+    const std::size_t length = LittleWord(block, offset);
     if (length < layout.header || length > limit - offset) return std::nullopt;
     const std::size_t end = offset + length;
     const std::size_t keyEnd = KeyEnd(block, offset + layout.header, end, layout);
     if (keyEnd == 0) return std::nullopt;
     // The system finds the children behind the value, trusting the value
     // length; text values are counted in UTF-16 units.
-    const std::size_t valueLength = WordAt(block, offset + 2);
-    const bool textValue = layout.hasType && WordAt(block, offset + 4) != 0;
+    const std::size_t valueLength = LittleWord(block, offset + 2);
+    const bool textValue = layout.hasType && LittleWord(block, offset + 4) != 0;
     const std::size_t valueBytes = textValue ? valueLength * 2 : valueLength;
     return NodeView{offset, end, offset + layout.header, keyEnd,
                     Align4(Align4(keyEnd) + valueBytes)};
@@ -98,7 +89,7 @@ bool ForEachChild(std::span<const std::byte> block, const NodeView& node, const 
     std::size_t child = node.children;
     // Fewer bytes than a node header at the end are padding.
     while (child < node.end && node.end - child >= layout.header) {
-        const std::size_t childLength = WordAt(block, child);
+        const std::size_t childLength = LittleWord(block, child);
         if (childLength == 0) break;  // the system's walk stops at an empty node as well
         if (!visit(child)) return false;
         child = Align4(child + childLength);
@@ -115,7 +106,7 @@ bool KeyMayBe(std::span<const std::byte> block, const NodeView& node, const Bloc
     for (std::size_t i = 0; i < name.size(); ++i) {
         const std::size_t at = node.keyStart + i * layout.keyChar;
         const unsigned ch =
-            layout.keyChar == 2 ? WordAt(block, at) : std::to_integer<unsigned>(block[at]);
+            layout.keyChar == 2 ? LittleWord(block, at) : std::to_integer<unsigned>(block[at]);
         if (ch >= 0x80) continue;
         const auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
         if (lower(ch) != lower(static_cast<unsigned char>(name[i]))) return false;
@@ -264,8 +255,8 @@ std::optional<VersionBlock::FixedWords> FixedWordsFromRecord(std::span<const std
     if (length < kFixedRecordSize) return std::nullopt;
     const auto inside = SpanInsideBuffer(buffer, record, kFixedRecordSize);
     if (!inside || inside->size() < kFixedRecordSize) return std::nullopt;
-    if (DWordAt(*inside, 0) != kFixedSignature) return std::nullopt;
-    return VersionBlock::FixedWords{DWordAt(*inside, 8), DWordAt(*inside, 12)};
+    if (LittleDWord(*inside, 0) != kFixedSignature) return std::nullopt;
+    return VersionBlock::FixedWords{LittleDWord(*inside, 8), LittleDWord(*inside, 12)};
 }
 
 std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value,
@@ -275,7 +266,7 @@ std::wstring TextFromValue(std::span<const std::byte> buffer, const void* value,
         SpanInsideBuffer(buffer, value, chars > SIZE_MAX / 2 ? SIZE_MAX : chars * 2);
     if (!inside) return text;
     for (std::size_t at = 0; at + 2 <= inside->size(); at += 2) {
-        const auto unit = static_cast<wchar_t>(WordAt(*inside, at));
+        const auto unit = static_cast<wchar_t>(LittleWord(*inside, at));
         if (unit == L'\0') break;
         text += unit;
     }
@@ -286,7 +277,7 @@ std::wstring TextOfQueriedValue(std::span<const std::byte> buffer, const void* v
     if (buffer.size() < 5 || !LiesInside(buffer, value)) return L"";
     const std::size_t offset = static_cast<std::size_t>(
         reinterpret_cast<std::uintptr_t>(value) - reinterpret_cast<std::uintptr_t>(buffer.data()));
-    const std::size_t rootEnd = WordAt(buffer, 0);
+    const std::size_t rootEnd = LittleWord(buffer, 0);
     std::size_t roomBytes = 0;
     if (IsVersionBlock16(buffer) && offset >= rootEnd) {
         // The copy the system converted into the room after the block: the
@@ -309,7 +300,7 @@ std::optional<std::uint32_t> FirstTranslationOfValue(std::span<const std::byte> 
         reinterpret_cast<std::uintptr_t>(value) - reinterpret_cast<std::uintptr_t>(buffer.data()));
     const std::size_t end = EndOfNodeHolding(buffer, offset);
     if (end < offset || end - offset < 4) return std::nullopt;
-    return DWordAt(buffer, offset);
+    return LittleDWord(buffer, offset);
 }
 
 // ---- VersionBlock -------------------------------------------------------------
@@ -364,7 +355,7 @@ void VersionBlock::Allocate(std::size_t size) {
 // end of the block, and no copy can reach past the buffer.
 void VersionBlock::MakeSpareRoom() {
     if (!IsVersionBlock16(data_)) return;
-    const std::size_t rootLength = WordAt(data_, 0);
+    const std::size_t rootLength = LittleWord(data_, 0);
     std::unique_ptr<VersionBufferMemory> small = std::move(memory_);
     const std::span<const std::byte> block = data_.first(rootLength);
     Allocate(std::max(BufferSizeFor16BitBlock(rootLength), data_.size()));

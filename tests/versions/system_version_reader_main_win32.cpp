@@ -33,8 +33,9 @@ LONG WINAPI EndOnFault(EXCEPTION_POINTERS*) {
 
 std::vector<std::wstring> ReadList(const wchar_t* path) {
     std::vector<std::wstring> paths;
-    const kelvra::UniqueHandle file = kelvra::MakeUniqueFileHandle(CreateFileW(
-        path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const kelvra::UniqueHandle file =
+        kelvra::MakeUniqueFileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return paths;
     std::string text;
     char chunk[65536];
@@ -66,9 +67,9 @@ int wmain(int argc, wchar_t** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(EndOnFault);
     const std::vector<std::wstring> paths = ReadList(argv[1]);
-    const kelvra::UniqueHandle output = kelvra::MakeUniqueFileHandle(CreateFileW(
-        argv[2], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-        nullptr));
+    const kelvra::UniqueHandle output = kelvra::MakeUniqueFileHandle(
+        CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) return 3;
     for (std::size_t i = std::wcstoul(argv[3], nullptr, 10); i < paths.size(); ++i) {
         DWORD handle = 0;
@@ -85,7 +86,8 @@ int wmain(int argc, wchar_t** argv) {
         AppendWord(record, loaded);
         if (loaded) record.append(buffer.data(), buffer.size());
         DWORD written = 0;
-        if (!WriteFile(output.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr))
+        if (!WriteFile(output.get(), record.data(), static_cast<DWORD>(record.size()), &written,
+                       nullptr))
             return 4;
     }
     return 0;
