@@ -21,7 +21,9 @@
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
 #include "shell/resource.h"
+#include "shell/startup_win32.h"
 #include "support/account_service_win32.h"
+#include "support/message_boxes.h"
 #include "support/process_win32.h"
 #include "support/saved_user_state_win32.h"
 #include "support/temp_dir.h"
@@ -375,6 +377,43 @@ TEST_F(KelvraProgram, InstallerThatCannotCopyShowsWhyAndWhere) {
     EXPECT_EQ(install.ExitCode(15000), 0u);
     EXPECT_TRUE(WindowsOf(0, TKelvraMainForm::kClassName, false).empty());
     RemoveDirectoryW(installed.c_str());
+}
+
+// A tray that does not end in time (its settings dialog is open): the
+// installer starts nothing, says what to close, and the tray forgets the
+// request, so that it does not end later when the dialog closes. The
+// installer runs in this process with a short wait instead of two minutes.
+TEST_F(KelvraProgram, InstallerThatWaitsInVainStartsNothingAndTheTrayGoesOn) {
+    const std::wstring installed = state_.DataFolder() + kInstalledExeName;
+    ASSERT_TRUE(ForceDirectories(state_.DataFolder()));
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installed.c_str(), FALSE));
+    const std::string before = ReadFileBytes(installed);
+    auto tray = TrayProcess::Start(installed);
+    ASSERT_TRUE(tray.Started());
+    ASSERT_NE(tray.Window(), nullptr);
+    tray.Command(IDM_SETTINGS);
+    HWND settings = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (settings = ShownWindowTitled(tray.Id(), L"Settings")) != nullptr; }, 10000));
+
+    testing::TempDir downloads;
+    const std::wstring installer = downloads / L"akelvra.exe";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installer.c_str(), FALSE));
+    testing::MessageBoxRecorder boxes;
+    InstallAndStartCopy(installer, 3000);
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::wstring text = boxes[0].text;
+    EXPECT_NE(text.find(L"did not end in time"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(L"Close its Settings window"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(L"start akelvra.exe again"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(L"The previous version stays installed."), std::wstring::npos);
+    EXPECT_TRUE(ReadFileBytes(installed) == before);
+    EXPECT_FALSE(FileExists(installed + L".tmp"));
+
+    PostMessageW(settings, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 5000));
+    EXPECT_EQ(tray.ExitCode(3000), static_cast<DWORD>(STILL_ACTIVE)) << "the tray goes on";
+    EXPECT_EQ(WindowsOf(0, TKelvraMainForm::kClassName, false).size(), 1u) << "nothing started";
 }
 
 TEST_F(KelvraProgram, OtherNamesRunTheTrayProgramAndAutostartIsQuoted) {
