@@ -29,6 +29,7 @@
 #include "shell/runfiles.h"
 #include "shell/scan_options.h"
 #include "shell/scan_report.h"
+#include "shell/startup_win32.h"
 #include "shell/upload.h"
 #include "shell/version.h"
 #include "versions/directversion.h"
@@ -278,6 +279,7 @@ int Scan(const ScanOptions& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    RestrictDllSearchToSystem32();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     const ScanOptionsResult parsed = ParseScanOptions(args);
     if (!parsed.error.empty()) {

@@ -9,6 +9,12 @@
 
 namespace kelvra {
 
+// The first step of each program: every DLL loaded from now on (the
+// delay-loaded VERSION and WINHTTP among them) comes from System32
+// only, never from the folder the program was started from, which for the
+// installer is wherever the browser put the download.
+void RestrictDllSearchToSystem32();
+
 // Writes the autostart value for the running executable (quoted) under the
 // current user's Run key, which is opened but never created; the write goes
 // through to disk at once. A Run key that cannot be opened is left alone; a
