@@ -38,13 +38,15 @@ struct HttpTimeouts {
 struct HttpProxy {
     std::wstring host;
     int port = 0;
-    // The proxy's credentials, given to the proxy alone: never to the
-    // service, also not inside an https tunnel. Empty user name: none.
+    // The proxy's credentials, sent only after the proxy has refused a
+    // request without them: through WinHTTP's proxy credentials in answer
+    // to its 407, or (an https service under Wine, which reports the
+    // tunnel's 407 as a failed secure channel) with the CONNECT of a second
+    // request. A proxy that needs no credentials never gets them, so it
+    // cannot pass them on; the service never gets them, also not inside an
+    // https tunnel. Empty user name: none.
     std::wstring username;
     std::wstring password;
-    // The value of a Proxy-Authorization header that goes to the proxy with
-    // the first request rather than after its challenge, or empty for none.
-    std::string authorization;
 };
 
 struct HttpPost {

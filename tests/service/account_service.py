@@ -2,7 +2,7 @@
 """A stand-in for the account service, for the tests that post through the
 real HTTP client.
 
-    account_service.py --dir DIR [--proxy-auth USER:PASSWORD] [--tls PEM]
+    account_service.py --dir DIR [--proxy-auth USER:PASSWORD | --proxy] [--tls PEM]
     account_service.py --dir DIR --serve --port N
 
 Listens on two free loopback ports: the service itself and a control port.
@@ -26,6 +26,7 @@ Without the file the answer is "200 OK" with the body "OK".
 
 With --proxy-auth a real HTTP proxy (tinyproxy) is started too, on another
 free port, with basic authentication for that user; its log is DIR/proxy.log.
+With --proxy the same proxy asks for no credentials.
 
 With --tls the service speaks https with the key and certificate of the PEM
 file (tests/service/localhost.pem is made for the name "localhost"; a test
@@ -325,15 +326,16 @@ class Service(socketserver.ThreadingTCPServer):
 def start_proxy(folder, credentials):
     """tinyproxy on a free port, in the foreground, owned by this process."""
     program = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
-    user, _, password = credentials.partition(":")
+    user, _, password = (credentials or "").partition(":")
+    auth = "BasicAuth %s %s\n" % (user, password) if credentials else ""
     for _ in range(5):
         port = free_port()
         config = os.path.join(folder, "proxy.conf")
         with open(config, "w") as out:
             out.write("Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
-                      "LogLevel Connect\nLogFile \"%s\"\nBasicAuth %s %s\n"
+                      "LogLevel Connect\nLogFile \"%s\"\n%s"
                       "DisableViaHeader Yes\n"
-                      % (port, os.path.join(folder, "proxy.log"), user, password))
+                      % (port, os.path.join(folder, "proxy.log"), auth))
         proxy = subprocess.Popen([program, "-d", "-c", config],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
@@ -395,6 +397,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--proxy", action="store_true")
     parser.add_argument("--tls")
     parser.add_argument("--serve", action="store_true")
     parser.add_argument("--port", type=int, default=0)
@@ -414,7 +417,7 @@ def main():
     control.bind(("127.0.0.1", 0))
     control.listen(1)
     proxy, proxy_port = (None, None)
-    if args.proxy_auth:
+    if args.proxy_auth or args.proxy:
         proxy, proxy_port = start_proxy(folder, args.proxy_auth)
 
     threading.Thread(target=service.serve_forever, kwargs={"poll_interval": 0.2},

@@ -31,14 +31,16 @@ inline const std::string kLocalhostCertificate = KELVRA_SOURCE_DIR "/tests/servi
 
 struct AccountServiceOptions {
     AccountServiceOptions(std::string script_, std::string proxyCredentials_ = {},
-                          std::string tlsPem_ = {})
+                          std::string tlsPem_ = {}, bool openProxy_ = false)
         : script(std::move(script_)),
           proxyCredentials(std::move(proxyCredentials_)),
-          tlsPem(std::move(tlsPem_)) {}
+          tlsPem(std::move(tlsPem_)),
+          openProxy(openProxy_) {}
 
     std::string script;            // Unix path of account_service.py
     std::string proxyCredentials;  // "user:password" starts the proxy too
     std::string tlsPem;            // Unix path of a PEM key and certificate: https
+    bool openProxy;                // starts the proxy without credentials
 };
 
 class AccountService {
