@@ -1,9 +1,9 @@
 // The installer's copy into the data folder: the new executable takes the
 // installed copy's place in one step, or not at all.
 
-#include <gtest/gtest.h>
-
 #include "common/win32.h"
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -54,17 +54,17 @@ TEST_F(InstallCopy, FailureLeavesTheInstalledCopyWholeAndNoTemporary) {
          }},
         {"a copy held open",
          [](InstallCopy& t) {
-             auto held = std::make_shared<UniqueHandle>(MakeUniqueFileHandle(
-                 CreateFileW(t.target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, 0, nullptr)));
+             auto held = std::make_shared<UniqueHandle>(
+                 MakeUniqueFileHandle(CreateFileW(t.target_.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
              EXPECT_TRUE(*held);
              return Obstacle(held);
          }},
         {"a full disk",
          [](InstallCopy& t) -> Obstacle {
              DeleteFileW(t.target_.c_str());  // the disk goes on an empty folder
-             auto disk = std::make_shared<testing::SmallDisk>(testing::kSmallDiskScript,
-                                                              t.folder_, 256);
+             auto disk =
+                 std::make_shared<testing::SmallDisk>(testing::kSmallDiskScript, t.folder_, 256);
              if (!disk->available()) {
                  t.noDisk_ = disk;
                  return nullptr;
