@@ -10,12 +10,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "common/handles_win32.h"
@@ -35,8 +35,6 @@ using UniqueHInternet = std::unique_ptr<void, InternetCloser>;
 // Wine reports the wait for the answer's headers running out as the socket
 // error WSAETIMEDOUT rather than WinHTTP's own ERROR_WINHTTP_TIMEOUT.
 constexpr DWORD kSocketTimedOut = 10060;
-// WSAECONNRESET: the other side reset the connection.
-constexpr DWORD kConnectionReset = 10054;
 
 [[noreturn]] void Fail(const char* call) {
     const DWORD code = GetLastError();
@@ -152,26 +150,32 @@ class Exchange {
         if (post.body.size() > MAXDWORD) throw HttpError("request body too large");
 
         const bool proxyCredentials = post.proxy && !post.proxy->username.empty();
-        // The proxy's credentials go out only after the proxy has refused the
-        // request without them, once: a second refusal is the answer. Windows
-        // reports the refusal as a 407, also for the tunnel of an https
-        // service; Wine reports the tunnel's 407 as a failed secure channel.
-        // The second request goes over a connection of its own: a proxy may
-        // close the first one after its 407, and WinHTTP would send over it.
-        Attempt attempt = Open(url, post, false);
-        const DWORD error = attempt.Send(post);
-        // A proxy that refuses a post may also close the connection before it
-        // has read the body, which resets it and loses the 407 on the way.
-        const bool reset = error == kConnectionReset || error == ERROR_WINHTTP_CONNECTION_ERROR;
-        const bool refused =
-            error == 0 ? StatusCode(attempt.request.get()) == HTTP_STATUS_PROXY_AUTH_REQ
-                       : reset || (url.secure && error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR);
-        if (proxyCredentials && refused) {
-            attempt = Open(url, post, true);
-            if (const DWORD again = attempt.Send(post)) attempt.Fail(again);
-        } else if (error != 0) {
-            attempt.Fail(error);
+        // The proxy's credentials go out only after the proxy has refused a
+        // request without them. A post cannot ask: a proxy that refuses one
+        // may close the connection before it has read the body, which resets
+        // it and loses the 407, and a reset after the body has gone tells
+        // nothing either (the service may already have it). So a request
+        // without a body asks first, on a connection of its own; its 407 (or
+        // the failed secure channel Wine reports for the 407 of an https
+        // service's tunnel) sends the post once, with the credentials. Any
+        // other answer sends it once without them, and only a 407 to that
+        // post (a proxy that changed its mind) earns one more, with them. A
+        // failure of the question, a reset included, fails the post: nothing
+        // is sent again after a reset.
+        bool withCredentials = false;
+        if (proxyCredentials) {
+            Attempt probe = Open(url, post, L"HEAD", false);
+            const DWORD error = probe.Send({});
+            withCredentials = Refused(probe, error, url);
+            if (error != 0 && !withCredentials) probe.Fail(error);
         }
+        Attempt attempt = Open(url, post, L"POST", withCredentials);
+        DWORD error = attempt.Send(post.body);
+        if (proxyCredentials && !withCredentials && Refused(attempt, error, url)) {
+            attempt = Open(url, post, L"POST", true);
+            error = attempt.Send(post.body);
+        }
+        if (error != 0) attempt.Fail(error);
         const UniqueHInternet& request = attempt.request;
 
         HttpAnswer answer;
@@ -189,9 +193,9 @@ class Exchange {
         const char* failed = nullptr;  // the call that failed
 
         // 0, or the error of the send or of the wait for the answer.
-        DWORD Send(const HttpPost& post) {
-            const auto length = static_cast<DWORD>(post.body.size());
-            void* body = length ? const_cast<char*>(post.body.data()) : WINHTTP_NO_REQUEST_DATA;
+        DWORD Send(const std::string& content) {
+            const auto length = static_cast<DWORD>(content.size());
+            void* body = length ? const_cast<char*>(content.data()) : WINHTTP_NO_REQUEST_DATA;
             failed = "WinHttpSendRequest";
             if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, length,
                                     length, 0))
@@ -206,8 +210,17 @@ class Exchange {
         }
     };
 
-    // withCredentials: the proxy refused the request without them.
-    Attempt Open(const HttpUrl& url, const HttpPost& post, bool withCredentials) const {
+    // Whether the proxy refused the request for want of credentials: its
+    // 407, or for an https service under Wine the failed secure channel
+    // that stands for the tunnel's 407.
+    static bool Refused(const Attempt& attempt, DWORD error, const HttpUrl& url) {
+        if (error == 0) return StatusCode(attempt.request.get()) == HTTP_STATUS_PROXY_AUTH_REQ;
+        return url.secure && error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
+    }
+
+    // withCredentials: the proxy refused a request without them.
+    Attempt Open(const HttpUrl& url, const HttpPost& post, const wchar_t* verb,
+                 bool withCredentials) const {
         Attempt attempt;
         // Only the proxy of the settings, never the system's or the
         // browser's: the program must go where its settings say.
@@ -224,10 +237,10 @@ class Exchange {
         attempt.connection.reset(WinHttpConnect(attempt.session.get(), url.host.c_str(),
                                                 static_cast<INTERNET_PORT>(url.port), 0));
         if (!attempt.connection) Fail("WinHttpConnect");
-        attempt.request = OpenRequest(attempt.connection.get(), url, post);
+        attempt.request = OpenRequest(attempt.connection.get(), url, post, verb);
         // A proxy closes its connection after a 407, and Wine keeps such a
         // connection for the next request of the process all the same, which
-        // then fails. Posts through a proxy that may ask keep no connection.
+        // then fails. Requests through a proxy that may ask keep no connection.
         if (post.proxy && !post.proxy->username.empty())
             SetDwordOption(attempt.request.get(), WINHTTP_OPTION_DISABLE_FEATURE,
                            WINHTTP_DISABLE_KEEP_ALIVE, "disabling keep-alive");
@@ -235,9 +248,9 @@ class Exchange {
         return attempt;
     }
 
-    UniqueHInternet OpenRequest(HINTERNET connection, const HttpUrl& url,
-                                const HttpPost& post) const {
-        UniqueHInternet request(WinHttpOpenRequest(connection, L"POST", url.path.c_str(), nullptr,
+    UniqueHInternet OpenRequest(HINTERNET connection, const HttpUrl& url, const HttpPost& post,
+                                const wchar_t* verb) const {
+        UniqueHInternet request(WinHttpOpenRequest(connection, verb, url.path.c_str(), nullptr,
                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                    url.secure ? WINHTTP_FLAG_SECURE : 0));
         if (!request) Fail("WinHttpOpenRequest");
@@ -252,6 +265,7 @@ class Exchange {
         SetDwordOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
                        static_cast<DWORD>(timeouts_.receiveMs), "setting the answer time limit");
 
+        if (std::wstring_view(verb) != L"POST") return request;  // no body, no type
         const std::wstring headers = L"Content-Type: " + post.contentType + L"\r\n";
         if (!WinHttpAddRequestHeaders(request.get(), headers.c_str(), static_cast<DWORD>(-1),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))

@@ -21,6 +21,9 @@ afresh for every request. Its first line is a command, the rest raw bytes:
     big N chunked   the same in chunked transfer encoding
     drip SECONDS    the bytes after the first line are sent one at a time,
                     SECONDS apart, until they end or the client goes
+    reset VERB      a request with that method (POST, HEAD, ...) is recorded
+                    and its connection reset, unanswered; any other request
+                    gets the answer given without the file
 
 Without the file the answer is "200 OK" with the body "OK".
 
@@ -62,6 +65,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import subprocess
 import sys
 import threading
@@ -271,21 +275,31 @@ class ServiceHandler(socketserver.BaseRequestHandler):
             if self.server.site:
                 self.server.site.answer(conn, raw)
             else:
-                self.answer(conn)
+                self.answer(conn, raw)
         except (OSError, ssl.SSLError):
             # The client went away or timed out; that is its test's business.
             pass
 
-    def answer(self, conn):
+    def answer(self, conn, raw):
         path = os.path.join(self.server.folder, "answer.txt")
+        default = b"send\nHTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" \
+                  b"Content-Length: 2\r\nConnection: close\r\n\r\nOK"
         try:
             with open(path, "rb") as source:
                 text = source.read()
         except FileNotFoundError:
-            text = b"send\nHTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" \
-                   b"Content-Length: 2\r\nConnection: close\r\n\r\nOK"
+            text = default
         command, _, rest = text.partition(b"\n")
         words = command.split()
+        if words[:1] == [b"reset"] and len(words) == 2:
+            if raw.split(b" ", 1)[0] != words[1]:
+                command, _, rest = default.partition(b"\n")
+                words = command.split()
+            else:
+                # Closing with a zero linger time sends a reset, not a FIN.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                conn.close()
+                return
         if words[:1] == [b"send"]:
             conn.sendall(rest)
         elif words[:1] == [b"silent"]:

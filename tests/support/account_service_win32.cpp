@@ -107,6 +107,10 @@ void AccountService::AnswerLarge(std::size_t bodyBytes, bool chunked) {
     SetAnswerFile("big " + std::to_string(bodyBytes) + (chunked ? " chunked\n" : " length\n"));
 }
 
+void AccountService::ResetRequestsOf(std::string_view method) {
+    SetAnswerFile("reset " + std::string(method) + "\n");
+}
+
 void AccountService::AnswerDripping(std::string_view rawAnswer, double secondsPerByte) {
     SetAnswerFile("drip " + std::to_string(secondsPerByte) + "\n" + std::string(rawAnswer));
 }

@@ -63,6 +63,9 @@ class AccountService {
     void AnswerLarge(std::size_t bodyBytes, bool chunked);
     // The raw answer one byte at a time, the given seconds apart.
     void AnswerDripping(std::string_view rawAnswer, double secondsPerByte);
+    // A request of that method ("POST") is recorded, then its connection is
+    // reset unanswered; other requests get the plain "OK".
+    void ResetRequestsOf(std::string_view method);
 
     // Every request received so far, raw, in order.
     std::vector<std::string> Requests() const;
