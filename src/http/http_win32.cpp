@@ -370,9 +370,14 @@ class WinHttpTransport final : public HttpTransport {
         const unsigned abandonCount = HttpAbandonCount();
         auto exchange = std::make_shared<Exchange>(post, timeouts_);
         std::thread([exchange] { exchange->Run(); }).detach();
-        // Every limit once, with a second to spare for the thread itself.
-        const long long limits = 1000LL + timeouts_.resolveMs + timeouts_.connectMs +
-                                 timeouts_.sendMs + timeouts_.receiveMs + timeouts_.totalReadMs;
+        // Every limit once for each request the exchange may send (with
+        // proxy credentials the HEAD, the post and its retry after a 407),
+        // the body's once, and a second to spare for the thread itself.
+        const long long requests = post.proxy && !post.proxy->username.empty() ? 3 : 1;
+        const long long limits =
+            1000LL + timeouts_.totalReadMs +
+            requests * (static_cast<long long>(timeouts_.resolveMs) + timeouts_.connectMs +
+                        timeouts_.sendMs + timeouts_.receiveMs);
         return exchange->Await(std::chrono::milliseconds(limits), abandonCount);
     }
 
