@@ -10,12 +10,12 @@ if [ "${1:-}" = "--fix" ]; then
     clang-format -i "${files[@]}"
     exit 0
 fi
-if ! clang-format --dry-run --Werror "${files[@]}" 2>/tmp/kelvra-format.$$; then
-    grep -E '^[^ ].*: (error|warning):' /tmp/kelvra-format.$$ | cut -d: -f1 | sort -u |
+# The formatter's complaints stay in a variable: a file of a fixed name in
+# /tmp, written as root, could be a planted symlink to any file.
+if ! report=$(clang-format --dry-run --Werror "${files[@]}" 2>&1 >/dev/null); then
+    printf '%s\n' "$report" | grep -E '^[^ ].*: (error|warning):' | cut -d: -f1 | sort -u |
         sed 's/^/check-format: not formatted: /' >&2
-    rm -f /tmp/kelvra-format.$$
     echo "check-format: run 'bash scripts/check-format.sh --fix'" >&2
     exit 1
 fi
-rm -f /tmp/kelvra-format.$$
 echo "check-format: ${#files[@]} files formatted"

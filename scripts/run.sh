@@ -24,6 +24,17 @@
 #    can upload at once. After the first run this terminal says where its
 #    report is and what the account page shows.
 # The program runs until "Exit Kelvra" in its tray menu, or Ctrl+C here.
+#
+# Wine runs as whoever starts this script (root, on a fresh machine), and a
+# Windows program installed into a run prefix runs with those rights. So the
+# run prefixes map no drive to the host's root (Wine's default Z:) and keep
+# their user folders (Desktop, Documents, ...) inside the prefix instead of
+# linking them to the home folder: such a program reaches the prefix itself
+# (drive C:) and the build's bin folder (drive K:, kelvra.exe and kvscan.exe),
+# and nothing else of the host through a drive. It is still a Linux process
+# of that user, and Wine does not stop a program that deliberately leaves the
+# Windows world (native Linux calls); install only what you would run as
+# that user anyway.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -55,6 +66,24 @@ if [ -z "${KELVRA_RUN_STAGE:-}" ]; then
 fi
 
 wine_run() { "$root/cmake/wine-run.sh" "$state" "$@"; }
+
+# The run prefix's reach (see the top): no Z: drive for the host's root,
+# user folders of its own, the build's programs as K:, and no automatic
+# prefix update, which would bring the links back. Done at every start, so
+# that a prefix made before this rule is brought under it too.
+seal_prefix() {
+    local prefix=$state/prefix
+    rm -f "$prefix/dosdevices/z:"
+    local folder
+    for folder in "$prefix"/drive_c/users/*/*; do
+        if [ -L "$folder" ]; then
+            rm -f "$folder"
+            mkdir -p "$folder"
+        fi
+    done
+    ln -sfn "$build/bin" "$prefix/dosdevices/k:"
+    echo disable >"$prefix/.update-timestamp"
+}
 service_pid=
 kelvra_pid=
 cleanup() {
@@ -77,15 +106,18 @@ if [ ! -f "$state/.kelvra-desktop" ]; then
     wine_run --stop
     touch "$state/.kelvra-desktop"
 fi
+wine_run --stop
+seal_prefix
 
 # The demo machine, once (again when its generator changed): program folders
 # on the prefix's C: drive and the entries of both registry views.
 if [ "$demo" = 1 ] && [ ! "$state/.kelvra-demo" -nt bench/kvgen.py ]; then
     echo "=== laying out the demo machine (bench/kvgen.py --demo)"
+    # The registry files go on C:, which the prefix can read without a Z: drive.
     python3 bench/kvgen.py --demo --drive-c "$state/prefix/drive_c" --exes "$build/bench/demo-exe" \
-        --reg "$state/demo"
+        --reg "$state/prefix/drive_c/kelvra-demo"
     for view in 32 64; do
-        wine_run reg import "Z:${state//\//\\}\\demo.$view.reg" /reg:$view >/dev/null 2>&1
+        wine_run reg import "C:\\kelvra-demo.$view.reg" /reg:$view >/dev/null 2>&1
     done
     touch "$state/.kelvra-demo"
 fi

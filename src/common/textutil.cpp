@@ -162,4 +162,20 @@ std::wstring LowerAscii(std::wstring_view text) {
     return result;
 }
 
+std::wstring VisibleControls(std::wstring_view text) {
+    static constexpr wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring visible;
+    visible.reserve(text.size());
+    for (const wchar_t ch : text) {
+        if (ch < 0x20 || (ch >= 0x7F && ch <= 0x9F)) {
+            visible += L"\\x";
+            visible += kHex[(ch >> 4) & 0xF];
+            visible += kHex[ch & 0xF];
+        } else {
+            visible += ch;
+        }
+    }
+    return visible;
+}
+
 }  // namespace kelvra

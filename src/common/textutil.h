@@ -66,4 +66,11 @@ std::wstring Trim(std::wstring_view text);
 // The text with A to Z folded onto a to z and nothing else changed.
 std::wstring LowerAscii(std::wstring_view text);
 
+// The text for a terminal: every control character (codes 0 to 31, 127 and
+// 128 to 159) written out as \x and two hexadecimal digits, everything else
+// as it is. Text from the registry or a server that reached a terminal raw
+// could retitle it, recolour it, or forge a line of the program's own with a
+// CR or LF.
+std::wstring VisibleControls(std::wstring_view text);
+
 }  // namespace kelvra

@@ -15,11 +15,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "common/handles_win32.h"
 #include "common/pending_messages.h"
 #include "common/textconv.h"
+#include "http/httpclient.h"
 #include "http/transport.h"
 
 namespace kelvra {
@@ -147,26 +149,110 @@ class Exchange {
         const HttpUrl url = ParseHttpUrl(post.url);
         if (post.body.size() > MAXDWORD) throw HttpError("request body too large");
 
+        const bool proxyCredentials = post.proxy && !post.proxy->username.empty();
+        // The proxy's credentials go out only after the proxy has refused a
+        // request without them. A post cannot ask: a proxy that refuses one
+        // may close the connection before it has read the body, which resets
+        // it and loses the 407, and a reset after the body has gone tells
+        // nothing either (the service may already have it). So a request
+        // without a body asks first, on a connection of its own; its 407 (or
+        // the failed secure channel Wine reports for the 407 of an https
+        // service's tunnel) sends the post once, with the credentials. Any
+        // other answer sends it once without them, and only a 407 to that
+        // post (a proxy that changed its mind) earns one more, with them. A
+        // failure of the question, a reset included, fails the post: nothing
+        // is sent again after a reset.
+        bool withCredentials = false;
+        if (proxyCredentials) {
+            Attempt probe = Open(url, post, L"HEAD", false);
+            const DWORD error = probe.Send({});
+            withCredentials = Refused(probe, error, url);
+            if (error != 0 && !withCredentials) probe.Fail(error);
+        }
+        Attempt attempt = Open(url, post, L"POST", withCredentials);
+        DWORD error = attempt.Send(post.body);
+        if (proxyCredentials && !withCredentials && Refused(attempt, error, url)) {
+            attempt = Open(url, post, L"POST", true);
+            error = attempt.Send(post.body);
+        }
+        if (error != 0) attempt.Fail(error);
+        const UniqueHInternet& request = attempt.request;
+
+        HttpAnswer answer;
+        const DWORD status = StatusCode(request.get());
+        answer.status = status;
+        if (const auto type = QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_TYPE))
+            answer.contentType = WideToAnsi(*type);
+        if (status >= 200 && status <= 299) answer.body = ReadBody(request.get());
+        return answer;
+    }
+
+    // One request on a session and connection of its own.
+    struct Attempt {
+        UniqueHInternet session, connection, request;
+        const char* failed = nullptr;  // the call that failed
+
+        // 0, or the error of the send or of the wait for the answer.
+        DWORD Send(const std::string& content) {
+            const auto length = static_cast<DWORD>(content.size());
+            void* body = length ? const_cast<char*>(content.data()) : WINHTTP_NO_REQUEST_DATA;
+            failed = "WinHttpSendRequest";
+            if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, length,
+                                    length, 0))
+                return GetLastError();
+            failed = "WinHttpReceiveResponse";
+            if (!WinHttpReceiveResponse(request.get(), nullptr)) return GetLastError();
+            return 0;
+        }
+        [[noreturn]] void Fail(DWORD error) const {
+            SetLastError(error);
+            ::kelvra::Fail(failed);
+        }
+    };
+
+    // Whether the proxy refused the request for want of credentials: its
+    // 407, or for an https service under Wine the failed secure channel
+    // that stands for the tunnel's 407.
+    static bool Refused(const Attempt& attempt, DWORD error, const HttpUrl& url) {
+        if (error == 0) return StatusCode(attempt.request.get()) == HTTP_STATUS_PROXY_AUTH_REQ;
+        return url.secure && error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
+    }
+
+    // withCredentials: the proxy refused a request without them.
+    Attempt Open(const HttpUrl& url, const HttpPost& post, const wchar_t* verb,
+                 bool withCredentials) const {
+        Attempt attempt;
         // Only the proxy of the settings, never the system's or the
         // browser's: the program must go where its settings say.
         std::wstring proxyName;
         if (post.proxy) proxyName = post.proxy->host + L":" + std::to_wstring(post.proxy->port);
-        UniqueHInternet session(WinHttpOpen(
+        attempt.session.reset(WinHttpOpen(
             post.userAgent.c_str(),
             post.proxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
             post.proxy ? proxyName.c_str() : WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-        if (!session) Fail("WinHttpOpen");
-        if (!WinHttpSetTimeouts(session.get(), timeouts_.resolveMs, timeouts_.connectMs,
+        if (!attempt.session) Fail("WinHttpOpen");
+        if (!WinHttpSetTimeouts(attempt.session.get(), timeouts_.resolveMs, timeouts_.connectMs,
                                 timeouts_.sendMs, timeouts_.receiveMs))
             Fail("WinHttpSetTimeouts");
+        attempt.connection.reset(WinHttpConnect(attempt.session.get(), url.host.c_str(),
+                                                static_cast<INTERNET_PORT>(url.port), 0));
+        if (!attempt.connection) Fail("WinHttpConnect");
+        attempt.request = OpenRequest(attempt.connection.get(), url, post, verb);
+        // A proxy closes its connection after a 407, and Wine keeps such a
+        // connection for the next request of the process all the same, which
+        // then fails. Requests through a proxy that may ask keep no connection.
+        if (post.proxy && !post.proxy->username.empty())
+            SetDwordOption(attempt.request.get(), WINHTTP_OPTION_DISABLE_FEATURE,
+                           WINHTTP_DISABLE_KEEP_ALIVE, "disabling keep-alive");
+        if (withCredentials) GiveProxyCredentials(attempt.request.get(), *post.proxy, url.secure);
+        return attempt;
+    }
 
-        UniqueHInternet connection(WinHttpConnect(session.get(), url.host.c_str(),
-                                                  static_cast<INTERNET_PORT>(url.port), 0));
-        if (!connection) Fail("WinHttpConnect");
-
-        UniqueHInternet request(WinHttpOpenRequest(
-            connection.get(), L"POST", url.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-            WINHTTP_DEFAULT_ACCEPT_TYPES, url.secure ? WINHTTP_FLAG_SECURE : 0));
+    UniqueHInternet OpenRequest(HINTERNET connection, const HttpUrl& url, const HttpPost& post,
+                                const wchar_t* verb) const {
+        UniqueHInternet request(WinHttpOpenRequest(connection, verb, url.path.c_str(), nullptr,
+                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                   url.secure ? WINHTTP_FLAG_SECURE : 0));
         if (!request) Fail("WinHttpOpenRequest");
 
         // No redirects: the program never asked for them, and Wine turns a
@@ -179,53 +265,45 @@ class Exchange {
         SetDwordOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
                        static_cast<DWORD>(timeouts_.receiveMs), "setting the answer time limit");
 
-        std::wstring headers = L"Content-Type: " + post.contentType + L"\r\n";
-        if (post.proxy) AddProxyCredentials(request.get(), *post.proxy, url.secure, headers);
+        if (std::wstring_view(verb) != L"POST") return request;  // no body, no type
+        const std::wstring headers = L"Content-Type: " + post.contentType + L"\r\n";
         if (!WinHttpAddRequestHeaders(request.get(), headers.c_str(), static_cast<DWORD>(-1),
                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
             Fail("WinHttpAddRequestHeaders");
-
-        const auto length = static_cast<DWORD>(post.body.size());
-        void* body = length ? const_cast<char*>(post.body.data()) : WINHTTP_NO_REQUEST_DATA;
-        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, length,
-                                length, 0))
-            Fail("WinHttpSendRequest");
-        if (!WinHttpReceiveResponse(request.get(), nullptr)) Fail("WinHttpReceiveResponse");
-
-        HttpAnswer answer;
-        DWORD status = 0;
-        DWORD size = sizeof status;
-        if (!WinHttpQueryHeaders(
-                request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-            Fail("reading the answer's status");
-        answer.status = status;
-        if (const auto type = QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_TYPE))
-            answer.contentType = WideToAnsi(*type);
-        if (status >= 200 && status <= 299) answer.body = ReadBody(request.get());
-        return answer;
+        return request;
     }
 
-    // The proxy's credentials go to the proxy alone. WinHTTP's own proxy
-    // credentials answer the proxy's challenge. The settings promise them
-    // with the first request as well, which WinHTTP does only for a header
-    // of the caller's; Wine sends that header with the tunnel's CONNECT and
-    // also inside the tunnel, to the service. For an https service the
-    // header is therefore taken off once the connection to the service
-    // stands (the tunnel is open, the TLS session made) and before the
-    // request itself is built. Only a new connection reports that moment, so
-    // such a post keeps no connection for a later one to reuse.
-    static void AddProxyCredentials(HINTERNET request, const HttpProxy& proxy, bool secure,
-                                    std::wstring& headers) {
-        if (!proxy.username.empty() &&
-            !WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
+    static DWORD StatusCode(HINTERNET request) {
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                                 WINHTTP_NO_HEADER_INDEX))
+            Fail("reading the answer's status");
+        return status;
+    }
+
+    // The answer to the proxy's refusal, given to the proxy alone and never
+    // to the service: WinHTTP's proxy credentials, and (since Wine answers a
+    // 407 with those only once the connection is gone) the same as a
+    // Proxy-Authorization header of the request's own. A proxy that asked for
+    // credentials takes that header off before it passes a request on. For an
+    // https service Wine sends the header with the tunnel's CONNECT and also
+    // inside the tunnel, to the service; there it is taken off once the
+    // connection to the service stands (the tunnel is open, the TLS session
+    // made) and before the request itself is built. Only a new connection
+    // reports that moment; such posts keep no connection (Open).
+    static void GiveProxyCredentials(HINTERNET request, const HttpProxy& proxy, bool secure) {
+        if (!WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
                                    proxy.username.c_str(), proxy.password.c_str(), nullptr))
             Fail("WinHttpSetCredentials");
-        if (proxy.authorization.empty()) return;
-        headers += L"Proxy-Authorization: " + AnsiToWide(proxy.authorization) + L"\r\n";
+        const std::wstring header = L"Proxy-Authorization: " +
+                                    AnsiToWide(BasicAuthorization(proxy.username, proxy.password)) +
+                                    L"\r\n";
+        if (!WinHttpAddRequestHeaders(request, header.c_str(), static_cast<DWORD>(-1),
+                                      WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+            Fail("WinHttpAddRequestHeaders");
         if (!secure) return;
-        SetDwordOption(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_KEEP_ALIVE,
-                       "disabling keep-alive");
         if (WinHttpSetStatusCallback(request, &DropProxyAuthorization,
                                      WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER,
                                      0) == WINHTTP_INVALID_STATUS_CALLBACK)
@@ -292,9 +370,14 @@ class WinHttpTransport final : public HttpTransport {
         const unsigned abandonCount = HttpAbandonCount();
         auto exchange = std::make_shared<Exchange>(post, timeouts_);
         std::thread([exchange] { exchange->Run(); }).detach();
-        // Every limit once, with a second to spare for the thread itself.
-        const long long limits = 1000LL + timeouts_.resolveMs + timeouts_.connectMs +
-                                 timeouts_.sendMs + timeouts_.receiveMs + timeouts_.totalReadMs;
+        // Every limit once for each request the exchange may send (with
+        // proxy credentials the HEAD, the post and its retry after a 407),
+        // the body's once, and a second to spare for the thread itself.
+        const long long requests = post.proxy && !post.proxy->username.empty() ? 3 : 1;
+        const long long limits =
+            1000LL + timeouts_.totalReadMs +
+            requests * (static_cast<long long>(timeouts_.resolveMs) + timeouts_.connectMs +
+                        timeouts_.sendMs + timeouts_.receiveMs);
         return exchange->Await(std::chrono::milliseconds(limits), abandonCount);
     }
 

@@ -105,11 +105,10 @@ std::wstring HttpClient::Post(const std::wstring& url, const FormData& form) con
         // could send the credentials to some other port of the proxy host.
         if (proxyPort_ < 0 || proxyPort_ > 65535)
             throw HttpError("proxy port out of range: " + std::to_string(proxyPort_));
-        HttpProxy proxy{proxyHost_, proxyPort_, {}, {}, {}};
+        HttpProxy proxy{proxyHost_, proxyPort_, {}, {}};
         if (basicProxyAuthentication_) {
             proxy.username = proxyUsername_;
             proxy.password = proxyPassword_;
-            proxy.authorization = BasicAuthorization(proxyUsername_, proxyPassword_);
         }
         post.proxy = std::move(proxy);
     }

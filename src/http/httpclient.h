@@ -21,8 +21,8 @@ class HttpClient {
     // password are used only with basic authentication switched on.
     void SetProxy(std::wstring host, int port, std::wstring username, std::wstring password);
 
-    // With basic authentication on, the proxy credentials go with the first
-    // request itself instead of waiting for the proxy to ask for them.
+    // With basic authentication on, the proxy credentials answer the proxy's
+    // challenge (407); they never go out before the proxy asks for them.
     void SetBasicProxyAuthentication(bool on) { basicProxyAuthentication_ = on; }
 
     // Posts the form to the address through the process's transport and

@@ -87,9 +87,13 @@ bool InWindowsFolder(const std::wstring& path) {
     return windows.size() > 1 && PosText(windows, path) == 1;
 }
 
-bool IsAbsolutePath(std::wstring_view path) {
-    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
-    return drive || path.starts_with(L"\\\\");
+// "X:\..." only. A path that begins with two backslashes (a UNC share, or
+// the device namespaces \\.\ and \\?\) is never judged: testing it would
+// reach out to a host that the registry entry names.
+bool IsDriveLetterPath(std::wstring_view path) {
+    const bool letter = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') ||
+                                             (path[0] >= L'a' && path[0] <= L'z'));
+    return letter && path[1] == L':' && path[2] == L'\\';
 }
 
 std::optional<VersionDisagreement> Disagreement(const TApp& app,
@@ -165,18 +169,22 @@ std::wstring UninstallerPath(std::wstring_view uninstallString) {
     const int exe = PosText(L".exe", uninstallString);
     if (exe == 0) return {};
     std::wstring path(uninstallString.substr(0, static_cast<std::size_t>(exe) + 3));
-    if (!IsAbsolutePath(path) || path.find(L'%') != std::wstring::npos) return {};
+    if (!IsDriveLetterPath(path) || path.find(L'%') != std::wstring::npos) return {};
     return path;
 }
 
 std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app) {
+    return FindOrphanedEntry(app, [](const std::wstring& path) { return FileExists(path); });
+}
+
+std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app, const FileExistsProbe& fileExists) {
     OrphanedEntry orphaned;
     const std::wstring location = app.regInstallLocation.str();
-    if (!location.empty() && !app.installLocationFound && IsAbsolutePath(location) &&
+    if (!location.empty() && !app.installLocationFound && IsDriveLetterPath(location) &&
         !InWindowsFolder(location))
         orphaned.missingInstallFolder = location;
     const std::wstring uninstaller = UninstallerPath(app.regUninstallString.str());
-    if (!uninstaller.empty() && !InWindowsFolder(uninstaller) && !FileExists(uninstaller))
+    if (!uninstaller.empty() && !InWindowsFolder(uninstaller) && !fileExists(uninstaller))
         orphaned.missingUninstaller = uninstaller;
     if (orphaned.missingInstallFolder.empty() && orphaned.missingUninstaller.empty())
         return std::nullopt;

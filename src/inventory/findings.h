@@ -5,6 +5,7 @@
 // out from what the run has already read; the run's own files never show
 // them.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,14 +49,22 @@ std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app);
 // that can no longer be removed through the system's list. An empty text
 // stands for what is there or was not looked at. The install folder is the
 // one executable discovery already tested; the uninstaller costs one file
-// test. Windows Installer entries (msiexec), commands without an absolute
-// program path, unexpanded %variables% and paths in the Windows folder (where
-// a 32-bit program is redirected) are not judged.
+// test. Only drive-letter paths are judged: a UNC path (\\host\share\...)
+// or a device path (\\.\..., \\?\...) would open a connection to a host
+// that the registry entry names, with the credentials of whoever runs the
+// scan (an admin, or SYSTEM under a management agent). Windows Installer
+// entries (msiexec), commands without an absolute program path, unexpanded
+// %variables% and paths in the Windows folder (where a 32-bit program is
+// redirected) are not judged either.
 struct OrphanedEntry {
     std::wstring missingUninstaller;
     std::wstring missingInstallFolder;
 };
+// fileExists: the test of the uninstaller's existence, the file system's
+// unless a test watches it.
+using FileExistsProbe = std::function<bool(const std::wstring& path)>;
 std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app);
+std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app, const FileExistsProbe& fileExists);
 
 // Everything above for one record, worked out once.
 struct RecordFindings {
@@ -66,8 +75,8 @@ struct RecordFindings {
 RecordFindings ExamineRecord(const TApp& app);
 
 // The program of an uninstall command: the text up to and including the
-// first ".exe" when it is an absolute path; empty otherwise and for
-// commands of Windows Installer.
+// first ".exe" when it is a drive-letter path; empty otherwise (UNC and
+// device paths included) and for commands of Windows Installer.
 std::wstring UninstallerPath(std::wstring_view uninstallString);
 
 }  // namespace kelvra

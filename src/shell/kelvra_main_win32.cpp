@@ -54,6 +54,7 @@ void RunTrayProgram(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystem32();
     ComScope com;
     try {
         const std::wstring ownPath = OwnExecutablePath();

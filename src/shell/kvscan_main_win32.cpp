@@ -20,6 +20,7 @@
 #include "common/scope.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
+#include "common/textutil.h"
 #include "common/ui_win32.h"
 #include "http/service_address.h"
 #include "inventory/findings.h"
@@ -28,6 +29,7 @@
 #include "shell/runfiles.h"
 #include "shell/scan_options.h"
 #include "shell/scan_report.h"
+#include "shell/startup_win32.h"
 #include "shell/upload.h"
 #include "shell/version.h"
 #include "versions/directversion.h"
@@ -97,38 +99,59 @@ class ProgressLine {
     std::size_t width_ = 0;
 };
 
-// The file (or standard output) the JSON document goes to.
+// The file (or standard output) the JSON document goes to. A file is written
+// under a temporary name beside it and takes the file's name only once the
+// document is whole, as the run files do: a run that fails or is killed
+// leaves the last good report as it was.
 class JsonOutput {
   public:
-    // Empty unless it could be opened.
+    // Empty unless the file could be created.
     static std::unique_ptr<JsonOutput> Open(const std::wstring& target) {
         if (target == L"-") {
             // Bytes as written: no CR before each LF.
             _setmode(_fileno(stdout), _O_BINARY);
-            return std::unique_ptr<JsonOutput>(new JsonOutput(stdout, false));
+            return std::unique_ptr<JsonOutput>(new JsonOutput(nullptr));
         }
-        FILE* file = _wfopen(target.c_str(), L"wb");
-        return file ? std::unique_ptr<JsonOutput>(new JsonOutput(file, true)) : nullptr;
-    }
-    ~JsonOutput() {
-        if (owned_) std::fclose(file_);
+        try {
+            return std::unique_ptr<JsonOutput>(
+                new JsonOutput(std::make_unique<PendingFile>(target)));
+        } catch (const FileError&) {
+            return nullptr;
+        }
     }
     JsonOutput(const JsonOutput&) = delete;
     JsonOutput& operator=(const JsonOutput&) = delete;
 
-    void Write(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), file_); }
-    // True when every byte reached the file.
+    // A write that fails on the file is remembered and reported by Finish.
+    void Write(std::string_view bytes) {
+        if (!file_) {
+            std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+            return;
+        }
+        if (failed_) return;
+        try {
+            file_->Write(bytes);
+        } catch (const FileError&) {
+            failed_ = true;
+        }
+    }
+    // True when every byte reached standard output, or the whole document
+    // took the file's name.
     bool Finish() {
-        const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
-        if (!owned_) return flushed;
-        owned_ = false;
-        return std::fclose(file_) == 0 && flushed;
+        if (!file_) return std::fflush(stdout) == 0 && !std::ferror(stdout);
+        if (failed_) return false;
+        try {
+            file_->Commit();
+            return true;
+        } catch (const FileError&) {
+            return false;
+        }
     }
 
   private:
-    JsonOutput(FILE* file, bool owned) : file_(file), owned_(owned) {}
-    FILE* file_;
-    bool owned_;
+    explicit JsonOutput(std::unique_ptr<PendingFile> file) : file_(std::move(file)) {}
+    std::unique_ptr<PendingFile> file_;  // none: standard output
+    bool failed_ = false;
 };
 
 std::wstring WithBackslash(std::wstring folder) {
@@ -159,7 +182,9 @@ int Upload(const ScanOptions& options, const std::wstring& payload, const Consol
         return kScanNoAnswer;
     }
     console.Say(L"Upload: answered by " + address + L"\n");
-    console.Say(L"Answer: " + result.answer + L"\n");
+    // The service's text goes to a terminal: its control characters are
+    // written out.
+    console.Say(L"Answer: " + VisibleControls(result.answer) + L"\n");
     return kScanOk;
 }
 
@@ -244,7 +269,7 @@ int Scan(const ScanOptions& options) {
             return kScanFailed;
         }
     }
-    console.Say(L"Payload: " + payload + L"\n");
+    console.Say(L"Payload: " + VisibleControls(payload) + L"\n");
     console.Say(L"OK: " + std::to_wstring(counters.ok) + L"\n");
     console.Say(L"ERROR: " + std::to_wstring(counters.error) + L"\n");
     console.Say(observer.FindingsText());
@@ -254,6 +279,7 @@ int Scan(const ScanOptions& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    RestrictDllSearchToSystem32();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     const ScanOptionsResult parsed = ParseScanOptions(args);
     if (!parsed.error.empty()) {
@@ -267,7 +293,7 @@ int wmain(int argc, wchar_t** argv) {
     try {
         return Scan(parsed.options);
     } catch (const std::exception& error) {
-        Print(stderr, L"kvscan: " + ErrorText(error) + L"\n");
+        Print(stderr, L"kvscan: " + VisibleControls(ErrorText(error)) + L"\n");
         return kScanFailed;
     }
 }

@@ -50,6 +50,7 @@ std::wstring TrayMutexName(std::wstring_view userName);
 enum class TrayCommand : unsigned {
     AnotherStart = 1,   // a second start has ended: tell the user where the tray is
     EndForInstall = 2,  // a new copy is being installed: end as on "Exit Kelvra"
+    InstallGaveUp = 3,  // the installer stopped waiting: forget EndForInstall
 };
 
 // The name of that message. The user's name is part of it, so a tray program

@@ -291,7 +291,9 @@ LRESULT TKelvraMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             if (wParam == static_cast<WPARAM>(TrayCommand::AnotherStart))
                 controller_->AnotherStart();
             else if (wParam == static_cast<WPARAM>(TrayCommand::EndForInstall))
-                controller_->ExitKelvra1Click();
+                controller_->EndForInstall();
+            else if (wParam == static_cast<WPARAM>(TrayCommand::InstallGaveUp))
+                controller_->InstallGaveUp();
         });
         return 0;
     }

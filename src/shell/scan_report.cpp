@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/textutil.h"
 #include "common/utf8.h"
 #include "inventory/kv_objs.h"
 
@@ -170,20 +171,23 @@ void ScanObserver::EntryRead(const TApp& app) {
 void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
     const RecordFindings findings = ExamineRecord(app);
     if (json_) json_->Record(app, chosenVersion, findings);
-    const std::wstring name = app.niceName.str();
+    // Every text of these lines comes from the registry and goes to a
+    // terminal: its control characters are written out.
+    const std::wstring name = VisibleControls(app.niceName.str());
     if (const auto& found = findings.disagreement) {
         ++summary_.versionDisagreements;
-        disagreements_ += L"  " + name + L": registry " + found->registryVersion + L", " +
-                          found->executable + L" " + found->executableVersion + L"\n";
+        disagreements_ += L"  " + name + L": registry " + VisibleControls(found->registryVersion) +
+                          L", " + VisibleControls(found->executable) + L" " +
+                          VisibleControls(found->executableVersion) + L"\n";
     }
     if (const auto& found = findings.orphaned) {
         ++summary_.orphanedEntries;
         if (!found->missingUninstaller.empty())
-            orphans_ +=
-                L"  " + name + L": uninstaller " + found->missingUninstaller + L" is gone\n";
+            orphans_ += L"  " + name + L": uninstaller " +
+                        VisibleControls(found->missingUninstaller) + L" is gone\n";
         if (!found->missingInstallFolder.empty())
-            orphans_ +=
-                L"  " + name + L": install folder " + found->missingInstallFolder + L" is gone\n";
+            orphans_ += L"  " + name + L": install folder " +
+                        VisibleControls(found->missingInstallFolder) + L" is gone\n";
     }
 }
 

@@ -146,11 +146,24 @@ void TrayController::About1Click() { services_.openUrl(services_.aboutUrl()); }
 
 void TrayController::ExitKelvra1Click() {
     exitRequested_ = true;
+    exitOnlyForInstall_ = false;
     // The run's files are written; the upload in flight is given up, and the
     // next run, after the next start, takes and uploads the inventory again.
     // Nothing is lost, and a slow service cannot keep the program alive.
     if (uploading_ && services_.abandonUpload) services_.abandonUpload();
     view_.RequestClose();
+}
+
+void TrayController::EndForInstall() {
+    const bool userExit = exitRequested_ && !exitOnlyForInstall_;
+    ExitKelvra1Click();
+    exitOnlyForInstall_ = !userExit;
+}
+
+void TrayController::InstallGaveUp() {
+    if (!exitOnlyForInstall_) return;
+    exitRequested_ = false;
+    exitOnlyForInstall_ = false;
 }
 
 void TrayController::AnotherStart() {

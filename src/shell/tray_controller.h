@@ -68,6 +68,12 @@ class TrayController {
     void Settings1Click();
     void About1Click();
     void ExitKelvra1Click();
+    // The installer of a new version asks the program to end, as on "Exit
+    // Kelvra"; an open settings dialog or a run puts the end off as for the
+    // user's Exit. When the installer stops waiting, it withdraws the request
+    // and the program goes on, unless the user chose Exit as well.
+    void EndForInstall();
+    void InstallGaveUp();
     void TrayIcon1BalloonClick();
     // Another start of the program by the same user, which has ended: the
     // user is told where the running one is.
@@ -94,6 +100,7 @@ class TrayController {
     std::int64_t nextRunTime_;
     bool firstTick_ = true;
     bool exitRequested_ = false;
+    bool exitOnlyForInstall_ = false;  // no Exit of the user's is pending
     bool running_ = false;
     bool uploading_ = false;
     bool settingsOpen_ = false;

@@ -72,6 +72,24 @@ TEST(TextUtil, TrimRemovesBlanksAndControlsAtBothEnds) {
     EXPECT_EQ(Trim(L"\u00a0x\u00a0"), L"\u00a0x\u00a0");  // no-break space is above 32
 }
 
+TEST(TextUtil, VisibleControlsWritesEveryControlCharacterOut) {
+    const struct {
+        std::wstring text;
+        std::wstring visible;
+    } cases[] = {
+        {L"\x1b]0;owned\a", L"\\x1b]0;owned\\x07"},  // a terminal title
+        {L"\x1b[31mred", L"\\x1b[31mred"},           // a colour
+        {L"App\r\nOK: 99", L"App\\x0d\\x0aOK: 99"},  // a forged line
+        {std::wstring(L"a\0b\x7f\x9b\x9f"
+                      L"c",
+                      7),
+         L"a\\x00b\\x7f\\x9b\\x9f"
+         L"c"},                                                     // NUL, DEL, C1
+        {L"C:\\Caf\u00e9 \u20ac\t", L"C:\\Caf\u00e9 \u20ac\\x09"},  // letters and paths stay
+    };
+    for (const auto& c : cases) EXPECT_EQ(VisibleControls(c.text), c.visible);
+}
+
 // Texts far larger than any version text: no routine may slow to a crawl,
 // read past the end or overflow.
 TEST(TextUtil, HostileTextsStayFastAndSafe) {

@@ -44,8 +44,10 @@ TEST_F(HttpClientTest, ProxyCredentialsGoOutOnlyWithBasicAuthenticationOn) {
     ASSERT_TRUE(without && with);
     EXPECT_EQ(without->host, L"proxy.lan");
     EXPECT_EQ(without->port, 3128);
-    EXPECT_EQ(without->authorization, "");
-    EXPECT_EQ(with->authorization, "Basic YWxpY2U6czNjcmV0");
+    EXPECT_EQ(without->username, L"");
+    EXPECT_EQ(without->password, L"");
+    EXPECT_EQ(with->username, L"alice");
+    EXPECT_EQ(with->password, L"s3cret");
 }
 
 TEST_F(HttpClientTest, ProxyPortOutsideSixteenBitsSendsNothing) {

@@ -1,7 +1,7 @@
 // The WinHTTP client against a real server, the account-service stand-in:
 // statuses, answer sizes and encodings, time limits, garbage. The whole
-// upload, byte for byte, and the credentials that go to a named proxy with
-// the first request (through tinyproxy) are checked in the shell's tests.
+// upload, byte for byte, and the credentials that go to a named proxy only
+// when it asks for them (through tinyproxy) are checked in the shell's tests.
 
 #include "common/win32.h"
 

@@ -160,7 +160,12 @@ TEST(FindingsTest, UninstallerPathIsTheAbsoluteProgramOfTheCommand) {
         // The record has already lost the double quotes when it was read.
         {L"C:\\Program Files\\App\\uninst.exe /S", L"C:\\Program Files\\App\\uninst.exe"},
         {L"C:\\App\\UNWISE.EXE C:\\App\\INSTALL.LOG", L"C:\\App\\UNWISE.EXE"},
-        {L"\\\\server\\share\\remove.exe --all", L"\\\\server\\share\\remove.exe"},
+        {L"d:\\App\\remove.exe", L"d:\\App\\remove.exe"},
+        // Testing these would reach a host that the entry names.
+        {L"\\\\server\\share\\remove.exe --all", L""},
+        {L"\\\\.\\pipe\\remove.exe", L""},
+        {L"\\\\?\\C:\\App\\remove.exe", L""},
+        {L"\\\\?\\UNC\\server\\share\\remove.exe", L""},
         {L"MsiExec.exe /X{6F1C3A52-2B8E-4D1A-9C3B-1A2B3C4D5E01}", L""},
         {L"C:\\Windows\\System32\\msiexec.exe /x {X}", L""},
         {L"rundll32.exe shell32.dll,Control_RunDLL", L""},
@@ -170,6 +175,38 @@ TEST(FindingsTest, UninstallerPathIsTheAbsoluteProgramOfTheCommand) {
     };
     for (const auto& [command, program] : cases)
         EXPECT_EQ(UninstallerPath(command), program) << command;
+}
+
+// Only drive-letter paths are judged, and only the uninstaller costs a file
+// test: a UNC or device path never reaches the file system.
+TEST(FindingsTest, OrphanedEntryJudgesOnlyDriveLetterPaths) {
+    struct Orphan {
+        const wchar_t* uninstallString;
+        const wchar_t* installLocation;  // discovery found none of them
+        const wchar_t* tested;           // the one path tested; empty: none
+        bool gone;
+    };
+    const Orphan cases[] = {
+        {L"C:\\Zephyr\\unins000.exe /S", L"C:\\Zephyr\\", L"C:\\Zephyr\\unins000.exe", true},
+        {L"\\\\fileserver\\apps\\unins000.exe", L"\\\\fileserver\\apps\\", L"", false},
+        {L"\\\\.\\GLOBALROOT\\unins000.exe", L"\\\\.\\GLOBALROOT\\", L"", false},
+        {L"\\\\?\\UNC\\host\\s\\unins000.exe", L"\\\\?\\C:\\App\\", L"", false},
+        {L"%ProgramFiles%\\App\\unins000.exe", L"", L"", false},
+    };
+    for (const Orphan& c : cases) {
+        TApp app(kKey, L"App");
+        app.regUninstallString = c.uninstallString;
+        app.regInstallLocation = c.installLocation;
+        std::vector<std::wstring> tested;
+        const auto orphaned = FindOrphanedEntry(app, [&tested](const std::wstring& path) {
+            tested.push_back(path);
+            return false;
+        });
+        const std::vector<std::wstring> expected =
+            *c.tested ? std::vector<std::wstring>{c.tested} : std::vector<std::wstring>{};
+        EXPECT_EQ(tested, expected) << c.uninstallString;
+        EXPECT_EQ(orphaned.has_value(), c.gone) << c.uninstallString;
+    }
 }
 
 }  // namespace

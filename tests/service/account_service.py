@@ -2,7 +2,7 @@
 """A stand-in for the account service, for the tests that post through the
 real HTTP client.
 
-    account_service.py --dir DIR [--proxy-auth USER:PASSWORD] [--tls PEM]
+    account_service.py --dir DIR [--proxy-auth USER:PASSWORD | --proxy] [--tls PEM]
     account_service.py --dir DIR --serve --port N
 
 Listens on two free loopback ports: the service itself and a control port.
@@ -21,11 +21,15 @@ afresh for every request. Its first line is a command, the rest raw bytes:
     big N chunked   the same in chunked transfer encoding
     drip SECONDS    the bytes after the first line are sent one at a time,
                     SECONDS apart, until they end or the client goes
+    reset VERB      a request with that method (POST, HEAD, ...) is recorded
+                    and its connection reset, unanswered; any other request
+                    gets the answer given without the file
 
 Without the file the answer is "200 OK" with the body "OK".
 
 With --proxy-auth a real HTTP proxy (tinyproxy) is started too, on another
 free port, with basic authentication for that user; its log is DIR/proxy.log.
+With --proxy the same proxy asks for no credentials.
 
 With --tls the service speaks https with the key and certificate of the PEM
 file (tests/service/localhost.pem is made for the name "localhost"; a test
@@ -61,6 +65,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import subprocess
 import sys
 import threading
@@ -270,21 +275,31 @@ class ServiceHandler(socketserver.BaseRequestHandler):
             if self.server.site:
                 self.server.site.answer(conn, raw)
             else:
-                self.answer(conn)
+                self.answer(conn, raw)
         except (OSError, ssl.SSLError):
             # The client went away or timed out; that is its test's business.
             pass
 
-    def answer(self, conn):
+    def answer(self, conn, raw):
         path = os.path.join(self.server.folder, "answer.txt")
+        default = b"send\nHTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" \
+                  b"Content-Length: 2\r\nConnection: close\r\n\r\nOK"
         try:
             with open(path, "rb") as source:
                 text = source.read()
         except FileNotFoundError:
-            text = b"send\nHTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" \
-                   b"Content-Length: 2\r\nConnection: close\r\n\r\nOK"
+            text = default
         command, _, rest = text.partition(b"\n")
         words = command.split()
+        if words[:1] == [b"reset"] and len(words) == 2:
+            if raw.split(b" ", 1)[0] != words[1]:
+                command, _, rest = default.partition(b"\n")
+                words = command.split()
+            else:
+                # Closing with a zero linger time sends a reset, not a FIN.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                conn.close()
+                return
         if words[:1] == [b"send"]:
             conn.sendall(rest)
         elif words[:1] == [b"silent"]:
@@ -325,15 +340,16 @@ class Service(socketserver.ThreadingTCPServer):
 def start_proxy(folder, credentials):
     """tinyproxy on a free port, in the foreground, owned by this process."""
     program = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
-    user, _, password = credentials.partition(":")
+    user, _, password = (credentials or "").partition(":")
+    auth = "BasicAuth %s %s\n" % (user, password) if credentials else ""
     for _ in range(5):
         port = free_port()
         config = os.path.join(folder, "proxy.conf")
         with open(config, "w") as out:
             out.write("Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
-                      "LogLevel Connect\nLogFile \"%s\"\nBasicAuth %s %s\n"
+                      "LogLevel Connect\nLogFile \"%s\"\n%s"
                       "DisableViaHeader Yes\n"
-                      % (port, os.path.join(folder, "proxy.log"), user, password))
+                      % (port, os.path.join(folder, "proxy.log"), auth))
         proxy = subprocess.Popen([program, "-d", "-c", config],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
@@ -395,6 +411,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--proxy", action="store_true")
     parser.add_argument("--tls")
     parser.add_argument("--serve", action="store_true")
     parser.add_argument("--port", type=int, default=0)
@@ -414,7 +431,7 @@ def main():
     control.bind(("127.0.0.1", 0))
     control.listen(1)
     proxy, proxy_port = (None, None)
-    if args.proxy_auth:
+    if args.proxy_auth or args.proxy:
         proxy, proxy_port = start_proxy(folder, args.proxy_auth)
 
     threading.Thread(target=service.serve_forever, kwargs={"poll_interval": 0.2},

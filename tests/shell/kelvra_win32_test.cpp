@@ -10,10 +10,16 @@
 
 #include "common/win32.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/files.h"
 #include "common/handles_win32.h"
@@ -21,7 +27,9 @@
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
 #include "shell/resource.h"
+#include "shell/startup_win32.h"
 #include "support/account_service_win32.h"
+#include "support/message_boxes.h"
 #include "support/process_win32.h"
 #include "support/saved_user_state_win32.h"
 #include "support/temp_dir.h"
@@ -377,6 +385,43 @@ TEST_F(KelvraProgram, InstallerThatCannotCopyShowsWhyAndWhere) {
     RemoveDirectoryW(installed.c_str());
 }
 
+// A tray that does not end in time (its settings dialog is open): the
+// installer starts nothing, says what to close, and the tray forgets the
+// request, so that it does not end later when the dialog closes. The
+// installer runs in this process with a short wait instead of two minutes.
+TEST_F(KelvraProgram, InstallerThatWaitsInVainStartsNothingAndTheTrayGoesOn) {
+    const std::wstring installed = state_.DataFolder() + kInstalledExeName;
+    ASSERT_TRUE(ForceDirectories(state_.DataFolder()));
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installed.c_str(), FALSE));
+    const std::string before = ReadFileBytes(installed);
+    auto tray = TrayProcess::Start(installed);
+    ASSERT_TRUE(tray.Started());
+    ASSERT_NE(tray.Window(), nullptr);
+    tray.Command(IDM_SETTINGS);
+    HWND settings = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (settings = ShownWindowTitled(tray.Id(), L"Settings")) != nullptr; }, 10000));
+
+    testing::TempDir downloads;
+    const std::wstring installer = downloads / L"akelvra.exe";
+    ASSERT_TRUE(CopyFileW(KelvraExe().c_str(), installer.c_str(), FALSE));
+    testing::MessageBoxRecorder boxes;
+    InstallAndStartCopy(installer, 3000);
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::wstring text = boxes[0].text;
+    EXPECT_NE(text.find(L"did not end in time"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(L"Close its Settings window"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(L"start akelvra.exe again"), std::wstring::npos) << WideToAnsi(text);
+    EXPECT_NE(text.find(L"The previous version stays installed."), std::wstring::npos);
+    EXPECT_TRUE(ReadFileBytes(installed) == before);
+    EXPECT_FALSE(FileExists(installed + L".tmp"));
+
+    PostMessageW(settings, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 5000));
+    EXPECT_EQ(tray.ExitCode(3000), static_cast<DWORD>(STILL_ACTIVE)) << "the tray goes on";
+    EXPECT_EQ(WindowsOf(0, TKelvraMainForm::kClassName, false).size(), 1u) << "nothing started";
+}
+
 TEST_F(KelvraProgram, OtherNamesRunTheTrayProgramAndAutostartIsQuoted) {
     testing::TempDir downloads;
     ASSERT_TRUE(CreateDirectoryW((downloads / L"Ann Lee").c_str(), nullptr));
@@ -443,6 +488,66 @@ TEST(KelvraResources, VersionManifestIconAndLogo) {
     DeleteObject(logo);
     EXPECT_EQ(size.bmWidth, 89);
     EXPECT_EQ(size.bmHeight, 89);
+}
+
+// The DLLs that the loader resolves when the program starts: the names of
+// the executable's import directory, read from the file.
+std::vector<std::string> LoadTimeImports(const std::wstring& exe) {
+    const std::string file = ReadFileBytes(exe);
+    auto at = [&file](std::size_t offset, std::size_t size) {
+        if (offset > file.size() || size > file.size() - offset)
+            throw std::runtime_error("import table out of the file");
+        return file.data() + offset;
+    };
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, at(0, sizeof dos), sizeof dos);
+    IMAGE_NT_HEADERS32 nt;
+    std::memcpy(&nt, at(dos.e_lfanew, sizeof nt), sizeof nt);
+    const std::size_t sections = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                                 nt.FileHeader.SizeOfOptionalHeader;
+    auto fileOffset = [&](DWORD rva) -> std::size_t {
+        for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+            IMAGE_SECTION_HEADER section;
+            std::memcpy(&section, at(sections + i * sizeof section, sizeof section),
+                        sizeof section);
+            if (rva >= section.VirtualAddress &&
+                rva < section.VirtualAddress + section.SizeOfRawData)
+                return rva - section.VirtualAddress + section.PointerToRawData;
+        }
+        throw std::runtime_error("address outside every section");
+    };
+    std::vector<std::string> names;
+    const DWORD table =
+        nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (std::size_t entry = fileOffset(table);; entry += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        IMAGE_IMPORT_DESCRIPTOR descriptor;
+        std::memcpy(&descriptor, at(entry, sizeof descriptor), sizeof descriptor);
+        if (descriptor.Name == 0) break;
+        std::string name(at(fileOffset(descriptor.Name), 1));
+        for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        names.push_back(name);
+    }
+    return names;
+}
+
+// A program started from a download folder must not load a DLL lying beside
+// it. Windows takes the KnownDLLs from System32 whatever the folder holds;
+// every other DLL is delay-loaded, after the program has restricted the
+// search to System32. The list is what Windows 7 and Windows 10 both count
+// as KnownDLLs, of the ones a program like this may import, and COMCTL32,
+// which the manifest's dependency on the common controls 6 takes from the
+// system's side-by-side store before any folder.
+TEST(KelvraResources, ProgramsLoadOnlyKnownDllsAtStart) {
+    const std::set<std::string> known = {
+        "advapi32.dll", "comdlg32.dll", "gdi32.dll",  "imm32.dll",  "kernel32.dll", "msvcrt.dll",
+        "ole32.dll",    "oleaut32.dll", "psapi.dll",  "rpcrt4.dll", "sechost.dll",  "setupapi.dll",
+        "shell32.dll",  "shlwapi.dll",  "user32.dll", "ws2_32.dll", "comctl32.dll"};
+    for (const std::wstring& exe : {KelvraExe(), testing::HostPathToWindows(KELVRA_KVSCAN_EXE)}) {
+        const std::vector<std::string> imports = LoadTimeImports(exe);
+        EXPECT_NE(std::find(imports.begin(), imports.end(), "kernel32.dll"), imports.end());
+        for (const std::string& dll : imports)
+            EXPECT_TRUE(known.contains(dll)) << WideToAnsi(exe) << " loads " << dll << " at start";
+    }
 }
 
 }  // namespace

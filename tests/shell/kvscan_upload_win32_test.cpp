@@ -47,6 +47,14 @@ TEST_F(KvscanUpload, PostsThePayloadOfTheRunWithTheStoredAccount) {
                  "\"\r\nContent-Type: text/plain\r\n\r\n" + ReadFileBytes(payload) + "\r\n--"),
         std::string::npos)
         << raw;
+
+    // The service's text reaches the terminal with its control characters
+    // written out: no title change, no colour, no forged line.
+    service_.Answer(200, "OK\x1b]0;owned\x07\x1b[31m\r\nOK: 99");
+    const auto hostile = Scan(L"--upload --service " + service_.BaseAddress());
+    EXPECT_NE(hostile.output.find("\r\nAnswer: OK\\x1b]0;owned\\x07\\x1b[31m\\x0d\\x0aOK: 99\r\n"),
+              std::string::npos)
+        << hostile.output;
 }
 
 TEST_F(KvscanUpload, GivenValuesWinAndNoAnswerHasItsExitCode) {

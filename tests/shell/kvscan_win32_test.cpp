@@ -334,10 +334,10 @@ class KvscanReport : public testing::KvscanMachine {
         keys64_.SetText(agree, L"InstallLocation", agree_);
         keys64_.SetText(agree, L"UninstallString",
                         L"MsiExec.exe /X{00000000-0000-0000-0000-000000000001}");
-        const std::wstring gone = Entry(keys32_, L"gone", L"Gone Tool");
-        keys32_.SetText(gone, L"DisplayVersion", L"2.0");
-        keys32_.SetText(gone, L"InstallLocation", gone_);
-        keys32_.SetText(gone, L"UninstallString", L"\"" + gone_ + L"unins000.exe\"");
+        gone_key_ = Entry(keys32_, L"gone", L"Gone Tool");
+        keys32_.SetText(gone_key_, L"DisplayVersion", L"2.0");
+        keys32_.SetText(gone_key_, L"InstallLocation", gone_);
+        keys32_.SetText(gone_key_, L"UninstallString", L"\"" + gone_ + L"unins000.exe\"");
         const std::wstring system = Entry(keys32_, L"system", L"System Part");
         keys32_.SetText(system, L"UninstallString", L"rundll32.exe shell32.dll,Control_RunDLL");
         kb_ = L"KB999-" + UninstallKeys::UniqueName(L"kb");
@@ -368,7 +368,7 @@ class KvscanReport : public testing::KvscanMachine {
         throw std::runtime_error("no record " + name);
     }
 
-    std::wstring chat_, agree_, gone_, kb_, office_;
+    std::wstring chat_, agree_, gone_, kb_, office_, gone_key_;
 };
 
 TEST_F(KvscanReport, JsonOnStandardOutputDescribesTheRunOfTheSameFiles) {
@@ -454,6 +454,31 @@ TEST_F(KvscanReport, ConsoleSummaryNamesTheFindingsAndQuietSaysNothing) {
     EXPECT_EQ(unwritable.exitCode, 1u);
     EXPECT_NE(unwritable.output.find("kvscan: cannot create"), std::string::npos);
     EXPECT_FALSE(FileExists(PathOf(L"J", L".txt", 2))) << "no run without its report";
+
+    // A run that fails after the report was begun (here: its timings cannot
+    // be written) leaves the last good report whole, and no temporary.
+    const std::string lastGood = ReadFileBytes(json);
+    const auto failed =
+        Scan(L"--json " + Quoted(json) + L" --timings " + Quoted(data_ / L"missing\\t.txt"));
+    EXPECT_EQ(failed.exitCode, 1u) << failed.output;
+    EXPECT_EQ(ReadFileBytes(json), lastGood);
+    EXPECT_FALSE(FileExists(json + L".tmp"));
+}
+
+// Registry text reaches the terminal with its control characters written
+// out: an escape sequence or a line break of an entry's cannot retitle or
+// recolour the terminal, or forge a line of the summary.
+TEST_F(KvscanReport, RegistryTextReachesTheConsoleVisible) {
+    keys32_.SetText(gone_key_, L"UninstallString",
+                    L"\"" + gone_ + L"un\x1b]0;owned\a\x1b[2J\r\nOK: 99\r\nins.exe\"");
+    const auto result = Scan(L"");
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_NE(result.output.find(WideToAnsi(L"  Gone Tool: uninstaller " + gone_ +
+                                            L"un\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aOK: "
+                                            L"99\\x0d\\x0ains.exe is gone\r\n")),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find('\x1b'), std::string::npos);
 }
 
 }  // namespace

@@ -301,6 +301,38 @@ TEST_F(TrayControllerTest, ExitDuringTheUploadAbandonsItExitBeforeItDoesNot) {
     EXPECT_TRUE(second.FormCloseQuery());
 }
 
+// The installer's request to end waits for the settings dialog as the
+// user's Exit does; withdrawn when the installer gives up, it is forgotten,
+// but an Exit of the user's stands.
+TEST_F(TrayControllerTest, InstallersEndIsForgottenWhenItGivesUpButTheUsersExitStands) {
+    enum Step { InstallEnd, GaveUp, UserExit };
+    const struct {
+        const char* what;
+        std::vector<Step> whileOpen;
+        bool ends;
+    } cases[] = {
+        {"the installer waits", {InstallEnd}, true},
+        {"the installer gave up", {InstallEnd, GaveUp}, false},
+        {"the user chose Exit too", {InstallEnd, UserExit, GaveUp}, true},
+        {"the user chose Exit first", {UserExit, InstallEnd, GaveUp}, true},
+        {"a late give-up alone", {GaveUp}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto& tray = Start(At(9, 0, 0));
+        duringSettings_ = [&] {
+            for (const Step step : c.whileOpen) {
+                if (step == InstallEnd) tray.EndForInstall();
+                if (step == GaveUp) tray.InstallGaveUp();
+                if (step == UserExit) tray.ExitKelvra1Click();
+            }
+            EXPECT_FALSE(tray.FormCloseQuery()) << "not while the dialog is open";
+        };
+        tray.Settings1Click();
+        EXPECT_EQ(tray.FormCloseQuery(), c.ends);
+    }
+}
+
 TEST_F(TrayControllerTest, AnotherStartIsToldWhereTheRunningOneIs) {
     auto& tray = Start(At(9, 0, 0));
     tray.AnotherStart();

@@ -144,8 +144,9 @@ TEST_F(PostDataTest, ProxyCredentialsOnlyWithAProxyUserName) {
     ProxyUsername = L"alice";
     PostData(L"http://service.test/x", {L"a"}, {L"b"});
     ASSERT_EQ(transport_.Posts().size(), 2u);
-    EXPECT_EQ(transport_.Posts()[0].proxy->authorization, "");
-    EXPECT_EQ(transport_.Posts()[1].proxy->authorization, "Basic YWxpY2U6czNjcmV0");
+    EXPECT_EQ(transport_.Posts()[0].proxy->username, L"");
+    EXPECT_EQ(transport_.Posts()[1].proxy->username, L"alice");
+    EXPECT_EQ(transport_.Posts()[1].proxy->password, L"s3cret");
 }
 
 TEST_F(PostDataTest, LogGetsTheTwoLinesAndNothingAboutAFailure) {

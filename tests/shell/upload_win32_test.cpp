@@ -131,42 +131,59 @@ class UploadThroughProxyTest : public UploadTest {
     AccountService service_{{kAccountServiceScript, "alice:s3cret"}};
 };
 
-TEST_F(UploadThroughProxyTest, ArrivesWholeWithCredentialsOnTheFirstRequest) {
-    const std::wstring payload = Payload(service_);
-    EXPECT_EQ(UploadInventory(payload).answer, L"OK");
-    const auto requests = service_.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(BodyOf(requests[0]), ExpectedBody(payload));
-    EXPECT_EQ(requests[0].find("Proxy-Authorization"), std::string::npos) << "the proxy's alone";
-    const std::string log = service_.ProxyLog();
-    EXPECT_NE(log.find("Request (file descriptor"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Request (file descriptor"), log.rfind("Request (file descriptor"))
-        << "one request: the proxy never had to ask\n"
-        << log;
-}
-
-// An https service behind the proxy: the proxy opens the tunnel with the
-// credentials at once, and the service at the tunnel's end never sees them.
-// Twice, so that a second post cannot ride on the first one's connection.
-TEST_F(UploadTest, HttpsServiceBehindTheProxyNeverSeesTheProxyCredentials) {
-    AccountService service({kAccountServiceScript, "alice:s3cret", testing::kLocalhostCertificate});
+// The proxy credentials of the settings go to the proxy only when it asks
+// for them (407), and never reach the service: not through a proxy that
+// needs none (which would pass a header on), not inside an https tunnel.
+// Each upload reaches the service once, also when the proxy resets it (the
+// service may already have it; and a reset is no request for credentials).
+// Twice each, so that a second post cannot ride on the first one's
+// connection.
+TEST_F(UploadTest, ProxyCredentialsOnlyAnswerTheProxysChallengeAndNeverReachTheService) {
+    const struct {
+        const char* what;
+        bool proxyAsks;
+        bool https;
+        bool resetsThePost;  // the stand-in is the proxy, and resets every post
+    } cases[] = {
+        {"a proxy that asks, http", true, false, false},
+        {"a proxy that asks, https", true, true, false},
+        {"a proxy that needs none, http", false, false, false},
+        {"a proxy that needs none, https", false, true, false},
+        {"a proxy that needs none and resets the post, http", false, false, true},
+    };
+    // Before the process first uses a certificate store.
     const testing::TrustedCertificate trusted(testing::kLocalhostCertificate);
-    ReachThroughTheProxy(service);
-    const std::wstring payload = Payload(service);
-
-    for (int round = 1; round <= 2; ++round) {
-        SCOPED_TRACE(round);
-        EXPECT_EQ(UploadInventory(payload).answer, L"OK");
-        const auto requests = service.Requests();
-        ASSERT_EQ(requests.size(), static_cast<std::size_t>(round));
-        EXPECT_EQ(requests.back().find("Proxy-Authorization"), std::string::npos)
-            << requests.back();
-        EXPECT_EQ(requests.back().find("YWxpY2U6czNjcmV0"), std::string::npos);
-        EXPECT_EQ(BodyOf(requests.back()), ExpectedBody(payload));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AccountService service({kAccountServiceScript, c.proxyAsks ? "alice:s3cret" : "",
+                                c.https ? testing::kLocalhostCertificate : "",
+                                !c.proxyAsks && !c.resetsThePost});
+        ReachThroughTheProxy(service);
+        if (c.resetsThePost) {
+            // It records whatever a proxy would get, headers and all.
+            ProxyPort = service.Port();
+            service.ResetRequestsOf("POST");
+        }
+        const std::wstring payload = Payload(service);
+        for (int round = 1; round <= 2; ++round) {
+            SCOPED_TRACE(round);
+            EXPECT_EQ(UploadInventory(payload).answer, c.resetsThePost ? L"" : L"OK");
+            std::vector<std::string> posts;
+            for (const std::string& request : service.Requests()) {
+                EXPECT_EQ(request.find("Proxy-Authorization"), std::string::npos) << request;
+                EXPECT_EQ(request.find("YWxpY2U6czNjcmV0"), std::string::npos);
+                if (request.starts_with("POST ")) posts.push_back(request);
+            }
+            ASSERT_EQ(posts.size(), static_cast<std::size_t>(round)) << "each upload once";
+            EXPECT_EQ(BodyOf(posts.back()), ExpectedBody(payload));
+        }
+        if (c.https) {
+            const std::string log = service.ProxyLog();
+            EXPECT_NE(log.find("CONNECT localhost:" + std::to_string(service.Port())),
+                      std::string::npos)
+                << log;
+        }
     }
-    const std::string log = service.ProxyLog();
-    EXPECT_NE(log.find("CONNECT localhost:" + std::to_string(service.Port())), std::string::npos)
-        << log;
 }
 
 TEST_F(UploadThroughProxyTest, RefusedCredentialsGiveAnEmptyAnswer) {

@@ -41,6 +41,8 @@ AccountService::AccountService(const AccountServiceOptions& options) {
         L"python3 \"" + AnsiToWide(options.script) + L"\" --dir \"" + AnsiToWide(folder) + L"\"";
     if (!options.proxyCredentials.empty())
         command += L" --proxy-auth \"" + AnsiToWide(options.proxyCredentials) + L"\"";
+    else if (options.openProxy)
+        command += L" --proxy";
     if (!options.tlsPem.empty()) command += L" --tls \"" + AnsiToWide(options.tlsPem) + L"\"";
     secure_ = !options.tlsPem.empty();
     const std::wstring python = WindowsPathOfUnix("/usr/bin/python3");
@@ -103,6 +105,10 @@ void AccountService::AnswerNothing() { SetAnswerFile("silent\n"); }
 
 void AccountService::AnswerLarge(std::size_t bodyBytes, bool chunked) {
     SetAnswerFile("big " + std::to_string(bodyBytes) + (chunked ? " chunked\n" : " length\n"));
+}
+
+void AccountService::ResetRequestsOf(std::string_view method) {
+    SetAnswerFile("reset " + std::string(method) + "\n");
 }
 
 void AccountService::AnswerDripping(std::string_view rawAnswer, double secondsPerByte) {

@@ -31,14 +31,16 @@ inline const std::string kLocalhostCertificate = KELVRA_SOURCE_DIR "/tests/servi
 
 struct AccountServiceOptions {
     AccountServiceOptions(std::string script_, std::string proxyCredentials_ = {},
-                          std::string tlsPem_ = {})
+                          std::string tlsPem_ = {}, bool openProxy_ = false)
         : script(std::move(script_)),
           proxyCredentials(std::move(proxyCredentials_)),
-          tlsPem(std::move(tlsPem_)) {}
+          tlsPem(std::move(tlsPem_)),
+          openProxy(openProxy_) {}
 
     std::string script;            // Unix path of account_service.py
     std::string proxyCredentials;  // "user:password" starts the proxy too
     std::string tlsPem;            // Unix path of a PEM key and certificate: https
+    bool openProxy;                // starts the proxy without credentials
 };
 
 class AccountService {
@@ -61,6 +63,9 @@ class AccountService {
     void AnswerLarge(std::size_t bodyBytes, bool chunked);
     // The raw answer one byte at a time, the given seconds apart.
     void AnswerDripping(std::string_view rawAnswer, double secondsPerByte);
+    // A request of that method ("POST") is recorded, then its connection is
+    // reset unanswered; other requests get the plain "OK".
+    void ResetRequestsOf(std::string_view method);
 
     // Every request received so far, raw, in order.
     std::vector<std::string> Requests() const;
