@@ -73,6 +73,8 @@ class TApp {
     // Facts the run's files do not show but kvscan's report does.
     EntryExclusion exclusion = EntryExclusion::None;  // set by ReadFromRegistry
     RegistryView view = RegistryView::Own;            // the registry view it was read in
+    // The hive: the machine's, or the current user's own installs.
+    RegistryRoot root = RegistryRoot::LocalMachine;
     // Whether regInstallLocation named an existing folder when the
     // executables were looked for (FindExecutables).
     bool installLocationFound = false;

@@ -205,6 +205,15 @@ std::string PeakMemoryLines() {
            "peak_pagefile_bytes " + std::to_string(counters.PeakPagefileUsage) + "\n";
 }
 
+std::wstring ScopeText(ScanScope scope) {
+    switch (scope) {
+        case ScanScope::User: return L"user";
+        case ScanScope::All: return L"all";
+        case ScanScope::Machine: break;
+    }
+    return L"machine";
+}
+
 int Scan(const ScanOptions& options) {
     AppDataDir =
         options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
@@ -229,7 +238,7 @@ int Scan(const ScanOptions& options) {
         }
         json.emplace([&jsonOutput](std::string_view bytes) { jsonOutput->Write(bytes); });
         json->Begin({GetComputerNameText(), GetUserNameText(), AccountProfile, kAppVersion,
-                     UtcNowIso8601(), IsRunningOnWow64()});
+                     UtcNowIso8601(), IsRunningOnWow64(), ScopeText(options.scope)});
     }
 
     // The tray program serves its window messages during a run; the scanner
@@ -245,23 +254,27 @@ int Scan(const ScanOptions& options) {
     if (!options.quiet && IsConsole(stderr))
         progress = [&progressLine](const ScanProgress& now) { progressLine.Show(now); };
     ScanObserver observer(json ? &*json : nullptr, progress);
+    RunPlan plan;
+    plan.machine = options.scope != ScanScope::User;
+    plan.user = options.scope != ScanScope::Machine;
+    plan.runFiles = WritesRunFiles(options);
     RunCounters counters;
     std::wstring payload;
     {
         const ScopeExit clearProgress([&progressLine] { progressLine.Clear(); });
-        payload = RunInventory(&counters, &observer);
+        payload = RunInventory(plan, &counters, &observer);
     }
     if (options.timings) {
         SetRunRecorder(nullptr);
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());
     }
+    ScanSummary& summary = observer.summary();
     if (json) {
-        ScanSummary& summary = observer.summary();
-        summary.ok = counters.ok;
-        summary.error = counters.error;
-        summary.payloadFile = payload;
-        summary.xmlFile = ChangeFileExt(payload, L".xml");
-        summary.htmlFile = ChangeFileExt(payload, L".html");
+        if (!payload.empty()) {
+            summary.payloadFile = payload;
+            summary.xmlFile = ChangeFileExt(payload, L".xml");
+            summary.htmlFile = ChangeFileExt(payload, L".html");
+        }
         json->End(summary);
         if (!jsonOutput->Finish()) {
             Print(stderr,
@@ -269,9 +282,11 @@ int Scan(const ScanOptions& options) {
             return kScanFailed;
         }
     }
-    console.Say(L"Payload: " + VisibleControls(payload) + L"\n");
-    console.Say(L"OK: " + std::to_wstring(counters.ok) + L"\n");
-    console.Say(L"ERROR: " + std::to_wstring(counters.error) + L"\n");
+    // The counters are those of the records reported; for the machine's
+    // scope alone they are the run files' own.
+    console.Say(L"Payload: " + (payload.empty() ? L"none" : VisibleControls(payload)) + L"\n");
+    console.Say(L"OK: " + std::to_wstring(summary.ok) + L"\n");
+    console.Say(L"ERROR: " + std::to_wstring(summary.error) + L"\n");
     console.Say(observer.FindingsText());
     return options.upload ? Upload(options, payload, console) : kScanOk;
 }

@@ -4,6 +4,10 @@
 
 namespace kelvra {
 
+bool WritesRunFiles(const ScanOptions& options) {
+    return options.scope == ScanScope::Machine || options.runFiles || options.upload;
+}
+
 ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
     ScanOptionsResult result;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -35,6 +39,18 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.json = value();
         } else if (arg == L"--quiet" || arg == L"-q") {
             result.options.quiet = true;
+        } else if (arg == L"--scope") {
+            const std::optional<std::wstring> scope = value();
+            if (scope == L"machine")
+                result.options.scope = ScanScope::Machine;
+            else if (scope == L"user")
+                result.options.scope = ScanScope::User;
+            else if (scope == L"all")
+                result.options.scope = ScanScope::All;
+            else if (scope)
+                result.error = L"--scope needs machine, user or all";
+        } else if (arg == L"--run-files") {
+            result.options.runFiles = true;
         } else if (arg == L"--system-version-reads") {
             result.options.systemVersionReads = true;
         } else {
@@ -60,6 +76,7 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
 
 std::wstring ScanUsage() {
     return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--json FILE|-] [--quiet]\n"
+           L"              [--scope machine|user|all] [--run-files]\n"
            L"              [--timings FILE] [--upload [--service URL] [--user NAME]\n"
            L"              [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
@@ -71,6 +88,12 @@ std::wstring ScanUsage() {
            L"                   and the run files are written there. Default: the user's\n"
            L"                   local application data folder + Kelvra\\\n"
            L"  --profile NAME   profile name for this run instead of the settings' one\n"
+           L"  --scope machine|user|all\n"
+           L"                   whose uninstall entries to report: the machine's (default,\n"
+           L"                   as the tray program), the current user's own installs\n"
+           L"                   (HKEY_CURRENT_USER), or both, each once per scope\n"
+           L"  --run-files      with --scope user or all, still write the payload, XML and\n"
+           L"                   HTML files; they always hold the machine's entries alone\n"
            L"  --upload         after the run, post the payload to the account service with\n"
            L"                   the account values of the settings, as the tray program\n"
            L"                   does, and print whether the service answered\n"

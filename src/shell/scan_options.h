@@ -7,6 +7,10 @@
 
 namespace kelvra {
 
+// Whose uninstall entries a scan reports: the machine's (as the tray), the
+// current user's own installs, or both.
+enum class ScanScope { Machine, User, All };
+
 struct ScanOptions {
     bool help = false;
     std::optional<std::wstring> dataDir;   // --data-dir DIR
@@ -18,6 +22,10 @@ struct ScanOptions {
     std::optional<std::wstring> timings;   // --timings FILE (benchmark: stage times, pumps, memory)
     std::optional<std::wstring> json;      // --json FILE, "-" for standard output
     bool quiet = false;                    // --quiet: errors only
+    ScanScope scope = ScanScope::Machine;  // --scope machine|user|all
+    // --run-files: the payload, XML and HTML also with --scope user or all
+    // (always of the machine's entries alone). See WritesRunFiles.
+    bool runFiles = false;
     // --system-version-reads, left out of the usage: every version block
     // through the system's calls, as the benchmark's yardstick.
     bool systemVersionReads = false;
@@ -27,6 +35,11 @@ struct ScanOptionsResult {
     ScanOptions options;
     std::wstring error;  // not empty: print it and the usage, exit 2
 };
+
+// Whether the run writes the payload, XML and HTML files: always for the
+// machine's scope, as the tray; otherwise only when asked, by --run-files or
+// by --upload, which posts the payload.
+bool WritesRunFiles(const ScanOptions& options);
 
 // Reads the arguments after the program name.
 ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args);

@@ -85,6 +85,14 @@ std::string Line(const Json& value) {
 
 int RegistryViewBits(const TApp& app) { return app.view == RegistryView::Wow64_64 ? 64 : 32; }
 
+std::string_view ScopeName(const TApp& app) {
+    return app.root == RegistryRoot::CurrentUser ? "user" : "machine";
+}
+
+static std::string_view HiveName(const TApp& app) {
+    return app.root == RegistryRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+}
+
 void ScanJsonWriter::Separate(bool& first) {
     sink_(first ? "\n" : ",\n");
     first = false;
@@ -97,10 +105,13 @@ void ScanJsonWriter::OpenRecords() {
 }
 
 void ScanJsonWriter::Begin(const ScanHeader& header) {
-    const Json head{
-        {"computer", Utf8(header.computer)},     {"user", Utf8(header.user)},
-        {"profile", Utf8(header.profile)},       {"kelvraVersion", Utf8(header.kelvraVersion)},
-        {"startedUtc", Utf8(header.startedUtc)}, {"is64BitWindows", header.is64BitWindows}};
+    const Json head{{"computer", Utf8(header.computer)},
+                    {"user", Utf8(header.user)},
+                    {"profile", Utf8(header.profile)},
+                    {"kelvraVersion", Utf8(header.kelvraVersion)},
+                    {"startedUtc", Utf8(header.startedUtc)},
+                    {"is64BitWindows", header.is64BitWindows},
+                    {"scope", Utf8(header.scope)}};
     sink_("{\n\"schemaVersion\": " + Line(Json(kScanReportSchemaVersion)) +
           ",\n\"header\": " + Line(head) + ",\n\"excluded\": [");
 }
@@ -111,6 +122,8 @@ void ScanJsonWriter::Excluded(const TApp& app) {
         app.exclusion == EntryExclusion::KeyUnreadable ? std::wstring() : app.regDisplayName.str();
     sink_(Line(Json{{"registryKey", Utf8(app.RegistryPath.str())},
                     {"registryView", RegistryViewBits(app)},
+                    {"scope", ScopeName(app)},
+                    {"hive", HiveName(app)},
                     {"displayName", TextOrNull(displayName)},
                     {"reason", ExclusionName(app.exclusion)}}));
 }
@@ -123,6 +136,8 @@ void ScanJsonWriter::Record(const TApp& app, std::wstring_view chosenVersion,
                     {"niceName", Utf8(app.niceName.str())},
                     {"registryKey", Utf8(app.RegistryPath.str())},
                     {"registryView", RegistryViewBits(app)},
+                    {"scope", ScopeName(app)},
+                    {"hive", HiveName(app)},
                     {"installLocation", TextOrNull(app.regInstallLocation.str())},
                     {"uninstallString", TextOrNull(app.regUninstallString.str())},
                     {"displayIcon", TextOrNull(app.regDisplayIcon.str())},
@@ -142,9 +157,9 @@ void ScanJsonWriter::End(const ScanSummary& summary) {
                       {"error", summary.error},
                       {"registryExecutableDisagreements", summary.versionDisagreements},
                       {"orphanedEntries", summary.orphanedEntries},
-                      {"payloadFile", Utf8(summary.payloadFile)},
-                      {"xmlFile", Utf8(summary.xmlFile)},
-                      {"htmlFile", Utf8(summary.htmlFile)}};
+                      {"payloadFile", TextOrNull(summary.payloadFile)},
+                      {"xmlFile", TextOrNull(summary.xmlFile)},
+                      {"htmlFile", TextOrNull(summary.htmlFile)}};
     sink_("\n],\n\"summary\": " + Line(totals) + "\n}\n");
 }
 
@@ -169,6 +184,7 @@ void ScanObserver::EntryRead(const TApp& app) {
 }
 
 void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
+    (chosenVersion.empty() ? summary_.error : summary_.ok) += 1;
     const RecordFindings findings = ExamineRecord(app);
     if (json_) json_->Record(app, chosenVersion, findings);
     // Every text of these lines comes from the registry and goes to a

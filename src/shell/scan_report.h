@@ -28,6 +28,7 @@ struct ScanHeader {
     std::wstring kelvraVersion;
     std::wstring startedUtc;  // ISO 8601, such as 2026-12-07T14:10:45Z
     bool is64BitWindows = false;
+    std::wstring scope = L"machine";  // --scope: machine, user or all
 };
 
 struct ScanSummary {
@@ -38,7 +39,7 @@ struct ScanSummary {
     int error = 0;
     std::size_t versionDisagreements = 0;
     std::size_t orphanedEntries = 0;
-    std::wstring payloadFile;  // the run's three files
+    std::wstring payloadFile;  // the run's three files; empty: none written
     std::wstring xmlFile;
     std::wstring htmlFile;
 };
@@ -89,8 +90,8 @@ class ScanObserver : public RunObserver {
     void EntryRead(const TApp& app) override;
     void RecordRendered(const TApp& app, const std::wstring& chosenVersion) override;
 
-    // The counts so far; the run's two counters and files are the caller's
-    // to add.
+    // The counts so far, ok and error over the records shown; the run's
+    // files are the caller's to add.
     ScanSummary& summary() { return summary_; }
 
     // The findings under two headings, a line each, for the console summary;
@@ -108,5 +109,8 @@ class ScanObserver : public RunObserver {
 // The registry view as the report names it: 32 for the process's own view
 // (the 32-bit program's), 64 for the 64-bit view.
 int RegistryViewBits(const TApp& app);
+
+// "machine" or "user": whose uninstall key the entry is in.
+std::string_view ScopeName(const TApp& app);
 
 }  // namespace kelvra

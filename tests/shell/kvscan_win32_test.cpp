@@ -286,6 +286,91 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyWithTheFilesOfTheSystemsReads) {
         EXPECT_NE(FileOf(L"L", L".txt").find(line), std::string::npos) << FileOf(L"L", L".txt");
 }
 
+// The user's own installs beside the machine's: the same product installed
+// both ways, a program under the user's own programs folder, an update.
+class KvscanScope : public testing::KvscanMachine {
+  protected:
+    void SetUp() override {
+        const std::wstring folder = programs_ / L"UserEditor\\";
+        ASSERT_TRUE(ForceDirectories(folder));
+        fixtures::CopyFixture(L"fv_1234", folder + L"editor.exe");
+        shared_ = Entry(keys32_, L"shared", L"Shared App");
+        keys32_.SetText(shared_, L"DisplayVersion", L"2.0");
+        keysUser_.SetText(shared_, L"DisplayName", L"Shared App");
+        keysUser_.SetText(shared_, L"DisplayVersion", L"2.1");
+        const std::wstring editor = Entry(keysUser_, L"editor", L"User Editor");
+        keysUser_.SetText(editor, L"InstallLocation", folder);
+        keysUser_.Create(L"KB777-" + UninstallKeys::UniqueName(L"kb"));
+    }
+
+    // "scope hive view name version" of each record, in the document's order.
+    static std::vector<std::string> Records(const nlohmann::json& document) {
+        std::vector<std::string> records;
+        for (const auto& record : document["records"])
+            records.push_back(record["scope"].get<std::string>() + " " +
+                              record["hive"].get<std::string>() + " " +
+                              std::to_string(record["registryView"].get<int>()) + " " +
+                              record["displayName"].get<std::string>() + " " +
+                              testing::TextOrEmpty(record["chosenVersion"]));
+        return records;
+    }
+
+    std::wstring shared_;
+};
+
+TEST_F(KvscanScope, EachScopeReportsItsEntriesAndTheRunFilesStayTheMachines) {
+    // The tray's run, for the files every other run must match.
+    ASSERT_EQ(Kvscan(L"--profile M --quiet").exitCode, 0u);
+    const std::string machine = "machine HKEY_LOCAL_MACHINE 32 Shared App 2.0";
+    const std::string user = "user HKEY_CURRENT_USER 32 Shared App 2.1";
+    const std::string editor = "user HKEY_CURRENT_USER 32 User Editor 1.2.3.4";
+    const struct {
+        const wchar_t* arguments;
+        std::vector<std::string> records;
+        std::size_t userExcluded;  // the update in the user's key
+        bool runFiles;
+    } cases[] = {
+        {L"", {machine}, 0, true},
+        {L"--scope machine", {machine}, 0, true},
+        {L"--scope user", {user, editor}, 1, false},
+        {L"--scope all", {machine, user, editor}, 1, false},
+        {L"--scope all --run-files", {machine, user, editor}, 1, true},
+        {L"--scope user --run-files", {user, editor}, 1, true},
+    };
+    int set = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToAnsi(c.arguments));
+        const auto run = Kvscan(L"--profile S --json - --quiet " + std::wstring(c.arguments));
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        const auto document = nlohmann::json::parse(run.output);
+        EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
+                  std::vector<std::string>{});
+        // Other entries of the prefix may be there too: only this test's count.
+        std::vector<std::string> records;
+        for (const std::string& record : Records(document))
+            if (record.find("Shared App") != std::string::npos ||
+                record.find("User Editor") != std::string::npos)
+                records.push_back(record);
+        EXPECT_EQ(records, c.records);
+        std::size_t userExcluded = 0;
+        for (const auto& entry : document["excluded"])
+            if (entry["hive"] == "HKEY_CURRENT_USER" && entry["scope"] == "user" &&
+                entry["reason"] == "update")
+                ++userExcluded;
+        EXPECT_EQ(userExcluded, c.userExcluded);
+        EXPECT_EQ(document["summary"]["payloadFile"].is_null(), !c.runFiles);
+        EXPECT_EQ(FileExists(PathOf(L"S", L".txt", set)), c.runFiles);
+        if (!c.runFiles) continue;
+        for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+            EXPECT_EQ(FileOf(L"S", extension, set), FileOf(L"M", extension))
+                << WideToAnsi(extension);
+        ++set;
+    }
+    const auto usage = Kvscan(L"--scope everything");
+    EXPECT_EQ(usage.exitCode, 2u);
+    EXPECT_NE(usage.output.find("--scope needs machine, user or all"), std::string::npos);
+}
+
 class KvscanCommandLine : public testing::KvscanMachine {};
 
 TEST_F(KvscanCommandLine, UnknownArgumentsAndFailuresHaveTheirExitCodes) {
