@@ -38,13 +38,14 @@ int UninstallKeyNames(RegistryRoot root, RegistryView view, std::vector<std::wst
 
 // Reads, analyses and collects the records of one registry view.
 void ReadPass(RegistryRoot root, RegistryView view, const std::vector<std::wstring>& names,
-              bool /*entryFacts*/, TApps& apps, RunObserver* observer) {
+              bool entryFacts, TApps& apps, RunObserver* observer) {
     auto registry = CreateRegistryAccessor(root, view);
     const std::wstring keyPrefix = std::wstring(kUninstallKey) + L"\\";
     for (std::size_t i = 0; i < names.size(); ++i) {
         auto app = std::make_unique<TApp>(keyPrefix + names[i], names[i]);
         app->root = root;
         app->view = view;
+        if (entryFacts) app->facts = std::make_unique<EntryFacts>();
         CountInRun(RunCount::Entries);
         bool kept;
         {

@@ -22,11 +22,13 @@
 #include "common/textconv.h"
 #include "common/textutil.h"
 #include "common/ui_win32.h"
+#include "common/utf8.h"
 #include "http/service_address.h"
 #include "inventory/findings.h"
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
 #include "shell/runfiles.h"
+#include "shell/scan_diff.h"
 #include "shell/scan_options.h"
 #include "shell/scan_report.h"
 #include "shell/startup_win32.h"
@@ -226,6 +228,21 @@ int Scan(const ScanOptions& options) {
     LoadSettings();
     if (options.profile) AccountProfile = *options.profile;
 
+    // The earlier document is read before the run: a wrong one costs no run.
+    std::optional<ScanRecords> previous;
+    if (options.diff) {
+        std::string error = "cannot be read";
+        try {
+            previous = ReadScanRecords(ReadFileBytes(*options.diff), error);
+        } catch (const FileError&) {
+        }
+        if (!previous) {
+            Print(stderr, L"kvscan: --diff " + VisibleControls(*options.diff) + L": " +
+                              VisibleControls(Utf8ToWide(error)) + L"\n");
+            return kScanUsage;
+        }
+    }
+
     const bool jsonToStdout = options.json && *options.json == L"-";
     const Console console{jsonToStdout ? stderr : stdout, options.quiet};
     std::unique_ptr<JsonOutput> jsonOutput;
@@ -238,7 +255,8 @@ int Scan(const ScanOptions& options) {
         }
         json.emplace([&jsonOutput](std::string_view bytes) { jsonOutput->Write(bytes); });
         json->Begin({GetComputerNameText(), GetUserNameText(), AccountProfile, kAppVersion,
-                     UtcNowIso8601(), IsRunningOnWow64(), ScopeText(options.scope)});
+                     UtcNowIso8601(), IsRunningOnWow64(), ScopeText(options.scope),
+                     options.likeAppsAndFeatures});
     }
 
     // The tray program serves its window messages during a run; the scanner
@@ -253,11 +271,13 @@ int Scan(const ScanOptions& options) {
     ScanObserver::ProgressSink progress;
     if (!options.quiet && IsConsole(stderr))
         progress = [&progressLine](const ScanProgress& now) { progressLine.Show(now); };
-    ScanObserver observer(json ? &*json : nullptr, progress);
+    ScanObserver observer(json ? &*json : nullptr, progress, options.likeAppsAndFeatures);
+    if (previous) observer.KeepForDiff();
     RunPlan plan;
     plan.machine = options.scope != ScanScope::User;
     plan.user = options.scope != ScanScope::Machine;
     plan.runFiles = WritesRunFiles(options);
+    plan.entryFacts = true;
     RunCounters counters;
     std::wstring payload;
     {
@@ -269,13 +289,17 @@ int Scan(const ScanOptions& options) {
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());
     }
     ScanSummary& summary = observer.summary();
+    std::optional<ScanChanges> changes;
+    if (previous)
+        changes = CompareScans(
+            *previous, {ScopesOf(WideToUtf8(ScopeText(options.scope))), observer.KeptForDiff()});
     if (json) {
         if (!payload.empty()) {
             summary.payloadFile = payload;
             summary.xmlFile = ChangeFileExt(payload, L".xml");
             summary.htmlFile = ChangeFileExt(payload, L".html");
         }
-        json->End(summary);
+        json->End(summary, changes ? ChangesJson(*changes, WideToUtf8(*options.diff)) : "");
         if (!jsonOutput->Finish()) {
             Print(stderr,
                   L"kvscan: cannot write the whole JSON document to " + *options.json + L"\n");
@@ -288,6 +312,7 @@ int Scan(const ScanOptions& options) {
     console.Say(L"OK: " + std::to_wstring(summary.ok) + L"\n");
     console.Say(L"ERROR: " + std::to_wstring(summary.error) + L"\n");
     console.Say(observer.FindingsText());
+    if (changes) console.Say(ChangesText(*changes, *options.diff));
     return options.upload ? Upload(options, payload, console) : kScanOk;
 }
 

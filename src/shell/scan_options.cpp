@@ -51,6 +51,10 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
                 result.error = L"--scope needs machine, user or all";
         } else if (arg == L"--run-files") {
             result.options.runFiles = true;
+        } else if (arg == L"--diff") {
+            result.options.diff = value();
+        } else if (arg == L"--like-apps-and-features") {
+            result.options.likeAppsAndFeatures = true;
         } else if (arg == L"--system-version-reads") {
             result.options.systemVersionReads = true;
         } else {
@@ -63,6 +67,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
         result.error = L"--data-dir needs a folder";
     else if (options.timings && options.timings->empty())
         result.error = L"--timings needs a file";
+    else if (options.diff && options.diff->empty())
+        result.error = L"--diff needs an earlier JSON document of kvscan's";
     else if (options.json && options.json->empty())
         result.error = L"--json needs a file, or - for standard output";
     else if (options.user && options.user->empty())
@@ -76,7 +82,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
 
 std::wstring ScanUsage() {
     return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--json FILE|-] [--quiet]\n"
-           L"              [--scope machine|user|all] [--run-files]\n"
+           L"              [--scope machine|user|all] [--run-files] [--like-apps-and-features]\n"
+           L"              [--diff PREVIOUS.json]\n"
            L"              [--timings FILE] [--upload [--service URL] [--user NAME]\n"
            L"              [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
@@ -94,6 +101,14 @@ std::wstring ScanUsage() {
            L"                   (HKEY_CURRENT_USER), or both, each once per scope\n"
            L"  --run-files      with --scope user or all, still write the payload, XML and\n"
            L"                   HTML files; they always hold the machine's entries alone\n"
+           L"  --diff PREVIOUS.json\n"
+           L"                   compare with an earlier --json document: applications\n"
+           L"                   added and removed, versions up or down, findings that\n"
+           L"                   appeared or went away (exit 2 for a document that is not\n"
+           L"                   kvscan's or of another schema version)\n"
+           L"  --like-apps-and-features\n"
+           L"                   report only the records that Windows' own list of\n"
+           L"                   installed programs shows (the run files keep them all)\n"
            L"  --upload         after the run, post the payload to the account service with\n"
            L"                   the account values of the settings, as the tray program\n"
            L"                   does, and print whether the service answered\n"

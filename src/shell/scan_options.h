@@ -26,6 +26,10 @@ struct ScanOptions {
     // --run-files: the payload, XML and HTML also with --scope user or all
     // (always of the machine's entries alone). See WritesRunFiles.
     bool runFiles = false;
+    // --like-apps-and-features: report only the records the system's own
+    // list of installed programs shows.
+    bool likeAppsAndFeatures = false;
+    std::optional<std::wstring> diff;  // --diff PREVIOUS.json
     // --system-version-reads, left out of the usage: every version block
     // through the system's calls, as the benchmark's yardstick.
     bool systemVersionReads = false;
