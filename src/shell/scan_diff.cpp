@@ -123,11 +123,10 @@ ScanChanges CompareScans(const ScanRecords& before, const ScanRecords& now) {
         }
         const DiffRecord& old = *found->second;
         if (old.version != record.version)
-            changes.versions.push_back(
-                {record, old.version,
-                 old.version.empty() || record.version.empty()
-                     ? "changed"
-                     : VersionDirection(old.version, record.version)});
+            changes.versions.push_back({record, old.version,
+                                        old.version.empty() || record.version.empty()
+                                            ? "changed"
+                                            : VersionDirection(old.version, record.version)});
         for (const std::string& kind : record.findings)
             if (!old.findings.count(kind)) changes.findingsAppeared.push_back({record, kind});
         for (const std::string& kind : old.findings)
@@ -146,7 +145,8 @@ std::string ChangesJson(const ScanChanges& changes, std::string_view previousFil
     for (const DiffRecord& record : changes.removed) removed.push_back(Brief(record));
     for (const VersionChange& change : changes.versions) {
         OrderedJson item = Brief(change.record);
-        item["previousVersion"] = change.from.empty() ? OrderedJson(nullptr) : OrderedJson(change.from);
+        item["previousVersion"] =
+            change.from.empty() ? OrderedJson(nullptr) : OrderedJson(change.from);
         item["direction"] = change.direction;
         versions.push_back(std::move(item));
     }

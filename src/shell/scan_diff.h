@@ -16,8 +16,8 @@ struct DiffRecord {
     std::string scope;  // "machine" or "user"
     int view = 32;
     std::string key;
-    std::string name;     // the display name
-    std::string version;  // the chosen version; empty: none
+    std::string name;                // the display name
+    std::string version;             // the chosen version; empty: none
     std::set<std::string> findings;  // their kinds
 
     std::string Identity() const { return scope + "|" + std::to_string(view) + "|" + key; }
