@@ -24,6 +24,7 @@
 #include "common/ui_win32.h"
 #include "common/utf8.h"
 #include "http/service_address.h"
+#include "http/transport.h"
 #include "inventory/findings.h"
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
@@ -161,6 +162,59 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 
+// Stands in for the network while --show-upload runs the upload: keeps the
+// post and sends nothing.
+class CapturingTransport : public HttpTransport {
+  public:
+    HttpAnswer Post(const HttpPost& post) override {
+        posts.push_back(post);
+        throw HttpError("not sent: --show-upload");
+    }
+    std::vector<HttpPost> posts;
+};
+
+// --show-upload: the upload's own code, with the capturing transport in
+// place of the network; then the request it was handed, line by line. The
+// request is printed also with --quiet: it is what was asked for.
+int ShowUpload(const std::wstring& payload, const UploadAccount& account, const Console& console) {
+    const auto capture = std::make_shared<CapturingTransport>();
+    std::shared_ptr<HttpTransport> before = SetHttpTransport(capture);
+    const ScopeExit restore([&before] { SetHttpTransport(std::move(before)); });
+    if (!UploadInventory(payload, account).sent) {
+        Print(stderr, L"kvscan: not uploaded: no payload file\n");
+        return kScanFailed;
+    }
+    if (capture->posts.size() != 1) {
+        Print(stderr, L"kvscan: the upload made no request to show\n");
+        return kScanFailed;
+    }
+    const HttpPost& post = capture->posts.front();
+    std::wstring text = L"Upload: not sent. The request it would post to " +
+                        VisibleControls(post.url) + L", passwords as ********:\n";
+    // Line by line, as the bytes go; what is no line break of CR LF (an
+    // escape character of a registry text above all) is written out.
+    const std::string request = ShownUploadRequest(post);
+    for (std::size_t at = 0; at < request.size();) {
+        std::size_t end = request.find("\r\n", at);
+        if (end == std::string::npos) end = request.size();
+        text += VisibleControls(AnsiToWide(request.substr(at, end - at))) + L"\n";
+        at = end + 2;
+    }
+    if (post.proxy) {
+        text += L"Through the proxy " + VisibleControls(post.proxy->host) + L":" +
+                std::to_wstring(post.proxy->port) + L", which gets this request";
+        text += post.proxy->username.empty()
+                    ? L"; no proxy credentials are configured.\n"
+                    : L"; a HEAD of the address asks it first, and only when the proxy "
+                      L"refuses that with 407 does the post carry Proxy-Authorization: Basic "
+                      L"******** (the user name " +
+                          VisibleControls(post.proxy->username) +
+                          L" and the proxy password), for the proxy alone.\n";
+    }
+    Print(console.stream, text);
+    return kScanOk;
+}
+
 // The tray program's upload after its run, with the values of the options
 // where given. Like the tray program, it sends nothing for account values
 // that do not pass the local check.
@@ -174,6 +228,7 @@ int Upload(const ScanOptions& options, const std::wstring& payload, const Consol
     }
     if (options.service) SetServiceBaseAddress(*options.service);
     const std::wstring address = ServiceAddress(kUploadPath);
+    if (options.showUpload) return ShowUpload(payload, account, console);
     const UploadResult result = UploadInventory(payload, account);
     if (!result.sent) {
         Print(stderr, L"kvscan: not uploaded: no payload file\n");
@@ -313,7 +368,7 @@ int Scan(const ScanOptions& options) {
     console.Say(L"ERROR: " + std::to_wstring(summary.error) + L"\n");
     console.Say(observer.FindingsText());
     if (changes) console.Say(ChangesText(*changes, *options.diff));
-    return options.upload ? Upload(options, payload, console) : kScanOk;
+    return options.upload || options.showUpload ? Upload(options, payload, console) : kScanOk;
 }
 
 }  // namespace

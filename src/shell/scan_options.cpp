@@ -5,7 +5,8 @@
 namespace kelvra {
 
 bool WritesRunFiles(const ScanOptions& options) {
-    return options.scope == ScanScope::Machine || options.runFiles || options.upload;
+    return options.scope == ScanScope::Machine || options.runFiles || options.upload ||
+           options.showUpload;
 }
 
 ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
@@ -27,6 +28,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.profile = value();
         } else if (arg == L"--upload") {
             result.options.upload = true;
+        } else if (arg == L"--show-upload") {
+            result.options.showUpload = true;
         } else if (arg == L"--service") {
             result.options.service = value();
         } else if (arg == L"--user") {
@@ -73,8 +76,11 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
         result.error = L"--json needs a file, or - for standard output";
     else if (options.user && options.user->empty())
         result.error = L"--user needs a name";
-    else if (!options.upload && (options.service || options.user || options.password))
-        result.error = L"--service, --user and --password only go with --upload";
+    else if (options.upload && options.showUpload)
+        result.error = L"--show-upload sends nothing: not with --upload";
+    else if (!options.upload && !options.showUpload &&
+             (options.service || options.user || options.password))
+        result.error = L"--service, --user and --password only go with --upload or --show-upload";
     else if (options.service && !IsServiceBaseAddress(*options.service))
         result.error = L"--service needs an http:// or https:// address without a path";
     return result;
@@ -84,8 +90,8 @@ std::wstring ScanUsage() {
     return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--json FILE|-] [--quiet]\n"
            L"              [--scope machine|user|all] [--run-files] [--like-apps-and-features]\n"
            L"              [--diff PREVIOUS.json]\n"
-           L"              [--timings FILE] [--upload [--service URL] [--user NAME]\n"
-           L"              [--password TEXT]] [--help]\n"
+           L"              [--timings FILE] [--upload|--show-upload [--service URL]\n"
+           L"              [--user NAME] [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
            L"does, writes the payload, XML and HTML files into the data folder and prints\n"
            L"the payload file's path, the two counters and what it found amiss: entries\n"
@@ -112,6 +118,10 @@ std::wstring ScanUsage() {
            L"  --upload         after the run, post the payload to the account service with\n"
            L"                   the account values of the settings, as the tray program\n"
            L"                   does, and print whether the service answered\n"
+           L"  --show-upload    print the request --upload would post (request line,\n"
+           L"                   headers, body with the payload file's full path and its\n"
+           L"                   lines) with the passwords as ********, and send nothing;\n"
+           L"                   takes --service, --user and --password as --upload does\n"
            L"  --service URL    the service's base address for this run, such as\n"
            L"                   http://127.0.0.1:8080 (scheme, host, port; no path)\n"
            L"  --user NAME      account user name for the upload instead of the settings' one\n"

@@ -13,9 +13,11 @@ enum class ScanScope { Machine, User, All };
 
 struct ScanOptions {
     bool help = false;
-    std::optional<std::wstring> dataDir;   // --data-dir DIR
-    std::optional<std::wstring> profile;   // --profile NAME
-    bool upload = false;                   // --upload
+    std::optional<std::wstring> dataDir;  // --data-dir DIR
+    std::optional<std::wstring> profile;  // --profile NAME
+    bool upload = false;                  // --upload
+    // --show-upload: print the upload's request, passwords masked; send nothing
+    bool showUpload = false;
     std::optional<std::wstring> service;   // --service URL (base address, with --upload)
     std::optional<std::wstring> user;      // --user NAME (with --upload)
     std::optional<std::wstring> password;  // --password TEXT (with --upload)
@@ -42,7 +44,7 @@ struct ScanOptionsResult {
 
 // Whether the run writes the payload, XML and HTML files: always for the
 // machine's scope, as the tray; otherwise only when asked, by --run-files or
-// by --upload, which posts the payload.
+// by --upload (or --show-upload), which posts (or shows) the payload.
 bool WritesRunFiles(const ScanOptions& options);
 
 // Reads the arguments after the program name.
