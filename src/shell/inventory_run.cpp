@@ -155,7 +155,10 @@ int GetUninstallKeyNames64(std::vector<std::wstring>& names) {
 }
 
 std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
-    return RunInventory(RunPlan{}, counters, observer);
+    // An observer gets whole records: a report of them holds their facts.
+    RunPlan plan;
+    plan.entryFacts = observer != nullptr;
+    return RunInventory(plan, counters, observer);
 }
 
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {

@@ -63,7 +63,8 @@ struct RunPlan {
 // not written whole. counters, when given, receives the two counts of the
 // report; observer, when given, is told of every entry and record the plan
 // shows it: the machine's first, then the user's, each in the payload's
-// order.
+// order. This one runs the tray's plan, with each entry's facts read when
+// there is an observer, whose report (the JSON document) holds them.
 std::wstring RunInventory(RunCounters* counters = nullptr, RunObserver* observer = nullptr);
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer);
 
