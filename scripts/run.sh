@@ -177,6 +177,8 @@ print("%d upload(s); the newest, %s, lists %d applications" % (
                   shows $listed
     Admins:       the same inventory as JSON, with what kvscan finds amiss:
                   cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --json -
+                  and with the user's own installs beside the machine's:
+                  cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --scope all --json -
 DONE
         break
     fi

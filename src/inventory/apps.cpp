@@ -20,6 +20,43 @@ std::wstring MajorMinorText(std::int32_t major, std::int32_t minor) {
     return text;
 }
 
+// A number fact: a REG_DWORD, or a REG_SZ of digits as ReadRegNumber takes
+// it. Anything else is noted as unreadable rather than shown as an error
+// box: the report describes the entry, it does not judge it.
+std::optional<std::uint32_t> ReadFactNumber(RegistryAccessor& registry, std::wstring_view name,
+                                            EntryFacts& facts) {
+    const RegistryType type = registry.GetDataType(name);
+    if (type == RegistryType::None) return std::nullopt;
+    try {
+        if (type == RegistryType::DWord)
+            return static_cast<std::uint32_t>(registry.ReadInteger(name));
+        if (type == RegistryType::String) {
+            const std::int32_t number = DigitsToInt(registry.ReadString(name), -1);
+            if (number >= 0) return static_cast<std::uint32_t>(number);
+        }
+    } catch (const RegistryError&) {
+        // A REG_DWORD of another length than four bytes.
+    }
+    facts.unreadable.emplace_back(name);
+    return std::nullopt;
+}
+
+std::optional<std::wstring> ReadFactText(RegistryAccessor& registry, std::wstring_view name,
+                                         EntryFacts& facts) {
+    const RegistryType type = registry.GetDataType(name);
+    if (type == RegistryType::None) return std::nullopt;
+    if (type != RegistryType::String && type != RegistryType::ExpandString) {
+        facts.unreadable.emplace_back(name);
+        return std::nullopt;
+    }
+    return ReadRegText(registry, name);
+}
+
+// The key's own name in full: RegistryPath may have lost characters.
+std::wstring KeyNameOf(std::wstring_view path) {
+    return std::wstring(path.substr(path.rfind(L'\\') + 1));
+}
+
 }  // namespace
 
 TApp::TApp(std::wstring_view registryPath, std::wstring_view keyName)
@@ -38,11 +75,32 @@ bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
         // Closed however the reading ends, so that a failure of the log or
         // the error box never leaves a key open behind the record.
         const ScopeExit closeKey([&registry] { registry.CloseKey(); });
-        regDisplayName = ReadRegText(registry, L"DisplayName");
+        const std::wstring displayName = ReadRegText(registry, L"DisplayName");
+        regDisplayName = displayName;
         regDisplayIcon = ReadRegText(registry, L"DisplayIcon");
-        regUninstallString = ReadRegText(registry, L"UninstallString");
-        regInstallLocation = ReadRegText(registry, L"InstallLocation");
+        const std::wstring uninstallString = ReadRegText(registry, L"UninstallString");
+        regUninstallString = uninstallString;
+        const std::wstring installLocation = ReadRegText(registry, L"InstallLocation");
+        regInstallLocation = installLocation;
         const std::wstring displayVersion = ReadRegText(registry, L"DisplayVersion");
+        if (facts) {
+            EntryFacts& f = *facts;
+            f.hasDisplayName = !displayName.empty();
+            f.displayName =
+                f.hasDisplayName
+                    ? displayName
+                    : L"(" + KeyNameOf(keyPath_.empty() ? RegistryPath.str() : keyPath_) + L")";
+            f.displayVersion = displayVersion;
+            f.installLocation = installLocation;
+            f.hasUninstallString = !uninstallString.empty();
+            f.publisher = ReadFactText(registry, L"Publisher", f).value_or(std::wstring());
+            f.systemComponent = ReadFactNumber(registry, L"SystemComponent", f);
+            f.parentKeyName = ReadFactText(registry, L"ParentKeyName", f);
+            f.releaseType = ReadFactText(registry, L"ReleaseType", f);
+            f.windowsInstaller = ReadFactNumber(registry, L"WindowsInstaller", f);
+            f.estimatedSize = ReadFactNumber(registry, L"EstimatedSize", f);
+            f.installDate = ReadFactText(registry, L"InstallDate", f);
+        }
 
         const std::wstring fetch = RegistryPath.str();
         Versions.AddVersion(displayVersion, TVersionType::Registry, fetch, 0);

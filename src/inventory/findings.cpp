@@ -158,8 +158,27 @@ std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app) {
     return Disagreement(app, ChooseExecutable(app));
 }
 
+std::optional<NameNotRepresentable> FindNameNotRepresentable(const TApp& app) {
+    if (!app.facts) return std::nullopt;
+    const std::wstring shortName = app.regDisplayName.str();
+    if (shortName == app.facts->displayName) return std::nullopt;
+    return NameNotRepresentable{app.facts->displayName, shortName};
+}
+
+bool ShownInAppsAndFeatures(const TApp& app) {
+    if (!app.facts) return true;
+    const EntryFacts& facts = *app.facts;
+    if (!facts.hasDisplayName || !facts.hasUninstallString) return false;
+    if (facts.systemComponent == 1u || facts.parentKeyName) return false;
+    if (facts.releaseType)
+        for (const wchar_t* update : {L"Security Update", L"Update Rollup", L"Hotfix"})
+            if (LowerAscii(*facts.releaseType) == LowerAscii(update)) return false;
+    return true;
+}
+
 RecordFindings ExamineRecord(const TApp& app) {
-    RecordFindings findings{ChooseExecutable(app), std::nullopt, FindOrphanedEntry(app)};
+    RecordFindings findings{ChooseExecutable(app), std::nullopt, FindOrphanedEntry(app),
+                            FindNameNotRepresentable(app)};
     findings.disagreement = Disagreement(app, findings.executable);
     return findings;
 }

@@ -66,11 +66,30 @@ using FileExistsProbe = std::function<bool(const std::wstring& path)>;
 std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app);
 std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app, const FileExistsProbe& fileExists);
 
+// The display name lost characters on its way into the record's short text:
+// the code page lacks some of them (they became "?"), or it is longer than
+// 255 bytes there. Needs the entry's facts (the name in full); silent
+// without them.
+struct NameNotRepresentable {
+    std::wstring name;       // in full
+    std::wstring shortName;  // as the record, and the run files, hold it
+};
+std::optional<NameNotRepresentable> FindNameNotRepresentable(const TApp& app);
+
+// Whether the system's own list of installed programs would show the entry,
+// by the values it hides and groups entries by: a display name of its own,
+// an uninstall command, SystemComponent not 1, no ParentKeyName (an update
+// or part listed under its parent) and no ReleaseType of an update
+// ("Security Update", "Update Rollup", "Hotfix"). Needs the entry's facts;
+// true without them.
+bool ShownInAppsAndFeatures(const TApp& app);
+
 // Everything above for one record, worked out once.
 struct RecordFindings {
     ChosenExecutable executable;
     std::optional<VersionDisagreement> disagreement;
     std::optional<OrphanedEntry> orphaned;
+    std::optional<NameNotRepresentable> nameNotRepresentable;
 };
 RecordFindings ExamineRecord(const TApp& app);
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,28 @@ enum class EntryExclusion : std::uint8_t {
     KeyUnreadable,  // the key could not be opened
     Update,         // a hotfix or update: the display name contains "(KB"
     OfficePart,     // a part of the office suite: it begins with "Microsoft Office "
+};
+
+// What kvscan's report shows of an entry beyond the record: the values the
+// system's own list of installed programs ("Apps & features") hides or
+// groups entries by, and the entry's texts before the reduction to short
+// texts. Read only when a record carries a TApp::facts to fill; the tray's
+// run reads none of it.
+struct EntryFacts {
+    // As ReadRegText reads them (double quotes removed, trimmed), in full:
+    // the registry's UTF-16, neither reduced to the code page nor cut to 255
+    // bytes. displayName is "(" + the key's name + ")" when the entry has
+    // none, as for the record; hasDisplayName tells the two apart.
+    std::wstring displayName, publisher, displayVersion, installLocation;
+    bool hasDisplayName = false;
+    bool hasUninstallString = false;
+    // Numbers: a REG_DWORD, or a REG_SZ of digits. Absent when the value is.
+    std::optional<std::uint32_t> systemComponent, windowsInstaller, estimatedSize;
+    std::optional<std::wstring> parentKeyName, releaseType, installDate;
+    // The names of the values above that are there but cannot be read as
+    // what they are meant to be (a number as binary, a text as a number):
+    // those read as absent.
+    std::vector<std::wstring> unreadable;
 };
 
 // One installed application, as one subkey of the uninstall key describes it.
@@ -73,9 +96,13 @@ class TApp {
     // Facts the run's files do not show but kvscan's report does.
     EntryExclusion exclusion = EntryExclusion::None;  // set by ReadFromRegistry
     RegistryView view = RegistryView::Own;            // the registry view it was read in
+    // The hive: the machine's, or the current user's own installs.
+    RegistryRoot root = RegistryRoot::LocalMachine;
     // Whether regInstallLocation named an existing folder when the
     // executables were looked for (FindExecutables).
     bool installLocationFound = false;
+    // Filled by ReadFromRegistry when set before it: kvscan's report only.
+    std::unique_ptr<EntryFacts> facts;
 
   private:
     // The path as given, used to open the key, when RegistryPath does not

@@ -17,11 +17,11 @@
 namespace kelvra {
 namespace {
 
-int UninstallKeyNames(RegistryView view, std::vector<std::wstring>& names) {
+int UninstallKeyNames(RegistryRoot root, RegistryView view, std::vector<std::wstring>& names) {
     names.clear();
     {
         const StageScope stage(RunStage::Registry);
-        auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, view);
+        auto registry = CreateRegistryAccessor(root, view);
         if (registry->OpenKeyReadOnly(kUninstallKey)) {
             // Thousands of names take a while to list, and again to sort.
             names = registry->GetKeyNames(&ProcessPendingMessagesIfDue);
@@ -37,13 +37,15 @@ int UninstallKeyNames(RegistryView view, std::vector<std::wstring>& names) {
 }
 
 // Reads, analyses and collects the records of one registry view.
-void ReadPass(RegistryView view, const std::vector<std::wstring>& names, TApps& apps,
-              RunObserver* observer) {
-    auto registry = CreateRegistryAccessor(RegistryRoot::LocalMachine, view);
+void ReadPass(RegistryRoot root, RegistryView view, const std::vector<std::wstring>& names,
+              bool entryFacts, TApps& apps, RunObserver* observer) {
+    auto registry = CreateRegistryAccessor(root, view);
     const std::wstring keyPrefix = std::wstring(kUninstallKey) + L"\\";
     for (std::size_t i = 0; i < names.size(); ++i) {
         auto app = std::make_unique<TApp>(keyPrefix + names[i], names[i]);
+        app->root = root;
         app->view = view;
+        if (entryFacts) app->facts = std::make_unique<EntryFacts>();
         CountInRun(RunCount::Entries);
         bool kept;
         {
@@ -145,32 +147,69 @@ class RunOutputs {
 }  // namespace
 
 int GetUninstallKeyNames(std::vector<std::wstring>& names) {
-    return UninstallKeyNames(RegistryView::Own, names);
+    return UninstallKeyNames(RegistryRoot::LocalMachine, RegistryView::Own, names);
 }
 
 int GetUninstallKeyNames64(std::vector<std::wstring>& names) {
-    return UninstallKeyNames(RegistryView::Wow64_64, names);
+    return UninstallKeyNames(RegistryRoot::LocalMachine, RegistryView::Wow64_64, names);
 }
 
 std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
+    // An observer gets whole records: a report of them holds their facts.
+    RunPlan plan;
+    plan.entryFacts = observer != nullptr;
+    return RunInventory(plan, counters, observer);
+}
+
+std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
     ProcessPendingMessages();
-    TApps apps;
+    TApps apps, userApps;
+    // The machine's records reach the observer only when the plan shows them.
+    RunObserver* const machineObserver = plan.machine ? observer : nullptr;
     {
-        // Both views are listed before either is read, so that an observer
+        // Every key is listed before any is read, so that an observer
         // learns the number of entries ahead.
-        std::vector<std::wstring> names, names64;
-        GetUninstallKeyNames(names);
-        if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
-        if (observer) observer->EntriesListed(names.size() + names64.size());
-        if (!names.empty()) ReadPass(RegistryView::Own, names, apps, observer);
-        if (!names64.empty()) ReadPass(RegistryView::Wow64_64, names64, apps, observer);
+        std::vector<std::wstring> names, names64, userNames;
+        if (plan.machine || plan.runFiles) {
+            GetUninstallKeyNames(names);
+            if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
+        }
+        if (plan.user) UninstallKeyNames(RegistryRoot::CurrentUser, RegistryView::Own, userNames);
+        if (observer)
+            observer->EntriesListed((plan.machine ? names.size() + names64.size() : 0) +
+                                    userNames.size());
+        const bool facts = plan.entryFacts;
+        const auto machine = RegistryRoot::LocalMachine;
+        if (!names.empty())
+            ReadPass(machine, RegistryView::Own, names, facts, apps, machineObserver);
+        if (!names64.empty())
+            ReadPass(machine, RegistryView::Wow64_64, names64, facts, apps, machineObserver);
+        if (!userNames.empty())
+            ReadPass(RegistryRoot::CurrentUser, RegistryView::Own, userNames, facts, userApps,
+                     observer);
     }
     {
         const StageScope stage(RunStage::Analysis);
         apps.SortByNiceName();
+        userApps.SortByNiceName();
     }
     NoteRunMemory(RunMilestone::Read);
+
+    RunCounters counts;
+    if (!plan.runFiles) {
+        // Only the observer sees these records; nothing is written.
+        for (TApps* list : {&apps, &userApps})
+            for (std::unique_ptr<TApp>& record : list->TakeItems()) {
+                const std::wstring chosen = ChosenVersion(*record);
+                (chosen.empty() ? counts.error : counts.ok) += 1;
+                if (observer) observer->RecordRendered(*record, chosen);
+                record.reset();
+                ProcessPendingMessagesIfDue();
+            }
+        if (counters) *counters = counts;
+        return {};
+    }
 
     // The records are rendered straight into the files' temporary names, so
     // the files' texts are never held whole beside the records; the files
@@ -187,7 +226,7 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
         const StageScope stage(RunStage::Rendering);
         for (std::unique_ptr<TApp>& record : apps.TakeItems()) {
             const std::wstring chosen = ChosenVersion(*record);
-            if (observer) observer->RecordRendered(*record, chosen);
+            if (machineObserver) machineObserver->RecordRendered(*record, chosen);
             outputs->Add(*record, chosen);
             // Freed as soon as it is rendered: the records are the run's
             // largest holding.
@@ -198,7 +237,6 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
     NoteRunMemory(RunMilestone::Rendered);
     ProcessPendingMessages();
 
-    RunCounters counts;
     {
         const StageScope stage(RunStage::Writing);
         counts = outputs->Finish();
@@ -206,6 +244,13 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
         NoteRunMemory(RunMilestone::Written);
         PruneRunFileSets(AppDataDir, profile, payloadPath);
     }
+    // The user's records after the files: they never reach them.
+    if (observer)
+        for (std::unique_ptr<TApp>& record : userApps.TakeItems()) {
+            observer->RecordRendered(*record, ChosenVersion(*record));
+            record.reset();
+            ProcessPendingMessagesIfDue();
+        }
     if (counters) *counters = counts;
     return payloadPath;
 }

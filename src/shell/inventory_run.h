@@ -38,12 +38,35 @@ class RunObserver {
     }
 };
 
-// Runs the inventory and returns the payload file's full path. Errors (a data
-// folder that is gone, a full disk) pass to the caller; no path is returned
-// for a payload file that was not written whole. counters, when given,
-// receives the two counts of the report; observer, when given, is told of
-// every entry and record.
+// What a run reads, whom it shows the records and whether it writes the run
+// files. The tray's run is the default: the machine's entries, into the files.
+struct RunPlan {
+    // The machine's uninstall key (HKEY_LOCAL_MACHINE, both views), its
+    // records shown to the observer.
+    bool machine = true;
+    // The current user's uninstall key (HKEY_CURRENT_USER, one view: the
+    // user's Software key is shared under WOW64). Its records are shown to
+    // the observer only and never reach the run files.
+    bool user = false;
+    // The payload, XML and HTML files, always of the machine's entries
+    // alone, so that they stay what the tray would upload; the machine is
+    // read for them even when its records are not shown.
+    bool runFiles = true;
+    // Each entry's facts (kvscan's report): its further values and its
+    // texts before the reduction to the code page.
+    bool entryFacts = false;
+};
+
+// Runs the inventory and returns the payload file's full path (empty when
+// the plan writes no run files). Errors (a data folder that is gone, a full
+// disk) pass to the caller; no path is returned for a payload file that was
+// not written whole. counters, when given, receives the two counts of the
+// report; observer, when given, is told of every entry and record the plan
+// shows it: the machine's first, then the user's, each in the payload's
+// order. This one runs the tray's plan, with each entry's facts read when
+// there is an observer, whose report (the JSON document) holds them.
 std::wstring RunInventory(RunCounters* counters = nullptr, RunObserver* observer = nullptr);
+std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer);
 
 // The subkey names of the uninstall key in the process's own view or in the
 // 64-bit view, sorted case-insensitively by the user's locale; an uninstall

@@ -22,11 +22,14 @@
 #include "common/textconv.h"
 #include "common/textutil.h"
 #include "common/ui_win32.h"
+#include "common/utf8.h"
 #include "http/service_address.h"
+#include "http/transport.h"
 #include "inventory/findings.h"
 #include "inventory/kv_objs.h"
 #include "shell/inventory_run.h"
 #include "shell/runfiles.h"
+#include "shell/scan_diff.h"
 #include "shell/scan_options.h"
 #include "shell/scan_report.h"
 #include "shell/startup_win32.h"
@@ -159,6 +162,59 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 
+// Stands in for the network while --show-upload runs the upload: keeps the
+// post and sends nothing.
+class CapturingTransport : public HttpTransport {
+  public:
+    HttpAnswer Post(const HttpPost& post) override {
+        posts.push_back(post);
+        throw HttpError("not sent: --show-upload");
+    }
+    std::vector<HttpPost> posts;
+};
+
+// --show-upload: the upload's own code, with the capturing transport in
+// place of the network; then the request it was handed, line by line. The
+// request is printed also with --quiet: it is what was asked for.
+int ShowUpload(const std::wstring& payload, const UploadAccount& account, const Console& console) {
+    const auto capture = std::make_shared<CapturingTransport>();
+    std::shared_ptr<HttpTransport> before = SetHttpTransport(capture);
+    const ScopeExit restore([&before] { SetHttpTransport(std::move(before)); });
+    if (!UploadInventory(payload, account).sent) {
+        Print(stderr, L"kvscan: not uploaded: no payload file\n");
+        return kScanFailed;
+    }
+    if (capture->posts.size() != 1) {
+        Print(stderr, L"kvscan: the upload made no request to show\n");
+        return kScanFailed;
+    }
+    const HttpPost& post = capture->posts.front();
+    std::wstring text = L"Upload: not sent. The request it would post to " +
+                        VisibleControls(post.url) + L", passwords as ********:\n";
+    // Line by line, as the bytes go; what is no line break of CR LF (an
+    // escape character of a registry text above all) is written out.
+    const std::string request = ShownUploadRequest(post);
+    for (std::size_t at = 0; at < request.size();) {
+        std::size_t end = request.find("\r\n", at);
+        if (end == std::string::npos) end = request.size();
+        text += VisibleControls(AnsiToWide(request.substr(at, end - at))) + L"\n";
+        at = end + 2;
+    }
+    if (post.proxy) {
+        text += L"Through the proxy " + VisibleControls(post.proxy->host) + L":" +
+                std::to_wstring(post.proxy->port) + L", which gets this request";
+        text += post.proxy->username.empty()
+                    ? L"; no proxy credentials are configured.\n"
+                    : L"; a HEAD of the address asks it first, and only when the proxy "
+                      L"refuses that with 407 does the post carry Proxy-Authorization: Basic "
+                      L"******** (the user name " +
+                          VisibleControls(post.proxy->username) +
+                          L" and the proxy password), for the proxy alone.\n";
+    }
+    Print(console.stream, text);
+    return kScanOk;
+}
+
 // The tray program's upload after its run, with the values of the options
 // where given. Like the tray program, it sends nothing for account values
 // that do not pass the local check.
@@ -172,6 +228,7 @@ int Upload(const ScanOptions& options, const std::wstring& payload, const Consol
     }
     if (options.service) SetServiceBaseAddress(*options.service);
     const std::wstring address = ServiceAddress(kUploadPath);
+    if (options.showUpload) return ShowUpload(payload, account, console);
     const UploadResult result = UploadInventory(payload, account);
     if (!result.sent) {
         Print(stderr, L"kvscan: not uploaded: no payload file\n");
@@ -205,6 +262,15 @@ std::string PeakMemoryLines() {
            "peak_pagefile_bytes " + std::to_string(counters.PeakPagefileUsage) + "\n";
 }
 
+std::wstring ScopeText(ScanScope scope) {
+    switch (scope) {
+        case ScanScope::User: return L"user";
+        case ScanScope::All: return L"all";
+        case ScanScope::Machine: break;
+    }
+    return L"machine";
+}
+
 int Scan(const ScanOptions& options) {
     AppDataDir =
         options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
@@ -216,6 +282,21 @@ int Scan(const ScanOptions& options) {
     SettingsFile = AppDataDir + L"settings.ini";
     LoadSettings();
     if (options.profile) AccountProfile = *options.profile;
+
+    // The earlier document is read before the run: a wrong one costs no run.
+    std::optional<ScanRecords> previous;
+    if (options.diff) {
+        std::string error = "cannot be read";
+        try {
+            previous = ReadScanRecords(ReadFileBytes(*options.diff), error);
+        } catch (const FileError&) {
+        }
+        if (!previous) {
+            Print(stderr, L"kvscan: --diff " + VisibleControls(*options.diff) + L": " +
+                              VisibleControls(Utf8ToWide(error)) + L"\n");
+            return kScanUsage;
+        }
+    }
 
     const bool jsonToStdout = options.json && *options.json == L"-";
     const Console console{jsonToStdout ? stderr : stdout, options.quiet};
@@ -229,7 +310,8 @@ int Scan(const ScanOptions& options) {
         }
         json.emplace([&jsonOutput](std::string_view bytes) { jsonOutput->Write(bytes); });
         json->Begin({GetComputerNameText(), GetUserNameText(), AccountProfile, kAppVersion,
-                     UtcNowIso8601(), IsRunningOnWow64()});
+                     UtcNowIso8601(), IsRunningOnWow64(), ScopeText(options.scope),
+                     options.likeAppsAndFeatures});
     }
 
     // The tray program serves its window messages during a run; the scanner
@@ -244,36 +326,49 @@ int Scan(const ScanOptions& options) {
     ScanObserver::ProgressSink progress;
     if (!options.quiet && IsConsole(stderr))
         progress = [&progressLine](const ScanProgress& now) { progressLine.Show(now); };
-    ScanObserver observer(json ? &*json : nullptr, progress);
+    ScanObserver observer(json ? &*json : nullptr, progress, options.likeAppsAndFeatures);
+    if (previous) observer.KeepForDiff();
+    RunPlan plan;
+    plan.machine = options.scope != ScanScope::User;
+    plan.user = options.scope != ScanScope::Machine;
+    plan.runFiles = WritesRunFiles(options);
+    plan.entryFacts = true;
     RunCounters counters;
     std::wstring payload;
     {
         const ScopeExit clearProgress([&progressLine] { progressLine.Clear(); });
-        payload = RunInventory(&counters, &observer);
+        payload = RunInventory(plan, &counters, &observer);
     }
     if (options.timings) {
         SetRunRecorder(nullptr);
         WriteFileBytes(*options.timings, FormatRunTimings(recorder.timings()) + PeakMemoryLines());
     }
+    ScanSummary& summary = observer.summary();
+    std::optional<ScanChanges> changes;
+    if (previous)
+        changes = CompareScans(
+            *previous, {ScopesOf(WideToUtf8(ScopeText(options.scope))), observer.KeptForDiff()});
     if (json) {
-        ScanSummary& summary = observer.summary();
-        summary.ok = counters.ok;
-        summary.error = counters.error;
-        summary.payloadFile = payload;
-        summary.xmlFile = ChangeFileExt(payload, L".xml");
-        summary.htmlFile = ChangeFileExt(payload, L".html");
-        json->End(summary);
+        if (!payload.empty()) {
+            summary.payloadFile = payload;
+            summary.xmlFile = ChangeFileExt(payload, L".xml");
+            summary.htmlFile = ChangeFileExt(payload, L".html");
+        }
+        json->End(summary, changes ? ChangesJson(*changes, WideToUtf8(*options.diff)) : "");
         if (!jsonOutput->Finish()) {
             Print(stderr,
                   L"kvscan: cannot write the whole JSON document to " + *options.json + L"\n");
             return kScanFailed;
         }
     }
-    console.Say(L"Payload: " + VisibleControls(payload) + L"\n");
-    console.Say(L"OK: " + std::to_wstring(counters.ok) + L"\n");
-    console.Say(L"ERROR: " + std::to_wstring(counters.error) + L"\n");
+    // The counters are those of the records reported; for the machine's
+    // scope alone they are the run files' own.
+    console.Say(L"Payload: " + (payload.empty() ? L"none" : VisibleControls(payload)) + L"\n");
+    console.Say(L"OK: " + std::to_wstring(summary.ok) + L"\n");
+    console.Say(L"ERROR: " + std::to_wstring(summary.error) + L"\n");
     console.Say(observer.FindingsText());
-    return options.upload ? Upload(options, payload, console) : kScanOk;
+    if (changes) console.Say(ChangesText(*changes, *options.diff));
+    return options.upload || options.showUpload ? Upload(options, payload, console) : kScanOk;
 }
 
 }  // namespace

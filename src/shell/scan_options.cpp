@@ -4,6 +4,11 @@
 
 namespace kelvra {
 
+bool WritesRunFiles(const ScanOptions& options) {
+    return options.scope == ScanScope::Machine || options.runFiles || options.upload ||
+           options.showUpload;
+}
+
 ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
     ScanOptionsResult result;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -23,6 +28,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.profile = value();
         } else if (arg == L"--upload") {
             result.options.upload = true;
+        } else if (arg == L"--show-upload") {
+            result.options.showUpload = true;
         } else if (arg == L"--service") {
             result.options.service = value();
         } else if (arg == L"--user") {
@@ -35,6 +42,22 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.json = value();
         } else if (arg == L"--quiet" || arg == L"-q") {
             result.options.quiet = true;
+        } else if (arg == L"--scope") {
+            const std::optional<std::wstring> scope = value();
+            if (scope == L"machine")
+                result.options.scope = ScanScope::Machine;
+            else if (scope == L"user")
+                result.options.scope = ScanScope::User;
+            else if (scope == L"all")
+                result.options.scope = ScanScope::All;
+            else if (scope)
+                result.error = L"--scope needs machine, user or all";
+        } else if (arg == L"--run-files") {
+            result.options.runFiles = true;
+        } else if (arg == L"--diff") {
+            result.options.diff = value();
+        } else if (arg == L"--like-apps-and-features") {
+            result.options.likeAppsAndFeatures = true;
         } else if (arg == L"--system-version-reads") {
             result.options.systemVersionReads = true;
         } else {
@@ -47,12 +70,17 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
         result.error = L"--data-dir needs a folder";
     else if (options.timings && options.timings->empty())
         result.error = L"--timings needs a file";
+    else if (options.diff && options.diff->empty())
+        result.error = L"--diff needs an earlier JSON document of kvscan's";
     else if (options.json && options.json->empty())
         result.error = L"--json needs a file, or - for standard output";
     else if (options.user && options.user->empty())
         result.error = L"--user needs a name";
-    else if (!options.upload && (options.service || options.user || options.password))
-        result.error = L"--service, --user and --password only go with --upload";
+    else if (options.upload && options.showUpload)
+        result.error = L"--show-upload sends nothing: not with --upload";
+    else if (!options.upload && !options.showUpload &&
+             (options.service || options.user || options.password))
+        result.error = L"--service, --user and --password only go with --upload or --show-upload";
     else if (options.service && !IsServiceBaseAddress(*options.service))
         result.error = L"--service needs an http:// or https:// address without a path";
     return result;
@@ -60,8 +88,10 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
 
 std::wstring ScanUsage() {
     return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--json FILE|-] [--quiet]\n"
-           L"              [--timings FILE] [--upload [--service URL] [--user NAME]\n"
-           L"              [--password TEXT]] [--help]\n"
+           L"              [--scope machine|user|all] [--run-files] [--like-apps-and-features]\n"
+           L"              [--diff PREVIOUS.json]\n"
+           L"              [--timings FILE] [--upload|--show-upload [--service URL]\n"
+           L"              [--user NAME] [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
            L"does, writes the payload, XML and HTML files into the data folder and prints\n"
            L"the payload file's path, the two counters and what it found amiss: entries\n"
@@ -71,9 +101,27 @@ std::wstring ScanUsage() {
            L"                   and the run files are written there. Default: the user's\n"
            L"                   local application data folder + Kelvra\\\n"
            L"  --profile NAME   profile name for this run instead of the settings' one\n"
+           L"  --scope machine|user|all\n"
+           L"                   whose uninstall entries to report: the machine's (default,\n"
+           L"                   as the tray program), the current user's own installs\n"
+           L"                   (HKEY_CURRENT_USER), or both, each once per scope\n"
+           L"  --run-files      with --scope user or all, still write the payload, XML and\n"
+           L"                   HTML files; they always hold the machine's entries alone\n"
+           L"  --diff PREVIOUS.json\n"
+           L"                   compare with an earlier --json document: applications\n"
+           L"                   added and removed, versions up or down, findings that\n"
+           L"                   appeared or went away (exit 2 for a document that is not\n"
+           L"                   kvscan's or of another schema version)\n"
+           L"  --like-apps-and-features\n"
+           L"                   report only the records that Windows' own list of\n"
+           L"                   installed programs shows (the run files keep them all)\n"
            L"  --upload         after the run, post the payload to the account service with\n"
            L"                   the account values of the settings, as the tray program\n"
            L"                   does, and print whether the service answered\n"
+           L"  --show-upload    print the request --upload would post (request line,\n"
+           L"                   headers, body with the payload file's full path and its\n"
+           L"                   lines) with the passwords as ********, and send nothing;\n"
+           L"                   takes --service, --user and --password as --upload does\n"
            L"  --service URL    the service's base address for this run, such as\n"
            L"                   http://127.0.0.1:8080 (scheme, host, port; no path)\n"
            L"  --user NAME      account user name for the upload instead of the settings' one\n"

@@ -62,6 +62,42 @@ Json Candidates(const TApp& app) {
     return list;
 }
 
+// A fact the entry may lack: null.
+template <typename T>
+Json FactOrNull(const std::optional<T>& fact) {
+    if (!fact) return nullptr;
+    if constexpr (std::is_same_v<T, std::wstring>)
+        return Json(Utf8(*fact));
+    else
+        return Json(*fact);
+}
+
+// The texts before their reduction to the code page, beside the short ones.
+Json FullTexts(const TApp& app) {
+    if (!app.facts) return nullptr;
+    const EntryFacts& facts = *app.facts;
+    return Json{{"displayName", Utf8(facts.displayName)},
+                {"publisher", TextOrNull(facts.publisher)},
+                {"displayVersion", TextOrNull(facts.displayVersion)},
+                {"installLocation", TextOrNull(facts.installLocation)}};
+}
+
+Json Facts(const TApp& app) {
+    if (!app.facts) return nullptr;
+    const EntryFacts& facts = *app.facts;
+    Json unreadable = Json::array();
+    for (const std::wstring& name : facts.unreadable) unreadable.push_back(Utf8(name));
+    return Json{{"systemComponent", FactOrNull(facts.systemComponent)},
+                {"parentKeyName", FactOrNull(facts.parentKeyName)},
+                {"releaseType", FactOrNull(facts.releaseType)},
+                {"windowsInstaller", FactOrNull(facts.windowsInstaller)},
+                {"estimatedSizeKiB", FactOrNull(facts.estimatedSize)},
+                {"installDate", FactOrNull(facts.installDate)},
+                {"publisher", TextOrNull(ShortText(facts.publisher).str())},
+                {"unreadable", std::move(unreadable)},
+                {"shownInAppsAndFeatures", ShownInAppsAndFeatures(app)}};
+}
+
 Json Findings(const RecordFindings& findings) {
     Json list = Json::array();
     if (const auto& found = findings.disagreement)
@@ -73,6 +109,10 @@ Json Findings(const RecordFindings& findings) {
         list.push_back(Json{{"kind", "orphanedEntry"},
                             {"missingUninstaller", TextOrNull(found->missingUninstaller)},
                             {"missingInstallFolder", TextOrNull(found->missingInstallFolder)}});
+    if (const auto& found = findings.nameNotRepresentable)
+        list.push_back(Json{{"kind", "nameNotRepresentable"},
+                            {"name", Utf8(found->name)},
+                            {"shortName", Utf8(found->shortName)}});
     return list;
 }
 
@@ -84,6 +124,14 @@ std::string Line(const Json& value) {
 }  // namespace
 
 int RegistryViewBits(const TApp& app) { return app.view == RegistryView::Wow64_64 ? 64 : 32; }
+
+std::string_view ScopeName(const TApp& app) {
+    return app.root == RegistryRoot::CurrentUser ? "user" : "machine";
+}
+
+static std::string_view HiveName(const TApp& app) {
+    return app.root == RegistryRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+}
 
 void ScanJsonWriter::Separate(bool& first) {
     sink_(first ? "\n" : ",\n");
@@ -97,10 +145,14 @@ void ScanJsonWriter::OpenRecords() {
 }
 
 void ScanJsonWriter::Begin(const ScanHeader& header) {
-    const Json head{
-        {"computer", Utf8(header.computer)},     {"user", Utf8(header.user)},
-        {"profile", Utf8(header.profile)},       {"kelvraVersion", Utf8(header.kelvraVersion)},
-        {"startedUtc", Utf8(header.startedUtc)}, {"is64BitWindows", header.is64BitWindows}};
+    const Json head{{"computer", Utf8(header.computer)},
+                    {"user", Utf8(header.user)},
+                    {"profile", Utf8(header.profile)},
+                    {"kelvraVersion", Utf8(header.kelvraVersion)},
+                    {"startedUtc", Utf8(header.startedUtc)},
+                    {"is64BitWindows", header.is64BitWindows},
+                    {"scope", Utf8(header.scope)},
+                    {"likeAppsAndFeatures", header.likeAppsAndFeatures}};
     sink_("{\n\"schemaVersion\": " + Line(Json(kScanReportSchemaVersion)) +
           ",\n\"header\": " + Line(head) + ",\n\"excluded\": [");
 }
@@ -111,6 +163,8 @@ void ScanJsonWriter::Excluded(const TApp& app) {
         app.exclusion == EntryExclusion::KeyUnreadable ? std::wstring() : app.regDisplayName.str();
     sink_(Line(Json{{"registryKey", Utf8(app.RegistryPath.str())},
                     {"registryView", RegistryViewBits(app)},
+                    {"scope", ScopeName(app)},
+                    {"hive", HiveName(app)},
                     {"displayName", TextOrNull(displayName)},
                     {"reason", ExclusionName(app.exclusion)}}));
 }
@@ -123,17 +177,21 @@ void ScanJsonWriter::Record(const TApp& app, std::wstring_view chosenVersion,
                     {"niceName", Utf8(app.niceName.str())},
                     {"registryKey", Utf8(app.RegistryPath.str())},
                     {"registryView", RegistryViewBits(app)},
+                    {"scope", ScopeName(app)},
+                    {"hive", HiveName(app)},
                     {"installLocation", TextOrNull(app.regInstallLocation.str())},
                     {"uninstallString", TextOrNull(app.regUninstallString.str())},
                     {"displayIcon", TextOrNull(app.regDisplayIcon.str())},
                     {"executableFolder", TextOrNull(app.executablePath.str())},
                     {"chosenExecutable", TextOrNull(findings.executable.path)},
                     {"chosenVersion", TextOrNull(chosenVersion)},
+                    {"fullTexts", FullTexts(app)},
+                    {"entryFacts", Facts(app)},
                     {"candidates", Candidates(app)},
                     {"findings", Findings(findings)}}));
 }
 
-void ScanJsonWriter::End(const ScanSummary& summary) {
+void ScanJsonWriter::End(const ScanSummary& summary, std::string_view changesJson) {
     OpenRecords();
     const Json totals{{"entries", summary.entries},
                       {"records", summary.records},
@@ -142,10 +200,15 @@ void ScanJsonWriter::End(const ScanSummary& summary) {
                       {"error", summary.error},
                       {"registryExecutableDisagreements", summary.versionDisagreements},
                       {"orphanedEntries", summary.orphanedEntries},
-                      {"payloadFile", Utf8(summary.payloadFile)},
-                      {"xmlFile", Utf8(summary.xmlFile)},
-                      {"htmlFile", Utf8(summary.htmlFile)}};
-    sink_("\n],\n\"summary\": " + Line(totals) + "\n}\n");
+                      {"namesNotRepresentable", summary.namesNotRepresentable},
+                      {"hiddenByAppsAndFeatures", summary.hiddenByAppsAndFeatures},
+                      {"payloadFile", TextOrNull(summary.payloadFile)},
+                      {"xmlFile", TextOrNull(summary.xmlFile)},
+                      {"htmlFile", TextOrNull(summary.htmlFile)}};
+    sink_("\n]");
+    // Before the summary, so that the summary stays the document's last field.
+    if (!changesJson.empty()) sink_(",\n\"changes\": " + std::string(changesJson));
+    sink_(",\n\"summary\": " + Line(totals) + "\n}\n");
 }
 
 void ScanObserver::EntriesListed(std::size_t total) {
@@ -159,18 +222,32 @@ void ScanObserver::EntryRead(const TApp& app) {
     if (app.exclusion != EntryExclusion::None) {
         ++summary_.excluded;
         if (json_) json_->Excluded(app);
+    } else if (!ShownInAppsAndFeatures(app)) {
+        ++summary_.hiddenByAppsAndFeatures;
+        if (!likeAppsAndFeatures_) ++summary_.records;
     } else {
         ++summary_.records;
-        now_.executables += CandidateExecutables(app).size();
     }
+    if (app.exclusion == EntryExclusion::None) now_.executables += CandidateExecutables(app).size();
     ++now_.entriesRead;
     now_.last = now_.entriesRead == now_.entriesTotal;
     if (progress_) progress_(now_);
 }
 
 void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
+    if (likeAppsAndFeatures_ && !ShownInAppsAndFeatures(app)) return;
+    (chosenVersion.empty() ? summary_.error : summary_.ok) += 1;
     const RecordFindings findings = ExamineRecord(app);
     if (json_) json_->Record(app, chosenVersion, findings);
+    if (keepForDiff_) {
+        DiffRecord kept{std::string(ScopeName(app)),  RegistryViewBits(app),
+                        Utf8(app.RegistryPath.str()), Utf8(app.regDisplayName.str()),
+                        Utf8(chosenVersion),          {}};
+        if (findings.disagreement) kept.findings.insert("registryExecutableDisagreement");
+        if (findings.orphaned) kept.findings.insert("orphanedEntry");
+        if (findings.nameNotRepresentable) kept.findings.insert("nameNotRepresentable");
+        kept_.push_back(std::move(kept));
+    }
     // Every text of these lines comes from the registry and goes to a
     // terminal: its control characters are written out.
     const std::wstring name = VisibleControls(app.niceName.str());
@@ -189,6 +266,12 @@ void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVer
             orphans_ += L"  " + name + L": install folder " +
                         VisibleControls(found->missingInstallFolder) + L" is gone\n";
     }
+    // The console speaks the code page too: the key names the entry.
+    if (const auto& found = findings.nameNotRepresentable) {
+        ++summary_.namesNotRepresentable;
+        unrepresentable_ += L"  " + VisibleControls(found->shortName) + L" (" +
+                            VisibleControls(app.RegistryPath.str()) + L")\n";
+    }
 }
 
 std::wstring ScanObserver::FindingsText() const {
@@ -199,6 +282,12 @@ std::wstring ScanObserver::FindingsText() const {
     if (summary_.orphanedEntries > 0)
         text +=
             L"Orphaned entries: " + std::to_wstring(summary_.orphanedEntries) + L"\n" + orphans_;
+    if (summary_.namesNotRepresentable > 0)
+        text += L"Names not representable in the code page: " +
+                std::to_wstring(summary_.namesNotRepresentable) + L"\n" + unrepresentable_;
+    if (likeAppsAndFeatures_ && summary_.hiddenByAppsAndFeatures > 0)
+        text += L"Left out as Apps & features hides them: " +
+                std::to_wstring(summary_.hiddenByAppsAndFeatures) + L"\n";
     return text;
 }
 

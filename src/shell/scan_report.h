@@ -12,6 +12,7 @@
 
 #include "inventory/findings.h"
 #include "shell/inventory_run.h"
+#include "shell/scan_diff.h"
 
 namespace kelvra {
 
@@ -28,6 +29,8 @@ struct ScanHeader {
     std::wstring kelvraVersion;
     std::wstring startedUtc;  // ISO 8601, such as 2026-12-07T14:10:45Z
     bool is64BitWindows = false;
+    std::wstring scope = L"machine";   // --scope: machine, user or all
+    bool likeAppsAndFeatures = false;  // --like-apps-and-features
 };
 
 struct ScanSummary {
@@ -38,7 +41,11 @@ struct ScanSummary {
     int error = 0;
     std::size_t versionDisagreements = 0;
     std::size_t orphanedEntries = 0;
-    std::wstring payloadFile;  // the run's three files
+    std::size_t namesNotRepresentable = 0;
+    // Records the system's list of installed programs would hide; with
+    // --like-apps-and-features they are left out of the report.
+    std::size_t hiddenByAppsAndFeatures = 0;
+    std::wstring payloadFile;  // the run's three files; empty: none written
     std::wstring xmlFile;
     std::wstring htmlFile;
 };
@@ -56,8 +63,9 @@ class ScanJsonWriter {
     void Excluded(const TApp& app);
     // A record as the run renders it, with its chosen version (empty: none).
     void Record(const TApp& app, std::wstring_view chosenVersion, const RecordFindings& findings);
-    // Closes the lists and the document.
-    void End(const ScanSummary& summary);
+    // Closes the lists and the document; changesJson, when given, is the
+    // "changes" object of --diff (ChangesJson).
+    void End(const ScanSummary& summary, std::string_view changesJson = {});
 
   private:
     void Separate(bool& first);
@@ -82,31 +90,44 @@ struct ScanProgress {
 class ScanObserver : public RunObserver {
   public:
     using ProgressSink = std::function<void(const ScanProgress&)>;
-    ScanObserver(ScanJsonWriter* json, ProgressSink progress)
-        : json_(json), progress_(std::move(progress)) {}
+    // likeAppsAndFeatures: report only the records that the system's list
+    // of installed programs shows (ShownInAppsAndFeatures).
+    ScanObserver(ScanJsonWriter* json, ProgressSink progress, bool likeAppsAndFeatures = false)
+        : json_(json), progress_(std::move(progress)), likeAppsAndFeatures_(likeAppsAndFeatures) {}
 
     void EntriesListed(std::size_t total) override;
     void EntryRead(const TApp& app) override;
     void RecordRendered(const TApp& app, const std::wstring& chosenVersion) override;
 
-    // The counts so far; the run's two counters and files are the caller's
-    // to add.
+    // The counts so far, ok and error over the records shown; the run's
+    // files are the caller's to add.
     ScanSummary& summary() { return summary_; }
 
     // The findings under two headings, a line each, for the console summary;
     // empty when there are none.
     std::wstring FindingsText() const;
 
+    // --diff: keep what the diff needs of each record reported (a few texts
+    // each), from now on.
+    void KeepForDiff() { keepForDiff_ = true; }
+    const std::vector<DiffRecord>& KeptForDiff() const { return kept_; }
+
   private:
     ScanJsonWriter* json_;
     ProgressSink progress_;
+    bool likeAppsAndFeatures_;
+    bool keepForDiff_ = false;
+    std::vector<DiffRecord> kept_;
     ScanSummary summary_;
     ScanProgress now_;
-    std::wstring disagreements_, orphans_;
+    std::wstring disagreements_, orphans_, unrepresentable_;
 };
 
 // The registry view as the report names it: 32 for the process's own view
 // (the 32-bit program's), 64 for the 64-bit view.
 int RegistryViewBits(const TApp& app);
+
+// "machine" or "user": whose uninstall key the entry is in.
+std::string_view ScopeName(const TApp& app);
 
 }  // namespace kelvra

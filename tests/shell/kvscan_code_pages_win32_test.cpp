@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "shell/kvscan_machine_win32.h"
@@ -78,6 +80,61 @@ TEST_F(KvscanOneEntry, LettersWithLookAlikesBecomeTheDefaultCharacterInEveryFile
     EXPECT_NE(html_.find("<td style=\"width:200px;\">" + name + "<br>"), std::string::npos)
         << html_;
     EXPECT_EQ(html_.find("\"Pro\""), std::string::npos) << "a full-width quote became a real one";
+}
+
+// Names the code page lacks reach the JSON document in full beside the short
+// texts, and the record says that its short name lost characters.
+TEST_F(KvscanOneEntry, NamesInFullBesideTheShortOnesAndTheirFinding) {
+    ASSERT_EQ(GetACP(), 1252u) << "the plain test list runs in code page 1252";
+    const std::wstring longName(300, L'n');
+    const struct {
+        const wchar_t* suffix;
+        std::wstring name;
+        std::string fullUtf8;   // in the JSON document
+        std::string shortName;  // the record's displayName (UTF-8); empty: as full
+        bool finding;
+    } cases[] = {
+        {L"plain", L"Caf\u00e9 Editor", "Caf\xc3\xa9 Editor", "", false},
+        {L"chinese", L"\u7f16\u8f91\u5668 2", "\xe7\xbc\x96\xe8\xbe\x91\xe5\x99\xa8 2", "??? 2",
+         true},
+        {L"cyrillic", L"\u0420\u0435\u0434", "\xd0\xa0\xd0\xb5\xd0\xb4", "???", true},
+        {L"emoji", L"Chat \U0001F600", "Chat \xf0\x9f\x98\x80", "", true},
+        // A lone surrogate cannot be UTF-8: U+FFFD stands for it.
+        {L"surrogate", std::wstring(L"Tool ") + wchar_t(0xD800) + L"!", "Tool \xef\xbf\xbd!",
+         "Tool ?!", true},
+        {L"long", longName, std::string(300, 'n'), std::string(255, 'n'), true},
+    };
+    std::map<std::string, std::size_t> caseOfKey;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::wstring key = Entry(keys32_, cases[i].suffix, cases[i].name);
+        keys32_.SetText(key, L"Publisher", cases[i].name);
+        caseOfKey[kKeyPrefix + WideToAnsi(key)] = i;
+    }
+    const auto result = Kvscan(L"--profile CP --json - --quiet");
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    const auto document = nlohmann::json::parse(result.output);
+    std::size_t seen = 0;
+    for (const auto& record : document["records"]) {
+        const auto found = caseOfKey.find(record["registryKey"].get<std::string>());
+        if (found == caseOfKey.end()) continue;
+        ++seen;
+        const auto& c = cases[found->second];
+        SCOPED_TRACE(WideToAnsi(c.suffix));
+        EXPECT_EQ(record["fullTexts"]["displayName"], c.fullUtf8);
+        EXPECT_EQ(record["fullTexts"]["publisher"], c.fullUtf8);
+        if (!c.shortName.empty()) {
+            EXPECT_EQ(record["displayName"], c.shortName);
+        }
+        const auto& findings = record["findings"];
+        ASSERT_EQ(findings.size(), c.finding ? 1u : 0u) << findings;
+        if (!c.finding) continue;
+        EXPECT_EQ(findings[0]["kind"], "nameNotRepresentable");
+        EXPECT_EQ(findings[0]["name"], c.fullUtf8);
+        EXPECT_EQ(findings[0]["shortName"], record["displayName"]);
+        EXPECT_NE(findings[0]["shortName"], c.fullUtf8);
+    }
+    EXPECT_EQ(seen, std::size(cases));
+    EXPECT_GE(document["summary"]["namesNotRepresentable"], 5);
 }
 
 // The test list runs the Cp1251 suites with LC_ALL=ru_RU.UTF-8, from which

@@ -1,8 +1,9 @@
 #pragma once
 // The machine of a kvscan.exe run from the outside: a folder for its files, a
 // programs folder on C:, uninstall entries in both views of the test
-// prefix's real registry, all gone afterwards; runs of kvscan.exe as a
-// separate process and the files they wrote.
+// prefix's real registry and in the user's own uninstall key (HKCU), all
+// gone afterwards; runs of kvscan.exe as a separate process and the files
+// they wrote.
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,8 @@ class KvscanMachine : public ::testing::Test {
     fixtures::ScratchFolder data_;
     UninstallKeys keys32_{KEY_WOW64_32KEY};
     UninstallKeys keys64_{KEY_WOW64_64KEY};
+    // The user's own installs: one key, shared by both views.
+    UninstallKeys keysUser_{0, HKEY_CURRENT_USER};
 };
 
 }  // namespace kelvra::testing

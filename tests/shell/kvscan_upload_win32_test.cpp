@@ -48,6 +48,31 @@ TEST_F(KvscanUpload, PostsThePayloadOfTheRunWithTheStoredAccount) {
         std::string::npos)
         << raw;
 
+    // --show-upload prints that request, the password masked, and sends
+    // nothing: the real request's head, line by line (its boundary and
+    // length aside, which differ from run to run), and its body's parts.
+    const auto shown = Scan(L"--show-upload --service " + service_.BaseAddress());
+    ASSERT_EQ(shown.exitCode, 0u) << shown.output;
+    EXPECT_EQ(service_.Requests().size(), 1u);
+    const std::string head = raw.substr(0, raw.find("\r\n\r\n") + 2);
+    for (std::size_t at = 0, end; (end = head.find("\r\n", at)) != std::string::npos;
+         at = end + 2) {
+        std::string line = head.substr(at, end - at);
+        if (line.starts_with("Content-Type:") || line.starts_with("Content-Length:"))
+            line = line.substr(0, line.find(':') + 2);
+        EXPECT_NE(shown.output.find("\r\n" + line), std::string::npos) << line << shown.output;
+    }
+    EXPECT_NE(shown.output.find("name=\"username\"\r\n\r\nuser1\r\n"), std::string::npos);
+    EXPECT_NE(shown.output.find("name=\"password\"\r\n\r\n********\r\n"), std::string::npos)
+        << shown.output;
+    EXPECT_EQ(shown.output.find("\r\n\r\npw\r\n"), std::string::npos) << shown.output;
+    const std::wstring shownPayload = PathOf(L"PC01", L".txt", 1);  // the second run's
+    EXPECT_NE(shown.output.find("name=\"apps\"; filename=\"" + WideToAnsi(shownPayload) +
+                                "\"\r\nContent-Type: text/plain\r\n\r\n" +
+                                ReadFileBytes(shownPayload) + "\r\n--"),
+              std::string::npos)
+        << shown.output;
+
     // The service's text reaches the terminal with its control characters
     // written out: no title change, no colour, no forged line.
     service_.Answer(200, "OK\x1b]0;owned\x07\x1b[31m\r\nOK: 99");

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "shell/kvscan_machine_win32.h"
@@ -284,6 +287,317 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyWithTheFilesOfTheSystemsReads) {
     for (const char* line :
          {"Layout Alfa\t1.2.3.4", "Layout Bravo\t1.2.3.4", "Layout Nectar\t1.2.3.4"})
         EXPECT_NE(FileOf(L"L", L".txt").find(line), std::string::npos) << FileOf(L"L", L".txt");
+}
+
+// The user's own installs beside the machine's: the same product installed
+// both ways, a program under the user's own programs folder, an update.
+class KvscanScope : public testing::KvscanMachine {
+  protected:
+    void SetUp() override {
+        const std::wstring folder = programs_ / L"UserEditor\\";
+        ASSERT_TRUE(ForceDirectories(folder));
+        fixtures::CopyFixture(L"fv_1234", folder + L"editor.exe");
+        shared_ = Entry(keys32_, L"shared", L"Shared App");
+        keys32_.SetText(shared_, L"DisplayVersion", L"2.0");
+        keysUser_.SetText(shared_, L"DisplayName", L"Shared App");
+        keysUser_.SetText(shared_, L"DisplayVersion", L"2.1");
+        const std::wstring editor = Entry(keysUser_, L"editor", L"User Editor");
+        keysUser_.SetText(editor, L"InstallLocation", folder);
+        keysUser_.Create(L"KB777-" + UninstallKeys::UniqueName(L"kb"));
+    }
+
+    // "scope hive view name version" of each record, in the document's order.
+    static std::vector<std::string> Records(const nlohmann::json& document) {
+        std::vector<std::string> records;
+        for (const auto& record : document["records"])
+            records.push_back(record["scope"].get<std::string>() + " " +
+                              record["hive"].get<std::string>() + " " +
+                              std::to_string(record["registryView"].get<int>()) + " " +
+                              record["displayName"].get<std::string>() + " " +
+                              testing::TextOrEmpty(record["chosenVersion"]));
+        return records;
+    }
+
+    std::wstring shared_;
+};
+
+TEST_F(KvscanScope, EachScopeReportsItsEntriesAndTheRunFilesStayTheMachines) {
+    // The tray's run, for the files every other run must match.
+    ASSERT_EQ(Kvscan(L"--profile M --quiet").exitCode, 0u);
+    const std::string machine = "machine HKEY_LOCAL_MACHINE 32 Shared App 2.0";
+    const std::string user = "user HKEY_CURRENT_USER 32 Shared App 2.1";
+    const std::string editor = "user HKEY_CURRENT_USER 32 User Editor 1.2.3.4";
+    const struct {
+        const wchar_t* arguments;
+        std::vector<std::string> records;
+        std::size_t userExcluded;  // the update in the user's key
+        bool runFiles;
+    } cases[] = {
+        {L"", {machine}, 0, true},
+        {L"--scope machine", {machine}, 0, true},
+        {L"--scope user", {user, editor}, 1, false},
+        {L"--scope all", {machine, user, editor}, 1, false},
+        {L"--scope all --run-files", {machine, user, editor}, 1, true},
+        {L"--scope user --run-files", {user, editor}, 1, true},
+    };
+    int set = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToAnsi(c.arguments));
+        const auto run = Kvscan(L"--profile S --json - --quiet " + std::wstring(c.arguments));
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        const auto document = nlohmann::json::parse(run.output);
+        EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
+                  std::vector<std::string>{});
+        // Other entries of the prefix may be there too: only this test's count.
+        std::vector<std::string> records;
+        for (const std::string& record : Records(document))
+            if (record.find("Shared App") != std::string::npos ||
+                record.find("User Editor") != std::string::npos)
+                records.push_back(record);
+        EXPECT_EQ(records, c.records);
+        std::size_t userExcluded = 0;
+        for (const auto& entry : document["excluded"])
+            if (entry["hive"] == "HKEY_CURRENT_USER" && entry["scope"] == "user" &&
+                entry["reason"] == "update")
+                ++userExcluded;
+        EXPECT_EQ(userExcluded, c.userExcluded);
+        EXPECT_EQ(document["summary"]["payloadFile"].is_null(), !c.runFiles);
+        EXPECT_EQ(FileExists(PathOf(L"S", L".txt", set)), c.runFiles);
+        if (!c.runFiles) continue;
+        for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+            EXPECT_EQ(FileOf(L"S", extension, set), FileOf(L"M", extension))
+                << WideToAnsi(extension);
+        ++set;
+    }
+    const auto usage = Kvscan(L"--scope everything");
+    EXPECT_EQ(usage.exitCode, 2u);
+    EXPECT_NE(usage.output.find("--scope needs machine, user or all"), std::string::npos);
+}
+
+// The values "Apps & features" hides and groups entries by, read from real
+// keys of every type a writer may have used, and the records that list
+// would show.
+class KvscanEntryFacts : public testing::KvscanMachine {};
+
+TEST_F(KvscanEntryFacts, FactsOfEveryTypeAndTheRecordsAppsAndFeaturesShows) {
+    const std::wstring msi = L"MsiExec.exe /X{00000000-0000-0000-0000-000000000002}";
+    struct Value {
+        const wchar_t* name;
+        DWORD type;
+        std::string bytes;
+    };
+    auto text = [](std::wstring_view value) {
+        return testing::Utf16Bytes(value) + std::string(2, '\0');
+    };
+    auto dword = [](DWORD value) { return std::string(reinterpret_cast<char*>(&value), 4); };
+    const struct {
+        const wchar_t* suffix;
+        const wchar_t* displayName;  // none: the entry has no name
+        std::vector<Value> values;
+        const char* facts;  // the record's entryFacts
+    } cases[] = {
+        {L"visible",
+         L"Visible App",
+         {{L"UninstallString", REG_SZ, text(msi)},
+          {L"Publisher", REG_SZ, text(L"P\u00fcblisher \u7f16")},
+          {L"EstimatedSize", REG_DWORD, dword(2048)},
+          {L"InstallDate", REG_SZ, text(L"20260105")},
+          {L"WindowsInstaller", REG_DWORD, dword(1)}},
+         R"({"systemComponent": null, "parentKeyName": null, "releaseType": null,
+             "windowsInstaller": 1, "estimatedSizeKiB": 2048, "installDate": "20260105",
+             "publisher": "P\u00fcblisher ?", "unreadable": [], "shownInAppsAndFeatures": true})"},
+        {L"system",
+         L"System Part",
+         {{L"UninstallString", REG_SZ, text(msi)}, {L"SystemComponent", REG_DWORD, dword(1)}},
+         R"({"systemComponent": 1, "parentKeyName": null, "releaseType": null,
+             "windowsInstaller": null, "estimatedSizeKiB": null, "installDate": null,
+             "publisher": null, "unreadable": [], "shownInAppsAndFeatures": false})"},
+        {L"child",
+         L"Child Part",
+         {{L"UninstallString", REG_SZ, text(msi)}, {L"ParentKeyName", REG_SZ, text(L"Suite")}},
+         R"({"systemComponent": null, "parentKeyName": "Suite", "releaseType": null,
+             "windowsInstaller": null, "estimatedSizeKiB": null, "installDate": null,
+             "publisher": null, "unreadable": [], "shownInAppsAndFeatures": false})"},
+        {L"fix",
+         L"Security Fix",
+         {{L"UninstallString", REG_SZ, text(msi)},
+          {L"ReleaseType", REG_SZ, text(L"security update")}},
+         R"({"systemComponent": null, "parentKeyName": null, "releaseType": "security update",
+             "windowsInstaller": null, "estimatedSizeKiB": null, "installDate": null,
+             "publisher": null, "unreadable": [], "shownInAppsAndFeatures": false})"},
+        {L"noremove",
+         L"No Uninstaller",
+         {{L"SystemComponent", REG_DWORD, dword(0)}},
+         R"({"systemComponent": 0, "parentKeyName": null, "releaseType": null,
+             "windowsInstaller": null, "estimatedSizeKiB": null, "installDate": null,
+             "publisher": null, "unreadable": [], "shownInAppsAndFeatures": false})"},
+        // Wrong types read as absent and are named; a size as text counts.
+        {L"odd",
+         L"Odd Types",
+         {{L"UninstallString", REG_SZ, text(msi)},
+          {L"SystemComponent", REG_BINARY, std::string("\x01", 1)},
+          {L"EstimatedSize", REG_SZ, text(L"1234")},
+          {L"InstallDate", REG_DWORD, dword(20260105)},
+          {L"WindowsInstaller", REG_DWORD, std::string("\x01\x00", 2)},
+          {L"ReleaseType", REG_QWORD, std::string(8, '\0')}},
+         R"({"systemComponent": null, "parentKeyName": null, "releaseType": null,
+             "windowsInstaller": null, "estimatedSizeKiB": 1234, "installDate": null,
+             "publisher": null, "shownInAppsAndFeatures": true,
+             "unreadable": ["SystemComponent", "ReleaseType", "WindowsInstaller", "InstallDate"]})"},
+        {L"nameless",
+         nullptr,
+         {{L"UninstallString", REG_SZ, text(msi)}},
+         R"({"systemComponent": null, "parentKeyName": null, "releaseType": null,
+             "windowsInstaller": null, "estimatedSizeKiB": null, "installDate": null,
+             "publisher": null, "unreadable": [], "shownInAppsAndFeatures": false})"},
+    };
+    std::map<std::string, std::size_t> caseOfKey;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::wstring key = UninstallKeys::UniqueName(cases[i].suffix);
+        keys32_.Create(key);
+        if (cases[i].displayName) keys32_.SetText(key, L"DisplayName", cases[i].displayName);
+        for (const Value& value : cases[i].values)
+            keys32_.SetRaw(key, value.name, value.type, value.bytes);
+        caseOfKey[WideToAnsi(kKeyPrefix + key)] = i;
+    }
+
+    for (const bool like : {false, true}) {
+        SCOPED_TRACE(like ? "like Apps & features" : "every record");
+        const auto run = Kvscan(std::wstring(L"--profile F --json - --quiet") +
+                                (like ? L" --like-apps-and-features" : L""));
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        const auto document = nlohmann::json::parse(run.output);
+        EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
+                  std::vector<std::string>{});
+        EXPECT_EQ(document["header"]["likeAppsAndFeatures"], like);
+        std::set<std::size_t> listed;
+        for (const auto& record : document["records"]) {
+            const auto found = caseOfKey.find(record["registryKey"].get<std::string>());
+            if (found == caseOfKey.end()) continue;
+            listed.insert(found->second);
+            EXPECT_EQ(record["entryFacts"], nlohmann::json::parse(cases[found->second].facts))
+                << record["registryKey"];
+        }
+        std::set<std::size_t> expected;
+        for (std::size_t i = 0; i < std::size(cases); ++i)
+            if (!like || nlohmann::json::parse(cases[i].facts)["shownInAppsAndFeatures"])
+                expected.insert(i);
+        EXPECT_EQ(listed, expected);
+        EXPECT_GE(document["summary"]["hiddenByAppsAndFeatures"], 5);
+    }
+    // The run files hold every record either way.
+    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+        EXPECT_EQ(FileOf(L"F", extension, 1), FileOf(L"F", extension)) << WideToAnsi(extension);
+}
+
+// Two runs, and what changed between them, by registry key.
+class KvscanDiff : public testing::KvscanMachine {
+  protected:
+    void SetUp() override {
+        up_ = Entry(keys32_, L"up", L"Rising 1.0");
+        keys32_.SetText(up_, L"DisplayVersion", L"1.0");
+        down_ = Entry(keys64_, L"down", L"Falling");
+        keys64_.SetText(down_, L"DisplayVersion", L"2.0");
+        going_ = Entry(keysUser_, L"going", L"Going Away");
+        keysUser_.SetText(going_, L"DisplayVersion", L"3.0");
+    }
+
+    // One run into FILE with --diff BEFORE (none: a plain run).
+    testing::ProgramResult Scan(const std::wstring& file, const std::wstring& before = {}) {
+        return Kvscan(L"--profile D --scope all --json " + Quoted(data_ / file) +
+                      (before.empty() ? L"" : L" --diff " + Quoted(data_ / before)));
+    }
+    nlohmann::json Changes(const std::wstring& file) const {
+        return nlohmann::json::parse(ReadFileBytes(data_ / file))["changes"];
+    }
+
+    std::wstring up_, down_, going_;
+};
+
+TEST_F(KvscanDiff, AnUnchangedMachineGivesAnEmptyDiffAndChangesAreNamedByKey) {
+    ASSERT_EQ(Scan(L"1.json").exitCode, 0u);
+    // Nothing changed: nothing to report, twice over.
+    for (const wchar_t* file : {L"2.json", L"3.json"}) {
+        const auto same = Scan(file, L"1.json");
+        ASSERT_EQ(same.exitCode, 0u) << same.output;
+        EXPECT_NE(
+            same.output.find(WideToAnsi(L"Changes since " + (data_ / L"1.json") + L": none\r\n")),
+            std::string::npos)
+            << same.output;
+        const auto changes = Changes(file);
+        for (const char* list :
+             {"added", "removed", "versionsChanged", "findingsAppeared", "findingsGone"})
+            EXPECT_EQ(changes[list].size(), 0u) << list;
+    }
+
+    // A name that carries its version changes with it; the key stays.
+    keys32_.SetText(up_, L"DisplayName", L"Rising 1.2");
+    keys32_.SetText(up_, L"DisplayVersion", L"1.2");
+    keys64_.SetText(down_, L"DisplayVersion", L"1.5");
+    keys64_.SetText(down_, L"InstallLocation", programs_ / L"NotThere\\");
+    keysUser_.SetText(going_, L"DisplayName", L"Going Away (KB1)");  // turned away now
+    const std::wstring fresh = Entry(keysUser_, L"fresh", L"Fresh");
+    const auto changed = Scan(L"4.json", L"1.json");
+    ASSERT_EQ(changed.exitCode, 0u) << changed.output;
+    const auto changes = Changes(L"4.json");
+    EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(),
+                                        nlohmann::json::parse(ReadFileBytes(data_ / L"4.json"))),
+              std::vector<std::string>{});
+    auto keys = [&](const char* list) {
+        std::vector<std::string> found;
+        for (const auto& item : changes[list])
+            if (item["registryKey"].get<std::string>().find(
+                    WideToAnsi(UninstallKeys::UniqueName(L""))) != std::string::npos)
+                found.push_back(item["scope"].get<std::string>() + " " +
+                                item["registryKey"].get<std::string>() + " " +
+                                (item.contains("kind") ? item["kind"].get<std::string>()
+                                 : item.contains("direction")
+                                     ? item["previousVersion"].get<std::string>() + ">" +
+                                           item["chosenVersion"].get<std::string>() + " " +
+                                           item["direction"].get<std::string>()
+                                     : std::string()));
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    const std::string up = WideToAnsi(kKeyPrefix + up_), down = WideToAnsi(kKeyPrefix + down_);
+    EXPECT_EQ(keys("added"),
+              std::vector<std::string>{"user " + WideToAnsi(kKeyPrefix + fresh) + " "});
+    EXPECT_EQ(keys("removed"),
+              std::vector<std::string>{"user " + WideToAnsi(kKeyPrefix + going_) + " "});
+    EXPECT_EQ(keys("versionsChanged"),
+              (std::vector<std::string>{"machine " + down + " 2.0>1.5 down",
+                                        "machine " + up + " 1.0>1.2 up"}));
+    EXPECT_EQ(keys("findingsAppeared"),
+              std::vector<std::string>{"machine " + down + " orphanedEntry"});
+    EXPECT_EQ(keys("findingsGone"), std::vector<std::string>{});
+    EXPECT_NE(changed.output.find("  up: Rising 1.2 1.0 -> 1.2\r\n"), std::string::npos)
+        << changed.output;
+    EXPECT_NE(changed.output.find("  + Fresh (user) \r\n"), std::string::npos) << changed.output;
+}
+
+TEST_F(KvscanDiff, ADocumentThatIsNotKvscansOfThisSchemaIsRefused) {
+    const struct {
+        const char* content;  // none: no such file
+        const char* message;
+    } cases[] = {
+        {nullptr, "cannot be read"},
+        {"not json", "not a JSON document of kvscan's"},
+        {R"({"schemaVersion": 1, "records": []})", "not a JSON document of kvscan's"},
+        {R"({"schemaVersion": 1, "header": {"kelvraVersion": "2.0"}, "records": [{}]})",
+         "a record without its registry key"},
+        {R"({"schemaVersion": 2, "header": {"kelvraVersion": "3.0"}, "records": []})",
+         "a document of schema version 2; this kvscan compares only with version 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const std::wstring file = data_ / L"before.json";
+        DeleteFileW(file.c_str());
+        if (c.content) WriteFileBytes(file, c.content);
+        const auto run = Kvscan(L"--profile R --diff " + Quoted(file));
+        EXPECT_EQ(run.exitCode, 2u) << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        EXPECT_FALSE(FileExists(PathOf(L"R", L".txt"))) << "no run";
+    }
 }
 
 class KvscanCommandLine : public testing::KvscanMachine {};

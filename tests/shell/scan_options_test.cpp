@@ -20,6 +20,11 @@ TEST(ScanOptionsTest, UploadTakesItsServiceAndAccountValues) {
     EXPECT_EQ(plain.error, L"");
     EXPECT_FALSE(plain.options.service || plain.options.user || plain.options.password);
     EXPECT_FALSE(ParseScanOptions({}).options.upload);
+    const ScanOptionsResult shown =
+        ParseScanOptions({L"--show-upload", L"--scope", L"user", L"--password", L"pw"});
+    EXPECT_EQ(shown.error, L"");
+    EXPECT_TRUE(shown.options.showUpload && !shown.options.upload);
+    EXPECT_TRUE(WritesRunFiles(shown.options));
     EXPECT_EQ(ParseScanOptions({L"--upload", L"--password", L""}).error, L"")
         << "an empty password is the account check's business";
 }
@@ -58,7 +63,8 @@ TEST(ScanOptionsTest, UploadValuesWithoutUploadOrUnusableAreRefused) {
              {L"--upload", L"--service", L"http://127.0.0.1:8080/kv2"},
              {L"--upload", L"--service", L"ftp://host"},
              {L"--upload", L"--user", L""},
-             {L"--upload", L"--service"}}) {
+             {L"--upload", L"--service"},
+             {L"--upload", L"--show-upload"}}) {
         EXPECT_NE(ParseScanOptions(args).error, L"") << args.size();
     }
 }

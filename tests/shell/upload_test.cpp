@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "common/clock.h"
 #include "common/files.h"
 #include "common/globals.h"
@@ -192,6 +196,49 @@ TEST_F(PostDataTest, UploadOfAMissingPayloadSendsNothing) {
     EXPECT_FALSE(result.sent);
     EXPECT_TRUE(transport_.Posts().empty());
     EXPECT_FALSE(UploadInventory(L"").sent);
+}
+
+TEST(ShownUploadRequestTest, RequestAsItGoesWithThePasswordsMasked) {
+    const std::string body = TextPart("username", "password") + TextPart("password", "s3cr\r\nt") +
+                             TextPart("profile", "password") + "--" + kB + "--\r\n";
+    const std::string masked = TextPart("username", "password") + TextPart("password", "********") +
+                               TextPart("profile", "password") + "--" + kB + "--\r\n";
+    const std::wstring type = L"multipart/form-data; boundary=" + std::wstring(kB, kB + 23);
+    struct Case {
+        std::wstring url;
+        std::optional<HttpProxy> proxy;
+        std::string requestLine;
+        std::string host;
+    };
+    const HttpProxy proxy{L"proxy.lan", 3128, L"puser", L"ppass"};
+    for (const Case& c :
+         std::vector<Case>{{L"http://svc.test/kv2/account_post.php",
+                            {},
+                            "POST /kv2/account_post.php",
+                            "svc.test"},
+                           {L"http://127.0.0.1:8080/kv2/account_post.php",
+                            {},
+                            "POST /kv2/account_post.php",
+                            "127.0.0.1:8080"},
+                           {L"https://svc.test:443/kv2/account_post.php",
+                            {},
+                            "POST /kv2/account_post.php",
+                            "svc.test"},
+                           // A proxy needs the whole address; an https request goes inside
+                           // its tunnel with the path alone.
+                           {L"http://svc.test/kv2/account_post.php", proxy,
+                            "POST http://svc.test/kv2/account_post.php", "svc.test"},
+                           {L"https://svc.test:8443/kv2/account_post.php", proxy,
+                            "POST /kv2/account_post.php", "svc.test:8443"}}) {
+        const HttpPost post{c.url, L"Kelvra/2.0", type, body, c.proxy};
+        const std::string shown = ShownUploadRequest(post);
+        EXPECT_EQ(shown, c.requestLine + " HTTP/1.1\r\nContent-Type: " + Ansi(type) +
+                             "\r\nUser-Agent: Kelvra/2.0\r\nHost: " + c.host +
+                             "\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nConnection: Keep-Alive\r\n\r\n" + masked)
+            << Ansi(c.url);
+        EXPECT_EQ(shown.find("ppass"), std::string::npos);
+    }
 }
 
 }  // namespace

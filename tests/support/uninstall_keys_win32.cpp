@@ -11,20 +11,20 @@ namespace {
 
 constexpr wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-UniqueHKey CreateKey(const std::wstring& path, REGSAM view) {
+UniqueHKey CreateKey(HKEY root, const std::wstring& path, REGSAM view) {
     HKEY key = nullptr;
-    const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+    const LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                                           nullptr, &key, nullptr);
     EXPECT_EQ(status, ERROR_SUCCESS) << "creating a test key";
     return UniqueHKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
 }  // namespace
 
-UninstallKeys::UninstallKeys(REGSAM view) : view_(view) {}
+UninstallKeys::UninstallKeys(REGSAM view, HKEY root) : view_(view), root_(root) {}
 
 UninstallKeys::~UninstallKeys() {
-    const UniqueHKey uninstall = CreateKey(kUninstall, view_);
+    const UniqueHKey uninstall = CreateKey(root_, kUninstall, view_);
     if (!uninstall) return;
     for (const auto& name : created_) RegDeleteTreeW(uninstall.get(), name.c_str());
     for (const auto& name : created_) RegDeleteKeyExW(uninstall.get(), name.c_str(), view_, 0);
@@ -36,7 +36,7 @@ std::wstring UninstallKeys::UniqueName(std::wstring_view suffix) {
 
 std::wstring UninstallKeys::Create(const std::wstring& keyName) {
     const std::wstring path = std::wstring(kUninstall) + L"\\" + keyName;
-    CreateKey(path, view_);
+    CreateKey(root_, path, view_);
     if (std::find(created_.begin(), created_.end(), keyName) == created_.end())
         created_.push_back(keyName);
     return path;
@@ -44,7 +44,7 @@ std::wstring UninstallKeys::Create(const std::wstring& keyName) {
 
 void UninstallKeys::SetRaw(const std::wstring& keyName, const std::wstring& valueName, DWORD type,
                            const std::string& bytes) {
-    const UniqueHKey key = CreateKey(Create(keyName), view_);
+    const UniqueHKey key = CreateKey(root_, Create(keyName), view_);
     ASSERT_TRUE(key);
     ASSERT_EQ(RegSetValueExW(key.get(), valueName.c_str(), 0, type,
                              reinterpret_cast<const BYTE*>(bytes.data()),

@@ -1,6 +1,7 @@
 #pragma once
 // A test's own uninstall entries in the test prefix's registry: created under
-// HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall in one view,
+// Software\Microsoft\Windows\CurrentVersion\Uninstall of HKLM in one view
+// (or of HKCU, the user's own installs),
 // written value by value with the raw registry calls, and deleted with all
 // their values when the owner goes.
 
@@ -14,8 +15,8 @@ namespace kelvra::testing {
 
 class UninstallKeys {
   public:
-    // view: KEY_WOW64_32KEY or KEY_WOW64_64KEY.
-    explicit UninstallKeys(REGSAM view);
+    // view: KEY_WOW64_32KEY or KEY_WOW64_64KEY; root: the hive.
+    explicit UninstallKeys(REGSAM view, HKEY root = HKEY_LOCAL_MACHINE);
     ~UninstallKeys();
     UninstallKeys(const UninstallKeys&) = delete;
     UninstallKeys& operator=(const UninstallKeys&) = delete;
@@ -23,7 +24,7 @@ class UninstallKeys {
     // A name no other test process uses: "KelvraTest-<process id>-<suffix>".
     static std::wstring UniqueName(std::wstring_view suffix);
 
-    // Creates the entry (if new) and returns its path below HKLM.
+    // Creates the entry (if new) and returns its path below the hive.
     std::wstring Create(const std::wstring& keyName);
 
     // Raw bytes exactly as given, under any type.
@@ -36,6 +37,7 @@ class UninstallKeys {
 
   private:
     REGSAM view_;
+    HKEY root_;
     std::vector<std::wstring> created_;
 };
 

@@ -1,0 +1,76 @@
+#pragma once
+// kvscan --diff: what changed between an earlier JSON document of kvscan's
+// and this run. An application is known by its scope, registry view and
+// registry key, never by its display name, which carries its version.
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvra {
+
+// One record as the diff sees it; texts in UTF-8, as the document has them.
+struct DiffRecord {
+    std::string scope;  // "machine" or "user"
+    int view = 32;
+    std::string key;
+    std::string name;                // the display name
+    std::string version;             // the chosen version; empty: none
+    std::set<std::string> findings;  // their kinds
+
+    std::string Identity() const { return scope + "|" + std::to_string(view) + "|" + key; }
+};
+
+// The records of a document and the scopes it covered.
+struct ScanRecords {
+    std::set<std::string> scopes;  // "machine", "user"
+    std::vector<DiffRecord> records;
+};
+
+// "machine", "user" or "all" as the scopes of a run.
+std::set<std::string> ScopesOf(std::string_view scope);
+
+// Reads an earlier document. Empty, with error set, when the bytes are not
+// JSON, not a document of kvscan's, or of another schema version.
+std::optional<ScanRecords> ReadScanRecords(std::string_view bytes, std::string& error);
+
+struct VersionChange {
+    DiffRecord record;  // as now
+    std::string from;
+    std::string direction;  // "up", "down", or "changed" when neither can be said
+};
+
+struct FindingChange {
+    DiffRecord record;
+    std::string kind;
+};
+
+struct ScanChanges {
+    std::vector<DiffRecord> added, removed;
+    std::vector<VersionChange> versions;
+    std::vector<FindingChange> findingsAppeared, findingsGone;
+    bool empty() const {
+        return added.empty() && removed.empty() && versions.empty() && findingsAppeared.empty() &&
+               findingsGone.empty();
+    }
+};
+
+// Compares the records of the scopes both runs covered; a scope only one of
+// them read says nothing about what changed.
+ScanChanges CompareScans(const ScanRecords& before, const ScanRecords& now);
+
+// "up" when to is the later version by the pruning chain's comparison,
+// "down" when the earlier, "changed" when the first components are not
+// numbers to compare.
+std::string VersionDirection(const std::string& from, const std::string& to);
+
+// The "changes" object of the JSON document, as one line of JSON.
+std::string ChangesJson(const ScanChanges& changes, std::string_view previousFile);
+
+// The console summary; texts in UTF-8 with their control characters written out
+// by the caller's conversion.
+std::wstring ChangesText(const ScanChanges& changes, std::wstring_view previousFile);
+
+}  // namespace kelvra
