@@ -39,6 +39,14 @@ class KvscanMachine : public ::testing::Test {
         return ReadFileBytes(PathOf(profile, extension, set));
     }
 
+    // The three run files of one set against those of another, byte for byte.
+    void ExpectSameRunFiles(std::wstring_view profile, int set, std::wstring_view otherProfile,
+                            int otherSet) const {
+        for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+            EXPECT_EQ(FileOf(profile, extension, set), FileOf(otherProfile, extension, otherSet))
+                << WideToAnsi(extension);
+    }
+
     // A new entry with a display name in one view; returns its key name.
     static std::wstring Entry(UninstallKeys& view, std::wstring_view suffix,
                               std::wstring_view displayName) {

@@ -226,12 +226,8 @@ TEST_F(KvscanRun, TimingsAndTheSystemsVersionReadsChangeNoByteOfTheFiles) {
     // The benchmark's yardstick: every version block through the system's calls.
     const auto system = Scan(L"--system-version-reads");
     ASSERT_EQ(system.exitCode, 0u) << system.output;
-    for (const wchar_t* extension : {L".txt", L".xml", L".html"}) {
-        SCOPED_TRACE(WideToAnsi(extension));
-        const std::string first = FileOf(L"E2E", extension);
-        EXPECT_EQ(FileOf(L"E2E", extension, 1), first);
-        EXPECT_EQ(FileOf(L"E2E", extension, 2), first);
-    }
+    ExpectSameRunFiles(L"E2E", 1, L"E2E", 0);
+    ExpectSameRunFiles(L"E2E", 2, L"E2E", 0);
     const std::string text = ReadFileBytes(timings);
     // Five records of six entries (one is an update); one executable.
     EXPECT_NE(text.find("count.entries 6\n"), std::string::npos) << text;
@@ -280,8 +276,7 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyWithTheFilesOfTheSystemsReads) {
         const auto run = Kvscan(arguments);
         ASSERT_EQ(run.exitCode, 0u) << run.output;
     }
-    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
-        EXPECT_EQ(FileOf(L"L", extension, 1), FileOf(L"L", extension)) << WideToAnsi(extension);
+    ExpectSameRunFiles(L"L", 1, L"L", 0);
     // The honest images' version reaches the payload, and so does the
     // fixed version of a block that runs into the zeros past its file data.
     for (const char* line :
@@ -364,10 +359,7 @@ TEST_F(KvscanScope, EachScopeReportsItsEntriesAndTheRunFilesStayTheMachines) {
         EXPECT_EQ(document["summary"]["payloadFile"].is_null(), !c.runFiles);
         EXPECT_EQ(FileExists(PathOf(L"S", L".txt", set)), c.runFiles);
         if (!c.runFiles) continue;
-        for (const wchar_t* extension : {L".txt", L".xml", L".html"})
-            EXPECT_EQ(FileOf(L"S", extension, set), FileOf(L"M", extension))
-                << WideToAnsi(extension);
-        ++set;
+        ExpectSameRunFiles(L"S", set++, L"M", 0);
     }
     const auto usage = Kvscan(L"--scope everything");
     EXPECT_EQ(usage.exitCode, 2u);
@@ -486,8 +478,7 @@ TEST_F(KvscanEntryFacts, FactsOfEveryTypeAndTheRecordsAppsAndFeaturesShows) {
         EXPECT_GE(document["summary"]["hiddenByAppsAndFeatures"], 5);
     }
     // The run files hold every record either way.
-    for (const wchar_t* extension : {L".txt", L".xml", L".html"})
-        EXPECT_EQ(FileOf(L"F", extension, 1), FileOf(L"F", extension)) << WideToAnsi(extension);
+    ExpectSameRunFiles(L"F", 1, L"F", 0);
 }
 
 // Two runs, and what changed between them, by registry key.

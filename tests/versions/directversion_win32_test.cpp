@@ -316,11 +316,6 @@ std::vector<SystemAnswer> Judge(const std::vector<std::pair<std::string, std::ws
     return answers;
 }
 
-std::wstring WindowsPath(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return L"Z:" + AnsiToWide(path);
-}
-
 // Every file of the folders, under neutral names.
 std::vector<std::pair<std::string, std::wstring>> Linked(const std::vector<std::wstring>& folders,
                                                          const ScratchFolder& scratch) {
@@ -351,9 +346,10 @@ TEST(VersionLookupAgainstTheSystem, FixturesAndTheCorpusOfTheWalk) {
     std::wstring fixtureFolder = fixtures::FixtureDir();
     fixtureFolder.pop_back();
     Tally tally;
-    Judge(
-        Linked({fixtureFolder, WindowsPath(KELVRA_SOURCE_DIR "/fuzz/corpus/pe_resource")}, scratch),
-        "fixtures and fuzz corpus", scratch, tally);
+    Judge(Linked({fixtureFolder,
+                  testing::HostPathToWindows(KELVRA_SOURCE_DIR "/fuzz/corpus/pe_resource")},
+                 scratch),
+          "fixtures and fuzz corpus", scratch, tally);
     EXPECT_GT(tally.direct, 5u);
 }
 
