@@ -18,10 +18,7 @@ constexpr std::array<std::string_view, kRunStageCount> kStageNames = {
 };
 
 constexpr std::array<std::string_view, kRunCountCount> kCountNames = {
-    "entries",
-    "records",
-    "listings",
-    "version_reads",
+    "entries", "records", "listings", "version_reads", "versions_remembered",
 };
 
 constexpr std::array<std::string_view, kRunMilestoneCount> kMilestoneNames = {

@@ -27,21 +27,22 @@ inline constexpr std::size_t kRunStageCount = 7;
 std::string_view RunStageName(RunStage stage);
 
 enum class RunCount : std::uint8_t {
-    Entries,       // uninstall subkeys looked at, both views
-    Records,       // records kept
-    Listings,      // folder listings
-    VersionReads,  // executables whose version resource was read
+    Entries,             // uninstall subkeys looked at, both views
+    Records,             // records kept
+    Listings,            // folder listings
+    VersionReads,        // executables whose version resource was asked for
+    VersionsRemembered,  // of those, answered by an earlier run's read
 };
-inline constexpr std::size_t kRunCountCount = 4;
+inline constexpr std::size_t kRunCountCount = 5;
 
 std::string_view RunCountName(RunCount count);
 
 // Points of the run at which the process's memory is noted, when the
 // recorder has a way to ask (kvscan: the working set).
 enum class RunMilestone : std::uint8_t {
-    Read,      // every entry read and analysed, the records sorted
-    Rendered,  // every record rendered into the files' texts and freed
-    Written,   // the three files written
+    Read,      // every entry read, analysed, rendered and freed; the records sorted
+    Rendered,  // the three files written from the records' renderings
+    Written,   // the renderings' scratch file gone
 };
 inline constexpr std::size_t kRunMilestoneCount = 3;
 

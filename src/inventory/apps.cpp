@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "common/errors.h"
+#include "common/pending_messages.h"
 #include "common/scope.h"
 #include "common/textconv.h"
 #include "common/textutil.h"
@@ -141,10 +142,18 @@ void TApps::SortByNiceName() {
     for (auto& [text, app] : items_) text = app->niceName.str() + L'\t' + text;
     // Merge sort: the order of equal keys is not promised, but a comparison
     // that is not a strict order can never make it run out of bounds.
-    std::stable_sort(items_.begin(), items_.end(), [](const auto& a, const auto& b) {
-        return CompareTextLocale(a.first, b.first) < 0;
-    });
+    StableSortServingMessages(
+        items_, [](const auto& a, const auto& b) { return NiceNameKeyLess(a.first, b.first); });
     for (auto& [text, app] : items_) text = TextAfterLast(text, L'\t');
+}
+
+std::wstring NiceNameSortKey(const TApp& app) {
+    const std::wstring name = app.niceName.str();
+    return name + L'\t' + name;
+}
+
+bool NiceNameKeyLess(std::wstring_view a, std::wstring_view b) {
+    return CompareTextLocale(a, b) < 0;
 }
 
 std::vector<std::unique_ptr<TApp>> TApps::TakeItems() {

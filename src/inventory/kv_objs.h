@@ -136,6 +136,13 @@ class TApps {
     std::vector<std::pair<std::wstring, std::unique_ptr<TApp>>> items_;
 };
 
+// What SortByNiceName orders a record by when it was added with its current
+// niceName: that niceName, a TAB, and the niceName again.
+std::wstring NiceNameSortKey(const TApp& app);
+// SortByNiceName's order of two such keys: case-insensitive, by the user's
+// locale.
+bool NiceNameKeyLess(std::wstring_view a, std::wstring_view b);
+
 // ---- registry helpers, on the accessor's open key -----------------------------
 
 // The text value exactly as stored (expandable text is not expanded), with

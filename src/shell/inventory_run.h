@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/pending_messages.h"
@@ -30,12 +31,18 @@ class RunObserver {
     // Each entry once read: a kept record after its analysis, or a turned
     // away one (its exclusion says why) before it is freed.
     virtual void EntryRead(const TApp& app) { (void)app; }
-    // Each kept record as it is rendered, in the payload file's order, with
-    // its chosen version (empty when it has none).
-    virtual void RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
+    // Each kept record right after EntryRead, with its chosen version (empty
+    // when it has none): what the observer will want of it once the records
+    // are in order. The run keeps these bytes, not the record, and hands
+    // them to RecordInOrder.
+    virtual std::string RecordAnalysed(const TApp& app, const std::wstring& chosenVersion) {
         (void)app;
         (void)chosenVersion;
+        return {};
     }
+    // Each kept record's bytes from RecordAnalysed, in the payload file's
+    // order.
+    virtual void RecordInOrder(std::string_view analysed) { (void)analysed; }
 };
 
 // What a run reads, whom it shows the records and whether it writes the run

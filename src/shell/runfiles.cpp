@@ -54,8 +54,6 @@ namespace {
 // Lines are converted once this many characters have gathered: few calls into
 // the system's conversion, little text held twice.
 constexpr std::size_t kConvertBatch = 8 * 1024;
-// Bytes read back at a time when one run file takes in another.
-constexpr std::size_t kCopyChunk = 64 * 1024;
 
 }  // namespace
 
@@ -80,22 +78,9 @@ void RunFileWriter::Convert() {
     pending_.clear();
 }
 
-void RunFileWriter::AppendWrittenBy(RunFileWriter& other) {
+void RunFileWriter::AppendBytes(std::string_view bytes) {
     Convert();
-    other.Finish();
-    const std::optional<ReadOnlyFile> source = ReadOnlyFile::Open(other.file_.temporaryPath());
-    if (!source)
-        throw FileError("Cannot open file \"" + WideToAnsi(other.file_.temporaryPath()) + "\"");
-    std::string chunk(kCopyChunk, '\0');
-    for (std::uint64_t at = 0; at < source->size();) {
-        const std::size_t got = source->ReadAt(at, std::as_writable_bytes(std::span(chunk)));
-        if (got == 0)
-            throw FileError("Cannot read file \"" + WideToAnsi(other.file_.temporaryPath()) + "\"");
-        file_.Write(std::string_view(chunk.data(), got));
-        at += got;
-        // A report's rows run to tens of megabytes on a large machine.
-        ProcessPendingMessagesIfDue();
-    }
+    file_.Write(bytes);
 }
 
 void RunFileWriter::Finish() {
@@ -106,6 +91,17 @@ void RunFileWriter::Finish() {
 void RunFileWriter::Commit() {
     Finish();
     file_.Commit();
+}
+
+// Converted line by line, these are the bytes of converting the lines
+// together (see Convert).
+std::string RunFileBytes(const std::vector<std::wstring>& lines) {
+    std::wstring text;
+    for (const std::wstring& line : lines) {
+        text += line;
+        text += L"\r\n";
+    }
+    return WideToAnsi(text);
 }
 
 void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines) {

@@ -33,9 +33,8 @@ class RunFileWriter {
 
     void AppendLine(std::wstring_view line);
     void AppendLines(const std::vector<std::wstring>& lines);
-    // Appends everything the other writer has been given; it is finished,
-    // and its file is not to be committed any more.
-    void AppendWrittenBy(RunFileWriter& other);
+    // Appends lines already converted (RunFileBytes).
+    void AppendBytes(std::string_view bytes);
 
     // Writes and flushes what is pending; the file keeps its temporary name.
     void Finish();
@@ -48,6 +47,10 @@ class RunFileWriter {
     std::wstring pending_;  // lines with their CR LF, not yet converted
     PendingFile file_;
 };
+
+// The lines, each followed by CR LF, in the ANSI code page: their bytes in a
+// run file.
+std::string RunFileBytes(const std::vector<std::wstring>& lines);
 
 // The lines, each followed by CR LF, in the ANSI code page, without a
 // byte-order mark; written whole or not at all (raises FileError).

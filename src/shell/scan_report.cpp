@@ -1,6 +1,9 @@
 #include "shell/scan_report.h"
 
+#include <cstdint>
+#include <cstring>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "common/textutil.h"
 #include "common/utf8.h"
@@ -116,6 +119,21 @@ Json Findings(const RecordFindings& findings) {
     return list;
 }
 
+// The console's lines travel as the wide text's own bytes: a lone surrogate
+// from the registry stays what it was.
+nlohmann::json::binary_t WideBytes(const std::wstring& text) {
+    const auto* first = reinterpret_cast<const std::uint8_t*>(text.data());
+    return nlohmann::json::binary_t(
+        std::vector<std::uint8_t>(first, first + text.size() * sizeof(wchar_t)));
+}
+
+std::wstring WideFromBytes(const nlohmann::json& bytes) {
+    const std::vector<std::uint8_t>& raw = bytes.get_binary();
+    std::wstring text(raw.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), raw.data(), text.size() * sizeof(wchar_t));
+    return text;
+}
+
 // One value per line: the document stays readable and any JSON reader takes it.
 std::string Line(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -171,24 +189,33 @@ void ScanJsonWriter::Excluded(const TApp& app) {
 
 void ScanJsonWriter::Record(const TApp& app, std::wstring_view chosenVersion,
                             const RecordFindings& findings) {
+    WriteRecordLine(RecordLine(app, chosenVersion, findings));
+}
+
+std::string ScanJsonWriter::RecordLine(const TApp& app, std::wstring_view chosenVersion,
+                                       const RecordFindings& findings) {
+    return Line(Json{{"displayName", Utf8(app.regDisplayName.str())},
+                     {"niceName", Utf8(app.niceName.str())},
+                     {"registryKey", Utf8(app.RegistryPath.str())},
+                     {"registryView", RegistryViewBits(app)},
+                     {"scope", ScopeName(app)},
+                     {"hive", HiveName(app)},
+                     {"installLocation", TextOrNull(app.regInstallLocation.str())},
+                     {"uninstallString", TextOrNull(app.regUninstallString.str())},
+                     {"displayIcon", TextOrNull(app.regDisplayIcon.str())},
+                     {"executableFolder", TextOrNull(app.executablePath.str())},
+                     {"chosenExecutable", TextOrNull(findings.executable.path)},
+                     {"chosenVersion", TextOrNull(chosenVersion)},
+                     {"fullTexts", FullTexts(app)},
+                     {"entryFacts", Facts(app)},
+                     {"candidates", Candidates(app)},
+                     {"findings", Findings(findings)}});
+}
+
+void ScanJsonWriter::WriteRecordLine(std::string_view line) {
     OpenRecords();
     Separate(firstRecord_);
-    sink_(Line(Json{{"displayName", Utf8(app.regDisplayName.str())},
-                    {"niceName", Utf8(app.niceName.str())},
-                    {"registryKey", Utf8(app.RegistryPath.str())},
-                    {"registryView", RegistryViewBits(app)},
-                    {"scope", ScopeName(app)},
-                    {"hive", HiveName(app)},
-                    {"installLocation", TextOrNull(app.regInstallLocation.str())},
-                    {"uninstallString", TextOrNull(app.regUninstallString.str())},
-                    {"displayIcon", TextOrNull(app.regDisplayIcon.str())},
-                    {"executableFolder", TextOrNull(app.executablePath.str())},
-                    {"chosenExecutable", TextOrNull(findings.executable.path)},
-                    {"chosenVersion", TextOrNull(chosenVersion)},
-                    {"fullTexts", FullTexts(app)},
-                    {"entryFacts", Facts(app)},
-                    {"candidates", Candidates(app)},
-                    {"findings", Findings(findings)}}));
+    sink_(line);
 }
 
 void ScanJsonWriter::End(const ScanSummary& summary, std::string_view changesJson) {
@@ -234,44 +261,74 @@ void ScanObserver::EntryRead(const TApp& app) {
     if (progress_) progress_(now_);
 }
 
-void ScanObserver::RecordRendered(const TApp& app, const std::wstring& chosenVersion) {
-    if (likeAppsAndFeatures_ && !ShownInAppsAndFeatures(app)) return;
-    (chosenVersion.empty() ? summary_.error : summary_.ok) += 1;
+// The bytes of a record that RecordInOrder takes back, in MessagePack:
+// "ok" (it has a chosen version), its line of the document ("json"), what the
+// diff keeps ("diff"), and the console's lines about its findings. An empty
+// text: a record left out of the report.
+std::string ScanObserver::RecordAnalysed(const TApp& app, const std::wstring& chosenVersion) {
+    if (likeAppsAndFeatures_ && !ShownInAppsAndFeatures(app)) return {};
     const RecordFindings findings = ExamineRecord(app);
-    if (json_) json_->Record(app, chosenVersion, findings);
+    nlohmann::json kept{{"ok", !chosenVersion.empty()}};
+    if (json_) kept["json"] = ScanJsonWriter::RecordLine(app, chosenVersion, findings);
     if (keepForDiff_) {
-        DiffRecord kept{std::string(ScopeName(app)),  RegistryViewBits(app),
-                        Utf8(app.RegistryPath.str()), Utf8(app.regDisplayName.str()),
-                        Utf8(chosenVersion),          {}};
-        if (findings.disagreement) kept.findings.insert("registryExecutableDisagreement");
-        if (findings.orphaned) kept.findings.insert("orphanedEntry");
-        if (findings.nameNotRepresentable) kept.findings.insert("nameNotRepresentable");
-        kept_.push_back(std::move(kept));
+        nlohmann::json found = nlohmann::json::array();
+        if (findings.disagreement) found.push_back("registryExecutableDisagreement");
+        if (findings.orphaned) found.push_back("orphanedEntry");
+        if (findings.nameNotRepresentable) found.push_back("nameNotRepresentable");
+        kept["diff"] = {ScopeName(app),
+                        RegistryViewBits(app),
+                        Utf8(app.RegistryPath.str()),
+                        Utf8(app.regDisplayName.str()),
+                        Utf8(chosenVersion),
+                        std::move(found)};
     }
     // Every text of these lines comes from the registry and goes to a
     // terminal: its control characters are written out.
     const std::wstring name = VisibleControls(app.niceName.str());
-    if (const auto& found = findings.disagreement) {
-        ++summary_.versionDisagreements;
-        disagreements_ += L"  " + name + L": registry " + VisibleControls(found->registryVersion) +
-                          L", " + VisibleControls(found->executable) + L" " +
-                          VisibleControls(found->executableVersion) + L"\n";
-    }
+    if (const auto& found = findings.disagreement)
+        kept["disagreement"] =
+            WideBytes(L"  " + name + L": registry " + VisibleControls(found->registryVersion) +
+                      L", " + VisibleControls(found->executable) + L" " +
+                      VisibleControls(found->executableVersion) + L"\n");
     if (const auto& found = findings.orphaned) {
-        ++summary_.orphanedEntries;
+        std::wstring lines;
         if (!found->missingUninstaller.empty())
-            orphans_ += L"  " + name + L": uninstaller " +
-                        VisibleControls(found->missingUninstaller) + L" is gone\n";
+            lines += L"  " + name + L": uninstaller " + VisibleControls(found->missingUninstaller) +
+                     L" is gone\n";
         if (!found->missingInstallFolder.empty())
-            orphans_ += L"  " + name + L": install folder " +
-                        VisibleControls(found->missingInstallFolder) + L" is gone\n";
+            lines += L"  " + name + L": install folder " +
+                     VisibleControls(found->missingInstallFolder) + L" is gone\n";
+        kept["orphan"] = WideBytes(lines);
     }
     // The console speaks the code page too: the key names the entry.
-    if (const auto& found = findings.nameNotRepresentable) {
-        ++summary_.namesNotRepresentable;
-        unrepresentable_ += L"  " + VisibleControls(found->shortName) + L" (" +
-                            VisibleControls(app.RegistryPath.str()) + L")\n";
+    if (const auto& found = findings.nameNotRepresentable)
+        kept["unrepresentable"] = WideBytes(L"  " + VisibleControls(found->shortName) + L" (" +
+                                            VisibleControls(app.RegistryPath.str()) + L")\n");
+    const std::vector<std::uint8_t> bytes = nlohmann::json::to_msgpack(kept);
+    return {bytes.begin(), bytes.end()};
+}
+
+void ScanObserver::RecordInOrder(std::string_view analysed) {
+    if (analysed.empty()) return;
+    const nlohmann::json kept = nlohmann::json::from_msgpack(analysed);
+    (kept["ok"].get<bool>() ? summary_.ok : summary_.error) += 1;
+    if (json_) json_->WriteRecordLine(kept["json"].get<std::string>());
+    if (keepForDiff_) {
+        const nlohmann::json& diff = kept["diff"];
+        DiffRecord record{diff[0].get<std::string>(), diff[1].get<int>(),
+                          diff[2].get<std::string>(), diff[3].get<std::string>(),
+                          diff[4].get<std::string>(), {}};
+        for (const auto& kind : diff[5]) record.findings.insert(kind.get<std::string>());
+        kept_.push_back(std::move(record));
     }
+    const auto add = [&kept](const char* field, std::size_t& count, std::wstring& lines) {
+        if (!kept.contains(field)) return;
+        ++count;
+        lines += WideFromBytes(kept[field]);
+    };
+    add("disagreement", summary_.versionDisagreements, disagreements_);
+    add("orphan", summary_.orphanedEntries, orphans_);
+    add("unrepresentable", summary_.namesNotRepresentable, unrepresentable_);
 }
 
 std::wstring ScanObserver::FindingsText() const {

@@ -63,6 +63,11 @@ class ScanJsonWriter {
     void Excluded(const TApp& app);
     // A record as the run renders it, with its chosen version (empty: none).
     void Record(const TApp& app, std::wstring_view chosenVersion, const RecordFindings& findings);
+    // The same in two steps: the record's line of the document, taken while
+    // the record is at hand, and the line written in the records' order.
+    static std::string RecordLine(const TApp& app, std::wstring_view chosenVersion,
+                                  const RecordFindings& findings);
+    void WriteRecordLine(std::string_view line);
     // Closes the lists and the document; changesJson, when given, is the
     // "changes" object of --diff (ChangesJson).
     void End(const ScanSummary& summary, std::string_view changesJson = {});
@@ -86,7 +91,8 @@ struct ScanProgress {
 
 // kvscan's view of a run: the JSON document (when there is one), the progress
 // and the findings for the console summary, each record taken as the run
-// renders it and forgotten at once but for a line about each finding.
+// analyses it and forgotten at once but for its line of the document and a
+// line about each finding, which come back in the records' order.
 class ScanObserver : public RunObserver {
   public:
     using ProgressSink = std::function<void(const ScanProgress&)>;
@@ -97,7 +103,10 @@ class ScanObserver : public RunObserver {
 
     void EntriesListed(std::size_t total) override;
     void EntryRead(const TApp& app) override;
-    void RecordRendered(const TApp& app, const std::wstring& chosenVersion) override;
+    // What the report, the console and the diff take of a record, as bytes
+    // that RecordInOrder adds in the payload file's order.
+    std::string RecordAnalysed(const TApp& app, const std::wstring& chosenVersion) override;
+    void RecordInOrder(std::string_view analysed) override;
 
     // The counts so far, ok and error over the records shown; the run's
     // files are the caller's to add.

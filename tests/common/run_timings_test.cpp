@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/pending_messages.h"
 
@@ -111,8 +114,9 @@ TEST_F(RunTimingsTest, TheFileNamesEveryFigureOncePerLine) {
     std::set<std::string> names;
     for (const auto& [name, value] : values) names.insert(name);
     std::set<std::string> expected = {
-        "total_seconds", "pumps",          "longest_gap_seconds", "count.entries",
-        "count.records", "count.listings", "count.version_reads", "memory.rendered"};
+        "total_seconds",  "pumps",          "longest_gap_seconds", "count.entries",
+        "count.records",  "count.listings", "count.version_reads", "count.versions_remembered",
+        "memory.rendered"};
     for (const char* stage : {"other", "registry", "folders", "version_resources", "analysis",
                               "rendering", "writing"}) {
         expected.insert(std::string("stage.") + stage);
@@ -153,6 +157,33 @@ TEST(PendingMessages, ServedOnlyWhenDueBetweenTheFixedPoints) {
     ProcessPendingMessages();
     ProcessPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "without a pump nothing is served";
+    SetPendingMessageClock(savedClock);
+}
+
+// Sorted in pieces, with messages served in between: the order of
+// std::stable_sort, equal keys in their first order, at every size around
+// the pieces' boundaries.
+TEST(PendingMessages, SortServingMessagesGivesTheStableOrder) {
+    // Every piece of work takes long: each look at the clock finds a
+    // serving due.
+    const PendingMessageClock savedClock = SetPendingMessageClock([] {
+        pumpNow += kPendingMessagesDueAfter;
+        return pumpNow;
+    });
+    int served = 0;
+    SetPendingMessagePump([&] { ++served; });
+    for (const std::size_t size : {0u, 1u, 255u, 256u, 257u, 513u, 1000u, 4097u}) {
+        std::vector<std::pair<int, std::size_t>> items, expected;
+        for (std::size_t i = 0; i < size; ++i) items.emplace_back((i * 7919) % 97, i);
+        expected = items;
+        const auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
+        std::stable_sort(expected.begin(), expected.end(), byKey);
+        served = 0;
+        StableSortServingMessages(items, byKey);
+        EXPECT_EQ(items, expected) << size;
+        if (size > 256) EXPECT_GE(served, 2) << size;
+    }
+    SetPendingMessagePump({});
     SetPendingMessageClock(savedClock);
 }
 

@@ -126,6 +126,49 @@ TEST_F(InventoryRunTest, ARecordedRunAccountsForEveryMomentAndCountsItsEntries) 
     EXPECT_LE(timings.longestGapSeconds, timings.totalSeconds);
 }
 
+// More records than the sort takes in one piece, with equal names in both
+// views: every record's four renderings stay together, in the order of the
+// records sorted by name as one list, and the renderings' scratch file goes
+// with the run.
+TEST_F(InventoryRunTest, ManyRecordsKeepTheirRenderingsTogetherInNameOrder) {
+    for (int i = 0; i < 700; ++i) {
+        std::wstring name = L"App ";
+        for (int n = (i * 7919) % 613; n > 0; n /= 26) name += static_cast<wchar_t>(L'a' + n % 26);
+        const std::wstring version = std::to_wstring(i % 5) + L".0";
+        const RegistryView view = i % 3 == 0 ? RegistryView::Wow64_64 : RegistryView::Own;
+        const std::wstring key = L"k" + std::to_wstring(i);
+        AddEntry(view, key, name, i % 11 == 0 ? L"" : version);
+    }
+    RunCounters counters;
+    RunInventory(&counters);
+
+    const std::string payload = Read(L"dump_P_0.txt");
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < payload.size();) {
+        const std::size_t end = payload.find("\r\n", at);
+        lines.push_back(payload.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(lines.size(), 700u);
+    EXPECT_EQ(counters.ok + counters.error, 700);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::wstring before = AnsiToWide(lines[i - 1].substr(0, lines[i - 1].find('\t')));
+        const std::wstring after = AnsiToWide(lines[i].substr(0, lines[i].find('\t')));
+        EXPECT_LE(CompareTextLocale(before, after), 0) << "line " << i;
+    }
+    // The XML elements come in the payload's order, each with its record's
+    // version.
+    const std::string xml = Read(L"dump_P_0.xml");
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        const std::string name = line.substr(0, line.find('\t'));
+        at = xml.find("<niceName>" + name + "</niceName>", at);
+        ASSERT_NE(at, std::string::npos) << line;
+    }
+    const std::vector<DirEntry> left = FindEntries(dir_ / L"*");
+    EXPECT_EQ(left.size(), 3u) << "the three files and nothing else";
+}
+
 TEST_F(InventoryRunTest, MissingDataFolderFailsWithoutAPayload) {
     AppDataDir = dir_ / L"gone/";
     EXPECT_THROW(RunInventory(), FileError);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "common/files.h"
@@ -76,17 +78,18 @@ TEST(RunFileWriting, TextWrittenLineByLineIsTheWholeTextConvertedAtOnce) {
     }
     testing::TempDir dir;
     {
-        RunFileWriter first(dir / L"big.html"), second(dir / L"rows");
-        first.AppendLine(L"head");
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            (i < 15000 ? first : second).AppendLine(lines[i]);
-        first.AppendWrittenBy(second);
-        first.AppendLine(L"tail");
-        first.Commit();
-    }  // the second one, never committed, leaves nothing behind
+        // Some lines one by one, some converted a record at a time.
+        RunFileWriter file(dir / L"big.html");
+        file.AppendLine(L"head");
+        for (std::size_t i = 0; i < 15000; ++i) file.AppendLine(lines[i]);
+        for (std::size_t i = 15000; i < lines.size(); i += 7)
+            file.AppendBytes(RunFileBytes(
+                {lines.begin() + static_cast<std::ptrdiff_t>(i),
+                 lines.begin() + static_cast<std::ptrdiff_t>(std::min(i + 7, lines.size()))}));
+        file.AppendLine(L"tail");
+        file.Commit();
+    }
     EXPECT_EQ(ReadFileBytes(dir / L"big.html"), WideToAnsi(L"head\r\n" + joined + L"tail\r\n"));
-    EXPECT_FALSE(FileExists(dir / L"rows"));
-    EXPECT_FALSE(FileExists(dir / L"rows.tmp"));
     EXPECT_FALSE(FileExists(dir / L"big.html.tmp"));
 }
 
