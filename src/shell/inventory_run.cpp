@@ -163,6 +163,7 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
 
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
+    RunVersionMemory versionMemory(plan.versionReads);
     ProcessPendingMessages();
     TApps apps, userApps;
     // The machine's records reach the observer only when the plan shows them.
@@ -207,6 +208,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
                 record.reset();
                 ProcessPendingMessagesIfDue();
             }
+        versionMemory.Save();
         if (counters) *counters = counts;
         return {};
     }
@@ -251,6 +253,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
             record.reset();
             ProcessPendingMessagesIfDue();
         }
+    versionMemory.Save();
     if (counters) *counters = counts;
     return payloadPath;
 }
