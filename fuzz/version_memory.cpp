@@ -3,10 +3,11 @@
 // or the reason why not, never both; a memory it gives takes a new file,
 // writes what it kept and reads back as a memory of just those.
 
+#include "versions/version_memory.h"
+
 #include <string>
 
 #include "fuzz_support.h"
-#include "versions/version_memory.h"
 
 using namespace kelvra;
 using namespace kelvra::fuzz;

@@ -85,9 +85,9 @@ RunVersionMemory::~RunVersionMemory() {
 void RunVersionMemory::Save() {
     if (!memory_) return;
     try {
-        const std::string bytes = memory_->Encode(VersionReaderIdentity(), fullReadAt_);
         SetActiveVersionMemory(previous_);
         installed_ = false;
+        const std::string bytes = std::move(*memory_).Encode(VersionReaderIdentity(), fullReadAt_);
         memory_.reset();
         ReplaceFileBytes(path_, bytes);
     } catch (const std::exception& error) {

@@ -40,8 +40,13 @@ std::size_t SlotsFor(std::size_t items) {
     return slots;
 }
 
+// FNV's low bits depend only on the low bits of the input's bytes, and paths
+// differ little: the bits are mixed before they choose a slot.
 std::size_t FirstSlot(std::uint64_t hash, std::size_t slots) {
-    return static_cast<std::size_t>(hash ^ (hash >> 32)) & (slots - 1);
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDULL;
+    hash ^= hash >> 33;
+    return static_cast<std::size_t>(hash) & (slots - 1);
 }
 
 template <class Same>
@@ -163,6 +168,15 @@ bool IsArrayField(Field field) {
 
 std::string EncodeColumns(Columns columns) {
     const std::uint64_t checksum = ChecksumOf(columns);
+    // What the file can take at most: every text with a header of five
+    // bytes, every number in nine, the field names. The file grows into it
+    // without ever being copied on the way.
+    const std::size_t numbers = columns.folderOf.size() + columns.readingOf.size() +
+                                columns.sizes.size() + columns.written.size() +
+                                columns.created.size() + 2;
+    const std::size_t mostBytes = columns.format.size() + columns.reader.size() +
+                                  columns.folders.size() + columns.names.size() +
+                                  columns.readings.size() + 9 * numbers + 256;
     // In this order: the format first, so that a file of something else is
     // known as such however it ends.
     nlohmann::ordered_json document = nlohmann::ordered_json::object();
@@ -180,6 +194,7 @@ std::string EncodeColumns(Columns columns) {
     document["created"] = std::exchange(columns.created, {});
     document["checksum"] = checksum;
     std::string bytes;
+    bytes.reserve(mostBytes);
     nlohmann::ordered_json::to_msgpack(document, bytes);
     return bytes;
 }
@@ -381,6 +396,9 @@ bool TextColumn::Adopt(std::string bytes) {
         parts = 0;
     }
     if (itemStart != bytes_.size()) return false;
+    // Held for the whole run: without the slack of their growth.
+    bytes_.shrink_to_fit();
+    starts_.shrink_to_fit();
     if (!indexed_) return true;
     slots_.assign(SlotsFor(size()), 0);
     for (std::uint32_t item = 0; item < size(); ++item) {
@@ -470,8 +488,26 @@ std::size_t VersionMemory::kept() const {
     return static_cast<std::size_t>(std::count(kept_.begin(), kept_.end(), true));
 }
 
-std::string VersionMemory::Encode(std::string_view reader, std::int64_t fullReadAt) const {
-    Columns out;
+struct VersionMemory::KeptColumns {
+    Columns columns;
+};
+
+std::string VersionMemory::Encode(std::string_view reader, std::int64_t fullReadAt) const& {
+    return EncodeColumns(std::move(TakeKept(reader, fullReadAt).columns));
+}
+
+std::string VersionMemory::Encode(std::string_view reader, std::int64_t fullReadAt) && {
+    KeptColumns kept = TakeKept(reader, fullReadAt);
+    // Moved out and dropped: assigning an empty memory would let the texts
+    // keep their buffers.
+    { const VersionMemory released = std::move(*this); }
+    return EncodeColumns(std::move(kept.columns));
+}
+
+VersionMemory::KeptColumns VersionMemory::TakeKept(std::string_view reader,
+                                                   std::int64_t fullReadAt) const {
+    KeptColumns taken;
+    Columns& out = taken.columns;
     out.format = kFormat;
     out.reader = reader;
     out.fullReadAt = fullReadAt;
@@ -503,7 +539,7 @@ std::string VersionMemory::Encode(std::string_view reader, std::int64_t fullRead
         out.written.push_back(written_[entry]);
         out.created.push_back(created_[entry]);
     }
-    return EncodeColumns(std::move(out));
+    return taken;
 }
 
 std::size_t VersionMemory::HeldBytes() const {

@@ -87,7 +87,10 @@ class VersionMemory {
 
     // The file's bytes: the kept files, the identity of the reader that read
     // them and the time of the last run that read every file.
-    std::string Encode(std::string_view reader, std::int64_t fullReadAt) const;
+    std::string Encode(std::string_view reader, std::int64_t fullReadAt) const&;
+    // The same, giving the memory up as soon as the kept entries are taken
+    // out of it, so that it and the file being made are not held at once.
+    std::string Encode(std::string_view reader, std::int64_t fullReadAt) &&;
 
     // Bytes held by the columns and indexes, for measurements.
     std::size_t HeldBytes() const;
@@ -95,6 +98,8 @@ class VersionMemory {
   private:
     friend struct VersionMemoryDecoder;
 
+    struct KeptColumns;
+    KeptColumns TakeKept(std::string_view reader, std::int64_t fullReadAt) const;
     std::optional<std::uint32_t> FindEntry(std::string_view path) const;
     void IndexEntry(std::uint32_t entry);
     std::uint64_t EntryHash(std::uint32_t entry) const;

@@ -266,8 +266,13 @@ TEST_F(InventoryRunTest, RememberedReadsGiveTheFilesOfAFullReadAndOpenOnlyWhatCh
     const std::wstring key = std::wstring(kUninstallKey) + L"\\app";
     registry().SetString(RegistryRoot::LocalMachine, RegistryView::Own, key, L"DisplayName",
                          L"App");
+    // Written as the program writes paths; the native file layer reads the
+    // backslashes as slashes.
+    std::wstring location = folder;
+    std::replace(location.begin(), location.end(), L'/', L'\\');
     registry().SetString(RegistryRoot::LocalMachine, RegistryView::Own, key, L"InstallLocation",
-                         folder);
+                         location);
+    const std::wstring savedWindows = std::exchange(WindowsDir, L"C:\\Windows\\");
     const auto reader = std::make_shared<ContentVersionReader>();
     const auto previousReader = SetFileVersionReader(reader);
     LocalTime now = {2026, 12, 6, 14, 0, 0, 0};
@@ -339,6 +344,7 @@ TEST_F(InventoryRunTest, RememberedReadsGiveTheFilesOfAFullReadAndOpenOnlyWhatCh
               std::string::npos);
     SetClockSource(previousClock);
     SetFileVersionReader(previousReader);
+    WindowsDir = savedWindows;
 }
 
 }  // namespace
