@@ -420,7 +420,9 @@ std::uint64_t VersionMemory::EntryHash(std::uint32_t entry) const {
 }
 
 std::optional<std::uint32_t> VersionMemory::FindEntry(std::string_view path) const {
-    const auto [folder, name] = SplitPath(path);
+    // Not a structured binding: clang before 16 cannot capture one.
+    const std::pair<std::string_view, std::string_view> parts = SplitPath(path);
+    const std::string_view folder = parts.first, name = parts.second;
     return Probe(entrySlots_, Fnv(path), [&](std::uint32_t entry) {
         return names_.At(entry) == name && folders_.At(folderOf_[entry]) == folder;
     });
@@ -614,7 +616,8 @@ DecodedVersionMemory DecodeVersionMemory(std::string_view bytes, std::string_vie
         return decoded;
     }
     if (columns.reader != reader) {
-        decoded.whyNot = "it was written by another reader (" + columns.reader + ")";
+        // Not echoed: the file's texts go nowhere but into the memory.
+        decoded.whyNot = "it was written by another program version or reading rules";
         return decoded;
     }
     decoded.fullReadAt = columns.fullReadAt;

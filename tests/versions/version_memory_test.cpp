@@ -150,8 +150,8 @@ TEST(VersionMemory, ABadFileGivesNoMemoryAndSaysWhy) {
         {"{\"format\": \"kelvra version reads\"}", kReader, "it is not a file of version reads"},
         {foreign, kReader, "it is not a file of version reads"},
         {good.substr(0, good.size() / 2), kReader, "it is cut or damaged"},
-        {good, "2.0.0.0 rules 2", "it was written by another reader (2.0.0.0 rules 1)"},
-        {good, "2.1.0.0 rules 1", "it was written by another reader (2.0.0.0 rules 1)"},
+        {good, "2.0.0.0 rules 2", "it was written by another program version or reading rules"},
+        {good, "2.1.0.0 rules 1", "it was written by another program version or reading rules"},
         {std::string(kMaxVersionMemoryBytes, '\0'), kReader, "it is too long"},
     };
     for (const auto& c : cases) {
