@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     read.fixedVersion = L"1.2.3.4";
     const std::wstring added = L"C:\\fuzz\\added.exe";
     memory.Remember(added, {1, 2, 3}, read);
-    const DecodedVersionMemory again =
+    DecodedVersionMemory again =
         DecodeVersionMemory(memory.Encode(kReader, decoded.fullReadAt), kReader);
     Require(again.memory.has_value(), "a memory that does not read back", again.whyNot);
     Require(again.memory->entries() == memory.kept(), "the file holds more or less than kept");
