@@ -1,6 +1,7 @@
 #pragma once
 // The local wall clock, replaceable so that tests can fix the time.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,11 @@ LocalTime NowLocal();
 // Installs a clock; an empty one restores the system clock. Returns the one
 // installed before.
 ClockSource SetClockSource(ClockSource source);
+
+// Milliseconds on the local calendar (days since 1970-01-01 of the local date
+// plus the local time of day), so that schedule arithmetic follows the local
+// clock, changes of the clock included.
+std::int64_t LocalMillis(const LocalTime& time);
 
 // The system clock itself (platform rim).
 LocalTime SystemLocalTime();

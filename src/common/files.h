@@ -102,10 +102,25 @@ void AppendFileBytes(const std::wstring& path, std::string_view bytes);
 // Deletes a file; true when it is gone afterwards.
 bool DeleteFileAt(const std::wstring& path);
 
+// What a folder listing tells of a file without opening it. The times are
+// the system's own counts: 100 ns ticks on Windows; natively nanoseconds,
+// with the status-change time standing in for the creation time.
+struct FileFacts {
+    std::uint64_t size = 0;  // bytes
+    std::int64_t lastWriteTime = 0;
+    std::int64_t creationTime = 0;
+
+    friend bool operator==(const FileFacts&, const FileFacts&) = default;
+};
+
 struct DirEntry {
     std::wstring name;       // bare name
     std::uint64_t size = 0;  // bytes; 0 for folders
     bool isDirectory = false;
+    std::int64_t lastWriteTime = 0;  // as in FileFacts
+    std::int64_t creationTime = 0;
+
+    FileFacts facts() const { return {size, lastWriteTime, creationTime}; }
 };
 
 // The entries that the system's wildcard search returns for the mask (for
@@ -113,6 +128,11 @@ struct DirEntry {
 // excluded. A mask whose folder does not exist or cannot be listed gives an
 // empty list.
 std::vector<DirEntry> FindEntries(const std::wstring& mask);
+
+// The listing facts of one file, as FindEntries gives them, or nothing when
+// there is no such file (a folder is none). One system call, no open: it
+// costs what FileExists costs.
+std::optional<FileFacts> FileFactsOf(const std::wstring& path);
 
 // Last-write time as a monotonic count (100 ns ticks on Windows), or nothing
 // when the file does not exist.

@@ -48,6 +48,18 @@ bool WildcardMatch(std::wstring_view pattern, std::wstring_view name) {
     return p == pattern.size();
 }
 
+std::int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// The facts of a regular file; nothing for anything else.
+std::optional<FileFacts> FactsOfNative(const fs::path& path) {
+    struct stat facts {};
+    if (::stat(path.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+    return FileFacts{static_cast<std::uint64_t>(facts.st_size), Nanoseconds(facts.st_mtim),
+                     Nanoseconds(facts.st_ctim)};
+}
+
 template <class Pieces>
 void WriteWhole(const fs::path& target, const Pieces& pieces, const std::wstring& shown) {
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
@@ -215,11 +227,21 @@ std::vector<DirEntry> FindEntries(const std::wstring& mask) {
         DirEntry entry;
         entry.name = name;
         entry.isDirectory = item.is_directory(error);
-        if (!entry.isDirectory) entry.size = item.file_size(error);
-        if (error) entry.size = 0;
+        if (!entry.isDirectory) {
+            const std::optional<FileFacts> facts = FactsOfNative(item.path());
+            if (facts) {
+                entry.size = facts->size;
+                entry.lastWriteTime = facts->lastWriteTime;
+                entry.creationTime = facts->creationTime;
+            }
+        }
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::optional<FileFacts> FileFactsOf(const std::wstring& path) {
+    return FactsOfNative(NativePath(path));
 }
 
 std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path) {

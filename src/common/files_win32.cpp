@@ -34,6 +34,13 @@ void WriteAll(HANDLE file, std::string_view bytes, const std::wstring& path) {
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 
+std::int64_t Ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                     time.dwLowDateTime);
+}
+
+std::uint64_t Size(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
 }  // namespace
 
 bool FileExists(const std::wstring& path) {
@@ -228,19 +235,27 @@ std::vector<DirEntry> FindEntries(const std::wstring& mask) {
         DirEntry entry;
         entry.name = name;
         entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!entry.isDirectory)
-            entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (!entry.isDirectory) entry.size = Size(data.nFileSizeHigh, data.nFileSizeLow);
+        entry.lastWriteTime = Ticks(data.ftLastWriteTime);
+        entry.creationTime = Ticks(data.ftCreationTime);
         entries.push_back(std::move(entry));
     } while (FindNextFileW(search.get(), &data));
     return entries;
 }
 
+std::optional<FileFacts> FileFactsOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return FileFacts{Size(data.nFileSizeHigh, data.nFileSizeLow), Ticks(data.ftLastWriteTime),
+                     Ticks(data.ftCreationTime)};
+}
+
 std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-        data.ftLastWriteTime.dwLowDateTime);
+    return Ticks(data.ftLastWriteTime);
 }
 
 }  // namespace kelvra

@@ -5,6 +5,7 @@
 #include "inventory/discovery.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "common/files.h"
 #include "common/pending_messages.h"
@@ -15,6 +16,7 @@
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
 #include "versions/fileversion.h"
+#include "versions/version_memory.h"
 
 namespace kelvra {
 namespace {
@@ -26,6 +28,10 @@ constexpr wchar_t kTab = L'\t';
 // candidates, so a file the entry names itself weighs more.
 constexpr std::wstring_view kIconNotListed = L"1";
 constexpr std::wstring_view kIconListed = L"2";
+
+// What the listings told of each file of the list, by its path, so that a
+// file remembered from an earlier run need not be opened to be known again.
+using FactsByPath = std::unordered_map<std::wstring, FileFacts>;
 
 std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\:"); }
 
@@ -42,10 +48,33 @@ void StrikeOutInstallers(std::vector<std::wstring>& list) {
     }
 }
 
+// ListFiles, and the facts of each file listed when asked for.
+int ListFilesWithFacts(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
+                       bool nonEmptyOnly, std::wstring_view extension, FactsByPath* facts) {
+    list.clear();
+    if (facts) facts->clear();
+    const std::wstring folder = FolderPart(mask);
+    const std::wstring wantedExtension = LowerAscii(extension);
+    for (const DirEntry& entry : FindEntries(std::wstring(mask))) {
+        if (entry.isDirectory) continue;
+        if (nonEmptyOnly && entry.size == 0) continue;
+        // The system's wildcards also match short 8.3 aliases and treat
+        // "*.exe" loosely, so "app.exe1" or "app.exe.bak" can come back.
+        if (!extension.empty() && LowerAscii(ExtensionOf(entry.name)) != wantedExtension) continue;
+        list.push_back(fullPaths ? folder + entry.name : entry.name);
+        if (facts) facts->insert_or_assign(list.back(), entry.facts());
+    }
+    std::stable_sort(list.begin(), list.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareTextLocale(a, b) < 0;
+    });
+    return static_cast<int>(list.size());
+}
+
 // Lists the executables of one folder, installers struck out.
-void ListExecutables(const std::wstring& folder, std::vector<std::wstring>& list) {
+void ListExecutables(const std::wstring& folder, std::vector<std::wstring>& list,
+                     FactsByPath* facts) {
     CountInRun(RunCount::Listings);
-    ListFiles(folder + L"*.exe", true, list, true, kExeExtension);
+    ListFilesWithFacts(folder + L"*.exe", true, list, true, kExeExtension, facts);
     StrikeOutInstallers(list);
 }
 
@@ -82,23 +111,50 @@ std::wstring ChooseFolder(TApp& app) {
 
 // Adds the executable that the entry names as its icon, tagged, when it
 // exists; the installer and Windows-folder rules do not apply to it.
-void AddIconExecutable(const TApp& app, std::vector<std::wstring>& list) {
+void AddIconExecutable(const TApp& app, std::vector<std::wstring>& list, FactsByPath* facts) {
     const std::wstring icon = app.regDisplayIcon.str();
     const int exe = PosText(L".exe", icon);
     if (exe == 0) return;
     const std::wstring path = icon.substr(0, static_cast<std::size_t>(exe) + 3);
-    if (!FileExists(path)) return;
+    // The one look at a file that may lie outside the folder: whether it
+    // exists, and its facts with it.
+    const std::optional<FileFacts> iconFacts = FileFactsOf(path);
+    if (!iconFacts) return;
     const std::wstring wanted = LowerAscii(path);
     const auto listed = std::find_if(list.begin(), list.end(), [&](const std::wstring& entry) {
         return LowerAscii(entry) == wanted;
     });
     if (listed != list.end())
         *listed += std::wstring(1, kTab) + std::wstring(kIconListed);
-    else
+    else {
         list.push_back(path + kTab + std::wstring(kIconNotListed));
+        if (facts) facts->insert_or_assign(path, *iconFacts);
+    }
 }
 
-void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
+// What reading the file gives: remembered from an earlier run when its facts
+// are the same, otherwise read (and remembered for the next).
+FileVersionResult ReadOrRecall(FileVersionReader& reader, const std::wstring& file,
+                               const FactsByPath* facts) {
+    VersionMemory* const memory = facts ? ActiveVersionMemory() : nullptr;
+    const auto known = memory ? facts->find(file) : FactsByPath::const_iterator();
+    const bool listed = memory && known != facts->end();
+    if (listed)
+        if (std::optional<FileVersionResult> recalled = memory->Recall(file, known->second)) {
+            CountInRun(RunCount::VersionsRemembered);
+            return std::move(*recalled);
+        }
+    FileVersionResult versions;
+    {
+        const StageScope stage(RunStage::VersionResources);
+        CountInRun(RunCount::VersionReads);
+        versions = reader.Read(file);
+    }
+    if (listed) memory->Remember(file, known->second, versions);
+    return versions;
+}
+
+void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list, const FactsByPath* facts) {
     const std::shared_ptr<FileVersionReader> reader = CurrentFileVersionReader();
     // Three candidates per file at most, and the display name's after them.
     app.Versions.Reserve(app.Versions.Count() + 3 * list.size() + 1);
@@ -111,12 +167,7 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
             file = fields[0];
             points = DigitsToInt(fields[1], -1);
         }
-        FileVersionResult versions;
-        {
-            const StageScope stage(RunStage::VersionResources);
-            CountInRun(RunCount::VersionReads);
-            versions = reader->Read(file);
-        }
+        const FileVersionResult versions = ReadOrRecall(*reader, file, facts);
         // A folder of many large executables takes a while; the tray is
         // served in between.
         ProcessPendingMessagesIfDue();
@@ -153,21 +204,7 @@ bool SameFolder(std::wstring_view a, std::wstring_view b) {
 
 int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
               bool nonEmptyOnly, std::wstring_view extension) {
-    list.clear();
-    const std::wstring folder = FolderPart(mask);
-    const std::wstring wantedExtension = LowerAscii(extension);
-    for (const DirEntry& entry : FindEntries(std::wstring(mask))) {
-        if (entry.isDirectory) continue;
-        if (nonEmptyOnly && entry.size == 0) continue;
-        // The system's wildcards also match short 8.3 aliases and treat
-        // "*.exe" loosely, so "app.exe1" or "app.exe.bak" can come back.
-        if (!extension.empty() && LowerAscii(ExtensionOf(entry.name)) != wantedExtension) continue;
-        list.push_back(fullPaths ? folder + entry.name : entry.name);
-    }
-    std::stable_sort(list.begin(), list.end(), [](const std::wstring& a, const std::wstring& b) {
-        return CompareTextLocale(a, b) < 0;
-    });
-    return static_cast<int>(list.size());
+    return ListFilesWithFacts(mask, fullPaths, list, nonEmptyOnly, extension, nullptr);
 }
 
 void RemoveEmptyEntries(std::vector<std::wstring>& list) {
@@ -178,6 +215,9 @@ void RemoveEmptyEntries(std::vector<std::wstring>& list) {
 
 void TApp::FindExecutables() {
     std::vector<std::wstring> list;
+    // Only a run that remembers its reads needs the listings' facts.
+    FactsByPath factsByPath;
+    FactsByPath* const facts = ActiveVersionMemory() ? &factsByPath : nullptr;
     std::wstring folder;
     {
         const StageScope stage(RunStage::Folders);
@@ -187,17 +227,17 @@ void TApp::FindExecutables() {
         if (!folder.empty() && PosText(GetWindowsDir(), folder) > 0) folder.clear();
 
         if (!folder.empty()) {
-            ListExecutables(folder, list);
+            ListExecutables(folder, list, facts);
             // A "bin" folder holds the real programs; what lies beside it is
             // usually a launcher or tools. Its list replaces the first one.
-            if (DirectoryExists(folder + L"bin\\")) ListExecutables(folder + L"bin\\", list);
-            AddIconExecutable(*this, list);
+            if (DirectoryExists(folder + L"bin\\")) ListExecutables(folder + L"bin\\", list, facts);
+            AddIconExecutable(*this, list, facts);
             RemoveEmptyEntries(list);
         }
     }
     if (!folder.empty()) {
         if (PosText(L"Itunes", regDisplayName.str()) > 0) WriteLog(L"aa");
-        AddFileCandidates(*this, list);
+        AddFileCandidates(*this, list, facts);
     }
     executablePath = folder;
 }

@@ -286,6 +286,7 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
 
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
+    RunVersionMemory versionMemory(plan.versionReads);
     ProcessPendingMessages();
     // The machine's records reach the observer only when the plan shows them.
     RunObserver* const machineObserver = plan.machine ? observer : nullptr;
@@ -342,6 +343,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
             counters->ok = machine.counts().ok + user.counts().ok;
             counters->error = machine.counts().error + user.counts().error;
         }
+        versionMemory.Save();
         return {};
     }
     {
@@ -354,6 +356,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
     }
     // The user's records after the files: they never reach them.
     user.ShowInOrder();
+    versionMemory.Save();
     if (counters) *counters = machine.counts();
     return payloadPath;
 }

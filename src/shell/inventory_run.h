@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/pending_messages.h"
+#include "shell/remembered_reads.h"
 
 namespace kelvra {
 
@@ -62,6 +63,9 @@ struct RunPlan {
     // Each entry's facts (kvscan's report): its further values and its
     // texts before the reduction to the code page.
     bool entryFacts = false;
+    // The version reads remembered from earlier runs: the hourly run reads
+    // only new and changed files.
+    VersionReadMemory versionReads = VersionReadMemory::Incremental;
 };
 
 // Runs the inventory and returns the payload file's full path (empty when

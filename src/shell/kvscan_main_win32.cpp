@@ -333,6 +333,9 @@ int Scan(const ScanOptions& options) {
     plan.user = options.scope != ScanScope::Machine;
     plan.runFiles = WritesRunFiles(options);
     plan.entryFacts = true;
+    // An admin's snapshot is fresh unless asked otherwise.
+    plan.versionReads =
+        options.incremental ? VersionReadMemory::Incremental : VersionReadMemory::Off;
     RunCounters counters;
     std::wstring payload;
     {

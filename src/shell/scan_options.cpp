@@ -58,6 +58,8 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
             result.options.diff = value();
         } else if (arg == L"--like-apps-and-features") {
             result.options.likeAppsAndFeatures = true;
+        } else if (arg == L"--incremental") {
+            result.options.incremental = true;
         } else if (arg == L"--system-version-reads") {
             result.options.systemVersionReads = true;
         } else {
@@ -89,7 +91,7 @@ ScanOptionsResult ParseScanOptions(const std::vector<std::wstring>& args) {
 std::wstring ScanUsage() {
     return L"Usage: kvscan [--data-dir DIR] [--profile NAME] [--json FILE|-] [--quiet]\n"
            L"              [--scope machine|user|all] [--run-files] [--like-apps-and-features]\n"
-           L"              [--diff PREVIOUS.json]\n"
+           L"              [--diff PREVIOUS.json] [--incremental]\n"
            L"              [--timings FILE] [--upload|--show-upload [--service URL]\n"
            L"              [--user NAME] [--password TEXT]] [--help]\n"
            L"Takes one inventory of the installed software, exactly as the tray program\n"
@@ -115,6 +117,12 @@ std::wstring ScanUsage() {
            L"  --like-apps-and-features\n"
            L"                   report only the records that Windows' own list of\n"
            L"                   installed programs shows (the run files keep them all)\n"
+           L"  --incremental    read only the executables that are new or changed since the\n"
+           L"                   last such run (by path, size and times), as the tray\n"
+           L"                   program's hourly run does, and remember the reads in the\n"
+           L"                   data folder (version-reads.cache); every executable is\n"
+           L"                   still read once a day. Without it every one is read and\n"
+           L"                   nothing is remembered\n"
            L"  --upload         after the run, post the payload to the account service with\n"
            L"                   the account values of the settings, as the tray program\n"
            L"                   does, and print whether the service answered\n"

@@ -35,6 +35,10 @@ struct ScanOptions {
     // --system-version-reads, left out of the usage: every version block
     // through the system's calls, as the benchmark's yardstick.
     bool systemVersionReads = false;
+    // --incremental: read only the executables that changed since the last
+    // such run, as the tray's hourly run does, and remember them in the data
+    // folder. Without it every executable is read and nothing remembered.
+    bool incremental = false;
 };
 
 struct ScanOptionsResult {

@@ -8,16 +8,6 @@
 namespace kelvra {
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
 std::wstring HourMinute(const LocalTime& time) {
     wchar_t hour[8], minute[8];
     std::swprintf(hour, 8, L"%02d", time.hour);
@@ -29,12 +19,6 @@ constexpr wchar_t kTitle[] = L"Kelvra";
 constexpr wchar_t kSettingsAction[] = L"settings";
 
 }  // namespace
-
-std::int64_t LocalMillis(const LocalTime& t) {
-    const std::int64_t days =
-        DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
-    return ((days * 24 + t.hour) * 60 + t.minute) * 60000LL + t.second * 1000LL + t.millisecond;
-}
 
 TrayController::TrayController(TrayView& view, TrayServices services, LocalTime created)
     : view_(view),
@@ -78,7 +62,7 @@ void TrayController::ExecuteRun(bool scheduled) {
     });
     std::wstring message;
     if (services_.checkAccount(message)) {
-        const std::wstring payload = services_.runInventory();
+        const std::wstring payload = services_.runInventory(!scheduled);
         uploading_ = true;
         services_.uploadInventory(payload);
         uploading_ = false;

@@ -13,11 +13,6 @@
 
 namespace kelvra {
 
-// Milliseconds on the local calendar (days since 1970-01-01 of the local date
-// plus the local time of day), so that schedule arithmetic follows the local
-// clock, changes of the clock included.
-std::int64_t LocalMillis(const LocalTime& time);
-
 enum class BalloonIcon { None, Warning };
 
 // What the controller asks of the main window.
@@ -40,8 +35,9 @@ class TrayView {
 struct TrayServices {
     // The stored account values, checked locally: acceptable, or why not.
     std::function<bool(std::wstring& message)> checkAccount;
-    // One inventory run; returns the payload file's path.
-    std::function<std::wstring()> runInventory;
+    // One inventory run; returns the payload file's path. userAsked: the
+    // user chose "Run now", and is given every file read afresh.
+    std::function<std::wstring(bool userAsked)> runInventory;
     std::function<void(const std::wstring& payload)> uploadInventory;
     std::function<void()> editSettings;
     std::function<void(const std::wstring& address)> openUrl;

@@ -17,7 +17,11 @@ TrayServices ProductTrayServices() {
     services.checkAccount = [](std::wstring& message) {
         return TestAccount(false, L"", L"", L"", message);
     };
-    services.runInventory = [] { return RunInventory(); };
+    services.runInventory = [](bool userAsked) {
+        RunPlan plan;
+        if (userAsked) plan.versionReads = VersionReadMemory::Refresh;
+        return RunInventory(plan, nullptr, nullptr);
+    };
     // The answer of the service, and whether it came, is of no concern here.
     services.uploadInventory = [](const std::wstring& payload) { UploadInventory(payload); };
     services.editSettings = [] { EditSettings(); };

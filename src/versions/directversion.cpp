@@ -62,7 +62,11 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
 
 DirectVersionRead ReadVersionBlockDirect(const std::wstring& path) {
     const std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
-    if (!file) return {};
+    if (!file) {
+        DirectVersionRead unopened;
+        unopened.opened = false;
+        return unopened;
+    }
     return ReadVersionBlockDirect(
         file->size(),
         [&](std::uint64_t offset, std::span<std::byte> out) { return file->ReadAt(offset, out); });

@@ -19,6 +19,7 @@ struct DirectVersionRead {
     // The verdict of the walk (for a file that is no PE image, the 16-bit
     // walk's); Unsound also for a file that cannot be opened.
     PeResourceVerdict verdict = PeResourceVerdict::Unsound;
+    bool opened = true;  // false: the file could not be opened
     // The buffer as GetFileVersionInfoSizeW and GetFileVersionInfoW would
     // give it: the resource's bytes in a zero-filled buffer of twice their
     // size plus 4, with "FE2X" after the block. Empty when the system is to

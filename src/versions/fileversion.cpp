@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/files.h"
 #include "common/tools.h"
 #include "versions/directversion.h"
 #include "versions/littleendian.h"
@@ -322,21 +323,32 @@ VersionBlock VersionBlock::Load(const std::wstring& path) {
             return block;
         }
         verdict = direct.verdict;
+        block.settled_ = direct.opened;
     } else {
         verdict = version_platform::CheckFile(path);
+        // The check takes a file it cannot open for unsound; whether that
+        // was the file's bytes or the moment is asked only then.
+        if (verdict == PeResourceVerdict::Unsound)
+            block.settled_ = ReadOnlyFile::Open(path).has_value();
     }
     // Only a file whose every layout the lookup stays inside is handed to
     // the system; one without a whole PE or NE header has nothing for it.
     if (verdict != PeResourceVerdict::Sound) return block;
     std::uint32_t handle = 0;
     const std::uint32_t size = version_platform::InfoSize(path, handle);
-    if (size == 0) return block;
+    // The walk found a block: the system failing on it is the moment's
+    // doing (the file held open, out of memory), not the file's.
+    if (size == 0) {
+        block.settled_ = false;
+        return block;
+    }
     block.present_ = true;
     if (size > kMaxVersionBufferSize) return block;
     // Zero-filled, so that nothing the system leaves unwritten is read as data.
     block.Allocate(size);
-    block.readable_ =
-        version_platform::LoadInfo(path, handle, block.data_) && VersionBlockIsSound(block.data_);
+    const bool loaded = version_platform::LoadInfo(path, handle, block.data_);
+    block.settled_ = loaded;
+    block.readable_ = loaded && VersionBlockIsSound(block.data_);
     if (block.readable_) block.MakeSpareRoom();
     return block;
 }
@@ -453,6 +465,7 @@ FileVersionResult ReadFileVersions(const std::wstring& path) {
         result.fileVersionText = ReadVersionString(block, L"FileVersion");
         result.productVersionText = ReadVersionString(block, L"ProductVersion");
         WriteLogFmt(L"GetAppVersionInfo [%s] B", {path});
+        result.settled = block.settled();
         result.ok = true;
     } catch (...) {
         // Whatever went wrong with this file, the run goes on with the next.

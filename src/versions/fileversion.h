@@ -52,6 +52,11 @@ struct FileVersionResult {
     std::wstring fixedVersion;        // "1.2.3.4", or empty
     std::wstring fileVersionText;     // the "FileVersion" string as stored
     std::wstring productVersionText;  // the "ProductVersion" string as stored
+    // Whether the outcome is the file's own, which the same file gives again:
+    // false when the file could not be opened (another program holds it, its
+    // rights forbid it) or the system could not read a block that the walk
+    // had found. Such an outcome is never remembered between runs.
+    bool settled = true;
 };
 
 // The three texts of one executable. A file without a version resource, a

@@ -52,6 +52,9 @@ class VersionBlock {
     // The block was read and the system's walk over it stays inside the
     // buffer (VersionBlockIsSound), so the system may walk it.
     bool readable() const noexcept { return readable_; }
+    // What the file holds decided the outcome: false when the file could not
+    // be opened, or the system failed on a block the walk had found.
+    bool settled() const noexcept { return settled_; }
 
     // The file-version words of the fixed record: most and least significant.
     struct FixedWords {
@@ -72,6 +75,7 @@ class VersionBlock {
 
     bool present_ = false;
     bool readable_ = false;
+    bool settled_ = true;
     std::unique_ptr<VersionBufferMemory> memory_;
     std::span<std::byte> data_;
 };

@@ -106,10 +106,15 @@ TEST(Files, FindEntriesMatchesTheMaskWithoutDotEntries) {
     for (const auto& entry : entries) {
         if (entry.name == L"App.EXE") {
             EXPECT_EQ(entry.size, 5u);
+            // The one look at a single file tells what the listing told.
+            EXPECT_EQ(FileFactsOf(dir / L"App.EXE"), entry.facts());
+            EXPECT_NE(entry.lastWriteTime, 0);
         } else if (entry.name == L"bin.exe") {
             EXPECT_TRUE(entry.isDirectory);
         }
     }
+    EXPECT_FALSE(FileFactsOf(dir / L"bin.exe")) << "a folder is no file";
+    EXPECT_FALSE(FileFactsOf(dir / L"absent.exe"));
     const auto all = Names(FindEntries(dir / L"*"));
     EXPECT_EQ(std::count(all.begin(), all.end(), L"."), 0);
     EXPECT_EQ(std::count(all.begin(), all.end(), L".."), 0);

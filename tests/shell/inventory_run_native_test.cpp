@@ -5,9 +5,13 @@
 #include "shell/inventory_run.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 
+#include "common/clock.h"
 #include "common/files.h"
 #include "common/globals.h"
 #include "common/registry.h"
@@ -19,7 +23,9 @@
 #include "shell/upload.h"
 #include "support/fake_transport.h"
 #include "support/json_schema.h"
+#include "support/saved_log.h"
 #include "support/temp_dir.h"
+#include "versions/fileversion.h"
 
 namespace kelvra {
 namespace {
@@ -165,8 +171,7 @@ TEST_F(InventoryRunTest, ManyRecordsKeepTheirRenderingsTogetherInNameOrder) {
         at = xml.find("<niceName>" + name + "</niceName>", at);
         ASSERT_NE(at, std::string::npos) << line;
     }
-    const std::vector<DirEntry> left = FindEntries(dir_ / L"*");
-    EXPECT_EQ(left.size(), 3u) << "the three files and nothing else";
+    EXPECT_EQ(FindEntries(dir_ / L"*.tmp").size(), 0u) << "no scratch file left";
 }
 
 TEST_F(InventoryRunTest, MissingDataFolderFailsWithoutAPayload) {
@@ -272,6 +277,116 @@ TEST_F(InventoryRunTest, HourlyRunsKeepRisingNumbersAndUploadTheNewestSet) {
                   std::string::npos);
     }
     EXPECT_EQ(previous, 199u);
+}
+
+// Version reads remembered from run to run: a reader that takes each file's
+// version from its content and counts the files it opens, a program folder
+// changed between runs in every way that matters, and after each run a run
+// that reads every file: the same bytes in both sets of files, whatever the
+// run took from its memory.
+class ContentVersionReader : public FileVersionReader {
+  public:
+    FileVersionResult Read(const std::wstring& path) override {
+        ++reads;
+        FileVersionResult result;
+        result.ok = true;
+        result.fixedVersion = AnsiToWide(ReadFileBytes(path));
+        return result;
+    }
+    int reads = 0;
+};
+
+TEST_F(InventoryRunTest, RememberedReadsGiveTheFilesOfAFullReadAndOpenOnlyWhatChanged) {
+    namespace fs = std::filesystem;
+    const std::wstring folder = dir_ / L"App/";
+    ASSERT_TRUE(ForceDirectories(folder));
+    auto put = [&](const wchar_t* name, const char* content) {
+        WriteFileBytes(folder + name, content);
+    };
+    put(L"a.exe", "1.0");
+    put(L"b.exe", "2.0");
+    const std::wstring key = std::wstring(kUninstallKey) + L"\\app";
+    registry().SetString(RegistryRoot::LocalMachine, RegistryView::Own, key, L"DisplayName",
+                         L"App");
+    // Written as the program writes paths; the native file layer reads the
+    // backslashes as slashes.
+    std::wstring location = folder;
+    std::replace(location.begin(), location.end(), L'/', L'\\');
+    registry().SetString(RegistryRoot::LocalMachine, RegistryView::Own, key, L"InstallLocation",
+                         location);
+    const std::wstring savedWindows = std::exchange(WindowsDir, L"C:\\Windows\\");
+    const auto reader = std::make_shared<ContentVersionReader>();
+    const auto previousReader = SetFileVersionReader(reader);
+    LocalTime now = {2026, 12, 6, 14, 0, 0, 0};
+    const ClockSource previousClock = SetClockSource([&now] { return now; });
+    const testing::LogSwitch log(dir_.path());
+    const std::wstring cache = dir_ / kVersionMemoryFileName;
+
+    const struct {
+        const char* change;
+        std::function<void()> make;
+        VersionReadMemory use;
+        int reads;
+        const char* logged;
+    } steps[] = {
+        {"no file yet", [] {}, VersionReadMemory::Incremental, 2, "every file read (there is no"},
+        {"nothing changed", [] {}, VersionReadMemory::Incremental, 0, "only new and changed"},
+        {"same size, new content and time",
+         [&] {
+             put(L"b.exe", "2.1");
+             fs::last_write_time(fs::path(folder + L"b.exe"),
+                                 fs::file_time_type::clock::now() + std::chrono::hours(1));
+         },
+         VersionReadMemory::Incremental, 1, "only new and changed"},
+        {"a new file", [&] { put(L"c.exe", "3.0"); }, VersionReadMemory::Incremental, 1, "only"},
+        {"a file gone", [&] { DeleteFileAt(folder + L"a.exe"); }, VersionReadMemory::Incremental, 0,
+         "only new and changed"},
+        {"Run now", [] {}, VersionReadMemory::Refresh, 2, "every file read (asked for)"},
+        {"a damaged file of remembered reads",
+         [&] {
+             std::string bytes = ReadFileBytes(cache);
+             bytes[bytes.size() / 2] ^= 1;
+             WriteFileBytes(cache, bytes);
+         },
+         VersionReadMemory::Incremental, 2, "of no use: its checksum does not match"},
+        {"a day later", [&] { now.day += 1; }, VersionReadMemory::Incremental, 2, "a day old"},
+        {"the clock went back", [&] { now.hour -= 1; }, VersionReadMemory::Incremental, 2,
+         "a time before the last full read"},
+        {"the file cannot be replaced",
+         [&] { ::chmod(WideToAnsi(dir_.path() + L"version-reads.cache").c_str(), 0444); },
+         VersionReadMemory::Incremental, 0, "only new and changed"},
+    };
+    int set = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.change);
+        step.make();
+        RunPlan plan;
+        plan.versionReads = step.use;
+        reader->reads = 0;
+        const std::size_t logged =
+            FileExists(dir_ / L"logreg.txt") ? Read(L"logreg.txt").size() : 0;
+        RunInventory(plan, nullptr, nullptr);
+        EXPECT_EQ(reader->reads, step.reads);
+        const std::string logText = Read(L"logreg.txt").substr(logged);
+        EXPECT_NE(logText.find(step.logged), std::string::npos) << logText;
+
+        // The same machine read in full, the memory left alone.
+        const std::string before = FileExists(cache) ? ReadFileBytes(cache) : "";
+        plan.versionReads = VersionReadMemory::Off;
+        RunInventory(plan, nullptr, nullptr);
+        EXPECT_EQ(FileExists(cache) ? ReadFileBytes(cache) : "", before);
+        for (const wchar_t* extension : {L".txt", L".xml", L".html"})
+            EXPECT_EQ(Read(L"dump_P_" + std::to_wstring(set) + extension),
+                      Read(L"dump_P_" + std::to_wstring(set + 1) + extension));
+        EXPECT_NE(Read(L"dump_P_" + std::to_wstring(set) + L".xml").find("fileversion1"),
+                  std::string::npos);
+        set += 2;
+    }
+    EXPECT_NE(Read(L"logreg.txt").find("the remembered version reads were not saved"),
+              std::string::npos);
+    SetClockSource(previousClock);
+    SetFileVersionReader(previousReader);
+    WindowsDir = savedWindows;
 }
 
 }  // namespace

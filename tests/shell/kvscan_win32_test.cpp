@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -234,6 +235,122 @@ TEST_F(KvscanRun, TimingsAndTheSystemsVersionReadsChangeNoByteOfTheFiles) {
     EXPECT_NE(text.find("count.records 5\n"), std::string::npos) << text;
     EXPECT_NE(text.find("count.version_reads 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("peak_working_set_bytes "), std::string::npos) << text;
+}
+
+// Version reads remembered between runs (--incremental): after each kind of
+// change to a program folder, and to the file that remembers, a run that
+// takes what it can from its memory writes the same bytes as one that reads
+// every file, and as one that reads every file through the system's calls;
+// and it opens only the files that changed.
+class KvscanRememberedReads : public testing::KvscanMachine {
+  protected:
+    void SetUp() override {
+        folder_ = programs_ / L"Remembered\\";
+        const std::wstring icons = programs_ / L"Icons\\";
+        ASSERT_TRUE(ForceDirectories(folder_) && ForceDirectories(icons));
+        fixtures::CopyFixture(L"fv_1234", folder_ + L"a.exe");
+        fixtures::CopyFixture(L"fv_1234", folder_ + L"b.exe");
+        fixtures::CopyFixture(L"fv_none", folder_ + L"c.exe");
+        // The entry's icon, outside its folder: known by its own facts.
+        fixtures::CopyFixture(L"fv_otherlang", icons + L"icon.exe");
+        const std::wstring key = Entry(keys32_, L"remembered", L"Remembered App");
+        keys32_.SetText(key, L"InstallLocation", folder_);
+        keys32_.SetText(key, L"DisplayIcon", icons + L"icon.exe,0");
+    }
+
+    // A new last-write time, an hour on, the bytes as they were.
+    static void Touch(const std::wstring& path) {
+        HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        FILETIME written{};
+        GetFileTime(file, nullptr, nullptr, &written);
+        ULARGE_INTEGER ticks{{written.dwLowDateTime, written.dwHighDateTime}};
+        ticks.QuadPart += 36000000000ULL;
+        written = {ticks.LowPart, ticks.HighPart};
+        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+        CloseHandle(file);
+    }
+
+    std::wstring folder_;
+};
+
+TEST_F(KvscanRememberedReads, EveryChangeGivesTheFilesOfAFullReadAndOnlyChangesAreOpened) {
+    const std::wstring cache = data_ / L"version-reads.cache";
+    const std::wstring timings = data_ / L"timings.txt";
+    HANDLE held = INVALID_HANDLE_VALUE;
+    const struct {
+        const char* change;
+        std::function<void()> make;
+        int opened;  // by the run with --incremental
+    } cases[] = {
+        {"first run: nothing remembered yet", [] {}, 4},
+        {"nothing changed", [] {}, 0},
+        {"a touched last-write time", [&] { Touch(folder_ + L"a.exe"); }, 1},
+        {"a same-size replacement with a new time",
+         [&] {
+             // Another FileVersion text in as many bytes.
+             std::string bytes = ReadFileBytes(folder_ + L"b.exe");
+             const std::size_t at = fixtures::FindUtf16(bytes, L"1, 2, 3, 4");
+             ASSERT_NE(at, std::string::npos);
+             fixtures::PatchWord(bytes, at + 18, L'5');
+             WriteFileBytes(folder_ + L"b.exe", bytes);
+             Touch(folder_ + L"b.exe");
+         },
+         1},
+        {"a removed file", [&] { ASSERT_TRUE(DeleteFileAt(folder_ + L"c.exe")); }, 0},
+        {"a new file", [&] { fixtures::CopyFixture(L"fv_multi", folder_ + L"d.exe"); }, 1},
+        {"a file that became unreadable: cut short",
+         [&] {
+             WriteFileBytes(folder_ + L"b.exe", ReadFileBytes(folder_ + L"b.exe").substr(0, 700));
+         },
+         1},
+        // Held open by another program while it changed: every run finds no
+        // version in it, and none remembers that.
+        {"a changed file that cannot be opened",
+         [&] {
+             Touch(folder_ + L"a.exe");
+             held = CreateFileW((folder_ + L"a.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+             ASSERT_NE(held, INVALID_HANDLE_VALUE);
+         },
+         1},
+        {"the same file open again",
+         [&] { CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE)); }, 1},
+        {"a damaged file of remembered reads",
+         [&] {
+             std::string bytes = ReadFileBytes(cache);
+             bytes[bytes.size() / 2] ^= 0x10;
+             WriteFileBytes(cache, bytes);
+         },
+         4},
+    };
+    int set = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        c.make();
+        const auto incremental =
+            Kvscan(L"--profile R --quiet --incremental --timings " + Quoted(timings));
+        ASSERT_EQ(incremental.exitCode, 0u) << incremental.output;
+        EXPECT_NE(
+            ReadFileBytes(timings).find("count.version_reads " + std::to_string(c.opened) + "\n"),
+            std::string::npos)
+            << ReadFileBytes(timings);
+        const std::string remembered = ReadFileBytes(cache);
+        for (const wchar_t* full :
+             {L"--profile R --quiet", L"--profile R --quiet --system-version-reads"}) {
+            const auto run = Kvscan(full);
+            ASSERT_EQ(run.exitCode, 0u) << run.output;
+        }
+        ExpectSameRunFiles(L"R", set, L"R", set + 1);
+        ExpectSameRunFiles(L"R", set, L"R", set + 2);
+        EXPECT_EQ(ReadFileBytes(cache), remembered) << "a full read leaves the memory alone";
+        set += 3;
+    }
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    // What the runs saw: the replacement's text, the damaged file without it.
+    EXPECT_NE(FileOf(L"R", L".xml", 9).find("1.2.3.5"), std::string::npos);
+    EXPECT_EQ(FileOf(L"R", L".xml", 18).find(WideToAnsi(folder_ + L"b.exe")), std::string::npos);
 }
 
 // The same machine on a 32-bit Windows, where the two views written above

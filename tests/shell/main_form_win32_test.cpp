@@ -77,7 +77,7 @@ class MainFormTest : public ::testing::Test {
         services_.checkAccount = [](std::wstring& message) {
             return TestAccount(false, L"", L"", L"", message);
         };
-        services_.runInventory = [this] {
+        services_.runInventory = [this](bool) {
             ++runs_;
             if (form_) duringRun_ = State();
             if (beforeRun_) beforeRun_();

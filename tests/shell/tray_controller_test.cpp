@@ -59,8 +59,9 @@ class TrayControllerTest : public ::testing::Test {
             message = accountMessage_;
             return accountOk_;
         };
-        services_.runInventory = [this] {
+        services_.runInventory = [this](bool userAsked) {
             ++runs_;
+            userAsked_.push_back(userAsked);
             if (duringRun_) duringRun_();
             now_ = Plus(now_, runDurationMs_);
             if (runFails_) throw std::runtime_error("disk full");
@@ -106,6 +107,7 @@ class TrayControllerTest : public ::testing::Test {
     std::int64_t runDurationMs_ = 30000;
     std::function<void()> duringRun_, duringSettings_, duringUpload_;
     int runs_ = 0, settingsShown_ = 0, abandoned_ = 0;
+    std::vector<bool> userAsked_;  // per run: Run now rather than the schedule
     std::vector<std::wstring> uploads_, opened_, errors_;
 };
 
@@ -137,6 +139,8 @@ TEST_F(TrayControllerTest, FirstRunAtTheFirstTickAfterHundredSecondsThenHourly) 
     EXPECT_EQ(runs_, 1);
     TickUntil(Plus(end, TrayController::kRunIntervalMs + 800));
     EXPECT_EQ(runs_, 2);
+    EXPECT_EQ(userAsked_, (std::vector<bool>{false, false}))
+        << "scheduled runs take remembered reads";
     EXPECT_TRUE(view_.timerOn);
 }
 
@@ -158,6 +162,7 @@ TEST_F(TrayControllerTest, RunNowCaptionsAndPostponedSchedule) {
     EXPECT_EQ(view_.runNowCaption, L"Run now (last run: 14:05)");
     EXPECT_TRUE(view_.runNowEnabled);
     EXPECT_EQ(tray.NextRunTime(), LocalMillis(At(15, 5, 30)));
+    EXPECT_EQ(userAsked_, std::vector<bool>{true}) << "the user who asks is given a fresh read";
     EXPECT_EQ(tray.BalloonAction(), accountPage_);
     ASSERT_EQ(view_.balloons.size(), 2u);
     EXPECT_EQ(view_.balloons[0].text, L"Gathering version information...");

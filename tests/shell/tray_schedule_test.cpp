@@ -52,7 +52,7 @@ class TraySchedule : public ::testing::Test {
         SetClockSource([this] { return FromLocalMillis(now_); });
         TrayServices services;
         services.checkAccount = [](std::wstring&) { return true; };
-        services.runInventory = [this] {
+        services.runInventory = [this](bool) {
             starts_.push_back(now_);
             now_ += runMs_;  // the run takes its time on the clock
             return std::wstring(L"payload.txt");
