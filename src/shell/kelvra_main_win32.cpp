@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/handles_win32.h"
+#include "common/paths.h"
 #include "common/sysfacts.h"
 #include "common/ui_win32.h"
 #include "shell/main.h"
@@ -58,7 +59,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ComScope com;
     try {
         const std::wstring ownPath = OwnExecutablePath();
-        if (IsInstallTrigger(FileNameOfPath(ownPath))) {
+        if (IsInstallTrigger(FileNamePart(ownPath, PathSeparators::Any))) {
             InstallAndStartCopy(ownPath);
             return 0;
         }
