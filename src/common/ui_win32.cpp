@@ -27,6 +27,12 @@ void PumpPendingMessages(MessagePreview preview) {
     }
 }
 
+POINT ScreenCentredOrigin(int width, int height) {
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    return {left > 0 ? left : 0, top > 0 ? top : 0};
+}
+
 int ScreenDpi() {
     const WindowDc screen(nullptr);
     const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;

@@ -39,10 +39,6 @@ class ComScope {
 };
 
 void RunTrayProgram(HINSTANCE instance) {
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
-    InitCommonControlsEx(&controls);
     TKelvraMainForm form(ProductTrayServices(), instance);
     form.Show();
     MSG message;
