@@ -387,7 +387,7 @@ TForm* FormOfWindow(HWND window) {
     return root ? static_cast<TForm*>(GetPropW(root, kFormProperty)) : nullptr;
 }
 
-void PumpFormMessages() { PumpPendingMessages(&PreviewFormMessage); }
+void PumpFormMessages() { PumpWindowMessages(&PreviewFormMessage); }
 
 void SetApplicationWindow(HWND window) { ApplicationWindowSlot() = window; }
 HWND ApplicationWindow() { return ApplicationWindowSlot(); }

@@ -17,7 +17,6 @@ class FormButton final : public CreateAccountButton {
     void SetCaption(const std::wstring& caption) override {
         SetWindowTextW(button_, caption.c_str());
     }
-    void ProcessPendingMessages() override { PumpFormMessages(); }
 
   private:
     HWND button_;
@@ -28,7 +27,12 @@ class FormButton final : public CreateAccountButton {
 std::unique_ptr<TNewAccountForm> NewAccountForm;
 
 TNewAccountForm::TNewAccountForm()
-    : TForm(NewAccountFormLayout(), {{L"SpeedButton1Click", [this] { SpeedButton1Click(); }}}) {}
+    : TForm(NewAccountFormLayout(), {{L"SpeedButton1Click", [this] { SpeedButton1Click(); }}}),
+      // Its request paints "working..." through the pump; with the form's
+      // keyboard handling, as the modal loop serves messages.
+      previousPump_(SetPendingMessagePump([] { PumpFormMessages(); })) {}
+
+TNewAccountForm::~TNewAccountForm() { SetPendingMessagePump(std::move(previousPump_)); }
 
 // CreateAccount disables the button and restores it however it ends.
 void TNewAccountForm::SpeedButton1Click() {

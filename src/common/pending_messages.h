@@ -19,13 +19,13 @@ PendingMessagePump SetPendingMessagePump(PendingMessagePump pump);
 bool PendingMessagePumpInstalled();
 
 // Serves the pending messages now.
-void ProcessPendingMessages();
+void PumpPendingMessages();
 
 // Serves them only when the last serving lies at least this long back. Cheap
 // enough to call after every small piece of work: a clock read when a pump
 // is installed, nothing else.
 inline constexpr std::chrono::milliseconds kPendingMessagesDueAfter{20};
-void ProcessPendingMessagesIfDue();
+void PumpPendingMessagesIfDue();
 
 // The clock that decides when a serving is due; tests install one they move
 // by hand. Null restores the steady clock. Returns the one installed before.

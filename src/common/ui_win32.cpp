@@ -14,7 +14,7 @@ void ShowUnknownErrorBox() {
     ShowMessageBox({L"Unknown error", ApplicationTitle(), kMbOk | kMbIconError});
 }
 
-void PumpPendingMessages(MessagePreview preview) {
+void PumpWindowMessages(MessagePreview preview) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {

@@ -55,7 +55,7 @@ using MessagePreview = bool (*)(MSG& message);
 // Serves the window messages that wait in this thread's queue, as a run does
 // at its fixed points. A WM_QUIT found there is posted again and ends the
 // serving, so that the message loop it belongs to still sees it.
-void PumpPendingMessages(MessagePreview preview = nullptr);
+void PumpWindowMessages(MessagePreview preview = nullptr);
 
 // The screen's dots per inch as this (system-aware) process sees them; 96
 // when the screen cannot be asked.

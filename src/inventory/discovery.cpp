@@ -124,7 +124,7 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list) {
         }
         // A folder of many large executables takes a while; the tray is
         // served in between.
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
         if (!versions.ok) continue;
         app.Versions.AddVersion(versions.fixedVersion, TVersionType::FileVersion1, file, points);
         app.Versions.AddVersion(versions.fileVersionText, TVersionType::FileVersion2, file, points);

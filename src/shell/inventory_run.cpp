@@ -24,11 +24,11 @@ int UninstallKeyNames(RegistryRoot root, RegistryView view, std::vector<std::wst
         auto registry = CreateRegistryAccessor(root, view);
         if (registry->OpenKeyReadOnly(kUninstallKey)) {
             // Thousands of names take a while to list, and again to sort.
-            names = registry->GetKeyNames(&ProcessPendingMessagesIfDue);
+            names = registry->GetKeyNames(&PumpPendingMessagesIfDue);
             registry->CloseKey();
         }
     }
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     const StageScope stage(RunStage::Analysis);
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
         return CompareTextLocale(a, b) < 0;
@@ -62,9 +62,9 @@ void ReadPass(RegistryRoot root, RegistryView view, const std::vector<std::wstri
         // Every tenth entry without fail; in between whenever one entry
         // after another has kept the messages waiting too long.
         if (i % 10 == 0)
-            ProcessPendingMessages();
+            PumpPendingMessages();
         else
-            ProcessPendingMessagesIfDue();
+            PumpPendingMessagesIfDue();
     }
 }
 
@@ -111,9 +111,9 @@ class RunOutputs {
     RunCounters Finish() {
         xml_.AppendLine(L"</apps>");
         payload_.Finish();
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
         xml_.Finish();
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
 
         RunFileWriter html(ChangeFileExt(payloadPath_, L".html"));
         html.AppendLines(kHtmlHead);
@@ -123,13 +123,13 @@ class RunOutputs {
         html.AppendLine(
             L"<table border=1 cellspacing=0 cellpadding=5 style=\"border:solid 1px black\">");
         html.AppendWrittenBy(groupA_);
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
         html.AppendLine(L"<tr><td colspan=3>.....</td>");
         html.AppendWrittenBy(groupB_);
         html.AppendLine(L"</body>");
         html.AppendLine(L"</html>");
         html.Finish();
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
 
         payload_.Commit();
         xml_.Commit();
@@ -163,7 +163,7 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
 
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
-    ProcessPendingMessages();
+    PumpPendingMessages();
     TApps apps, userApps;
     // The machine's records reach the observer only when the plan shows them.
     RunObserver* const machineObserver = plan.machine ? observer : nullptr;
@@ -205,7 +205,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
                 (chosen.empty() ? counts.error : counts.ok) += 1;
                 if (observer) observer->RecordRendered(*record, chosen);
                 record.reset();
-                ProcessPendingMessagesIfDue();
+                PumpPendingMessagesIfDue();
             }
         if (counters) *counters = counts;
         return {};
@@ -231,11 +231,11 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
             // Freed as soon as it is rendered: the records are the run's
             // largest holding.
             record.reset();
-            ProcessPendingMessagesIfDue();
+            PumpPendingMessagesIfDue();
         }
     }
     NoteRunMemory(RunMilestone::Rendered);
-    ProcessPendingMessages();
+    PumpPendingMessages();
 
     {
         const StageScope stage(RunStage::Writing);
@@ -249,7 +249,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
         for (std::unique_ptr<TApp>& record : userApps.TakeItems()) {
             observer->RecordRendered(*record, ChosenVersion(*record));
             record.reset();
-            ProcessPendingMessagesIfDue();
+            PumpPendingMessagesIfDue();
         }
     if (counters) *counters = counts;
     return payloadPath;

@@ -319,7 +319,7 @@ int Scan(const ScanOptions& options) {
     // The tray program serves its window messages during a run; the scanner
     // does the same, so that a run costs here what it costs there. A console
     // program has no windows, so nothing ever arrives.
-    SetPendingMessagePump([] { PumpPendingMessages(); });
+    SetPendingMessagePump([] { PumpWindowMessages(); });
     if (options.systemVersionReads) SetDirectVersionReads(false);
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);

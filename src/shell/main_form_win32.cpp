@@ -99,7 +99,7 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
     AddTrayIcon();
     StartTimer();
     Guarded([this] { FormCreate(); });
-    previousPump_ = SetPendingMessagePump([] { PumpPendingMessages(); });
+    previousPump_ = SetPendingMessagePump([] { PumpWindowMessages(); });
 }
 
 TKelvraMainForm::~TKelvraMainForm() {

@@ -93,7 +93,7 @@ void RunFileWriter::AppendWrittenBy(RunFileWriter& other) {
         file_.Write(std::string_view(chunk.data(), got));
         at += got;
         // A report's rows run to tens of megabytes on a large machine.
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
     }
 }
 

@@ -76,9 +76,9 @@ TEST_F(RunTimingsTest, TheLongestGapCountsFromTheStartAndToTheReturnAndSaysWhatF
         const RecordedRun run;
         const StageScope registry(RunStage::Registry);
         fakeNow = 2;
-        ProcessPendingMessages();  // gap 2: registry
+        PumpPendingMessages();  // gap 2: registry
         fakeNow = 3;
-        ProcessPendingMessages();  // gap 1
+        PumpPendingMessages();  // gap 1
         {
             const StageScope rendering(RunStage::Rendering);
             fakeNow = 7;
@@ -137,21 +137,21 @@ TEST(PendingMessages, ServedOnlyWhenDueBetweenTheFixedPoints) {
     const PendingMessageClock savedClock = SetPendingMessageClock(&PumpClock);
     int served = 0;
     SetPendingMessagePump([&] { ++served; });
-    ProcessPendingMessages();
-    ProcessPendingMessages();
+    PumpPendingMessages();
+    PumpPendingMessages();
     EXPECT_EQ(served, 2) << "the fixed points always serve";
     pumpNow += kPendingMessagesDueAfter - std::chrono::milliseconds(1);
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 2) << "just served: not due yet";
     pumpNow += std::chrono::milliseconds(1);
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "due after exactly the interval";
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "the serving starts the interval anew";
     pumpNow += kPendingMessagesDueAfter;
     SetPendingMessagePump({});
-    ProcessPendingMessages();
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessages();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "without a pump nothing is served";
     SetPendingMessageClock(savedClock);
 }
