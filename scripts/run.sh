@@ -9,7 +9,8 @@
 # 2. builds kelvra.exe in build/run with the service address
 #    http://127.0.0.1:$KELVRA_PORT (default 8642) built in, kvscan.exe and the
 #    demo machine's programs;
-# 3. lays out the demo machine in the prefix, once (bench/kvgen.py --demo):
+# 3. lays out the demo machine in the prefix, once (tools/demo/lay_out.py, from
+#    the table tools/demo/machine.json):
 #    about thirty uninstall entries over both registry views, shaped as real
 #    installers write them, with executables that carry version resources;
 #    some of them disagree with their entry, some entries lost their program;
@@ -109,12 +110,13 @@ fi
 wine_run --stop
 seal_prefix
 
-# The demo machine, once (again when its generator changed): program folders
+# The demo machine, once (again when its table or script changed): program folders
 # on the prefix's C: drive and the entries of both registry views.
-if [ "$demo" = 1 ] && [ ! "$state/.kelvra-demo" -nt bench/kvgen.py ]; then
-    echo "=== laying out the demo machine (bench/kvgen.py --demo)"
+if [ "$demo" = 1 ] && { [ ! "$state/.kelvra-demo" -nt tools/demo/machine.json ] ||
+                        [ ! "$state/.kelvra-demo" -nt tools/demo/lay_out.py ]; }; then
+    echo "=== laying out the demo machine (tools/demo/lay_out.py)"
     # The registry files go on C:, which the prefix can read without a Z: drive.
-    python3 bench/kvgen.py --demo --drive-c "$state/prefix/drive_c" --exes "$build/bench/demo-exe" \
+    python3 tools/demo/lay_out.py --drive-c "$state/prefix/drive_c" --exes "$build/tools/demo/exe" \
         --reg "$state/prefix/drive_c/kelvra-demo"
     for view in 32 64; do
         wine_run reg import "C:\\kelvra-demo.$view.reg" /reg:$view >/dev/null 2>&1

@@ -13,7 +13,7 @@
 # kelvra.exe and the demo machine's programs (target kelvra_demo) are built;
 # OUT_DIR defaults to docs/. Like screenshots.sh for the dialogs, it uses a
 # private Xvfb and Wine's virtual desktop in a prefix of its own, which gets
-# the demo machine of scripts/run.sh (bench/kvgen.py --demo), so that the
+# the demo machine of scripts/run.sh (tools/demo/), so that the
 # pictures show what a newcomer sees. The upload goes to the account-service
 # stand-in through the proxy setting, so the program keeps the service
 # address it was built with. The tray is driven as a user would: real
@@ -26,7 +26,7 @@ build=$(cd "${1:-build/win32}" && pwd)
 out=$(mkdir -p "${2:-docs}" && cd "${2:-docs}" && pwd)
 program="$build/bin/kelvra.exe"
 [ -f "$program" ] || { echo "screenshots-tray: $program is not built" >&2; exit 1; }
-demo_exes="$build/bench/demo-exe"
+demo_exes="$build/tools/demo/exe"
 [ -d "$demo_exes" ] || { echo "screenshots-tray: $demo_exes is not built (target kelvra_demo)" >&2; exit 1; }
 if ! command -v chromium >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium >/dev/null
@@ -52,7 +52,7 @@ trap cleanup EXIT
 
 wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
 wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
-python3 bench/kvgen.py --demo --drive-c "$state/prefix/drive_c" --exes "$demo_exes" --reg "$work/demo" >/dev/null
+python3 tools/demo/lay_out.py --drive-c "$state/prefix/drive_c" --exes "$demo_exes" --reg "$work/demo" >/dev/null
 for view in 32 64; do
     wine_run reg import "Z:${work//\//\\}\\demo.$view.reg" /reg:$view >/dev/null 2>&1
 done

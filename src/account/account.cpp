@@ -5,6 +5,7 @@
 
 #include "account/newaccount.h"
 #include "common/globals.h"
+#include "common/pending_messages.h"
 #include "common/scope.h"
 #include "common/textutil.h"
 #include "common/tools.h"
@@ -137,7 +138,7 @@ void CreateAccount(const std::wstring& email, const std::wstring& username,
     // Painted before the request: where no message pump is installed the
     // request blocks the thread.
     button.SetCaption(kCreateWorkingCaption);
-    button.ProcessPendingMessages();
+    PumpPendingMessages();
     const std::wstring answer =
         PostData(ServiceAddress(kAccountNewPath), {L"email", L"username"}, {email, username});
     if (!answer.empty())

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "account/forms_win32.h"
+#include "common/pending_messages.h"
 
 namespace kelvra {
 
@@ -27,9 +28,14 @@ class TSettingsForm : public TForm {
 // The new-account dialog: an e-mail address and a user name for the service.
 class TNewAccountForm : public TForm {
   public:
+    // The pending messages' pump is the form's own while it exists.
     TNewAccountForm();
+    ~TNewAccountForm() override;
 
     void SpeedButton1Click();
+
+  private:
+    PendingMessagePump previousPump_;
 };
 
 // The form variables: each holds its dialog while it is open, and nothing

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/files.h"
+#include "common/paths.h"
 #include "common/registry.h"
 #include "common/scope.h"
 #include "common/sysfacts.h"
@@ -60,9 +61,7 @@ HtmlHandler FindHtmlHandler(BrowserShell& shell) {
     shell.CreateProbeFile(probe);
     const std::wstring program = shell.ExecutableForDocument(probe);
 
-    const auto cut = program.find_last_of(L"\\/:");
-    if (cut == std::wstring::npos) return {program, L""};
-    return {program.substr(cut + 1), program.substr(0, cut + 1)};
+    return {FileNamePart(program, PathSeparators::Any), FolderPart(program, PathSeparators::Any)};
 }
 
 void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address) {

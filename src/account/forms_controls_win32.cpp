@@ -1,19 +1,8 @@
 // The controls of a form: their texts, check marks, pages and colours.
 
-#include "account/forms_win32.h"
-
-// After the header, which brings in <windows.h>.
-#include <commctrl.h>
-#include <windowsx.h>
-
 #include <algorithm>
-#include <exception>
-#include <tuple>
 
-#include "account/forms_internal_win32.h"
-#include "common/errors.h"
-#include "common/tools.h"
-#include "common/ui_win32.h"
+#include "account/forms_win32.h"
 
 namespace kelvra {
 namespace {
@@ -57,8 +46,7 @@ void TForm::SetText(std::wstring_view name, std::wstring_view text) {
     SetWindowTextW(window, std::wstring(text).c_str());
 
     const ControlLayout* layout = LayoutOf(window);
-    if (layout->kind == ControlKind::Label || layout->kind == ControlKind::LinkLabel)
-        FitLabel(window, *layout);
+    if (TraitsOfKind(layout->kind).label) FitLabel(window, *layout);
 }
 
 // A label grows to show its whole text, like a label that sizes itself: from

@@ -1,18 +1,8 @@
 // What a form does with the messages of its window and its controls.
 
-#include "account/forms_win32.h"
-
-// After the header, which brings in <windows.h>.
-#include <commctrl.h>
-#include <windowsx.h>
-
 #include <algorithm>
-#include <exception>
-#include <tuple>
 
-#include "account/forms_internal_win32.h"
-#include "common/errors.h"
-#include "common/tools.h"
+#include "account/forms_win32.h"
 #include "common/ui_win32.h"
 
 namespace kelvra {
@@ -67,7 +57,7 @@ std::optional<LRESULT> TForm::OnControlMessage(UINT message, WPARAM wParam,
             case WM_SETCURSOR: {
                 HWND over = reinterpret_cast<HWND>(wParam);
                 const ControlLayout* control = LayoutOf(over);
-                if (control && control->kind == ControlKind::LinkLabel && IsWindowEnabled(over) &&
+                if (control && TraitsOfKind(control->kind).link && IsWindowEnabled(over) &&
                     LOWORD(lParam) == HTCLIENT) {
                     SetCursor(LoadCursorW(nullptr, IDC_HAND));
                     return TRUE;

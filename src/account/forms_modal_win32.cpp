@@ -1,18 +1,9 @@
 // Showing a form, modally or not, and closing it.
 
-#include "account/forms_win32.h"
-
-// After the header, which brings in <windows.h>.
-#include <commctrl.h>
-#include <windowsx.h>
-
 #include <algorithm>
-#include <exception>
-#include <tuple>
 
 #include "account/forms_internal_win32.h"
-#include "common/errors.h"
-#include "common/tools.h"
+#include "account/forms_win32.h"
 #include "common/ui_win32.h"
 
 namespace kelvra {
@@ -29,11 +20,8 @@ void DispatchFormMessage(MSG& message) {
 void TForm::CentreOnScreen() {
     RECT frame;
     GetWindowRect(Handle(), &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    SetWindowPos(Handle(), nullptr, std::max(left, 0), std::max(top, 0), 0, 0,
+    const POINT origin = ScreenCentredOrigin(frame.right - frame.left, frame.bottom - frame.top);
+    SetWindowPos(Handle(), nullptr, origin.x, origin.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

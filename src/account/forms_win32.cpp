@@ -1,16 +1,12 @@
 #include "account/forms_win32.h"
 
 // After the header, which brings in <windows.h>.
-#include <commctrl.h>
 #include <windowsx.h>
 
-#include <algorithm>
-#include <exception>
+#include <iterator>
 #include <tuple>
 
 #include "account/forms_internal_win32.h"
-#include "common/errors.h"
-#include "common/tools.h"
 #include "common/ui_win32.h"
 
 namespace kelvra {
@@ -75,7 +71,9 @@ LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RegisterPanelClass() {
+// The panel class, and the common controls that forms use: the tab control
+// and, under the common controls 6 of the manifest, the standard controls.
+void RegisterFormClasses() {
     static const bool registered = [] {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof(windowClass);
@@ -86,7 +84,7 @@ void RegisterPanelClass() {
         windowClass.lpszClassName = kPanelClass;
         if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
             throw std::runtime_error("cannot register the form panel class");
-        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
         InitCommonControlsEx(&controls);
         return true;
     }();
@@ -147,6 +145,40 @@ LRESULT CALLBACK FlatButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
+// clang-format off
+// kind, class, styles, extended styles, tab stop, label, link, caption, subclass
+constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
+constexpr ControlKindTraits kKindTraits[] = {
+    {ControlKind::PageControl, WC_TABCONTROLW, kShown | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0,
+     true, false, false, CaptionPlace::None, nullptr},
+    // Hidden until its page is brought to the front.
+    {ControlKind::TabSheet, kPanelClass, WS_CHILD | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT,
+     false, false, false, CaptionPlace::Tab, nullptr},
+    {ControlKind::Label, WC_STATICW, kShown | SS_NOPREFIX | SS_ENDELLIPSIS, 0,
+     false, true, false, CaptionPlace::ShownText, nullptr},
+    {ControlKind::LinkLabel, WC_STATICW, kShown | SS_NOPREFIX | SS_NOTIFY, 0,
+     false, true, true, CaptionPlace::ShownText, nullptr},
+    {ControlKind::GroupBox, WC_BUTTONW, kShown | BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT,
+     false, false, false, CaptionPlace::Window, GroupBoxProc},
+    // No ES_PASSWORD: the design shows passwords in clear.
+    {ControlKind::LabelledEdit, WC_EDITW, kShown | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE,
+     true, false, false, CaptionPlace::LabelAbove, nullptr},
+    {ControlKind::CheckBox, WC_BUTTONW, kShown | BS_AUTOCHECKBOX, 0,
+     true, false, false, CaptionPlace::Window, nullptr},
+    // Never BS_DEFPUSHBUTTON: Enter closes no form.
+    {ControlKind::PushButton, WC_BUTTONW, kShown | BS_PUSHBUTTON, 0,
+     true, false, false, CaptionPlace::Window, nullptr},
+    {ControlKind::FlatButton, WC_BUTTONW, kShown | BS_PUSHBUTTON | BS_FLAT, 0,
+     false, false, false, CaptionPlace::Window, FlatButtonProc},
+};
+// clang-format on
+constexpr bool EveryKindInItsPlace() {
+    for (std::size_t i = 0; i < std::size(kKindTraits); ++i)
+        if (kKindTraits[i].kind != static_cast<ControlKind>(i)) return false;
+    return std::size(kKindTraits) == static_cast<std::size_t>(ControlKind::FlatButton) + 1;
+}
+static_assert(EveryKindInItsPlace(), "one row per kind, in the order of ControlKind");
+
 #pragma pack(push, 2)
 struct EmptyDialogTemplate {
     DLGTEMPLATE header;
@@ -206,6 +238,10 @@ bool PreviewFormMessage(MSG& message) {
     return form && form->PreTranslateMessage(message);
 }
 
+const ControlKindTraits& TraitsOfKind(ControlKind kind) {
+    return kKindTraits[static_cast<std::size_t>(kind)];
+}
+
 // ---- construction --------------------------------------------------------------
 
 TForm::TForm(const FormLayout& layout, Handlers handlers)
@@ -217,7 +253,7 @@ TForm::TForm(const FormLayout& layout, Handlers handlers)
     requireHandler(layout_.showHandler);
     for (const ControlLayout& control : layout_.controls) requireHandler(control.handler);
 
-    RegisterPanelClass();
+    RegisterFormClasses();
     dpi_ = ScreenDpi();
     font_ = CreateLayoutFont(layout_, dpi_, false);
     linkFont_ = CreateLayoutFont(layout_, dpi_, true);
@@ -274,107 +310,62 @@ HWND TForm::ParentWindowOf(const ControlLayout& control) const {
 }
 
 void TForm::CreateControl(const ControlLayout& control) {
+    const ControlKindTraits& kind = TraitsOfKind(control.kind);
     HWND parent = ParentWindowOf(control);
     const int id = kFirstControlId + static_cast<int>(controls_.size());
-    const RECT rect = ToRect(ScaleRect(control.rect, dpi_));
-    const DWORD tabStop = control.tabOrder != kNoTabStop ? WS_TABSTOP : 0;
-    const DWORD child = WS_CHILD | WS_VISIBLE;
 
-    const wchar_t* windowClass = WC_STATICW;
-    std::wstring text(control.caption);
-    DWORD style = child;
-    DWORD exStyle = 0;
-    HWND captionLabel = nullptr;
-    HFONT font = font_.get();
-
-    switch (control.kind) {
-        case ControlKind::PageControl:
-            windowClass = WC_TABCONTROLW;
-            style |= tabStop | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
-            text.clear();
-            break;
-        case ControlKind::TabSheet: {
-            // A page is a panel inside the page control's display area; the
-            // page control's tab carries the caption.
-            TCITEMW item{};
-            item.mask = TCIF_TEXT;
-            item.pszText = text.data();
-            SendMessageW(parent, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-            SendMessageW(parent, TCM_INSERTITEMW, pages_.size(), reinterpret_cast<LPARAM>(&item));
-            windowClass = kPanelClass;
-            style = WS_CHILD | WS_CLIPCHILDREN;
-            exStyle = WS_EX_CONTROLPARENT;
-            text.clear();
-            break;
-        }
-        case ControlKind::Label:
-        case ControlKind::LinkLabel:
-            // Run-time texts (a service's answer) are shown as they are, so
-            // no "&" is ever taken for a mnemonic.
-            text = ShownCaption(control.caption);
-            style |= SS_NOPREFIX | (control.align == TextAlign::Right ? SS_RIGHT : SS_LEFT);
-            if (control.kind == ControlKind::LinkLabel) {
-                style |= SS_NOTIFY;
-                font = linkFont_.get();
-            } else {
-                style |= SS_ENDELLIPSIS;
-            }
-            break;
-        case ControlKind::GroupBox:
-            windowClass = WC_BUTTONW;
-            style |= BS_GROUPBOX | WS_CLIPCHILDREN;
-            exStyle = WS_EX_CONTROLPARENT;
-            break;
-        case ControlKind::LabelledEdit: {
-            const RECT labelRect = ToRect(ScaleRect(CaptionRectOfLabelledEdit(control.rect), dpi_));
-            captionLabel = CreateWindowExW(
-                0, WC_STATICW, ShownCaption(control.caption).c_str(),
-                child | SS_NOPREFIX | SS_LEFT | SS_ENDELLIPSIS, labelRect.left, labelRect.top,
-                labelRect.right - labelRect.left, labelRect.bottom - labelRect.top, parent,
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstCaptionLabelId + id)),
-                ModuleInstance(), nullptr);
-            if (!captionLabel) throw std::runtime_error("cannot create a dialog control");
-            SendMessageW(captionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-            windowClass = WC_EDITW;
-            style |= tabStop | ES_AUTOHSCROLL | ES_LEFT;  // no ES_PASSWORD: shown in clear
-            exStyle = WS_EX_CLIENTEDGE;
-            text.clear();
-            break;
-        }
-        case ControlKind::CheckBox:
-            windowClass = WC_BUTTONW;
-            style |= tabStop | BS_AUTOCHECKBOX;
-            break;
-        case ControlKind::PushButton:
-            windowClass = WC_BUTTONW;
-            style |= tabStop | BS_PUSHBUTTON;
-            break;
-        case ControlKind::FlatButton:
-            windowClass = WC_BUTTONW;
-            style |= BS_PUSHBUTTON | BS_FLAT;
-            break;
-    }
-
-    RECT placed = rect;
-    if (control.kind == ControlKind::TabSheet) placed = RECT{};
-    HWND window = CreateWindowExW(
-        exStyle, windowClass, text.c_str(), style, placed.left, placed.top,
-        placed.right - placed.left, placed.bottom - placed.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
+    DWORD style = kind.style;
+    if (kind.tabStop && control.tabOrder != kNoTabStop) style |= WS_TABSTOP;
+    if (kind.label) style |= control.align == TextAlign::Right ? SS_RIGHT : SS_LEFT;
+    std::wstring text;
+    if (kind.caption == CaptionPlace::Window) text = control.caption;
+    if (kind.caption == CaptionPlace::ShownText) text = ShownCaption(control.caption);
+    // Created first, so that it comes just before its field: the label names
+    // the field for the dialog manager and for screen readers.
+    HWND captionLabel = kind.caption == CaptionPlace::LabelAbove
+                            ? CreateCaptionLabel(control, parent, id)
+                            : nullptr;
+    // A tab sheet takes its place from its page control.
+    const RECT rect =
+        control.kind == ControlKind::TabSheet ? RECT{} : ToRect(ScaleRect(control.rect, dpi_));
+    HWND window = CreateWindowExW(kind.exStyle, kind.windowClass, text.c_str(), style, rect.left,
+                                  rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  ModuleInstance(), nullptr);
     if (!window) throw std::runtime_error("cannot create a dialog control");
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-
-    if (control.kind == ControlKind::GroupBox) SetWindowSubclass(window, GroupBoxProc, 0, 0);
-    if (control.kind == ControlKind::FlatButton) SetWindowSubclass(window, FlatButtonProc, 0, 0);
-    if (control.kind == ControlKind::LinkLabel) SetControlLook(window, {kLinkBlue, std::nullopt});
+    SendMessageW(window, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(kind.link ? linkFont_.get() : font_.get()), FALSE);
+    if (kind.subclass) SetWindowSubclass(window, kind.subclass, 0, 0);
+    if (kind.link) SetControlLook(window, {kLinkBlue, std::nullopt});
 
     controls_.push_back({&control, window, captionLabel});
-    if (control.kind == ControlKind::Label || control.kind == ControlKind::LinkLabel)
-        FitLabel(window, control);
-    if (control.kind == ControlKind::TabSheet) {
-        pages_.push_back(window);
-        PlaceTabSheets(parent);
-    }
+    if (kind.label) FitLabel(window, control);
+    if (kind.caption == CaptionPlace::Tab) AddTabSheet(parent, window, control.caption);
+}
+
+HWND TForm::CreateCaptionLabel(const ControlLayout& control, HWND parent, int id) {
+    const RECT rect = ToRect(ScaleRect(CaptionRectOfLabelledEdit(control.rect), dpi_));
+    HWND label =
+        CreateWindowExW(0, WC_STATICW, ShownCaption(control.caption).c_str(),
+                        WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFT | SS_ENDELLIPSIS, rect.left,
+                        rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstCaptionLabelId + id)),
+                        ModuleInstance(), nullptr);
+    if (!label) throw std::runtime_error("cannot create a dialog control");
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    return label;
+}
+
+// A page is a panel inside the page control's display area; the page
+// control's tab carries the caption as stored.
+void TForm::AddTabSheet(HWND pageControl, HWND sheet, std::wstring_view caption) {
+    std::wstring text(caption);
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text.data();
+    SendMessageW(pageControl, TCM_INSERTITEMW, pages_.size(), reinterpret_cast<LPARAM>(&item));
+    pages_.push_back(sheet);
+    PlaceTabSheets(pageControl);
 }
 
 void TForm::PlaceTabSheets(HWND pageControl) {
@@ -396,7 +387,7 @@ TForm* FormOfWindow(HWND window) {
     return root ? static_cast<TForm*>(GetPropW(root, kFormProperty)) : nullptr;
 }
 
-void PumpFormMessages() { PumpPendingMessages(&PreviewFormMessage); }
+void PumpFormMessages() { PumpWindowMessages(&PreviewFormMessage); }
 
 void SetApplicationWindow(HWND window) { ApplicationWindowSlot() = window; }
 HWND ApplicationWindow() { return ApplicationWindowSlot(); }

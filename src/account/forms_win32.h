@@ -10,6 +10,9 @@
 
 #include "common/win32.h"
 
+// After <windows.h>: SUBCLASSPROC.
+#include <commctrl.h>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,6 +33,30 @@ inline constexpr COLORREF kDisabledTextGrey = RGB(128, 128, 128);
 inline constexpr COLORREF kSuccessGreen = RGB(0, 128, 0);
 inline constexpr COLORREF kFailureRed = RGB(255, 0, 0);
 inline constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
+
+// Where a control's stored caption goes.
+enum class CaptionPlace {
+    None,        // nowhere (a page control)
+    Window,      // the window's text as stored; the button shows "&&" as "&"
+    ShownText,   // the window's text as shown (ShownCaption): a static never
+                 // takes "&" for a mnemonic
+    Tab,         // the page control's tab for this sheet
+    LabelAbove,  // a label of its own above the field (CaptionRectOfLabelledEdit)
+};
+
+// How the form builds a control of each kind.
+struct ControlKindTraits {
+    ControlKind kind;
+    const wchar_t* windowClass;
+    DWORD style;  // besides WS_TABSTOP and the alignment below
+    DWORD exStyle;
+    bool tabStop;  // a stop of the Tab key when the layout gives it a tab order
+    bool label;    // static text: aligned as laid out, grown to fit its text
+    bool link;     // drawn as a link: underlined, blue, the hand cursor over it
+    CaptionPlace caption;
+    SUBCLASSPROC subclass;  // null: the class's own behaviour
+};
+const ControlKindTraits& TraitsOfKind(ControlKind kind);
 
 // One form: a top-level dialog window ("#32770") with the controls of its
 // layout. The window exists from construction to destruction and is hidden
@@ -107,6 +134,8 @@ class TForm {
 
     void CreateWindowAndControls();
     void CreateControl(const ControlLayout& control);
+    HWND CreateCaptionLabel(const ControlLayout& control, HWND parent, int id);
+    void AddTabSheet(HWND pageControl, HWND sheet, std::wstring_view caption);
     HWND ParentWindowOf(const ControlLayout& control) const;
     void PlaceTabSheets(HWND pageControl);
     void FitLabel(HWND window, const ControlLayout& layout);

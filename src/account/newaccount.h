@@ -45,8 +45,6 @@ class CreateAccountButton {
     virtual ~CreateAccountButton() = default;
     virtual void SetEnabled(bool enabled) = 0;
     virtual void SetCaption(const std::wstring& caption) = 0;
-    // Lets the window system process its pending messages once.
-    virtual void ProcessPendingMessages() = 0;
 };
 
 inline constexpr wchar_t kCreateCaption[] = L"create";
@@ -54,8 +52,10 @@ inline constexpr wchar_t kCreateWorkingCaption[] = L"working...";
 
 // Asks the service for a new account after checking both texts, and shows
 // the service's answer (or why nothing was asked) in a box. The button is
-// disabled throughout and reads "working..." during the request; in every
-// case, an error passing through included, it ends enabled with "create".
+// disabled throughout and reads "working..." during the request, painted by
+// the pending messages' pump (the new-account dialog installs its own while
+// it is open); in every case, an error passing through included, it ends
+// enabled with "create".
 // Nothing is stored.
 void CreateAccount(const std::wstring& email, const std::wstring& username,
                    CreateAccountButton& button);

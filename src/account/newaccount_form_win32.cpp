@@ -4,7 +4,6 @@
 
 #include "account/account_forms_win32.h"
 #include "account/newaccount.h"
-#include "common/scope.h"
 
 namespace kelvra {
 namespace {
@@ -18,7 +17,6 @@ class FormButton final : public CreateAccountButton {
     void SetCaption(const std::wstring& caption) override {
         SetWindowTextW(button_, caption.c_str());
     }
-    void ProcessPendingMessages() override { PumpFormMessages(); }
 
   private:
     HWND button_;
@@ -29,19 +27,17 @@ class FormButton final : public CreateAccountButton {
 std::unique_ptr<TNewAccountForm> NewAccountForm;
 
 TNewAccountForm::TNewAccountForm()
-    : TForm(NewAccountFormLayout(), {{L"SpeedButton1Click", [this] { SpeedButton1Click(); }}}) {}
+    : TForm(NewAccountFormLayout(), {{L"SpeedButton1Click", [this] { SpeedButton1Click(); }}}),
+      // Its request paints "working..." through the pump; with the form's
+      // keyboard handling, as the modal loop serves messages.
+      previousPump_(SetPendingMessagePump([] { PumpFormMessages(); })) {}
 
+TNewAccountForm::~TNewAccountForm() { SetPendingMessagePump(std::move(previousPump_)); }
+
+// CreateAccount disables the button and restores it however it ends.
 void TNewAccountForm::SpeedButton1Click() {
-    HWND button = Control(L"SpeedButton1");
-    FormButton formButton(button);
-    // CreateAccount restores the button itself; this covers an error that
-    // escapes before it gets that far.
-    const ScopeExit restore([&formButton] {
-        formButton.SetCaption(kCreateCaption);
-        formButton.SetEnabled(true);
-    });
-    formButton.SetEnabled(false);
-    CreateAccount(Text(L"editEmail"), Text(L"editUsername"), formButton);
+    FormButton button(Control(L"SpeedButton1"));
+    CreateAccount(Text(L"editEmail"), Text(L"editUsername"), button);
 }
 
 }  // namespace kelvra

@@ -88,29 +88,29 @@ void EditSettings() {
     }
 
     CreateForm(SettingsForm);
-    const ScopeExit freeOnExit([] { FreeForm(SettingsForm); });
+    {
+        // Freed here, however the dialog ends. An error passes to the caller
+        // with the form freed on the way and the values not reloaded.
+        const ScopeExit freeOnExit([] { FreeForm(SettingsForm); });
+        TSettingsForm& form = *SettingsForm;
+        form.SetChecked(L"checkProxy", UseProxy);
+        form.SetText(L"editProxyServer", ProxyServer);
+        form.SetText(L"editProxyPort", std::to_wstring(ProxyPort));
+        form.SetText(L"editProxyUsername", ProxyUsername);
+        form.SetText(L"editProxyPassword", ProxyPassword);
+        form.SetText(L"editUsername", AccountUsername);
+        form.SetText(L"editPassword", AccountPassword);
+        form.SetText(L"editProfile", AccountProfile);
+        UpdateProxyControls();
+        form.ShowPage(L"TabSheet1");
 
-    TSettingsForm& form = *SettingsForm;
-    form.SetChecked(L"checkProxy", UseProxy);
-    form.SetText(L"editProxyServer", ProxyServer);
-    form.SetText(L"editProxyPort", std::to_wstring(ProxyPort));
-    form.SetText(L"editProxyUsername", ProxyUsername);
-    form.SetText(L"editProxyPassword", ProxyPassword);
-    form.SetText(L"editUsername", AccountUsername);
-    form.SetText(L"editPassword", AccountPassword);
-    form.SetText(L"editProfile", AccountProfile);
-    UpdateProxyControls();
-    form.ShowPage(L"TabSheet1");
-
-    if (ShowFormModal(SettingsForm, false) == ModalResult::Ok) {
-        // An error here passes to the caller; the form is freed on the way
-        // and the values are not reloaded.
-        SaveSettings({form.Checked(L"checkProxy") ? L"1" : L"0", form.Text(L"editProxyServer"),
-                      form.Text(L"editProxyPort"), form.Text(L"editProxyUsername"),
-                      form.Text(L"editProxyPassword"), form.Text(L"editUsername"),
-                      form.Text(L"editPassword"), form.Text(L"editProfile")});
+        if (ShowFormModal(SettingsForm, false) == ModalResult::Ok) {
+            SaveSettings({form.Checked(L"checkProxy") ? L"1" : L"0", form.Text(L"editProxyServer"),
+                          form.Text(L"editProxyPort"), form.Text(L"editProxyUsername"),
+                          form.Text(L"editProxyPassword"), form.Text(L"editUsername"),
+                          form.Text(L"editPassword"), form.Text(L"editProfile")});
+        }
     }
-    FreeForm(SettingsForm);
     LoadSettings();
 }
 

@@ -162,18 +162,6 @@ void PendingFile::Commit() {
 
 const std::wstring& PendingFile::temporaryPath() const { return state_->temporary; }
 
-void ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
-    PendingFile file(path);
-    file.Write(bytes);
-    file.Commit();
-}
-
-void ReplaceFileBytes(const std::wstring& path, std::span<const std::string> pieces) {
-    PendingFile file(path);
-    for (const std::string& piece : pieces) file.Write(piece);
-    file.Commit();
-}
-
 struct ReadOnlyFile::Handle {
     UniqueHandle file;
 };

@@ -33,7 +33,7 @@ PendingMessageClock SetPendingMessageClock(PendingMessageClock clock) {
 
 bool PendingMessagePumpInstalled() { return static_cast<bool>(State().pump); }
 
-void ProcessPendingMessages() {
+void PumpPendingMessages() {
     PumpState& state = State();
     if (!state.pump) return;
     if (RunRecorder* recorder = InstalledRunRecorder()) recorder->NotePump();
@@ -43,10 +43,10 @@ void ProcessPendingMessages() {
     state.lastServed = state.now();
 }
 
-void ProcessPendingMessagesIfDue() {
+void PumpPendingMessagesIfDue() {
     const PumpState& state = State();
     if (!state.pump) return;
-    if (state.now() - state.lastServed >= kPendingMessagesDueAfter) ProcessPendingMessages();
+    if (state.now() - state.lastServed >= kPendingMessagesDueAfter) PumpPendingMessages();
 }
 
 }  // namespace kelvra

@@ -23,13 +23,13 @@ PendingMessagePump SetPendingMessagePump(PendingMessagePump pump);
 bool PendingMessagePumpInstalled();
 
 // Serves the pending messages now.
-void ProcessPendingMessages();
+void PumpPendingMessages();
 
 // Serves them only when the last serving lies at least this long back. Cheap
 // enough to call after every small piece of work: a clock read when a pump
 // is installed, nothing else.
 inline constexpr std::chrono::milliseconds kPendingMessagesDueAfter{20};
-void ProcessPendingMessagesIfDue();
+void PumpPendingMessagesIfDue();
 
 // The clock that decides when a serving is due; tests install one they move
 // by hand. Null restores the steady clock. Returns the one installed before.
@@ -42,14 +42,14 @@ PendingMessageClock SetPendingMessageClock(PendingMessageClock clock);
 // std::stable_sort gives, which the sort of thousands of records by a
 // locale's comparison would otherwise keep the tray waiting for in one call.
 template <class T, class Less>
-void StableSortServingMessages(std::vector<T>& items, Less less) {
+void StableSortPumpingMessages(std::vector<T>& items, Less less) {
     constexpr std::size_t kRun = 256;
     const std::size_t count = items.size();
     for (std::size_t at = 0; at < count; at += kRun) {
         const auto first = items.begin() + static_cast<std::ptrdiff_t>(at);
         std::stable_sort(first, first + static_cast<std::ptrdiff_t>(std::min(kRun, count - at)),
                          less);
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
     }
     if (count <= kRun) return;
     std::vector<T> merged;
@@ -63,7 +63,7 @@ void StableSortServingMessages(std::vector<T>& items, Less less) {
             const auto last = std::make_move_iterator(
                 items.begin() + static_cast<std::ptrdiff_t>(std::min(at + 2 * width, count)));
             std::merge(first, middle, middle, last, std::back_inserter(merged), less);
-            ProcessPendingMessagesIfDue();
+            PumpPendingMessagesIfDue();
         }
         items.swap(merged);
         merged.clear();

@@ -4,6 +4,7 @@
 #include "common/sysfacts.h"
 
 #include "common/globals.h"
+#include "common/paths.h"
 #include "common/registry.h"
 
 namespace kelvra {
@@ -15,15 +16,10 @@ constexpr std::wstring_view kSystemRootKeys[] = {
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
 };
 
-std::wstring WithTrailingBackslash(std::wstring path) {
-    if (path.empty() || path.back() != L'\\') path += L'\\';
-    return path;
-}
-
 }  // namespace
 
 std::wstring GetLocalAppDataDir() {
-    return WithTrailingBackslash(GetSpecialFolder(kCsidlLocalAppData));
+    return IncludeTrailingBackslash(GetSpecialFolder(kCsidlLocalAppData));
 }
 
 std::wstring GetWindowsDir() {
@@ -42,7 +38,7 @@ std::wstring GetWindowsDir() {
         }
         if (!systemRoot.empty()) break;
     }
-    WindowsDir = WithTrailingBackslash(systemRoot);
+    WindowsDir = IncludeTrailingBackslash(systemRoot);
     return WindowsDir;
 }
 

@@ -2,6 +2,8 @@
 
 #include "common/tools.h"
 
+#include "common/paths.h"
+
 namespace kelvra {
 
 int ShowPlatformMessageBox(const MessageBoxRequest& request) {
@@ -17,18 +19,7 @@ bool PlatformCopyFile(const std::wstring& source, const std::wstring& destinatio
 }
 
 std::wstring ApplicationTitle() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L"";
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    std::wstring name = path.substr(path.find_last_of(L"\\/:") + 1);
+    const std::wstring name = FileNamePart(OwnExecutablePath(), PathSeparators::Any);
     const auto dot = name.find_last_of(L'.');
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }

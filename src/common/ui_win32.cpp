@@ -14,7 +14,7 @@ void ShowUnknownErrorBox() {
     ShowMessageBox({L"Unknown error", ApplicationTitle(), kMbOk | kMbIconError});
 }
 
-void PumpPendingMessages(MessagePreview preview) {
+void PumpWindowMessages(MessagePreview preview) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
@@ -25,6 +25,12 @@ void PumpPendingMessages(MessagePreview preview) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+}
+
+POINT ScreenCentredOrigin(int width, int height) {
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    return {left > 0 ? left : 0, top > 0 ? top : 0};
 }
 
 int ScreenDpi() {

@@ -1,7 +1,7 @@
 #pragma once
 // The rim that every window of the program shares: the error box, the wall
 // that keeps exceptions inside a window procedure, the serving of pending
-// messages and the screen's DPI. One of each, so that the tray window and
+// messages, the screen's DPI and its centre. One of each, so that the tray window and
 // the dialogs behave alike.
 
 #include "common/win32.h"
@@ -55,10 +55,15 @@ using MessagePreview = bool (*)(MSG& message);
 // Serves the window messages that wait in this thread's queue, as a run does
 // at its fixed points. A WM_QUIT found there is posted again and ends the
 // serving, so that the message loop it belongs to still sees it.
-void PumpPendingMessages(MessagePreview preview = nullptr);
+void PumpWindowMessages(MessagePreview preview = nullptr);
 
 // The screen's dots per inch as this (system-aware) process sees them; 96
 // when the screen cannot be asked.
 int ScreenDpi();
+
+// Where a window of this outer size sits centred on the primary screen;
+// never beyond its top or left edge, so that a window larger than the screen
+// keeps its title bar in reach.
+POINT ScreenCentredOrigin(int width, int height);
 
 }  // namespace kelvra

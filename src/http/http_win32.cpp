@@ -129,7 +129,7 @@ class Exchange {
                 result = MsgWaitForMultipleObjectsEx(1, &finished, left, QS_ALLINPUT,
                                                      MWMO_INPUTAVAILABLE);
                 if (result == WAIT_OBJECT_0 + 1) {
-                    ProcessPendingMessages();
+                    PumpPendingMessages();
                     continue;
                 }
             } else {

@@ -1,5 +1,6 @@
 #include "http/mediatype.h"
 
+#include "common/paths.h"
 #include "common/textutil.h"
 
 namespace kelvra {
@@ -26,9 +27,7 @@ constexpr MediaType kMediaTypes[] = {
 }  // namespace
 
 std::wstring MediaTypeForPath(std::wstring_view path) {
-    const auto nameStart = path.find_last_of(L"\\/:");
-    const std::wstring_view name =
-        nameStart == std::wstring_view::npos ? path : path.substr(nameStart + 1);
+    const std::wstring_view name = path.substr(FileNameStart(path, PathSeparators::Any));
     const auto dot = name.find_last_of(L'.');
     if (dot != std::wstring_view::npos) {
         const std::wstring extension = LowerAscii(name.substr(dot + 1));

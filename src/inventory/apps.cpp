@@ -142,7 +142,7 @@ void TApps::SortByNiceName() {
     for (auto& [text, app] : items_) text = app->niceName.str() + L'\t' + text;
     // Merge sort: the order of equal keys is not promised, but a comparison
     // that is not a strict order can never make it run out of bounds.
-    StableSortServingMessages(
+    StableSortPumpingMessages(
         items_, [](const auto& a, const auto& b) { return NiceNameKeyLess(a.first, b.first); });
     for (auto& [text, app] : items_) text = TextAfterLast(text, L'\t');
 }

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "common/files.h"
+#include "common/paths.h"
 #include "common/pending_messages.h"
 #include "common/run_timings.h"
 #include "common/sysfacts.h"
@@ -33,7 +34,10 @@ constexpr std::wstring_view kIconListed = L"2";
 // file remembered from an earlier run need not be opened to be known again.
 using FactsByPath = std::unordered_map<std::wstring, FileFacts>;
 
-std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\:"); }
+
+// Entries name their folders and commands with backslashes; a "/" in them is
+// part of a name, as the reports show it.
+constexpr PathSeparators kEntrySeparators = PathSeparators::BackslashOrColon;
 
 std::wstring ExtensionOf(std::wstring_view name) {
     const std::size_t dot = name.rfind(L'.');
@@ -43,7 +47,7 @@ std::wstring ExtensionOf(std::wstring_view name) {
 // Installers and uninstallers tell nothing about the installed version.
 void StrikeOutInstallers(std::vector<std::wstring>& list) {
     for (std::wstring& entry : list) {
-        const std::wstring name = FileNamePart(entry);
+        const std::wstring name = FileNamePart(entry, kEntrySeparators);
         if (PosText(L"unins", name) > 0 || PosText(L"setup.exe", name) > 0) entry.clear();
     }
 }
@@ -53,7 +57,7 @@ int ListFilesWithFacts(std::wstring_view mask, bool fullPaths, std::vector<std::
                        bool nonEmptyOnly, std::wstring_view extension, FactsByPath* facts) {
     list.clear();
     if (facts) facts->clear();
-    const std::wstring folder = FolderPart(mask);
+    const std::wstring folder = FolderPart(mask, kEntrySeparators);
     const std::wstring wantedExtension = LowerAscii(extension);
     for (const DirEntry& entry : FindEntries(std::wstring(mask))) {
         if (entry.isDirectory) continue;
@@ -87,7 +91,8 @@ std::wstring ChooseFolder(TApp& app) {
         // Stored twice: a 255-byte location loses the added backslash to the
         // cut, and its folder part is then the parent folder.
         app.regInstallLocation = IncludeTrailingBackslash(app.regInstallLocation.str());
-        app.regInstallLocation = IncludeTrailingBackslash(FolderPart(app.regInstallLocation.str()));
+        app.regInstallLocation =
+            IncludeTrailingBackslash(FolderPart(app.regInstallLocation.str(), kEntrySeparators));
         const std::wstring location = app.regInstallLocation.str();
         app.installLocationFound = DirectoryExists(location);
         if (app.installLocationFound) folder = location;
@@ -98,7 +103,8 @@ std::wstring ChooseFolder(TApp& app) {
     const std::wstring uninstall = app.regUninstallString.str();
     if (folder.empty() && !uninstall.empty()) {
         if (PosText(L"msiexec.exe", uninstall) == 0) {
-            const std::wstring dir = IncludeTrailingBackslash(FolderPart(uninstall));
+            const std::wstring dir =
+                IncludeTrailingBackslash(FolderPart(uninstall, kEntrySeparators));
             if (dir != L"\\" && DirectoryExists(dir)) folder = dir;
         }
         if (folder.empty()) {
@@ -170,7 +176,7 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list, const F
         const FileVersionResult versions = ReadOrRecall(*reader, file, facts);
         // A folder of many large executables takes a while; the tray is
         // served in between.
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
         if (!versions.ok) continue;
         app.Versions.AddVersion(versions.fixedVersion, TVersionType::FileVersion1, file, points);
         app.Versions.AddVersion(versions.fileVersionText, TVersionType::FileVersion2, file, points);
@@ -180,23 +186,6 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list, const F
 }
 
 }  // namespace
-
-std::wstring FolderPart(std::wstring_view path) {
-    const std::size_t separator = LastSeparator(path);
-    return separator == std::wstring_view::npos ? std::wstring()
-                                                : std::wstring(path.substr(0, separator + 1));
-}
-
-std::wstring FileNamePart(std::wstring_view path) {
-    const std::size_t separator = LastSeparator(path);
-    return std::wstring(separator == std::wstring_view::npos ? path : path.substr(separator + 1));
-}
-
-std::wstring IncludeTrailingBackslash(std::wstring_view path) {
-    std::wstring result(path);
-    if (result.empty() || result.back() != L'\\') result += L'\\';
-    return result;
-}
 
 bool SameFolder(std::wstring_view a, std::wstring_view b) {
     return LowerAscii(IncludeTrailingBackslash(a)) == LowerAscii(IncludeTrailingBackslash(b));

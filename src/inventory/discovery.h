@@ -1,7 +1,7 @@
 #pragma once
 // The helpers of executable discovery (TApp::FindExecutables): folder
-// listings, list clean-up and folder comparison, and the split of a path into
-// its folder and file-name parts.
+// listings, list clean-up and folder comparison. Paths are taken apart by
+// common/paths.h, with backslash and colon as separators.
 
 #include <string>
 #include <string_view>
@@ -25,16 +25,5 @@ void RemoveEmptyEntries(std::vector<std::wstring>& list);
 // Whether two folder paths are the same once each has a trailing backslash
 // and A to Z are folded to lower case.
 bool SameFolder(std::wstring_view a, std::wstring_view b);
-
-// The text up to and including the last backslash or colon; empty when there
-// is none.
-std::wstring FolderPart(std::wstring_view path);
-
-// The text after the last backslash or colon.
-std::wstring FileNamePart(std::wstring_view path);
-
-// The text with a backslash at its end, added when it lacks one (an empty
-// text becomes a lone backslash).
-std::wstring IncludeTrailingBackslash(std::wstring_view path);
 
 }  // namespace kelvra

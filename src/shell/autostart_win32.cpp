@@ -1,5 +1,6 @@
 #include "common/errors.h"
 #include "common/handles_win32.h"
+#include "common/paths.h"
 #include "shell/main.h"
 #include "shell/startup_win32.h"
 

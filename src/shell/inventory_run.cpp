@@ -29,11 +29,11 @@ int UninstallKeyNames(RegistryRoot root, RegistryView view, std::vector<std::wst
         auto registry = CreateRegistryAccessor(root, view);
         if (registry->OpenKeyReadOnly(kUninstallKey)) {
             // Thousands of names take a while to list, and again to sort.
-            names = registry->GetKeyNames(&ProcessPendingMessagesIfDue);
+            names = registry->GetKeyNames(&PumpPendingMessagesIfDue);
             registry->CloseKey();
         }
     }
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     const StageScope stage(RunStage::Analysis);
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
         return CompareTextLocale(a, b) < 0;
@@ -143,7 +143,7 @@ class RecordShelf {
     }
 
     void Sort() {
-        StableSortServingMessages(places_, [](const RecordPlace& a, const RecordPlace& b) {
+        StableSortPumpingMessages(places_, [](const RecordPlace& a, const RecordPlace& b) {
             return NiceNameKeyLess(a.sortKey, b.sortKey);
         });
     }
@@ -153,7 +153,7 @@ class RecordShelf {
         if (!observer_) return;
         for (const RecordPlace& place : places_) {
             observer_->RecordInOrder(Read(place, kObserved));
-            ProcessPendingMessagesIfDue();
+            PumpPendingMessagesIfDue();
         }
     }
 
@@ -206,9 +206,9 @@ void ReadPass(RegistryRoot root, RegistryView view, const std::vector<std::wstri
         // Every tenth entry without fail; in between whenever one entry
         // after another has kept the messages waiting too long.
         if (i % 10 == 0)
-            ProcessPendingMessages();
+            PumpPendingMessages();
         else
-            ProcessPendingMessagesIfDue();
+            PumpPendingMessagesIfDue();
     }
 }
 
@@ -245,23 +245,23 @@ void WriteRunFiles(RecordShelf& shelf, const std::wstring& payloadPath) {
         html.AppendBytes(piece(kRowsA));
         payload.AppendBytes(piece(kPayload));
         if (RunObserver* observer = shelf.observer()) observer->RecordInOrder(piece(kObserved));
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
     }
     html.AppendLine(L"<tr><td colspan=3>.....</td>");
     for (const RecordPlace& place : shelf.places()) {
         if (place.lengths[kRowsB] > 0) html.AppendBytes(shelf.Read(place, kRowsB));
-        ProcessPendingMessagesIfDue();
+        PumpPendingMessagesIfDue();
     }
     html.AppendLine(L"</body>");
     html.AppendLine(L"</html>");
     xml.AppendLine(L"</apps>");
 
     payload.Finish();
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     xml.Finish();
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     html.Finish();
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     payload.Commit();
     xml.Commit();
     html.Commit();
@@ -287,7 +287,7 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
     RunVersionMemory versionMemory(plan.versionReads);
-    ProcessPendingMessages();
+    PumpPendingMessages();
     // The machine's records reach the observer only when the plan shows them.
     RunObserver* const machineObserver = plan.machine ? observer : nullptr;
 
@@ -333,7 +333,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
         user.Sort();
     }
     NoteRunMemory(RunMilestone::Read);
-    ProcessPendingMessages();
+    PumpPendingMessages();
 
     if (!plan.runFiles) {
         // Only the observer sees these records; nothing is written.

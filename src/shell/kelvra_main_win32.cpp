@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/handles_win32.h"
+#include "common/paths.h"
 #include "common/sysfacts.h"
 #include "common/ui_win32.h"
 #include "shell/main.h"
@@ -38,10 +39,6 @@ class ComScope {
 };
 
 void RunTrayProgram(HINSTANCE instance) {
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
-    InitCommonControlsEx(&controls);
     TKelvraMainForm form(ProductTrayServices(), instance);
     form.Show();
     MSG message;
@@ -58,7 +55,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ComScope com;
     try {
         const std::wstring ownPath = OwnExecutablePath();
-        if (IsInstallTrigger(FileNameOfPath(ownPath))) {
+        if (IsInstallTrigger(FileNamePart(ownPath, PathSeparators::Any))) {
             InstallAndStartCopy(ownPath);
             return 0;
         }

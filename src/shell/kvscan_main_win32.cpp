@@ -15,6 +15,7 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
+#include "common/paths.h"
 #include "common/pending_messages.h"
 #include "common/run_timings.h"
 #include "common/scope.h"
@@ -157,9 +158,10 @@ class JsonOutput {
     bool failed_ = false;
 };
 
-std::wstring WithBackslash(std::wstring folder) {
-    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
-    return folder;
+// A folder given with a "/" at its end has its separator already. (The
+// options refuse an empty folder.)
+std::wstring DataFolderFromOption(const std::wstring& folder) {
+    return folder.ends_with(L'/') ? folder : IncludeTrailingBackslash(folder);
 }
 
 // Stands in for the network while --show-upload runs the upload: keeps the
@@ -272,8 +274,8 @@ std::wstring ScopeText(ScanScope scope) {
 }
 
 int Scan(const ScanOptions& options) {
-    AppDataDir =
-        options.dataDir ? WithBackslash(*options.dataDir) : GetLocalAppDataDir() + L"Kelvra\\";
+    AppDataDir = options.dataDir ? DataFolderFromOption(*options.dataDir)
+                                 : GetLocalAppDataDir() + L"Kelvra\\";
     AppVersion = kAppVersion;
     if (!ForceDirectories(AppDataDir)) {
         Print(stderr, L"kvscan: cannot create the data folder " + AppDataDir + L"\n");
@@ -317,7 +319,7 @@ int Scan(const ScanOptions& options) {
     // The tray program serves its window messages during a run; the scanner
     // does the same, so that a run costs here what it costs there. A console
     // program has no windows, so nothing ever arrives.
-    SetPendingMessagePump([] { PumpPendingMessages(); });
+    SetPendingMessagePump([] { PumpWindowMessages(); });
     if (options.systemVersionReads) SetDirectVersionReads(false);
     RunRecorder recorder;
     recorder.SetMemoryProbe(&WorkingSetBytes);

@@ -22,10 +22,8 @@ inline constexpr wchar_t kDataFolderName[] = L"Kelvra\\";
 inline constexpr wchar_t kRunKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kAutostartValueName[] = L"Kelvra2";
 
-// The file-name part of a path: everything after the last "\", "/" or ":".
-std::wstring FileNameOfPath(std::wstring_view path);
-
-// True when the file name, with A to Z lowered, is exactly the install trigger.
+// True when the file name (FileNamePart of common/paths.h, any separator),
+// with A to Z lowered, is exactly the install trigger.
 bool IsInstallTrigger(std::wstring_view fileName);
 
 // The data folder for a local application-data folder that ends in a

@@ -35,6 +35,17 @@ void CopyTruncated(wchar_t (&target)[N], const std::wstring& text) {
     target[count] = L'\0';
 }
 
+// The program's one tray icon, as every call about it names it; the caller
+// fills what its call needs and says which fields those are.
+NOTIFYICONDATAW TrayIconData(HWND window, UINT flags) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = IDC_TRAYICON;
+    data.uFlags = flags;
+    return data;
+}
+
 void RegisterMainFormClass(HINSTANCE instance, WNDPROC procedure) {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof(existing);
@@ -66,12 +77,11 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
 
     const int width = Scaled(kClientWidth);
     const int height = Scaled(kClientHeight);
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    const POINT origin = ScreenCentredOrigin(width, height);
     // WS_POPUP: no border and no title bar. WS_SYSMENU keeps the window menu
     // (Alt+Space) and Alt+F4, whose close requests only hide the window.
-    window_ = CreateWindowExW(0, kClassName, L"", WS_POPUP | WS_SYSMENU, left, top, width, height,
-                              nullptr, nullptr, instance_, this);
+    window_ = CreateWindowExW(0, kClassName, L"", WS_POPUP | WS_SYSMENU, origin.x, origin.y, width,
+                              height, nullptr, nullptr, instance_, this);
     if (!window_) throw KelvraError(L"Cannot create the main window");
 
     logo_.reset(static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP,
@@ -89,7 +99,7 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
     AddTrayIcon();
     StartTimer();
     Guarded([this] { FormCreate(); });
-    previousPump_ = SetPendingMessagePump([] { PumpPendingMessages(); });
+    previousPump_ = SetPendingMessagePump([] { PumpWindowMessages(); });
 }
 
 TKelvraMainForm::~TKelvraMainForm() {
@@ -131,11 +141,7 @@ void TKelvraMainForm::CreatePopupMenu1() {
 }
 
 bool TKelvraMainForm::AddTrayIcon() {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof(data);
-    data.hWnd = window_;
-    data.uID = IDC_TRAYICON;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+    NOTIFYICONDATAW data = TrayIconData(window_, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP);
     data.uCallbackMessage = kTrayMessage;
     data.hIcon = trayIcon_ ? trayIcon_.get() : LoadIconW(nullptr, IDI_APPLICATION);
     CopyTruncated(data.szTip, kTrayTip);
@@ -166,11 +172,7 @@ void TKelvraMainForm::RequestClose() {
 
 void TKelvraMainForm::ShowBalloon(const std::wstring& title, const std::wstring& text,
                                   BalloonIcon icon) {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof(data);
-    data.hWnd = window_;
-    data.uID = IDC_TRAYICON;
-    data.uFlags = NIF_INFO;
+    NOTIFYICONDATAW data = TrayIconData(window_, NIF_INFO);
     CopyTruncated(data.szInfoTitle, title);
     CopyTruncated(data.szInfo, text);
     data.dwInfoFlags = icon == BalloonIcon::Warning ? NIIF_WARNING : NIIF_NONE;
@@ -311,10 +313,7 @@ LRESULT TKelvraMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         case WM_CLOSE: Guarded([this] { OnClose(); }); return 0;
         case WM_PAINT: Paint(); return 0;
         case WM_DESTROY: {
-            NOTIFYICONDATAW data{};
-            data.cbSize = sizeof(data);
-            data.hWnd = window_;
-            data.uID = IDC_TRAYICON;
+            NOTIFYICONDATAW data = TrayIconData(window_, 0);
             Shell_NotifyIconW(NIM_DELETE, &data);
             KillTimer(window_, kRunTimerId);
             timerEnabled_ = false;

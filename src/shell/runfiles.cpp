@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/files.h"
+#include "common/paths.h"
 #include "common/pending_messages.h"
 #include "common/textconv.h"
 #include "common/textutil.h"
@@ -18,9 +19,7 @@ namespace kelvra {
 // the name the service receives. While nothing has been removed the numbers
 // present run from 0 without a gap, and both rules give the same number.
 std::wstring FindFreeFileName(std::wstring_view before, std::wstring_view after) {
-    const auto folderEnd = before.find_last_of(L"\\/:");
-    const std::wstring_view prefix =
-        before.substr(folderEnd == std::wstring_view::npos ? 0 : folderEnd + 1);
+    const std::wstring_view prefix = before.substr(FileNameStart(before, PathSeparators::Any));
     const std::wstring lowerPrefix = LowerAscii(prefix);
     const std::wstring lowerAfter = LowerAscii(after);
     unsigned long long next = 0;
@@ -112,8 +111,7 @@ void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& l
 
 std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension) {
     const auto dot = path.find_last_of(L'.');
-    const auto folderEnd = path.find_last_of(L"\\/:");
-    if (dot == std::wstring_view::npos || (folderEnd != std::wstring_view::npos && dot < folderEnd))
+    if (dot == std::wstring_view::npos || dot < FileNameStart(path, PathSeparators::Any))
         return std::wstring(path) + std::wstring(extension);
     return std::wstring(path.substr(0, dot)) + std::wstring(extension);
 }

@@ -4,6 +4,7 @@
 
 #include "common/files.h"
 #include "common/handles_win32.h"
+#include "common/paths.h"
 #include "common/sysfacts.h"
 #include "common/tools.h"
 #include "shell/main.h"
@@ -102,21 +103,6 @@ unsigned long ReplaceWithCopy(const std::wstring& source, const std::wstring& ta
     return error;
 }
 
-std::wstring OwnExecutablePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L"";
-        // A path that did not fit comes back cut, with the full buffer used.
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 bool PostToRunningTray(TrayCommand command, unsigned long waitMs) {
     const UINT message = RegisterWindowMessageW(TrayCommandMessageName(GetUserNameText()).c_str());
     if (!message) return false;
@@ -149,7 +135,8 @@ void InstallAndStartCopy(const std::wstring& ownPath, unsigned long trayEndWaitM
         ShowErrorAndLog(
             L"Kelvra could not be installed: the running Kelvra did not end in time.\n"
             L"Close its Settings window, or wait until its run has finished, then start " +
-            FileNameOfPath(ownPath) + L" again.\nThe previous version stays installed.");
+            FileNamePart(ownPath, PathSeparators::Any) +
+            L" again.\nThe previous version stays installed.");
         return;
     }
     // Whatever still fails is said, with the reason and the place; a user who

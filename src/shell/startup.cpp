@@ -2,11 +2,6 @@
 
 namespace kelvra {
 
-std::wstring FileNameOfPath(std::wstring_view path) {
-    const auto cut = path.find_last_of(L"\\/:");
-    return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
-}
-
 bool IsInstallTrigger(std::wstring_view fileName) {
     std::wstring lowered(fileName);
     for (auto& ch : lowered)

@@ -21,9 +21,6 @@ void RestrictDllSearchToSystem32();
 // write that fails raises.
 void SetAutostart(bool enable);
 
-// The full path of the running executable.
-std::wstring OwnExecutablePath();
-
 // How long the installer waits for a running tray program to end: at once
 // when it is idle, after its run and upload otherwise. A large machine's run
 // takes about a minute and a half.

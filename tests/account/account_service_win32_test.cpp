@@ -88,7 +88,6 @@ class NullButton final : public CreateAccountButton {
   public:
     void SetEnabled(bool) override {}
     void SetCaption(const std::wstring&) override {}
-    void ProcessPendingMessages() override {}
 };
 
 TEST_F(AccountServiceTest, NewAccountAnswerIsShownAsANotice) {

@@ -191,21 +191,6 @@ namespace {
 
 std::string Narrow(std::wstring_view text) { return std::string(text.begin(), text.end()); }
 
-std::wstring_view ClassOfKind(ControlKind kind) {
-    switch (kind) {
-        case ControlKind::PageControl: return L"SysTabControl32";
-        case ControlKind::TabSheet: return L"KelvraFormPanel";
-        case ControlKind::Label:
-        case ControlKind::LinkLabel: return L"Static";
-        case ControlKind::LabelledEdit: return L"Edit";
-        case ControlKind::GroupBox:
-        case ControlKind::CheckBox:
-        case ControlKind::PushButton:
-        case ControlKind::FlatButton: return L"Button";
-    }
-    return L"";
-}
-
 LOGFONTW FontOf(HWND window) {
     LOGFONTW font{};
     const auto handle = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
@@ -216,19 +201,21 @@ LOGFONTW FontOf(HWND window) {
 int TextWidthOf(HWND window) {
     const std::wstring text = TextOf(window);
     const WindowDc dc(window);
-    HGDIOBJ previous =
-        SelectObject(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
+    const ScopedSelection font(dc.get(),
+                               reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
     SIZE extent{};
     GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc.get(), previous);
     return extent.cx;
 }
 
-void ExpectNear(const RECT& actual, const PixelRect& expected) {
-    EXPECT_NEAR(actual.left, expected.left, 1);
-    EXPECT_NEAR(actual.top, expected.top, 1);
-    EXPECT_NEAR(actual.right - actual.left, expected.width, 1);
-    EXPECT_NEAR(actual.bottom - actual.top, expected.height, 1);
+std::wstring TabCaption(HWND pageControl, int index) {
+    wchar_t text[64] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 64;
+    SendMessageW(pageControl, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item));
+    return text;
 }
 
 }  // namespace
@@ -238,126 +225,81 @@ void ExpectFormMatchesItsLayout(const TForm& form) {
     const int dpi = form.Dpi();
     HWND window = form.Handle();
     EXPECT_EQ(ClassOf(window), L"#32770");
-    EXPECT_EQ(TextOf(window), layout.caption);
-    const SIZE client = ClientSize(window);
-    EXPECT_EQ(client.cx, ScaleToDpi(layout.clientWidth, dpi));
-    EXPECT_EQ(client.cy, ScaleToDpi(layout.clientHeight, dpi));
     const auto style = GetWindowLongPtrW(window, GWL_STYLE);
-    const auto exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU) << "title bar, close box";
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0)
         << "fixed, close box only";
-    EXPECT_EQ((exStyle & WS_EX_DLGMODALFRAME) != 0, layout.border == FormBorder::Dialog);
+    EXPECT_EQ((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) != 0,
+              layout.border == FormBorder::Dialog);
 
+    // Every control as its kind's row of the table says; where each one sits
+    // the callers check against the design itself.
     for (const ControlLayout& control : layout.controls) {
         SCOPED_TRACE(Narrow(control.name));
+        const ControlKindTraits& kind = TraitsOfKind(control.kind);
         HWND child = form.Control(control.name);
         ASSERT_NE(child, nullptr);
         HWND parent = GetParent(child);
         EXPECT_EQ(parent, control.parent.empty() ? window : form.Control(control.parent));
-        EXPECT_EQ(ClassOf(child), ClassOfKind(control.kind));
-        const auto childStyle = GetWindowLongPtrW(child, GWL_STYLE);
-        const PixelRect expected = ScaleRect(control.rect, dpi);
-        const RECT actual = RectRelativeTo(child, parent);
-
-        const LOGFONTW font = FontOf(child);
-        if (control.kind != ControlKind::TabSheet) {
+        EXPECT_EQ(ClassOf(child), kind.windowClass);
+        const auto childStyle = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE));
+        EXPECT_EQ(childStyle & kind.style & ~WS_VISIBLE, kind.style & ~WS_VISIBLE);
+        EXPECT_EQ(GetWindowLongPtrW(child, GWL_EXSTYLE) & kind.exStyle, kind.exStyle);
+        EXPECT_EQ((childStyle & WS_TABSTOP) != 0, kind.tabStop && control.tabOrder != kNoTabStop);
+        if (kind.label) {
+            EXPECT_EQ((childStyle & SS_TYPEMASK) == SS_RIGHT, control.align == TextAlign::Right);
+            const RECT box = RectRelativeTo(child, parent);
+            const int width = box.right - box.left;
+            EXPECT_GE(width, TextWidthOf(child)) << "never clipped";
+            if (width > ScaleRect(control.rect, dpi).width) {
+                EXPECT_LE(width, TextWidthOf(child) + 1) << "grown only as far as its text";
+            }
+        }
+        // A tab sheet is a panel without text; its tab is the page control's.
+        if (kind.caption != CaptionPlace::Tab) {
+            const LOGFONTW font = FontOf(child);
             EXPECT_STREQ(font.lfFaceName, layout.fontName.data());
             EXPECT_EQ(font.lfHeight, FontHeightForDpi(layout.fontPoints, dpi));
-            EXPECT_EQ(font.lfUnderline != 0, control.kind == ControlKind::LinkLabel);
+            EXPECT_EQ(font.lfUnderline != 0, kind.link);
         }
-        const bool tabStop = (childStyle & WS_TABSTOP) != 0;
+        EXPECT_TRUE(IsWindowEnabled(child));
 
-        switch (control.kind) {
-            case ControlKind::TabSheet: {
-                // The page control's display area, with the tab of the caption.
+        HWND label = form.CaptionLabel(control.name);
+        EXPECT_EQ(label != nullptr, kind.caption == CaptionPlace::LabelAbove);
+        switch (kind.caption) {
+            case CaptionPlace::None: EXPECT_EQ(TextOf(child), L""); break;
+            case CaptionPlace::Window: EXPECT_EQ(TextOf(child), control.caption); break;
+            case CaptionPlace::ShownText:
+                EXPECT_EQ(TextOf(child), ShownCaption(control.caption));
+                break;
+            case CaptionPlace::Tab: {
+                // The page control's display area, under the stored caption.
+                const auto pages = ChildrenOf(layout, control.parent);
+                const int index = static_cast<int>(std::find(pages.begin(), pages.end(), &control) -
+                                                   pages.begin());
+                EXPECT_EQ(TabCaption(parent, index), control.caption);
                 RECT display;
                 GetClientRect(parent, &display);
                 SendMessageW(parent, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-                EXPECT_EQ(actual.left, display.left);
-                EXPECT_EQ(actual.top, display.top);
-                EXPECT_EQ(actual.right, display.right);
-                EXPECT_EQ(actual.bottom, display.bottom);
-                const auto pages = ChildrenOf(layout, control.parent);
-                const auto index = std::find(pages.begin(), pages.end(), &control) - pages.begin();
-                wchar_t text[64] = {};
-                TCITEMW item{};
-                item.mask = TCIF_TEXT;
-                item.pszText = text;
-                item.cchTextMax = 64;
-                ASSERT_TRUE(
-                    SendMessageW(parent, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item)));
-                EXPECT_EQ(std::wstring_view(text), control.caption) << "the stored caption";
+                const RECT actual = RectRelativeTo(child, parent);
+                EXPECT_TRUE(EqualRect(&actual, &display));
                 break;
             }
-            case ControlKind::Label:
-            case ControlKind::LinkLabel: {
-                EXPECT_EQ(TextOf(child), ShownCaption(control.caption));
-                EXPECT_EQ((childStyle & SS_TYPEMASK) == SS_RIGHT,
-                          control.align == TextAlign::Right);
-                EXPECT_EQ(actual.top, expected.top);
-                EXPECT_EQ(actual.bottom - actual.top, expected.height);
-                // Grown for a wider font, from the aligned edge, never clipped.
-                if (control.align == TextAlign::Right) {
-                    EXPECT_EQ(actual.right, expected.right());
-                } else {
-                    EXPECT_EQ(actual.left, expected.left);
-                }
-                const int width = actual.right - actual.left;
-                EXPECT_GE(width, expected.width);
-                EXPECT_GE(width, TextWidthOf(child));
-                if (width > expected.width) {
-                    EXPECT_LE(width, TextWidthOf(child) + 1);
-                }
-                EXPECT_EQ((childStyle & SS_NOTIFY) != 0, control.kind == ControlKind::LinkLabel);
-                // A service's answer shown here keeps its "&".
-                EXPECT_NE(childStyle & SS_NOPREFIX, 0);
-                break;
-            }
-            case ControlKind::LabelledEdit: {
-                ExpectNear(actual, expected);
+            case CaptionPlace::LabelAbove: {
+                ASSERT_NE(label, nullptr);
                 EXPECT_EQ(TextOf(child), L"");
-                EXPECT_EQ(childStyle & ES_PASSWORD, 0) << "typed characters are shown in clear";
-                EXPECT_TRUE(tabStop);
-                HWND caption = form.CaptionLabel(control.name);
-                ASSERT_NE(caption, nullptr);
-                EXPECT_EQ(GetParent(caption), parent);
-                EXPECT_EQ(ClassOf(caption), L"Static");
-                EXPECT_EQ(TextOf(caption), ShownCaption(control.caption));
-                EXPECT_EQ(GetWindow(caption, GW_HWNDNEXT), child) << "the label names the field";
-                ExpectNear(RectRelativeTo(caption, parent),
-                           ScaleRect(CaptionRectOfLabelledEdit(control.rect), dpi));
+                EXPECT_EQ(GetParent(label), parent);
+                EXPECT_EQ(TextOf(label), ShownCaption(control.caption));
+                EXPECT_EQ(GetWindow(label, GW_HWNDNEXT), child) << "the label names the field";
+                const RECT got = RectRelativeTo(label, parent);
+                const PixelRect want = ScaleRect(CaptionRectOfLabelledEdit(control.rect), dpi);
+                EXPECT_NEAR(got.left, want.left, 1);
+                EXPECT_NEAR(got.top, want.top, 1);
+                EXPECT_NEAR(got.right - got.left, want.width, 1);
+                EXPECT_NEAR(got.bottom - got.top, want.height, 1);
                 break;
             }
-            case ControlKind::GroupBox:
-                ExpectNear(actual, expected);
-                EXPECT_EQ(TextOf(child), control.caption);
-                EXPECT_EQ(childStyle & BS_TYPEMASK, BS_GROUPBOX);
-                break;
-            case ControlKind::CheckBox:
-                ExpectNear(actual, expected);
-                EXPECT_EQ(TextOf(child), control.caption);
-                EXPECT_EQ(childStyle & BS_TYPEMASK, BS_AUTOCHECKBOX);
-                EXPECT_TRUE(tabStop);
-                break;
-            case ControlKind::PushButton:
-                ExpectNear(actual, expected);
-                EXPECT_EQ(TextOf(child), control.caption);
-                EXPECT_EQ(childStyle & BS_TYPEMASK, BS_PUSHBUTTON) << "no default button";
-                EXPECT_TRUE(tabStop);
-                break;
-            case ControlKind::FlatButton:
-                ExpectNear(actual, expected);
-                EXPECT_EQ(TextOf(child), control.caption);
-                EXPECT_NE(childStyle & BS_FLAT, 0);
-                EXPECT_FALSE(tabStop);
-                break;
-            case ControlKind::PageControl:
-                ExpectNear(actual, expected);
-                EXPECT_TRUE(tabStop);
-                break;
         }
-        EXPECT_TRUE(IsWindowEnabled(child));
     }
 }
 

@@ -81,10 +81,11 @@ class TForm;
 namespace kelvra::testing {
 
 // Checks a form built from its layout, as created and not yet shown: the
-// window's class, caption, frame and client size; for every control of the
-// table its class, parent, caption, rectangle (scaled to the form's
-// resolution, within a pixel), styles and font. A label may be wider than
-// laid out, but only as wide as its text needs.
+// window's class and frame; for every control of the layout its parent and
+// what the row of its kind in TraitsOfKind says (class, styles, tab stop,
+// font, where the caption went, a tab sheet filling its page control). A
+// label is at least as wide as its text and, when wider than laid out, no
+// wider. Where the controls sit the caller checks against the design.
 void ExpectFormMatchesItsLayout(const TForm& form);
 
 }  // namespace kelvra::testing

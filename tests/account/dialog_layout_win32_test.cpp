@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <set>
 #include <string>
 
 #include "account/account_forms_win32.h"
@@ -108,6 +109,20 @@ TEST(DialogLayouts, SettingsDialogSitsWhereTheDesignPutsIt) {
 TEST(DialogLayouts, NewAccountDialogSitsWhereTheDesignPutsIt) {
     TNewAccountForm form;
     ExpectDesignedDialog(form, L"Create your Kelvra account", 298, 252, kNewAccountDesign);
+}
+
+// The kinds the table makes Tab stops are the ones the Tab key walks to.
+TEST(DialogLayouts, TabStopsOfTheKindTableAreWhereTheTabKeyGoes) {
+    for (const FormLayout* form : {&SettingsFormLayout(), &NewAccountFormLayout()}) {
+        std::set<const ControlLayout*> walked;
+        for (const std::wstring_view page : {L"", L"TabSheet1", L"TabSheet2"})
+            for (const ControlLayout* control : TabSequence(*form, page)) walked.insert(control);
+        for (const ControlLayout& control : form->controls) {
+            if (control.tabOrder == kNoTabStop) continue;
+            EXPECT_EQ(TraitsOfKind(control.kind).tabStop, walked.count(&control) == 1)
+                << std::string(control.name.begin(), control.name.end());
+        }
+    }
 }
 
 // The prefix's resolution, for the programs started while this exists.

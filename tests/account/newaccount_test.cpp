@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/globals.h"
+#include "common/pending_messages.h"
 #include "common/tools.h"
 #include "http/service_address.h"
 #include "support/fake_transport.h"
@@ -158,20 +159,23 @@ TEST_F(AccountRequestTest, PostThatRaisesMeansErrorConnectingWithoutABox) {
     EXPECT_TRUE(boxes_.empty());
 }
 
+// Records what the request does to its button, and when it pumps the
+// pending messages (through the pump it installs while it exists).
 class RecordingButton final : public CreateAccountButton {
   public:
-    explicit RecordingButton(const testing::FakeTransport& transport) : transport_(transport) {}
+    explicit RecordingButton(const testing::FakeTransport& transport)
+        : previousPump_(SetPendingMessagePump([this, &transport] {
+              events.push_back("pump after " + std::to_string(transport.Posts().size()) + " posts");
+          })) {}
+    ~RecordingButton() override { SetPendingMessagePump(std::move(previousPump_)); }
     void SetEnabled(bool enabled) override { events.push_back(enabled ? "enable" : "disable"); }
     void SetCaption(const std::wstring& caption) override {
         events.push_back("caption " + std::string(caption.begin(), caption.end()));
     }
-    void ProcessPendingMessages() override {
-        events.push_back("pump after " + std::to_string(transport_.Posts().size()) + " posts");
-    }
     std::vector<std::string> events;
 
   private:
-    const testing::FakeTransport& transport_;
+    PendingMessagePump previousPump_;
 };
 
 using Events = std::vector<std::string>;

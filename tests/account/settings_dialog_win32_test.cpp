@@ -406,7 +406,7 @@ TEST_F(AccountTestButtonTest, ASlowServiceLeavesTheDialogServedAndTheButtonDisab
     const auto previous = SetPendingMessagePump([&] {
         HWND button = Field(L"butTestAccount");
         whileServed.push_back({TextOf(button), IsWindowEnabled(button) != FALSE});
-        PumpPendingMessages();
+        PumpWindowMessages();
     });
     Edit([](TSettingsForm& form) {
         Click(Field(L"butTestAccount"));

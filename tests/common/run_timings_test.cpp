@@ -79,9 +79,9 @@ TEST_F(RunTimingsTest, TheLongestGapCountsFromTheStartAndToTheReturnAndSaysWhatF
         const RecordedRun run;
         const StageScope registry(RunStage::Registry);
         fakeNow = 2;
-        ProcessPendingMessages();  // gap 2: registry
+        PumpPendingMessages();  // gap 2: registry
         fakeNow = 3;
-        ProcessPendingMessages();  // gap 1
+        PumpPendingMessages();  // gap 1
         {
             const StageScope rendering(RunStage::Rendering);
             fakeNow = 7;
@@ -141,21 +141,21 @@ TEST(PendingMessages, ServedOnlyWhenDueBetweenTheFixedPoints) {
     const PendingMessageClock savedClock = SetPendingMessageClock(&PumpClock);
     int served = 0;
     SetPendingMessagePump([&] { ++served; });
-    ProcessPendingMessages();
-    ProcessPendingMessages();
+    PumpPendingMessages();
+    PumpPendingMessages();
     EXPECT_EQ(served, 2) << "the fixed points always serve";
     pumpNow += kPendingMessagesDueAfter - std::chrono::milliseconds(1);
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 2) << "just served: not due yet";
     pumpNow += std::chrono::milliseconds(1);
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "due after exactly the interval";
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "the serving starts the interval anew";
     pumpNow += kPendingMessagesDueAfter;
     SetPendingMessagePump({});
-    ProcessPendingMessages();
-    ProcessPendingMessagesIfDue();
+    PumpPendingMessages();
+    PumpPendingMessagesIfDue();
     EXPECT_EQ(served, 3) << "without a pump nothing is served";
     SetPendingMessageClock(savedClock);
 }
@@ -163,7 +163,7 @@ TEST(PendingMessages, ServedOnlyWhenDueBetweenTheFixedPoints) {
 // Sorted in pieces, with messages served in between: the order of
 // std::stable_sort, equal keys in their first order, at every size around
 // the pieces' boundaries.
-TEST(PendingMessages, SortServingMessagesGivesTheStableOrder) {
+TEST(PendingMessages, SortPumpingMessagesGivesTheStableOrder) {
     // Every piece of work takes long: each look at the clock finds a
     // serving due.
     const PendingMessageClock savedClock = SetPendingMessageClock([] {
@@ -179,7 +179,7 @@ TEST(PendingMessages, SortServingMessagesGivesTheStableOrder) {
         const auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
         std::stable_sort(expected.begin(), expected.end(), byKey);
         served = 0;
-        StableSortServingMessages(items, byKey);
+        StableSortPumpingMessages(items, byKey);
         EXPECT_EQ(items, expected) << size;
         if (size > 256) EXPECT_GE(served, 2) << size;
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/globals.h"
+#include "common/paths.h"
 #include "common/sysfacts.h"
 #include "common/textconv.h"
 #include "inventory/kv_objs.h"
@@ -27,17 +28,6 @@ namespace {
 using Texts = std::vector<std::wstring>;
 
 // ---- path helpers ---------------------------------------------------------------
-
-TEST(DiscoveryPaths, FolderAndFileNameParts) {
-    EXPECT_EQ(FolderPart(L"C:\\App\\app.exe"), L"C:\\App\\");
-    EXPECT_EQ(FileNamePart(L"C:\\App\\app.exe"), L"app.exe");
-    EXPECT_EQ(FolderPart(L"C:app.exe"), L"C:");
-    EXPECT_EQ(FileNamePart(L"C:app.exe"), L"app.exe");
-    EXPECT_EQ(FolderPart(L"app.exe"), L"");
-    EXPECT_EQ(FileNamePart(L"app.exe"), L"app.exe");
-    EXPECT_EQ(IncludeTrailingBackslash(L""), L"\\");
-    EXPECT_EQ(IncludeTrailingBackslash(L"C:\\App\\"), L"C:\\App\\");
-}
 
 TEST(DiscoveryPaths, SameFolderIgnoresCaseAndTheTrailingBackslash) {
     EXPECT_TRUE(SameFolder(L"C:\\Users\\Me\\Temp", L"c:\\users\\me\\temp\\"));
@@ -123,7 +113,7 @@ class CountingReader : public FileVersionReader {
   public:
     FileVersionResult Read(const std::wstring& path) override {
         read.push_back(path);
-        const std::wstring name = FileNamePart(path);
+        const std::wstring name = FileNamePart(path, PathSeparators::Any);
         if (name.compare(0, 6, L"broken") == 0) return {false, L"9.9", L"9.9", L"9.9"};
         const std::wstring n = std::to_wstring(read.size());
         return {true, L"1.0.0." + n, L"", L""};

@@ -22,6 +22,7 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
+#include "common/paths.h"
 #include "common/tools.h"
 #include "http/service_address.h"
 #include "http/transport.h"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/paths.h"
 #include "shell/main.h"
 
 namespace kelvra {
@@ -14,14 +15,17 @@ TEST(InstallTriggerTest, OnlyTheWholeNameInAnyLetterCase) {
         EXPECT_FALSE(IsInstallTrigger(name)) << name;
 }
 
+// The program's own name, as the entry takes it from its path.
+std::wstring OwnName(std::wstring_view path) { return FileNamePart(path, PathSeparators::Any); }
+
 TEST(InstallTriggerTest, FileNameIsWhatFollowsTheLastDelimiter) {
-    EXPECT_EQ(FileNameOfPath(L"C:\\Users\\Ann Lee\\Downloads\\AKelvra.EXE"), L"AKelvra.EXE");
-    EXPECT_EQ(FileNameOfPath(L"Z:/tmp/akelvra.exe"), L"akelvra.exe");
-    EXPECT_EQ(FileNameOfPath(L"C:akelvra.exe"), L"akelvra.exe");
-    EXPECT_EQ(FileNameOfPath(L"akelvra.exe"), L"akelvra.exe");
-    EXPECT_EQ(FileNameOfPath(L"C:\\folder\\"), L"");
+    EXPECT_EQ(OwnName(L"C:\\Users\\Ann Lee\\Downloads\\AKelvra.EXE"), L"AKelvra.EXE");
+    EXPECT_EQ(OwnName(L"Z:/tmp/akelvra.exe"), L"akelvra.exe");
+    EXPECT_EQ(OwnName(L"C:akelvra.exe"), L"akelvra.exe");
+    EXPECT_EQ(OwnName(L"akelvra.exe"), L"akelvra.exe");
+    EXPECT_EQ(OwnName(L"C:\\folder\\"), L"");
     // A folder named like the trigger does not make its programs installers.
-    EXPECT_FALSE(IsInstallTrigger(FileNameOfPath(L"C:\\akelvra.exe\\kelvra_run.exe")));
+    EXPECT_FALSE(IsInstallTrigger(OwnName(L"C:\\akelvra.exe\\kelvra_run.exe")));
 }
 
 TEST(AutostartCommandTest, PathIsQuotedSoBlanksCannotSplitIt) {
