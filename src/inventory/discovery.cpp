@@ -34,7 +34,6 @@ constexpr std::wstring_view kIconListed = L"2";
 // file remembered from an earlier run need not be opened to be known again.
 using FactsByPath = std::unordered_map<std::wstring, FileFacts>;
 
-
 // Entries name their folders and commands with backslashes; a "/" in them is
 // part of a name, as the reports show it.
 constexpr PathSeparators kEntrySeparators = PathSeparators::BackslashOrColon;
