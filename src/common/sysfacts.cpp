@@ -6,6 +6,7 @@
 #include "common/globals.h"
 #include "common/paths.h"
 #include "common/registry.h"
+#include "common/textutil.h"
 
 namespace kelvra {
 namespace {
@@ -41,5 +42,7 @@ std::wstring GetWindowsDir() {
     WindowsDir = IncludeTrailingBackslash(systemRoot);
     return WindowsDir;
 }
+
+bool InWindowsFolder(std::wstring_view path) { return PosText(GetWindowsDir(), path) > 0; }
 
 }  // namespace kelvra

@@ -3,6 +3,7 @@
 // program asks. Each failed question yields empty text or a fixed fallback.
 
 #include <string>
+#include <string_view>
 
 namespace kelvra {
 
@@ -20,6 +21,12 @@ std::wstring GetLocalAppDataDir();
 // in the registry and cached in WindowsDir; a lone backslash when neither
 // registry place holds it.
 std::wstring GetWindowsDir();
+
+// Whether the path contains the Windows folder (letter case aside): the
+// rule by which an application's folder, or a path an entry names, counts
+// as a part of the system. With a lone backslash for the Windows folder
+// every path that contains a backslash counts.
+bool InWindowsFolder(std::wstring_view path);
 
 // The temporary-files folder as the system reports it (with its backslash).
 std::wstring GetTempDir();

@@ -104,14 +104,17 @@ bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
         }
 
         const std::wstring fetch = RegistryPath.str();
-        Versions.AddVersion(displayVersion, TVersionType::Registry, fetch, 0);
+        if (Versions.AddVersion(displayVersion, TVersionType::Registry, fetch, 0,
+                                TVersionOrigin::DisplayVersion))
+            displayVersionIndex = Versions.Count() - 1;
 
         // Both are read, whatever the first one holds.
         const std::int32_t major = ReadRegNumber(registry, L"VersionMajor");
         const std::int32_t minor = ReadRegNumber(registry, L"VersionMinor");
         const std::wstring majorMinor = MajorMinorText(major, minor);
         if (!majorMinor.empty())
-            Versions.AddVersion(majorMinor, TVersionType::Registry, fetch + L" (MajorMinor)", 0);
+            Versions.AddVersion(majorMinor, TVersionType::Registry, fetch + L" (MajorMinor)", 0,
+                                TVersionOrigin::VersionMajorMinor);
 
         if (regDisplayName.empty()) regDisplayName = L"(" + regKeyName.str() + L")";
     }

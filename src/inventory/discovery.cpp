@@ -115,12 +115,14 @@ std::wstring ChooseFolder(TApp& app) {
 }
 
 // Adds the executable that the entry names as its icon, tagged, when it
-// exists; the installer and Windows-folder rules do not apply to it.
-void AddIconExecutable(const TApp& app, std::vector<std::wstring>& list, FactsByPath* facts) {
+// exists; the installer and Windows-folder rules do not apply to it. The
+// record keeps the icon's program, existing or not.
+void AddIconExecutable(TApp& app, std::vector<std::wstring>& list, FactsByPath* facts) {
     const std::wstring icon = app.regDisplayIcon.str();
     const int exe = PosText(L".exe", icon);
     if (exe == 0) return;
     const std::wstring path = icon.substr(0, static_cast<std::size_t>(exe) + 3);
+    app.iconExecutable = path;
     // The one look at a file that may lie outside the folder: whether it
     // exists, and its facts with it.
     const std::optional<FileFacts> iconFacts = FileFactsOf(path);
@@ -212,7 +214,7 @@ void TApp::FindExecutables() {
         folder = ChooseFolder(*this);
 
         // Applications that live in the Windows folder are parts of the system.
-        if (!folder.empty() && PosText(GetWindowsDir(), folder) > 0) folder.clear();
+        if (!folder.empty() && InWindowsFolder(folder)) folder.clear();
 
         if (!folder.empty()) {
             ListExecutables(folder, list, facts);

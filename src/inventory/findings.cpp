@@ -13,17 +13,6 @@ namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-bool IsFileCandidate(TVersionType type) {
-    return type == TVersionType::FileVersion || type == TVersionType::FileVersion1 ||
-           type == TVersionType::FileVersion2 || type == TVersionType::FileVersion3;
-}
-
-// Build tools write these when nobody fills the version in; they say nothing
-// about the installed release.
-bool IsPlaceholderVersion(std::wstring_view text) {
-    return text == L"1.0.0.0" || text == L"0.0.0.0";
-}
-
 std::size_t ChosenIndex(const TVersions& versions) {
     if (versions.ActiveCount() != 1) return kNone;
     for (std::size_t i = 0; i < versions.Count(); ++i)
@@ -31,20 +20,13 @@ std::size_t ChosenIndex(const TVersions& versions) {
     return kNone;
 }
 
-// The icon's program as executable discovery takes it: up to ".exe".
-std::wstring IconExecutable(const TApp& app) {
-    const std::wstring icon = app.regDisplayIcon.str();
-    const int exe = PosText(L".exe", icon);
-    return exe == 0 ? std::wstring() : icon.substr(0, static_cast<std::size_t>(exe) + 3);
-}
-
 std::wstring ChooseExecutablePath(const TApp& app) {
     const TVersions& versions = app.Versions;
     const std::size_t chosen = ChosenIndex(versions);
-    if (chosen != kNone && IsFileCandidate(versions.GetVersionType(chosen)))
+    if (chosen != kNone && IsFileVersionType(versions.GetVersionType(chosen)))
         return versions.GetFetch(chosen);
     const std::vector<std::wstring> files = CandidateExecutables(app);
-    const std::wstring icon = LowerAscii(IconExecutable(app));
+    const std::wstring icon = LowerAscii(app.iconExecutable);
     if (!icon.empty())
         for (const std::wstring& file : files)
             if (LowerAscii(file) == icon) return file;
@@ -82,11 +64,6 @@ std::optional<MajorMinor> ParseMajorMinor(std::wstring_view text) {
     return result;
 }
 
-bool InWindowsFolder(const std::wstring& path) {
-    const std::wstring windows = GetWindowsDir();
-    return windows.size() > 1 && PosText(windows, path) == 1;
-}
-
 // "X:\..." only. A path that begins with two backslashes (a UNC share, or
 // the device namespaces \\.\ and \\?\) is never judged: testing it would
 // reach out to a host that the registry entry names.
@@ -98,15 +75,8 @@ bool IsDriveLetterPath(std::wstring_view path) {
 
 std::optional<VersionDisagreement> Disagreement(const TApp& app,
                                                 const ChosenExecutable& executable) {
-    // DisplayVersion is the registry candidate read from the key itself; the
-    // one from VersionMajor and VersionMinor names the key with a suffix.
-    const std::wstring key = app.RegistryPath.str();
-    std::wstring registryVersion;
-    for (std::size_t i = 0; i < app.Versions.Count() && registryVersion.empty(); ++i)
-        if (app.Versions.GetVersionType(i) == TVersionType::Registry &&
-            app.Versions.GetFetch(i) == key)
-            registryVersion = app.Versions.GetVersionText(i);
-    if (registryVersion.empty()) return std::nullopt;
+    if (!app.displayVersionIndex) return std::nullopt;
+    const std::wstring registryVersion = app.Versions.GetVersionText(*app.displayVersionIndex);
 
     if (executable.version.empty()) return std::nullopt;
     const std::optional<MajorMinor> stated = ParseMajorMinor(registryVersion);
@@ -123,7 +93,7 @@ std::vector<std::wstring> CandidateExecutables(const TApp& app) {
     const TVersions& versions = app.Versions;
     std::vector<std::wstring> files;
     for (std::size_t i = 0; i < versions.Count(); ++i) {
-        if (!IsFileCandidate(versions.GetVersionType(i))) continue;
+        if (!IsFileVersionType(versions.GetVersionType(i))) continue;
         // A file's candidates follow one another.
         std::wstring file = versions.GetFetch(i);
         if (files.empty() || files.back() != file) files.push_back(std::move(file));
@@ -139,7 +109,7 @@ ChosenExecutable ChooseExecutable(const TApp& app) {
     const std::size_t chosen = ChosenIndex(versions);
     const std::wstring wanted = LowerAscii(result.path);
     auto fromFile = [&](std::size_t i) {
-        return IsFileCandidate(versions.GetVersionType(i)) &&
+        return IsFileVersionType(versions.GetVersionType(i)) &&
                LowerAscii(versions.GetFetch(i)) == wanted;
     };
     if (chosen != kNone && fromFile(chosen)) {
@@ -147,15 +117,11 @@ ChosenExecutable ChooseExecutable(const TApp& app) {
         return result;
     }
     for (std::size_t i = 0; i < versions.Count(); ++i) {
-        if (!fromFile(i) || IsPlaceholderVersion(versions.GetVersionText(i))) continue;
+        if (!fromFile(i) || versions.GetVersionText(i) == kPlaceholderVersion) continue;
         result.version = versions.GetVersionText(i);
         break;
     }
     return result;
-}
-
-std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app) {
-    return Disagreement(app, ChooseExecutable(app));
 }
 
 std::optional<NameNotRepresentable> FindNameNotRepresentable(const TApp& app) {

@@ -30,8 +30,8 @@ std::vector<std::wstring> CandidateExecutables(const TApp& app);
 // version resource; the executable the entry names as its icon; the one whose
 // file name is the display name; the only executable that gave a version.
 // Its version is the chosen version when that came from it, else the first
-// of its version texts that is not a build tool's placeholder (1.0.0.0,
-// 0.0.0.0).
+// of its version texts that is not the build tools' placeholder 1.0.0.0 (an
+// all-zero version never becomes a candidate).
 ChosenExecutable ChooseExecutable(const TApp& app);
 
 // The entry's DisplayVersion and its executable's version differ in the
@@ -43,7 +43,6 @@ struct VersionDisagreement {
     std::wstring executable;
     std::wstring executableVersion;
 };
-std::optional<VersionDisagreement> FindVersionDisagreement(const TApp& app);
 
 // The entry's uninstaller or install folder no longer exists: a leftover
 // that can no longer be removed through the system's list. An empty text

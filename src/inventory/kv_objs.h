@@ -101,6 +101,12 @@ class TApp {
     // Whether regInstallLocation named an existing folder when the
     // executables were looked for (FindExecutables).
     bool installLocationFound = false;
+    // The DisplayVersion candidate's index in Versions, when the value gave
+    // one (ReadFromRegistry).
+    std::optional<std::size_t> displayVersionIndex;
+    // The program the icon names, up to ".exe", when executable discovery
+    // looked at it; it need not exist.
+    std::wstring iconExecutable;
     // Filled by ReadFromRegistry when set before it: kvscan's report only.
     std::unique_ptr<EntryFacts> facts;
 

@@ -32,18 +32,11 @@ std::string_view ExclusionName(EntryExclusion exclusion) {
 }
 
 // Where a candidate came from. The two registry sources share one tag in the
-// XML document and differ only in where they were read.
-std::string CandidateSource(const TApp& app, std::size_t index) {
-    const TVersions& versions = app.Versions;
-    const TVersionType type = versions.GetVersionType(index);
-    if (type == TVersionType::Registry && versions.GetFetch(index) != app.RegistryPath.str())
-        return "registryMajorMinor";
-    return Utf8(VersionTypeText(type));
+// XML document and differ only in the value they were read from.
+std::string CandidateSource(const TVersion& version) {
+    if (version.Origin == TVersionOrigin::VersionMajorMinor) return "registryMajorMinor";
+    return Utf8(VersionTypeText(version.VersionType));
 }
-
-// A removal reason begins with the name of the stage that removed the
-// candidate ("DeleteDouble: 2.5.1", "DeleteAllButImportant1: run5").
-std::wstring StageOf(const std::wstring& reason) { return reason.substr(0, reason.find(L':')); }
 
 Json Candidates(const TApp& app) {
     Json list = Json::array();
@@ -52,11 +45,11 @@ Json Candidates(const TApp& app) {
         const TVersion& version = versions.GetVersion(i);
         Json removed = nullptr;
         if (version.Removed) {
-            const std::wstring reason = version.RemoveReason.str();
-            removed = Json{{"stage", Utf8(StageOf(reason))}, {"reason", Utf8(reason)}};
+            removed = Json{{"stage", Utf8(RemovingStageName(version.RemovedBy))},
+                           {"reason", Utf8(version.RemoveReason.str())}};
         }
         list.push_back(Json{{"text", Utf8(versions.GetVersionText(i))},
-                            {"source", CandidateSource(app, i)},
+                            {"source", CandidateSource(version)},
                             {"readFrom", Utf8(versions.GetFetch(i))},
                             {"points", version.Points},
                             {"active", !version.Removed},

@@ -114,8 +114,26 @@ std::wstring_view VersionTypeText(TVersionType type) noexcept {
     return ordinal < kVersionTypeTexts.size() ? kVersionTypeTexts[ordinal] : kVersionTypeTexts[0];
 }
 
-void TVersion::MarkRemoved(std::wstring_view reason) {
+bool IsFileVersionType(TVersionType type) noexcept { return kFileVersionTypes.contains(type); }
+
+std::wstring_view RemovingStageName(TRemovingStage stage) noexcept {
+    switch (stage) {
+        case TRemovingStage::None: return L"";
+        case TRemovingStage::DeleteDouble: return L"DeleteDouble";
+        case TRemovingStage::DeleteMajorVersions: return L"DeleteMajorVersions";
+        case TRemovingStage::DeleteAllButRegistry: return L"DeleteAllButRegistry";
+        case TRemovingStage::DeleteAllButImportant1: return L"DeleteAllButImportant1";
+        case TRemovingStage::DeleteAllButImportant2: return L"DeleteAllButImportant2";
+        case TRemovingStage::DeleteTroepVersies: return L"DeleteTroepVersies";
+        case TRemovingStage::JustPickFirstAvailableVersion: return L"JustPickFirstAvailableVersion";
+        case TRemovingStage::Other: break;
+    }
+    return L"other";
+}
+
+void TVersion::MarkRemoved(TRemovingStage stage, std::wstring_view reason) {
     Removed = true;
+    RemovedBy = stage;
     RemoveReason = reason;
 }
 
@@ -147,8 +165,8 @@ TVersionComparison CompareVersions(std::wstring_view a, std::wstring_view b) {
     return {relation, std::wstring(major)};
 }
 
-void TVersions::AddVersion(std::wstring_view text, TVersionType versionType,
-                           std::wstring_view fetch, std::int32_t points) {
+bool TVersions::AddVersion(std::wstring_view text, TVersionType versionType,
+                           std::wstring_view fetch, std::int32_t points, TVersionOrigin origin) {
     std::wstring raw(text);
     // Display names such as "Far Cry (Patch 1.3)" carry the version inside a
     // patch note.
@@ -156,10 +174,12 @@ void TVersions::AddVersion(std::wstring_view text, TVersionType versionType,
         raw = ReplaceText(RemoveChars(raw, L"()"), L"patch", {}, true);
 
     std::wstring cleaned = CleanVersionText(raw);
-    if (cleaned.empty()) return;
+    if (cleaned.empty()) return false;
     TVersion version(ShortText(cleaned), versionType, ShortText(fetch));
     version.Points = points;
+    version.Origin = origin;
     entries_.push_back(Entry{std::move(cleaned), std::move(version)});
+    return true;
 }
 
 std::size_t TVersions::ActiveCount() const noexcept {
@@ -173,11 +193,11 @@ bool TVersions::HasVersionType(TVersionType versionType, bool includeRemoved) co
     });
 }
 
-void TVersions::DeleteVersionTypes(TVersionTypeSet types, bool keepListed,
-                                   std::wstring_view reason) {
+void TVersions::DeleteVersionTypes(TVersionTypeSet types, bool keepListed, std::wstring_view reason,
+                                   TRemovingStage stage) {
     for (Entry& entry : entries_) {
         TVersion& v = entry.version;
-        if (!v.Removed && types.contains(v.VersionType) != keepListed) v.MarkRemoved(reason);
+        if (!v.Removed && types.contains(v.VersionType) != keepListed) v.MarkRemoved(stage, reason);
     }
 }
 
@@ -207,11 +227,11 @@ void TVersions::DeleteDouble() {
         if (j == kNone) continue;
         TVersion& vj = entries_[j].version;
         if (vj.VersionType == TVersionType::Registry) {
-            vi.MarkRemoved(L"DeleteDouble: " + texts[j]);
+            vi.MarkRemoved(TRemovingStage::DeleteDouble, L"DeleteDouble: " + texts[j]);
             groups.Remove(i);
             vj.Points = std::max(vj.Points, vi.Points);
         } else {
-            vj.MarkRemoved(L"DeleteDouble: " + texts[i]);
+            vj.MarkRemoved(TRemovingStage::DeleteDouble, L"DeleteDouble: " + texts[i]);
             groups.Remove(j);
             vi.Points = std::max(vi.Points, vj.Points);
         }
@@ -244,12 +264,14 @@ void TVersions::DeleteMajorVersions() {
         const TVersionComparison comparison = CompareVersions(texts[i], texts[j]);
         const std::wstring pair = L" (" + texts[i] + L"-" + texts[j] + L")";
         if (comparison.relation == TVersionRelation::vtEersteVersieIsMajorVanTweede) {
-            vi.MarkRemoved(L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
+            vi.MarkRemoved(TRemovingStage::DeleteMajorVersions,
+                           L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
             groups.Remove(i);
             if (isNamed(vi)) AddPoints(vj, 1);
             vj.Major = comparison.major;
         } else {
-            vj.MarkRemoved(L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
+            vj.MarkRemoved(TRemovingStage::DeleteMajorVersions,
+                           L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
             groups.Remove(j);
             if (isNamed(vj)) AddPoints(vi, 1);
             vi.Major = comparison.major;
@@ -259,7 +281,8 @@ void TVersions::DeleteMajorVersions() {
 
 void TVersions::DeleteAllButRegistry() {
     if (ActiveCount() > 1 && HasVersionType(TVersionType::Registry, false))
-        DeleteVersionTypes({TVersionType::Registry}, true, L"DeleteAllButRegistry");
+        DeleteVersionTypes({TVersionType::Registry}, true, L"DeleteAllButRegistry",
+                           TRemovingStage::DeleteAllButRegistry);
 }
 
 // Keeps only the candidates of the highest weight, once any candidate has
@@ -277,7 +300,7 @@ void TVersions::DeleteAllButImportant(std::wstring_view tag) {
         TVersion& v = entry.version;
         if (v.Removed) continue;
         if (v.Points <= 0)
-            v.MarkRemoved(unweighted);
+            v.MarkRemoved(TRemovingStage::DeleteAllButImportant1, unweighted);
         else
             highest = std::max(highest, v.Points);
     }
@@ -285,7 +308,8 @@ void TVersions::DeleteAllButImportant(std::wstring_view tag) {
     const std::wstring outweighed = L"DeleteAllButImportant2: " + std::wstring(tag);
     for (Entry& entry : entries_) {
         TVersion& v = entry.version;
-        if (!v.Removed && v.Points < highest) v.MarkRemoved(outweighed);
+        if (!v.Removed && v.Points < highest)
+            v.MarkRemoved(TRemovingStage::DeleteAllButImportant2, outweighed);
     }
 }
 
@@ -296,19 +320,20 @@ void TVersions::AddPointsForEntryName() {
     }
 }
 
-// "1.0.0.0" is what build tools write into a version resource nobody filled
-// in; it loses against any other candidate. When every active candidate
-// says 1.0.0.0 there is nothing better to keep, and all of them stay.
+// The placeholder loses against any other candidate. When every active
+// candidate says 1.0.0.0 there is nothing better to keep, and all of them
+// stay.
 void TVersions::DeleteTroepVersies() {
     if (ActiveCount() <= 1) return;
-    static const ShortText kPlaceholder(L"1.0.0.0");
+    static const ShortText kPlaceholder(kPlaceholderVersion);
     const bool anyOther = std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) {
         return !e.version.Removed && !(e.version.Version == kPlaceholder);
     });
     if (!anyOther) return;
     for (Entry& entry : entries_) {
         TVersion& v = entry.version;
-        if (!v.Removed && v.Version == kPlaceholder) v.MarkRemoved(L"DeleteTroepVersies");
+        if (!v.Removed && v.Version == kPlaceholder)
+            v.MarkRemoved(TRemovingStage::DeleteTroepVersies, L"DeleteTroepVersies");
     }
 }
 
@@ -324,7 +349,7 @@ void TVersions::AddPointsForExeName(std::wstring_view displayName) {
     const std::wstring name = NameForMatching(displayName);
     for (Entry& entry : entries_) {
         TVersion& v = entry.version;
-        if (v.Removed || !kFileVersionTypes.contains(v.VersionType)) continue;
+        if (v.Removed || !IsFileVersionType(v.VersionType)) continue;
         const std::wstring path = v.Fetch.str();
         if (NameForMatching(BaseFileName(path)) == name) AddPoints(v, 1);
     }
@@ -361,7 +386,9 @@ void TVersions::JustPickFirstAvailableVersion() {
     for (Entry& entry : entries_) {
         TVersion& v = entry.version;
         if (v.Removed) continue;
-        if (kept) v.MarkRemoved(L"JustPickFirstAvailableVersion");
+        if (kept)
+            v.MarkRemoved(TRemovingStage::JustPickFirstAvailableVersion,
+                          L"JustPickFirstAvailableVersion");
         kept = true;
     }
 }

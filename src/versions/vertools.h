@@ -59,6 +59,36 @@ class TVersionTypeSet {
     std::uint32_t bits_ = 0;
 };
 
+// The file-version tags: the candidates read from an executable's version
+// resource.
+bool IsFileVersionType(TVersionType type) noexcept;
+
+// Which value of the uninstall entry a registry candidate was read from; the
+// XML document shows both under one tag.
+enum class TVersionOrigin : std::uint8_t {
+    Other,              // not a registry candidate
+    DisplayVersion,     // the DisplayVersion value
+    VersionMajorMinor,  // VersionMajor and VersionMinor
+};
+
+// The pruning stage that removed a candidate; its name begins the reason.
+enum class TRemovingStage : std::uint8_t {
+    None,  // active
+    DeleteDouble,
+    DeleteMajorVersions,
+    DeleteAllButRegistry,
+    DeleteAllButImportant1,
+    DeleteAllButImportant2,
+    DeleteTroepVersies,
+    JustPickFirstAvailableVersion,
+    Other,  // removed by DeleteVersionTypes for a reason of the caller's
+};
+std::wstring_view RemovingStageName(TRemovingStage stage) noexcept;
+
+// The version text that build tools write into a version resource nobody
+// filled in: it says nothing about the installed release.
+inline constexpr std::wstring_view kPlaceholderVersion = L"1.0.0.0";
+
 // One candidate version.
 class TVersion {
   public:
@@ -67,14 +97,17 @@ class TVersion {
 
     std::wstring_view TypeText() const noexcept { return VersionTypeText(VersionType); }
 
-    // Sets Removed and the reason. Callers mark only candidates that are
-    // still active, so a reason once given is never overwritten.
-    void MarkRemoved(std::wstring_view reason);
+    // Sets Removed, the stage and the reason, which the design words and
+    // which begins with the stage's name. Callers mark only candidates that
+    // are still active, so a reason once given is never overwritten.
+    void MarkRemoved(TRemovingStage stage, std::wstring_view reason);
 
     ShortText Version;  // the cleaned version text
     TVersionType VersionType;
+    TVersionOrigin Origin = TVersionOrigin::Other;
     ShortText Fetch;  // where the text was read: key path, file path or display name
     bool Removed = false;
+    TRemovingStage RemovedBy = TRemovingStage::None;
     ShortText RemoveReason;   // empty while not removed
     std::int32_t Points = 0;  // weight collected by the pruning stages; only grows
     ShortText Major;          // first component shared with a candidate this one beat
@@ -107,8 +140,10 @@ class TVersions {
     // Cleans the text and appends a candidate unless the cleaned text is
     // empty. An "entryName" text with "(Patch" in it first loses its
     // parentheses and the word patch.
-    void AddVersion(std::wstring_view text, TVersionType versionType, std::wstring_view fetch,
-                    std::int32_t points);
+    // Returns whether it was added; origin tells the two registry values
+    // apart.
+    bool AddVersion(std::wstring_view text, TVersionType versionType, std::wstring_view fetch,
+                    std::int32_t points, TVersionOrigin origin = TVersionOrigin::Other);
 
     // Room for this many candidates in all, so that a record whose number of
     // candidates is known ahead holds no spare room.
@@ -131,7 +166,8 @@ class TVersions {
     bool HasVersionType(TVersionType versionType, bool includeRemoved) const noexcept;
     // Removes every active candidate whose type is outside types (keepListed)
     // or inside them (not keepListed).
-    void DeleteVersionTypes(TVersionTypeSet types, bool keepListed, std::wstring_view reason);
+    void DeleteVersionTypes(TVersionTypeSet types, bool keepListed, std::wstring_view reason,
+                            TRemovingStage stage = TRemovingStage::Other);
 
     // The pruning stages, in the order RunPruningChain runs them.
     void DeleteDouble();

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
+#include "common/globals.h"
 #include "inventory/kv_objs.h"
 
 namespace kelvra {
@@ -39,7 +41,7 @@ const std::vector<Case> kCases = {
      L"Orbital Chat",
      L"2.3.0",
      L"",
-     L"C:\\Orbital\\Chat.exe,0",
+     L"C:\\Orbital\\Chat.exe",
      {{L"C:\\Orbital\\Chat.exe", L"2.7.1.0", L"2.7.1", 2}},
      L"C:\\Orbital\\Chat.exe",
      L"2.7.1.0",
@@ -57,7 +59,7 @@ const std::vector<Case> kCases = {
      L"Orbital Chat",
      L"2.3.0",
      L"",
-     L"c:\\orbital\\CHAT.EXE,0",
+     L"c:\\orbital\\CHAT.EXE",
      {{L"C:\\Orbital\\Chat.exe", L"3.0.0.0", L"3.0", 0},
       {L"C:\\Orbital\\helper.exe", L"4.0.0.0", L"4.0", 0}},
      L"C:\\Orbital\\Chat.exe",
@@ -128,8 +130,9 @@ TEST(FindingsTest, ChosenExecutableAndRegistryDisagreement) {
         SCOPED_TRACE(c.what);
         TApp app(kKey, L"App");
         app.regDisplayName = c.displayName;
-        app.regDisplayIcon = c.icon;
-        app.Versions.AddVersion(c.displayVersion, TVersionType::Registry, kKey, 0);
+        app.iconExecutable = c.icon;
+        if (app.Versions.AddVersion(c.displayVersion, TVersionType::Registry, kKey, 0))
+            app.displayVersionIndex = 0;
         app.Versions.AddVersion(c.majorMinor, TVersionType::Registry, kKey + L" (MajorMinor)", 0);
         for (const Exe& exe : c.exes) {
             app.Versions.AddVersion(exe.fixedVersion, TVersionType::FileVersion1, exe.path,
@@ -142,16 +145,15 @@ TEST(FindingsTest, ChosenExecutableAndRegistryDisagreement) {
         const ChosenExecutable executable = ChooseExecutable(app);
         EXPECT_EQ(executable.path, c.executable);
         EXPECT_EQ(executable.version, c.executableVersion);
-        const auto disagreement = FindVersionDisagreement(app);
+        const RecordFindings all = ExamineRecord(app);
+        EXPECT_EQ(all.executable.path, executable.path);
+        const auto& disagreement = all.disagreement;
         ASSERT_EQ(disagreement.has_value(), c.disagree);
         if (disagreement) {
             EXPECT_EQ(disagreement->registryVersion, c.displayVersion);
             EXPECT_EQ(disagreement->executable, c.executable);
             EXPECT_EQ(disagreement->executableVersion, c.executableVersion);
         }
-        const RecordFindings all = ExamineRecord(app);
-        EXPECT_EQ(all.executable.path, executable.path);
-        EXPECT_EQ(all.disagreement.has_value(), c.disagree);
     }
 }
 
@@ -193,6 +195,7 @@ TEST(FindingsTest, OrphanedEntryJudgesOnlyDriveLetterPaths) {
         {L"\\\\?\\UNC\\host\\s\\unins000.exe", L"\\\\?\\C:\\App\\", L"", false},
         {L"%ProgramFiles%\\App\\unins000.exe", L"", L"", false},
     };
+    const std::wstring savedWindows = std::exchange(WindowsDir, L"C:\\Windows\\");
     for (const Orphan& c : cases) {
         TApp app(kKey, L"App");
         app.regUninstallString = c.uninstallString;
@@ -207,6 +210,7 @@ TEST(FindingsTest, OrphanedEntryJudgesOnlyDriveLetterPaths) {
         EXPECT_EQ(tested, expected) << c.uninstallString;
         EXPECT_EQ(orphaned.has_value(), c.gone) << c.uninstallString;
     }
+    WindowsDir = savedWindows;
 }
 
 }  // namespace

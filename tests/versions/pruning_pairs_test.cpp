@@ -34,10 +34,12 @@ void DeleteDoubleReference(std::vector<TVersion>& list) {
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (j == i || list[j].Removed || !(list[j].Version == list[i].Version)) continue;
             if (list[j].VersionType == VT::Registry) {
-                list[i].MarkRemoved(L"DeleteDouble: " + list[j].Version.str());
+                list[i].MarkRemoved(TRemovingStage::DeleteDouble,
+                                    L"DeleteDouble: " + list[j].Version.str());
                 list[j].Points = std::max(list[j].Points, list[i].Points);
             } else {
-                list[j].MarkRemoved(L"DeleteDouble: " + list[i].Version.str());
+                list[j].MarkRemoved(TRemovingStage::DeleteDouble,
+                                    L"DeleteDouble: " + list[i].Version.str());
                 list[i].Points = std::max(list[i].Points, list[j].Points);
             }
             break;
@@ -58,11 +60,13 @@ void DeleteMajorVersionsReference(std::vector<TVersion>& list) {
             if (comparison.relation == TVersionRelation::vtVerschillendeMajor) continue;
             const std::wstring pair = L" (" + a + L"-" + b + L")";
             if (comparison.relation == TVersionRelation::vtEersteVersieIsMajorVanTweede) {
-                list[i].MarkRemoved(L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
+                list[i].MarkRemoved(TRemovingStage::DeleteMajorVersions,
+                                    L"DeleteMajorVersions: vtEersteVersieIsMajorVanTweede" + pair);
                 if (named(list[i])) AddPointsReference(list[j], 1);
                 list[j].Major = comparison.major;
             } else {
-                list[j].MarkRemoved(L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
+                list[j].MarkRemoved(TRemovingStage::DeleteMajorVersions,
+                                    L"DeleteMajorVersions: vtTweedeIsMajorVanEerste" + pair);
                 if (named(list[j])) AddPointsReference(list[i], 1);
                 list[i].Major = comparison.major;
             }
@@ -125,6 +129,7 @@ void ExpectSame(const TVersions& list, const std::vector<TVersion>& reference,
         SCOPED_TRACE(where + " candidate " + std::to_string(i));
         EXPECT_EQ(got.Removed, reference[i].Removed);
         EXPECT_EQ(got.RemoveReason.str(), reference[i].RemoveReason.str());
+        EXPECT_EQ(got.RemovedBy, reference[i].RemovedBy);
         EXPECT_EQ(got.Points, reference[i].Points);
         EXPECT_EQ(got.Major.str(), reference[i].Major.str());
     }
