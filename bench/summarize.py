@@ -6,8 +6,11 @@
 RESULTS_DIR holds kvscan-N-i.stats (kvscan --timings plus "wall" and "file"
 lines), baseline-N-i.stats and direct-N-i.stats (kvbaseline --stats, and with
 --direct, plus "wall"), before-N-i.stats (an earlier kvscan, when measured)
-and system-N.stats (kvscan through the system's version calls, once, with
-"same_files").
+system-N.stats (kvscan through the system's version calls, once, with
+"same_files"), listing-N-i.stats (kvbaseline --listing), incremental-N-i.stats
+(kvscan --incremental), and kvscan-changed-N-i.stats,
+incremental-changed-N-i.stats and system-changed-N.stats, the same after
+about 2 % of the executables changed.
 """
 
 import glob
@@ -81,6 +84,49 @@ def print_rounds(results, sizes):
                       "yes" if stats.get("same_files") == 1 else "NO",
                       "" if "same_files_before" not in stats else
                       ", also as the earlier kvscan's: %s" % ("yes" if stats["same_files_before"] == 1 else "NO")))
+
+
+def opened(run):
+    """Executables opened: those read, not remembered."""
+    return run.get("count.version_reads", 0)
+
+
+def print_incremental(results, sizes):
+    """The hourly run: the version reads remembered between runs."""
+    print()
+    print("Version reads remembered (kvscan --incremental), ratios within rounds:")
+    print("%7s %8s %8s %8s %20s %20s %8s %8s %20s %20s" % (
+        "N", "full s", "incr s", "list s", "incr/full", "incr/listing", "2% full", "2% incr",
+        "2%: incr/full", "full/before"))
+    for n in sizes:
+        full, incremental = runs(results, "kvscan", n), runs(results, "incremental", n)
+        listing, before = runs(results, "listing", n), runs(results, "before", n)
+        changed_full = runs(results, "kvscan-changed", n)
+        changed_incremental = runs(results, "incremental-changed", n)
+        if not full or not incremental:
+            continue
+        print("%7s %8.2f %8.2f %8.2f %20s %20s %8.2f %8.2f %20s %20s" % (
+            n, median(full, "wall"), median(incremental, "wall"), median(listing, "wall"),
+            within_rounds(incremental, full), within_rounds(incremental, listing),
+            median(changed_full, "wall"), median(changed_incremental, "wall"),
+            within_rounds(changed_incremental, changed_full), within_rounds(full, before)))
+    print("%7s %26s %26s %30s" % ("N", "peak MiB full/incr/2% incr", "gap ms full/incr/2% incr",
+                                   "executables opened full/incr/2%"))
+    for n in sizes:
+        groups = [runs(results, "kvscan", n), runs(results, "incremental", n),
+                  runs(results, "incremental-changed", n)]
+        if not groups[0] or not groups[1]:
+            continue
+        peaks = "/".join("%.1f" % (max([r.get("peak_working_set_bytes", 0) for r in g] or [0]) / MIB)
+                         for g in groups)
+        gaps = "/".join("%.1f" % (1000.0 * max([r.get("longest_gap_seconds", 0) for r in g] or [0]))
+                        for g in groups)
+        opens = "/".join("%d" % statistics.median([opened(r) for r in g] or [0]) for g in groups)
+        print("%7s %26s %26s %30s" % (n, peaks, gaps, opens))
+        changed = os.path.join(results, "system-changed-%s.stats" % n)
+        if os.path.exists(changed):
+            print("%7s after the change: full, incremental and the system's version reads give the "
+                  "same files: %s" % (n, "yes" if read_stats(changed).get("same_files") == 1 else "NO"))
 
 
 def main():
@@ -181,6 +227,7 @@ def main():
                 stats.get("total_seconds", 0)))
 
     print_rounds(results, sizes)
+    print_incremental(results, sizes)
 
     if len(rows) > 1:
         first, last = rows[0], rows[-1]

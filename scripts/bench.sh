@@ -1,15 +1,21 @@
 #!/bin/bash
 # The inventory benchmark in one command; docs/performance.md explains the
 # figures. For each machine size N it lays out a synthetic machine in a Wine
-# prefix of its own (build/bench/wine-N, kept between runs), runs kvscan.exe,
-# kvbaseline.exe (the reads no inventory can avoid, through the system's
-# version calls) and kvbaseline.exe --direct (the same with the version bytes
-# read straight from the files) in rounds, and prints the median wall times,
-# their ratios within rounds, kvscan's peak memory, its time by stage and the
-# longest stretch without serving window messages. Once per machine it also
-# runs kvscan with every version block read through the system's calls and
-# compares its three files byte for byte with those of the measured runs.
-# Then it runs the native micro-benchmark of the analysis.
+# prefix of its own (build/bench/wine-N, kept between runs), runs kvscan.exe
+# (a full read), kvscan.exe --incremental (the hourly run: the version reads
+# remembered by a run on the same machine), kvbaseline.exe (the reads no
+# inventory can avoid, through the system's version calls), kvbaseline.exe
+# --direct (the same with the version bytes read straight from the files) and
+# kvbaseline.exe --listing (no version reads: the keys and the folder
+# listings) in rounds. Then it changes about 2 % of the executables
+# (bench/kvchange.py) and runs kvscan full and incremental, with the reads
+# remembered before the change, in rounds again, and puts the machine back.
+# It prints the median wall times, their ratios within rounds, kvscan's peak
+# memory, its time by stage and the longest stretch without serving window
+# messages. Once per machine and state it also runs kvscan with every version
+# block read through the system's calls, and compares its three files byte
+# for byte with those of the measured full and incremental runs. Then it
+# runs the native micro-benchmark of the analysis.
 #
 #   scripts/bench.sh                    N = 300, 3000 and 10000
 #   scripts/bench.sh --sizes "300 3000" only these sizes
@@ -83,7 +89,10 @@ done
 wine_run=$root/cmake/wine-run.sh
 active_state=""
 stop_wine() {
-  if [ -n "$active_state" ]; then "$wine_run" "$active_state" --stop || true; fi
+  if [ -n "$active_state" ]; then
+    change_machine --undo || true
+    "$wine_run" "$active_state" --stop || true
+  fi
   active_state=""
 }
 trap stop_wine EXIT
@@ -142,24 +151,15 @@ cpu_now() {
   echo "$children $server" | awk -v t="$ticks" '{ printf "%.2f", ($1 + $2) / t }'
 }
 
-# One run of a program; appends "wall <seconds>" to its results file.
+# One run of the baseline (with --direct or --listing when given); appends
+# "wall <seconds>" and "cpu <seconds>" to its results file.
 run_baseline() {
   local out=$1
+  shift
   local start end cpu_start cpu_end
   cpu_start=$(cpu_now)
   start=$(now)
-  wine_in "$baseline" --stats "$(winpath "$out.stats")" </dev/null >/dev/null 2>"$out.err"
-  end=$(now)
-  cpu_end=$(cpu_now)
-  echo "$start $end $cpu_start $cpu_end" | awk '{ printf "wall %.6f\ncpu %.2f\n", $2 - $1, $4 - $3 }' >>"$out.stats"
-}
-
-run_baseline_direct() {
-  local out=$1
-  local start end cpu_start cpu_end
-  cpu_start=$(cpu_now)
-  start=$(now)
-  wine_in "$baseline" --direct --stats "$(winpath "$out.stats")" </dev/null >/dev/null 2>"$out.err"
+  wine_in "$baseline" "$@" --stats "$(winpath "$out.stats")" </dev/null >/dev/null 2>"$out.err"
   end=$(now)
   cpu_end=$(cpu_now)
   echo "$start $end $cpu_start $cpu_end" | awk '{ printf "wall %.6f\ncpu %.2f\n", $2 - $1, $4 - $3 }' >>"$out.stats"
@@ -172,6 +172,10 @@ run_kvscan() {
   shift $(( $# < 3 ? $# : 3 ))
   local data=$active_state/prefix/drive_c/$folder
   rm -rf "$data"  # every run starts with an empty data folder (the run-file sets are measured apart)
+  if [ -n "$seed_cache" ]; then  # but for the version reads remembered, when given
+    mkdir -p "$data"
+    cp "$seed_cache" "$data/$cache_name"
+  fi
   local start end cpu_start cpu_end
   cpu_start=$(cpu_now)
   start=$(now)
@@ -185,9 +189,54 @@ run_kvscan() {
 
 run_before() { run_kvscan "$1" "$before" benchbefore; }
 
+# The hourly run: kvscan --incremental with the version reads remembered by
+# a run on the unchanged machine.
+cache_name=version-reads.cache
+seed_cache=""
+run_incremental() {
+  seed_cache=$active_state/cache.unchanged
+  run_kvscan "$1" "$kvscan" benchinc --incremental
+  seed_cache=""
+}
+
+# Whether the three files of two data folders are byte for byte the same.
+same_files() {
+  local ext
+  for ext in txt xml html; do
+    cmp -s "$active_state/prefix/drive_c/$1/dump_bench_0.$ext" \
+      "$active_state/prefix/drive_c/$2/dump_bench_0.$ext" || return 1
+  done
+}
+
+# The rounds of a list of programs, the order turned every other round.
+run_rounds() {
+  local n=$1 count=$2 programs=$3 suffix=${4:-} i order program
+  for i in $(seq 1 "$count"); do
+    order=$programs
+    [ $((i % 2)) = 0 ] && order=$(echo $programs | tr ' ' '\n' | tac | tr '\n' ' ')
+    for program in $order; do
+      case $program in
+        kvscan) run_kvscan "$results/kvscan$suffix-$n-$i" ;;
+        incremental) run_incremental "$results/incremental$suffix-$n-$i" ;;
+        baseline) run_baseline "$results/baseline-$n-$i" ;;
+        direct) run_baseline "$results/direct-$n-$i" --direct ;;
+        listing) run_baseline "$results/listing-$n-$i" --listing ;;
+        before) run_before "$results/before-$n-$i" ;;
+      esac
+    done
+  done
+}
+
+# About 2 % of the executables changed, and put back (also when the script
+# stops early, so that the machine in the prefix stays kvgen.py's).
+change_machine() {
+  python3 "$root/bench/kvchange.py" --drive-c "$active_state/prefix/drive_c" --exes "$exes" \
+    --journal "$active_state/changes.json" "$@"
+}
+
 # The programs of one round, in this order on odd rounds and in the reverse
 # order on even ones, so that drifts of the machine's load touch all alike.
-programs="kvscan baseline direct"
+programs="kvscan baseline direct listing incremental"
 [ -n "$before" ] && programs="$programs before"
 
 differing=""
@@ -199,6 +248,7 @@ for n in $sizes; do
   fi
   echo "=== N = $n: machine"
   prepare_machine "$n"
+  change_machine --undo
   find_server
   if [ "$smoke" = 0 ] && [ "$n" -le 3000 ]; then
     run_baseline "$results/warmup" && run_kvscan "$results/warmup"  # caches warm, not counted
@@ -206,6 +256,9 @@ for n in $sizes; do
   # The yardstick path once: every version block through the system's calls.
   # Its files are compared with those of the last measured kvscan run.
   run_kvscan "$results/system-$n" "$kvscan" benchsystem --system-version-reads
+  # The version reads an hourly run remembers: those of a first run.
+  run_kvscan "$results/primed-$n" "$kvscan" benchinc --incremental
+  cp "$active_state/prefix/drive_c/benchinc/$cache_name" "$active_state/cache.unchanged"
   if [ "$smoke" = 0 ] && [ "$n" = "$(echo $sizes | awk '{print $1}')" ]; then
     # The data folder as the tray leaves it after two days (48 sets kept) and
     # after years without retention (1000 sets): the writing stage grows with
@@ -225,33 +278,29 @@ for n in $sizes; do
     done
   fi
   echo "=== N = $n: $count rounds of $programs"
-  for i in $(seq 1 "$count"); do
-    order=$programs
-    [ $((i % 2)) = 0 ] && order=$(echo $programs | tr ' ' '\n' | tac | tr '\n' ' ')
-    for program in $order; do
-      case $program in
-        kvscan) run_kvscan "$results/kvscan-$n-$i" ;;
-        baseline) run_baseline "$results/baseline-$n-$i" ;;
-        direct) run_baseline_direct "$results/direct-$n-$i" ;;
-        before) run_before "$results/before-$n-$i" ;;
-      esac
-    done
-  done
+  run_rounds "$n" "$count" "$programs"
   same=1
-  for ext in txt xml html; do
-    cmp -s "$active_state/prefix/drive_c/benchdata/dump_bench_0.$ext" \
-      "$active_state/prefix/drive_c/benchsystem/dump_bench_0.$ext" || same=0
-  done
+  same_files benchdata benchsystem || same=0
+  same_files benchdata benchinc || same=0
   echo "same_files $same" >>"$results/system-$n.stats"
   if [ -n "$before" ]; then
-    for ext in txt xml html; do
-      cmp -s "$active_state/prefix/drive_c/benchdata/dump_bench_0.$ext" \
-        "$active_state/prefix/drive_c/benchbefore/dump_bench_0.$ext" || same=0
-    done
+    same_files benchdata benchbefore || same=0
     echo "same_files_before $same" >>"$results/system-$n.stats"
   fi
-  if [ "$same" = 0 ]; then
-    echo "bench: N = $n: kvscan's files differ from those of the system's version reads (or the earlier build's)" >&2
+
+  # An hour later: about 2 % of the executables changed since the
+  # remembered reads were taken.
+  echo "=== N = $n: about 2 % of the executables changed, $count rounds of kvscan incremental"
+  change_machine --apply | tee "$results/changed-$n.out"
+  run_kvscan "$results/system-changed-$n" "$kvscan" benchsystem --system-version-reads
+  run_rounds "$n" "$count" "kvscan incremental" -changed
+  change_machine --undo
+  changed_same=1
+  same_files benchdata benchsystem || changed_same=0
+  same_files benchdata benchinc || changed_same=0
+  echo "same_files $changed_same" >>"$results/system-changed-$n.stats"
+  if [ "$same" = 0 ] || [ "$changed_same" = 0 ]; then
+    echo "bench: N = $n: kvscan's files differ between full, incremental and the system's version reads (or the earlier build's)" >&2
     differing="$differing $n"
   fi
   stop_wine
