@@ -29,6 +29,8 @@
 #                                       (Release) and build/bench/native (Release,
 #                                       no sanitizers)
 #   --no-micro                          skip the micro-benchmark
+#   --programs "kvscan listing ..."     the programs of a round (default: kvscan
+#                                       baseline direct listing incremental)
 #   --before EXE                        also run this kvscan.exe (an earlier
 #                                       build) in every round, for a before and
 #                                       after from the same rounds
@@ -44,6 +46,7 @@ micro=1
 win32_build=""
 native_build=""
 before=""
+programs="kvscan baseline direct listing incremental"
 while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) sizes=$2; shift ;;
@@ -52,6 +55,7 @@ while [ $# -gt 0 ]; do
     --win32-build) win32_build=$2; shift ;;
     --native-build) native_build=$2; shift ;;
     --no-micro) micro=0 ;;
+    --programs) programs=$2; shift ;;
     --before) before=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown argument $1" >&2; exit 2 ;;
@@ -236,7 +240,6 @@ change_machine() {
 
 # The programs of one round, in this order on odd rounds and in the reverse
 # order on even ones, so that drifts of the machine's load touch all alike.
-programs="kvscan baseline direct listing incremental"
 [ -n "$before" ] && programs="$programs before"
 
 differing=""
