@@ -81,7 +81,6 @@ class TrayController {
     std::int64_t NextRunTime() const { return nextRunTime_; }
     const std::wstring& BalloonAction() const { return balloonAction_; }
     bool FirstTick() const { return firstTick_; }
-    bool ExitRequested() const { return exitRequested_; }
     bool RunInProgress() const { return running_; }
 
   private:

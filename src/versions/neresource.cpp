@@ -41,7 +41,7 @@ std::optional<std::vector<std::byte>> ReadExactly(std::uint64_t fileSize, const 
 PeResourceVerdict CheckNeVersionResource(std::uint64_t fileSize, const ReadFileAt& readAt) {
     const auto dos = ReadExactly(fileSize, readAt, 0, 64);
     if (!dos || LittleWord(*dos, 0) != 0x5A4D) return PeResourceVerdict::NotPe;  // "MZ"
-    const std::uint64_t ne = LittleWord(*dos, 0x3C) | (std::uint64_t{LittleWord(*dos, 0x3E)} << 16);
+    const std::uint64_t ne = LittleDWord(*dos, 0x3C);
     const auto signature = ReadExactly(fileSize, readAt, ne, 2);
     if (!signature || LittleWord(*signature, 0) != 0x454E) return PeResourceVerdict::NotPe;  // "NE"
 

@@ -4,6 +4,8 @@
 #include <limits>
 #include <numeric>
 
+#include "common/paths.h"
+
 namespace kelvra {
 namespace {
 
@@ -37,8 +39,7 @@ bool IsOrdinallyGreater(std::wstring_view a, std::wstring_view b) {
 // The file name of a path without its extension: the part after the last
 // "\" or ":", cut at the last "." when that comes after them.
 std::wstring_view BaseFileName(std::wstring_view path) {
-    const std::size_t separator = path.find_last_of(L"\\:");
-    const std::size_t start = separator == std::wstring_view::npos ? 0 : separator + 1;
+    const std::size_t start = FileNameStart(path, PathSeparators::BackslashOrColon);
     const std::size_t dot = path.rfind(L'.');
     const std::size_t end = (dot != std::wstring_view::npos && dot >= start) ? dot : path.size();
     return path.substr(start, end - start);

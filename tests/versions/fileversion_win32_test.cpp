@@ -126,6 +126,21 @@ TEST(FileVersionTrace, FourLinesWithABlockThreeWithout) {
     }
 }
 
+TEST(FileVersionTrace, DesignReadersWriteTheirOwnPairAndAgreeWithTheCombinedRead) {
+    fixtures::CapturedLog log;
+    const std::wstring with = FixturePath(L"fv_1234");
+    EXPECT_EQ(GetVersion2(with), L"1.2.3.4");
+    EXPECT_EQ(log.TakeMessages(), (std::vector<std::wstring>{L"GetVersion2 [" + with + L"] A",
+                                                             L"GetVersion2 [" + with + L"] B"}));
+    const TAppVersionInfo info = GetAppVersionInfo(with);
+    EXPECT_EQ(log.TakeMessages(),
+              (std::vector<std::wstring>{L"GetAppVersionInfo [" + with + L"] A",
+                                         L"GetAppVersionInfo [" + with + L"] B"}));
+    const FileVersionResult combined = ReadFileVersions(with);
+    EXPECT_EQ(combined.fileVersionText, info.FileVersion);
+    EXPECT_EQ(combined.productVersionText, info.ProductVersion);
+}
+
 // ---- damaged and unreadable files ------------------------------------------------
 
 class DamagedCopies : public ::testing::Test {
