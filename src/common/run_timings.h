@@ -30,8 +30,8 @@ enum class RunCount : std::uint8_t {
     Entries,             // uninstall subkeys looked at, both views
     Records,             // records kept
     Listings,            // folder listings
-    VersionReads,        // executables whose version resource was asked for
-    VersionsRemembered,  // of those, answered by an earlier run's read
+    VersionReads,        // executables whose version resource was read
+    VersionsRemembered,  // executables answered by an earlier run's read instead
 };
 inline constexpr std::size_t kRunCountCount = 5;
 
