@@ -9,6 +9,11 @@
 
 #include "support/allowed_skip.h"
 
+#ifdef KELVRA_FILE_HELPER_HOST
+#include "common/helper_process.h"
+#include "support/process_win32.h"
+#endif
+
 namespace {
 
 class SkipsNeedAReason : public ::testing::EmptyTestEventListener {
@@ -35,5 +40,10 @@ int main(int argc, char** argv) {
     // Listeners hear of a test's end in the reverse order of the list, so
     // this one, appended after the result printer, comes before it.
     ::testing::UnitTest::GetInstance()->listeners().Append(new SkipsNeedAReason);
+#ifdef KELVRA_FILE_HELPER_HOST
+    // A test program is not one of the programs that serve as their own
+    // helper process.
+    kelvra::SetHelperProgram(kelvra::testing::HostPathToWindows(KELVRA_FILE_HELPER_HOST));
+#endif
     return RUN_ALL_TESTS();
 }

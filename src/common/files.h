@@ -134,6 +134,11 @@ std::vector<DirEntry> FindEntries(const std::wstring& mask);
 // costs what FileExists costs.
 std::optional<FileFacts> FileFactsOf(const std::wstring& path);
 
+// Whether a call on the drive with this letter may wait long for its
+// volume: a network drive, a removable or optical one, or one the system
+// cannot tell; never a fixed disk or a RAM disk, which answer at once.
+bool DriveMayBlockLong(wchar_t letter);
+
 // Last-write time as a monotonic count (100 ns ticks on Windows), or nothing
 // when the file does not exist.
 std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path);

@@ -239,4 +239,7 @@ std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path) {
     return static_cast<std::int64_t>(time.time_since_epoch().count());
 }
 
+// A development machine's folders are its own disks.
+bool DriveMayBlockLong(wchar_t) { return false; }
+
 }  // namespace kelvra

@@ -246,4 +246,14 @@ std::optional<std::int64_t> FileLastWriteTime(const std::wstring& path) {
     return Ticks(data.ftLastWriteTime);
 }
 
+bool DriveMayBlockLong(wchar_t letter) {
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    switch (GetDriveTypeW(root)) {
+        case DRIVE_FIXED:
+        case DRIVE_RAMDISK:
+        case DRIVE_NO_ROOT_DIR: return false;
+        default: return true;  // remote, removable, optical, unknown
+    }
+}
+
 }  // namespace kelvra

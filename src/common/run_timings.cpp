@@ -18,7 +18,8 @@ constexpr std::array<std::string_view, kRunStageCount> kStageNames = {
 };
 
 constexpr std::array<std::string_view, kRunCountCount> kCountNames = {
-    "entries", "records", "listings", "version_reads", "versions_remembered",
+    "entries",          "records",       "listings", "version_reads", "versions_remembered",
+    "helper_questions", "helper_starts",
 };
 
 constexpr std::array<std::string_view, kRunMilestoneCount> kMilestoneNames = {

@@ -32,8 +32,10 @@ enum class RunCount : std::uint8_t {
     Listings,            // folder listings
     VersionReads,        // executables whose version resource was read
     VersionsRemembered,  // executables answered by an earlier run's read instead
+    HelperQuestions,     // questions to the helper process (versions/file_helper.h)
+    HelperStarts,        // helper processes started
 };
-inline constexpr std::size_t kRunCountCount = 5;
+inline constexpr std::size_t kRunCountCount = 7;
 
 std::string_view RunCountName(RunCount count);
 

@@ -16,6 +16,7 @@
 #include "common/textutil.h"
 #include "common/tools.h"
 #include "inventory/kv_objs.h"
+#include "versions/file_helper.h"
 #include "versions/fileversion.h"
 #include "versions/version_memory.h"
 
@@ -51,14 +52,18 @@ void StrikeOutInstallers(std::vector<std::wstring>& list) {
     }
 }
 
-// ListFiles, and the facts of each file listed when asked for.
+// ListFiles, and the facts of each file listed when asked for. reached
+// false: the folder's volume did not answer in time, and the list is empty.
 int ListFilesWithFacts(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
-                       bool nonEmptyOnly, std::wstring_view extension, FactsByPath* facts) {
+                       bool nonEmptyOnly, std::wstring_view extension, FactsByPath* facts,
+                       bool* reached = nullptr) {
     list.clear();
     if (facts) facts->clear();
     const std::wstring folder = FolderPart(mask, kEntrySeparators);
     const std::wstring wantedExtension = LowerAscii(extension);
-    for (const DirEntry& entry : FindEntries(std::wstring(mask))) {
+    const InTime<std::vector<DirEntry>> entries = FindEntriesInTime(std::wstring(mask));
+    if (reached) *reached = entries.reached;
+    for (const DirEntry& entry : entries.value) {
         if (entry.isDirectory) continue;
         if (nonEmptyOnly && entry.size == 0) continue;
         // The system's wildcards also match short 8.3 aliases and treat
@@ -73,11 +78,29 @@ int ListFilesWithFacts(std::wstring_view mask, bool fullPaths, std::vector<std::
     return static_cast<int>(list.size());
 }
 
+// Notes that a file or folder of the entry lay on a volume that did not
+// answer in time; the first such path is the one the entry is known by.
+void NoteUnreachable(TApp& app, const std::wstring& path) {
+    if (app.unreachable) return;
+    app.unreachable = TApp::UnreachableFolder{path, {}};
+    WriteLogFmt(L"Not examined in time: [%s] of [%s]", {path, app.regKeyName.str()});
+}
+
+// Whether the folder exists; an unreachable one is noted and counts as
+// missing.
+bool FolderExists(TApp& app, const std::wstring& folder) {
+    const InTime<bool> exists = DirectoryExistsInTime(folder);
+    if (!exists.reached) NoteUnreachable(app, folder);
+    return exists.value;
+}
+
 // Lists the executables of one folder, installers struck out.
-void ListExecutables(const std::wstring& folder, std::vector<std::wstring>& list,
+void ListExecutables(TApp& app, const std::wstring& folder, std::vector<std::wstring>& list,
                      FactsByPath* facts) {
     CountInRun(RunCount::Listings);
-    ListFilesWithFacts(folder + L"*.exe", true, list, true, kExeExtension, facts);
+    bool reached = true;
+    ListFilesWithFacts(folder + L"*.exe", true, list, true, kExeExtension, facts, &reached);
+    if (!reached) NoteUnreachable(app, folder);
     StrikeOutInstallers(list);
 }
 
@@ -93,7 +116,7 @@ std::wstring ChooseFolder(TApp& app) {
         app.regInstallLocation =
             IncludeTrailingBackslash(FolderPart(app.regInstallLocation.str(), kEntrySeparators));
         const std::wstring location = app.regInstallLocation.str();
-        app.installLocationFound = DirectoryExists(location);
+        app.installLocationFound = FolderExists(app, location);
         if (app.installLocationFound) folder = location;
     }
     // Installers that do not know better name the temporary folder itself.
@@ -104,7 +127,7 @@ std::wstring ChooseFolder(TApp& app) {
         if (PosText(L"msiexec.exe", uninstall) == 0) {
             const std::wstring dir =
                 IncludeTrailingBackslash(FolderPart(uninstall, kEntrySeparators));
-            if (dir != L"\\" && DirectoryExists(dir)) folder = dir;
+            if (dir != L"\\" && FolderExists(app, dir)) folder = dir;
         }
         if (folder.empty()) {
             const int unwise = PosText(L"unwise.exe", uninstall);
@@ -125,7 +148,9 @@ void AddIconExecutable(TApp& app, std::vector<std::wstring>& list, FactsByPath* 
     app.iconExecutable = path;
     // The one look at a file that may lie outside the folder: whether it
     // exists, and its facts with it.
-    const std::optional<FileFacts> iconFacts = FileFactsOf(path);
+    const InTime<std::optional<FileFacts>> found = FileFactsInTime(path);
+    if (!found.reached) NoteUnreachable(app, path);
+    const std::optional<FileFacts>& iconFacts = found.value;
     if (!iconFacts) return;
     const std::wstring wanted = LowerAscii(path);
     const auto listed = std::find_if(list.begin(), list.end(), [&](const std::wstring& entry) {
@@ -178,6 +203,10 @@ void AddFileCandidates(TApp& app, const std::vector<std::wstring>& list, const F
         // A folder of many large executables takes a while; the tray is
         // served in between.
         PumpPendingMessagesIfDue();
+        if (versions.failure == VersionReadFailure::Unreachable)
+            NoteUnreachable(app, file);
+        else if (versions.failure != VersionReadFailure::None)
+            app.versionReaderFailures.push_back({file, versions.failure});
         if (!versions.ok) continue;
         app.Versions.AddVersion(versions.fixedVersion, TVersionType::FileVersion1, file, points);
         app.Versions.AddVersion(versions.fileVersionText, TVersionType::FileVersion2, file, points);
@@ -204,6 +233,7 @@ void RemoveEmptyEntries(std::vector<std::wstring>& list) {
 }
 
 void TApp::FindExecutables() {
+    BeginEntryFileWork();
     std::vector<std::wstring> list;
     // Only a run that remembers its reads needs the listings' facts.
     FactsByPath factsByPath;
@@ -217,10 +247,11 @@ void TApp::FindExecutables() {
         if (!folder.empty() && InWindowsFolder(folder)) folder.clear();
 
         if (!folder.empty()) {
-            ListExecutables(folder, list, facts);
+            ListExecutables(*this, folder, list, facts);
             // A "bin" folder holds the real programs; what lies beside it is
             // usually a launcher or tools. Its list replaces the first one.
-            if (DirectoryExists(folder + L"bin\\")) ListExecutables(folder + L"bin\\", list, facts);
+            if (FolderExists(*this, folder + L"bin\\"))
+                ListExecutables(*this, folder + L"bin\\", list, facts);
             AddIconExecutable(*this, list, facts);
             RemoveEmptyEntries(list);
         }
@@ -230,6 +261,7 @@ void TApp::FindExecutables() {
         AddFileCandidates(*this, list, facts);
     }
     executablePath = folder;
+    if (unreachable) unreachable->waited = EntryFileWorkWaited();
 }
 
 }  // namespace kelvra

@@ -143,8 +143,9 @@ bool ShownInAppsAndFeatures(const TApp& app) {
 }
 
 RecordFindings ExamineRecord(const TApp& app) {
-    RecordFindings findings{ChooseExecutable(app), std::nullopt, FindOrphanedEntry(app),
-                            FindNameNotRepresentable(app)};
+    RecordFindings findings{ChooseExecutable(app),  std::nullopt,
+                            FindOrphanedEntry(app), FindNameNotRepresentable(app),
+                            app.unreachable,        app.versionReaderFailures};
     findings.disagreement = Disagreement(app, findings.executable);
     return findings;
 }
@@ -159,14 +160,18 @@ std::wstring UninstallerPath(std::wstring_view uninstallString) {
 }
 
 std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app) {
-    return FindOrphanedEntry(app, [](const std::wstring& path) { return FileExists(path); });
+    // A file on a volume that does not answer in time is not judged.
+    return FindOrphanedEntry(app, [](const std::wstring& path) {
+        const InTime<std::optional<FileFacts>> facts = FileFactsInTime(path);
+        return !facts.reached || facts.value.has_value();
+    });
 }
 
 std::optional<OrphanedEntry> FindOrphanedEntry(const TApp& app, const FileExistsProbe& fileExists) {
     OrphanedEntry orphaned;
     const std::wstring location = app.regInstallLocation.str();
-    if (!location.empty() && !app.installLocationFound && IsDriveLetterPath(location) &&
-        !InWindowsFolder(location))
+    if (!location.empty() && !app.installLocationFound && !app.unreachable &&
+        IsDriveLetterPath(location) && !InWindowsFolder(location))
         orphaned.missingInstallFolder = location;
     const std::wstring uninstaller = UninstallerPath(app.regUninstallString.str());
     if (!uninstaller.empty() && !InWindowsFolder(uninstaller) && !fileExists(uninstaller))

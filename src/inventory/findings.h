@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace kelvra {
+#include "inventory/kv_objs.h"
 
-class TApp;
+namespace kelvra {
 
 // The executable that stands for the application, with the version that it
 // gives. Empty when none does.
@@ -83,12 +83,17 @@ std::optional<NameNotRepresentable> FindNameNotRepresentable(const TApp& app);
 // true without them.
 bool ShownInAppsAndFeatures(const TApp& app);
 
-// Everything above for one record, worked out once.
+// Everything above for one record, worked out once, and what executable
+// discovery found out on its way: a folder that did not answer in time (its
+// executables were not examined), and the executables on which the system's
+// own version reader crashed or hung.
 struct RecordFindings {
     ChosenExecutable executable;
     std::optional<VersionDisagreement> disagreement;
     std::optional<OrphanedEntry> orphaned;
     std::optional<NameNotRepresentable> nameNotRepresentable;
+    std::optional<TApp::UnreachableFolder> folderUnreachable;
+    std::vector<TApp::VersionReaderFailure> versionReaderFailures;
 };
 RecordFindings ExamineRecord(const TApp& app);
 

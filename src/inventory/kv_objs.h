@@ -5,6 +5,7 @@
 // and sorts them by display name. Also the small registry and text helpers the
 // inventory is built from.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,7 @@
 
 #include "common/registry.h"
 #include "common/shorttext.h"
+#include "versions/file_helper.h"
 #include "versions/vertools.h"
 
 namespace kelvra {
@@ -107,6 +109,20 @@ class TApp {
     // The program the icon names, up to ".exe", when executable discovery
     // looked at it; it need not exist.
     std::wstring iconExecutable;
+    // A file or folder of the entry whose volume did not answer in time
+    // (versions/file_helper.h), and how long the entry waited on such
+    // volumes in all; its executables then count as unreachable.
+    struct UnreachableFolder {
+        std::wstring path;
+        std::chrono::milliseconds waited{0};
+    };
+    std::optional<UnreachableFolder> unreachable;
+    // The executables on which the system's version reader failed.
+    struct VersionReaderFailure {
+        std::wstring path;
+        VersionReadFailure failure = VersionReadFailure::None;
+    };
+    std::vector<VersionReaderFailure> versionReaderFailures;
     // Filled by ReadFromRegistry when set before it: kvscan's report only.
     std::unique_ptr<EntryFacts> facts;
 

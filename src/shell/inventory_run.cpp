@@ -18,6 +18,7 @@
 #include "inventory/kv_objs.h"
 #include "inventory/render.h"
 #include "shell/runfiles.h"
+#include "versions/file_helper.h"
 
 namespace kelvra {
 namespace {
@@ -287,6 +288,8 @@ std::wstring RunInventory(RunCounters* counters, RunObserver* observer) {
 std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserver* observer) {
     const RecordedRun recorded;
     RunVersionMemory versionMemory(plan.versionReads);
+    // One helper process, and one budget for slow volumes, for the whole run.
+    const FileHelperRun fileHelper;
     PumpPendingMessages();
     // The machine's records reach the observer only when the plan shows them.
     RunObserver* const machineObserver = plan.machine ? observer : nullptr;

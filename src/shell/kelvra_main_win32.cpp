@@ -5,17 +5,22 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <exception>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/handles_win32.h"
+#include "common/helper_process.h"
 #include "common/paths.h"
 #include "common/sysfacts.h"
 #include "common/ui_win32.h"
 #include "shell/main.h"
 #include "shell/main_form_win32.h"
 #include "shell/startup_win32.h"
+#include "versions/file_helper.h"
 
 namespace {
 
@@ -38,6 +43,8 @@ class ComScope {
     bool ok_;
 };
 
+void LocalFreeArguments(LPWSTR* arguments) { LocalFree(arguments); }
+
 void RunTrayProgram(HINSTANCE instance) {
     TKelvraMainForm form(ProductTrayServices(), instance);
     form.Show();
@@ -48,10 +55,21 @@ void RunTrayProgram(HINSTANCE instance) {
     }
 }
 
+// Started by its own run as the helper that reads what may crash or hang
+// the run (versions/file_helper.h): then none of the tray program's start
+// (installer, single instance, window, autostart) happens.
+bool StartedAsFileHelper() {
+    int count = 0;
+    const std::unique_ptr<LPWSTR, decltype(&LocalFreeArguments)> arguments(
+        CommandLineToArgvW(GetCommandLineW(), &count), &LocalFreeArguments);
+    return arguments && count == 2 && std::wstring_view(arguments.get()[1]) == kHelperArgument;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RestrictDllSearchToSystem32();
+    if (StartedAsFileHelper()) return ServeHelperRequests(AnswerFileRequest);
     ComScope com;
     try {
         const std::wstring ownPath = OwnExecutablePath();

@@ -15,6 +15,7 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/globals.h"
+#include "common/helper_process.h"
 #include "common/paths.h"
 #include "common/pending_messages.h"
 #include "common/run_timings.h"
@@ -37,6 +38,7 @@
 #include "shell/upload.h"
 #include "shell/version.h"
 #include "versions/directversion.h"
+#include "versions/file_helper.h"
 
 // After common/win32.h, which brings in <windows.h> first.
 #include <fcntl.h>
@@ -380,6 +382,10 @@ int Scan(const ScanOptions& options) {
 
 int wmain(int argc, wchar_t** argv) {
     RestrictDllSearchToSystem32();
+    // Started by a run of its own as the helper that reads what may crash or
+    // hang the run (versions/file_helper.h).
+    if (argc == 2 && std::wstring_view(argv[1]) == kHelperArgument)
+        return ServeHelperRequests(AnswerFileRequest);
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     const ScanOptionsResult parsed = ParseScanOptions(args);
     if (!parsed.error.empty()) {

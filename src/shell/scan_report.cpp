@@ -94,6 +94,24 @@ Json Facts(const TApp& app) {
                 {"shownInAppsAndFeatures", ShownInAppsAndFeatures(app)}};
 }
 
+// How the system's version reader failed, as the JSON document names it.
+const char* ReaderFailureName(VersionReadFailure failure) {
+    switch (failure) {
+        case VersionReadFailure::Faulted: return "crashed";
+        case VersionReadFailure::TimedOut: return "timedOut";
+        default: return "noHelper";
+    }
+}
+
+// And as the console says it.
+const wchar_t* ReaderFailureText(VersionReadFailure failure) {
+    switch (failure) {
+        case VersionReadFailure::Faulted: return L"crashed the system's version reader";
+        case VersionReadFailure::TimedOut: return L"hung the system's version reader";
+        default: return L"could not be read: no helper process";
+    }
+}
+
 Json Findings(const RecordFindings& findings) {
     Json list = Json::array();
     if (const auto& found = findings.disagreement)
@@ -109,6 +127,14 @@ Json Findings(const RecordFindings& findings) {
         list.push_back(Json{{"kind", "nameNotRepresentable"},
                             {"name", Utf8(found->name)},
                             {"shortName", Utf8(found->shortName)}});
+    for (const auto& failed : findings.versionReaderFailures)
+        list.push_back(Json{{"kind", "versionReaderFailed"},
+                            {"executable", Utf8(failed.path)},
+                            {"reason", ReaderFailureName(failed.failure)}});
+    if (const auto& found = findings.folderUnreachable)
+        list.push_back(Json{{"kind", "folderUnreachable"},
+                            {"path", Utf8(found->path)},
+                            {"waitedMs", found->waited.count()}});
     return list;
 }
 
@@ -221,6 +247,8 @@ void ScanJsonWriter::End(const ScanSummary& summary, std::string_view changesJso
                       {"registryExecutableDisagreements", summary.versionDisagreements},
                       {"orphanedEntries", summary.orphanedEntries},
                       {"namesNotRepresentable", summary.namesNotRepresentable},
+                      {"versionReaderFailures", summary.versionReaderFailures},
+                      {"foldersUnreachable", summary.foldersUnreachable},
                       {"hiddenByAppsAndFeatures", summary.hiddenByAppsAndFeatures},
                       {"payloadFile", TextOrNull(summary.payloadFile)},
                       {"xmlFile", TextOrNull(summary.xmlFile)},
@@ -268,6 +296,8 @@ std::string ScanObserver::RecordAnalysed(const TApp& app, const std::wstring& ch
         if (findings.disagreement) found.push_back("registryExecutableDisagreement");
         if (findings.orphaned) found.push_back("orphanedEntry");
         if (findings.nameNotRepresentable) found.push_back("nameNotRepresentable");
+        if (!findings.versionReaderFailures.empty()) found.push_back("versionReaderFailed");
+        if (findings.folderUnreachable) found.push_back("folderUnreachable");
         kept["diff"] = {ScopeName(app),
                         RegistryViewBits(app),
                         Utf8(app.RegistryPath.str()),
@@ -297,6 +327,17 @@ std::string ScanObserver::RecordAnalysed(const TApp& app, const std::wstring& ch
     if (const auto& found = findings.nameNotRepresentable)
         kept["unrepresentable"] = WideBytes(L"  " + VisibleControls(found->shortName) + L" (" +
                                             VisibleControls(app.RegistryPath.str()) + L")\n");
+    if (!findings.versionReaderFailures.empty()) {
+        std::wstring lines;
+        for (const auto& failed : findings.versionReaderFailures)
+            lines += L"  " + name + L": " + VisibleControls(failed.path) + L" " +
+                     ReaderFailureText(failed.failure) + L"\n";
+        kept["readerFailed"] = WideBytes(lines);
+    }
+    if (const auto& found = findings.folderUnreachable)
+        kept["unreachable"] =
+            WideBytes(L"  " + name + L": " + VisibleControls(found->path) + L" (waited " +
+                      std::to_wstring(found->waited.count()) + L" ms)\n");
     const std::vector<std::uint8_t> bytes = nlohmann::json::to_msgpack(kept);
     return {bytes.begin(), bytes.end()};
 }
@@ -322,6 +363,8 @@ void ScanObserver::RecordInOrder(std::string_view analysed) {
     add("disagreement", summary_.versionDisagreements, disagreements_);
     add("orphan", summary_.orphanedEntries, orphans_);
     add("unrepresentable", summary_.namesNotRepresentable, unrepresentable_);
+    add("readerFailed", summary_.versionReaderFailures, readerFailures_);
+    add("unreachable", summary_.foldersUnreachable, unreachable_);
 }
 
 std::wstring ScanObserver::FindingsText() const {
@@ -335,6 +378,12 @@ std::wstring ScanObserver::FindingsText() const {
     if (summary_.namesNotRepresentable > 0)
         text += L"Names not representable in the code page: " +
                 std::to_wstring(summary_.namesNotRepresentable) + L"\n" + unrepresentable_;
+    if (summary_.versionReaderFailures > 0)
+        text += L"Executables the system's version reader failed on: " +
+                std::to_wstring(summary_.versionReaderFailures) + L"\n" + readerFailures_;
+    if (summary_.foldersUnreachable > 0)
+        text += L"Folders that did not answer in time: " +
+                std::to_wstring(summary_.foldersUnreachable) + L"\n" + unreachable_;
     if (likeAppsAndFeatures_ && summary_.hiddenByAppsAndFeatures > 0)
         text += L"Left out as Apps & features hides them: " +
                 std::to_wstring(summary_.hiddenByAppsAndFeatures) + L"\n";

@@ -42,6 +42,10 @@ struct ScanSummary {
     std::size_t versionDisagreements = 0;
     std::size_t orphanedEntries = 0;
     std::size_t namesNotRepresentable = 0;
+    // Records with an executable the system's version reader crashed or hung
+    // on, and records whose folder did not answer in time.
+    std::size_t versionReaderFailures = 0;
+    std::size_t foldersUnreachable = 0;
     // Records the system's list of installed programs would hide; with
     // --like-apps-and-features they are left out of the report.
     std::size_t hiddenByAppsAndFeatures = 0;
@@ -129,7 +133,7 @@ class ScanObserver : public RunObserver {
     std::vector<DiffRecord> kept_;
     ScanSummary summary_;
     ScanProgress now_;
-    std::wstring disagreements_, orphans_, unrepresentable_;
+    std::wstring disagreements_, orphans_, unrepresentable_, readerFailures_, unreachable_;
 };
 
 // The registry view as the report names it: 32 for the process's own view

@@ -40,6 +40,10 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
     // A 16-bit file's walk must pass too before the system is let near it;
     // it finds no PE resources, so such a file is always the system's.
     result.verdict = CheckExecutableVersionResource(fileSize, readAt, &found);
+    const bool settledByTheBytes =
+        result.verdict == PeResourceVerdict::NotPe ||
+        (result.verdict == PeResourceVerdict::NoVersionResource && found.ordinary);
+    result.systemDecides = !settledByTheBytes;
     if (result.verdict != PeResourceVerdict::Sound) return result;
     if (!found.sameInEveryLayout || found.muiConfig) return result;
     const PeVersionResources::FileRange& entry = *found.sameInEveryLayout;
@@ -55,6 +59,7 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
         block.clear();
         return result;
     }
+    result.systemDecides = false;
     const std::size_t length = LittleWord(data, 0);
     if (block.size() >= length + 4) std::memcpy(block.data() + length, "FE2X", 4);
     return result;

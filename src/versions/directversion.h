@@ -20,6 +20,10 @@ struct DirectVersionRead {
     // walk's); Unsound also for a file that cannot be opened.
     PeResourceVerdict verdict = PeResourceVerdict::Unsound;
     bool opened = true;  // false: the file could not be opened
+    // Only the system's reader can say what the file holds: it is an
+    // executable, but not an ordinary image whose bytes settle it (no
+    // version resource in every layout, or the same bytes in every layout).
+    bool systemDecides = false;
     // The buffer as GetFileVersionInfoSizeW and GetFileVersionInfoW would
     // give it: the resource's bytes in a zero-filled buffer of twice their
     // size plus 4, with "FE2X" after the block. Empty when the system is to
@@ -27,14 +31,16 @@ struct DirectVersionRead {
     std::vector<std::byte> block;
 };
 
-// On the file's bytes. The block is taken only where every layout the
-// system may use finds the same file bytes for the version resource (so
-// neither the loader nor the user's language makes another choice), in the
-// 32-bit layout with its key "VS_VERSION_INFO", and with no "MUI" resource
-// type (with which Windows may take the strings from another file).
+// On the file's bytes. The block is taken only from an ordinary image
+// (peresource.h) where every layout the system may use finds the same file
+// bytes for the version resource (so neither the loader nor the user's
+// language makes another choice), in the 32-bit layout with its key
+// "VS_VERSION_INFO", and with no "MUI" resource type (with which Windows may
+// take the strings from another file). A file without an MZ header, or
+// without a PE or NE header behind it, has nothing for any reader.
 DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileAt& readAt);
 
-// On a file, through the file layer.
+// On a file, through the file layer: one open, every read from that handle.
 DirectVersionRead ReadVersionBlockDirect(const std::wstring& path);
 
 // Whether version blocks are read directly where that is certain (the

@@ -40,6 +40,7 @@ struct VersionRead {
     std::wstring fixedVersion;
     TAppVersionInfo strings;
     bool settled = true;  // the block's settled(), once it was loaded
+    VersionReadFailure failure = VersionReadFailure::None;
 };
 
 // Reads the parts asked for. The block is loaded once, after the first
@@ -54,6 +55,7 @@ void ReadVersionResource(const std::wstring& path, const VersionParts& parts, Ve
         if (!block) {
             block = VersionBlock::Load(path);
             read.settled = block->settled();
+            read.failure = block->failure();
         }
         return *block;
     };
@@ -124,6 +126,7 @@ FileVersionResult ReadFileVersions(const std::wstring& path) {
         ReadVersionResource(path, {.fixedVersion = true, .stringTable = true, .keys = kUsedKeys},
                             read);
         result.settled = read.settled;
+        result.failure = read.failure;
         result.ok = true;
     } catch (...) {
         // Whatever went wrong with this file, the run goes on with the next.

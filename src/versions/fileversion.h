@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "versions/peresource.h"
+#include "versions/file_helper.h"
 
 namespace kelvra {
 
@@ -54,9 +54,13 @@ struct FileVersionResult {
     std::wstring productVersionText;  // the "ProductVersion" string as stored
     // Whether the outcome is the file's own, which the same file gives again:
     // false when the file could not be opened (another program holds it, its
-    // rights forbid it) or the system could not read a block that the walk
-    // had found. Such an outcome is never remembered between runs.
+    // rights forbid it), the system could not read the block it reported, or
+    // the read failed as below. Such an outcome is never remembered between
+    // runs.
     bool settled = true;
+    // Why the file gave nothing of its own: the system's reader crashed or
+    // hung on it, no helper could read it, or its volume did not answer.
+    VersionReadFailure failure = VersionReadFailure::None;
 };
 
 // The three texts of one executable. A file without a version resource, a
@@ -93,17 +97,12 @@ std::shared_ptr<FileVersionReader> CurrentFileVersionReader();
 std::shared_ptr<FileVersionReader> SetFileVersionReader(std::shared_ptr<FileVersionReader> reader);
 
 // ---- system rim (fileversion_win32.cpp / fileversion_native.cpp) ----------
+// The system's reading of the file itself is in file_helper.h: it runs only
+// in the helper process.
 
 namespace version_platform {
-// The verdict on the file's resource directory; Unsound also when the file
-// cannot be opened for reading.
-PeResourceVerdict CheckFile(const std::wstring& path);
-// GetFileVersionInfoSizeW: the size of the buffer the block needs, 0 when
-// there is none; handle receives the value to pass on.
-std::uint32_t InfoSize(const std::wstring& path, std::uint32_t& handle);
-// GetFileVersionInfoW into the buffer.
-bool LoadInfo(const std::wstring& path, std::uint32_t handle, std::span<std::byte> buffer);
-// VerQueryValueW: the pointer and length as the system reports them, unchecked.
+// VerQueryValueW on a block already checked: the pointer and length as the
+// system reports them, unchecked.
 bool QueryValue(std::span<std::byte> buffer, const std::wstring& subBlock, const void*& value,
                 std::uint32_t& length);
 }  // namespace version_platform

@@ -6,14 +6,7 @@
 
 namespace kelvra::version_platform {
 
-PeResourceVerdict CheckFile(const std::wstring&) { return PeResourceVerdict::NotPe; }
-
-std::uint32_t InfoSize(const std::wstring&, std::uint32_t& handle) {
-    handle = 0;
-    return 0;
-}
-
-bool LoadInfo(const std::wstring&, std::uint32_t, std::span<std::byte>) { return false; }
+FetchedVersionBlock SystemVersionBlock(const std::wstring&) { return {}; }
 
 bool QueryValue(std::span<std::byte>, const std::wstring&, const void*& value,
                 std::uint32_t& length) {

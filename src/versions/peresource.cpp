@@ -96,6 +96,7 @@ struct SectionHeader {
     std::uint32_t address;
     std::uint32_t rawSize;
     std::uint32_t rawOffset;
+    std::uint32_t characteristics;
 
     // The image's bytes of the section: its VirtualSize, or where that is
     // 0, its file data's size.
@@ -119,6 +120,8 @@ struct PeHeaders {
     std::uint32_t resourceSize = 0;
     std::uint64_t imageSize = 0;
     std::uint64_t headersSize = 0;
+    std::uint32_t sectionAlignment = 0;
+    std::uint32_t fileAlignment = 0;
     std::vector<SectionHeader> sections;
 };
 
@@ -166,6 +169,8 @@ Headers ReadHeaders(const FileBytes& file, PeHeaders& out, PeUnsoundReason& why)
     const auto table = file.Read(optionalAt + optionalSize, sectionCount * 40);
     if (!optional || !table) return Headers::Unsound;
 
+    out.sectionAlignment = LittleDWord(*optional, 32);
+    out.fileAlignment = LittleDWord(*optional, 36);
     out.imageSize = LittleDWord(*optional, 56);
     out.headersSize = LittleDWord(*optional, 60);
     // The image reads the data directories from its mapped headers: past
@@ -180,7 +185,8 @@ Headers ReadHeaders(const FileBytes& file, PeHeaders& out, PeUnsoundReason& why)
     for (std::size_t i = 0; i < sectionCount; ++i) {
         const std::size_t at = i * 40;
         const SectionHeader section{LittleDWord(*table, at + 8), LittleDWord(*table, at + 12),
-                                    LittleDWord(*table, at + 16), LittleDWord(*table, at + 20)};
+                                    LittleDWord(*table, at + 16), LittleDWord(*table, at + 20),
+                                    LittleDWord(*table, at + 36)};
         // The loader maps sections after the headers: one mapped over these
         // fields replaces them (measured under Wine: a section at address 0
         // leaves no version resource).
@@ -586,6 +592,80 @@ class FlatLookup {
     const PeHeaders& headers_;
 };
 
+// ---- the shape real linkers write ----------------------------------------------------------
+//
+// The model above is of another program's reader, measured on one version of
+// Wine; it is never complete, and Windows' own reader differs in ways that
+// cannot be measured here. So the direct read is offered only for images of
+// the shape that linkers write, where the loader has no room for choices:
+// - section alignment a power of two of at least a page, file alignment a
+//   power of two from 512 up to the section alignment;
+// - every section at a multiple of the section alignment, after the headers
+//   and after the pages of the section before it (no two sections share a
+//   page, so no page's protection or contents depends on which comes
+//   later), within SizeOfImage, no larger than 2 GiB, with sizes that cannot
+//   wrap when rounded;
+// - every section's file data on the file alignment, inside the file, and no
+//   larger than its pages;
+// - the resource directory inside the file data of one section, and that
+//   section and the one holding the version data readable
+//   (IMAGE_SCN_MEM_READ: without it Wine maps the pages without access).
+// Every other image goes to the system's reader in the helper process.
+
+constexpr std::uint32_t kPage = 0x1000;
+constexpr std::uint32_t kReadable = 0x40000000;  // IMAGE_SCN_MEM_READ
+constexpr std::uint64_t kLargestOrdinaryImage = std::uint64_t{1} << 31;
+
+constexpr bool PowerOfTwo(std::uint64_t value) { return value && !(value & (value - 1)); }
+
+constexpr std::uint64_t RoundUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+bool SectionsAreOrdinary(const PeHeaders& headers, std::uint64_t fileSize) {
+    const std::uint64_t pages = headers.sectionAlignment;
+    const std::uint64_t sectors = headers.fileAlignment;
+    if (pages < kPage || !PowerOfTwo(pages) || sectors < 512 || sectors > pages ||
+        !PowerOfTwo(sectors) || headers.imageSize > kLargestOrdinaryImage ||
+        headers.sections.empty())
+        return false;
+    std::uint64_t next = RoundUp(headers.headersSize, pages);
+    for (const SectionHeader& section : headers.sections) {
+        const std::uint64_t mapped = section.virtualSize ? section.virtualSize : section.rawSize;
+        if (section.address % pages != 0 || section.address < next || mapped == 0) return false;
+        next = section.address + RoundUp(mapped, pages);
+        if (next > headers.imageSize) return false;
+        if (section.rawSize == 0) continue;
+        if (section.rawOffset % sectors != 0 ||
+            std::uint64_t{section.rawOffset} + section.rawSize > fileSize ||
+            section.rawSize > RoundUp(mapped, pages))
+            return false;
+    }
+    return true;
+}
+
+// The section whose file data holds [address, address + size).
+const SectionHeader* FileDataHolding(const PeHeaders& headers, std::uint64_t address,
+                                     std::uint64_t size) {
+    for (const SectionHeader& section : headers.sections) {
+        const std::uint64_t held = std::min<std::uint64_t>(
+            section.rawSize, section.virtualSize ? section.virtualSize : section.rawSize);
+        if (address >= section.address && address + size <= section.address + held) return &section;
+    }
+    return nullptr;
+}
+
+bool IsOrdinaryImage(const PeHeaders& headers, std::uint64_t fileSize,
+                     std::optional<std::uint64_t> dataAddress, std::uint32_t dataSize) {
+    if (!SectionsAreOrdinary(headers, fileSize)) return false;
+    const SectionHeader* directory =
+        FileDataHolding(headers, headers.resourceAddress, headers.resourceSize);
+    if (!directory || !(directory->characteristics & kReadable)) return false;
+    if (!dataAddress) return true;
+    const SectionHeader* data = FileDataHolding(headers, *dataAddress, dataSize);
+    return data && (data->characteristics & kReadable);
+}
+
 PeResourceVerdict Refuse(PeVersionResources& found, PeUnsoundReason why) {
     found = PeVersionResources{};
     found.unsound = why;
@@ -610,7 +690,12 @@ PeResourceVerdict LookUp(const FileBytes& file, PeVersionResources& found) {
         return Refuse(found, file.exhausted() ? PeUnsoundReason::TooManyReads : outside.why);
     }
     if (file.exhausted()) return Refuse(found, PeUnsoundReason::TooManyReads);
-    if (mapped.found.empty() && flat.found.empty()) return PeResourceVerdict::NoVersionResource;
+    if (mapped.found.empty() && flat.found.empty()) {
+        found.ordinary = headers.resourceSize == 0
+                             ? SectionsAreOrdinary(headers, file.size())
+                             : IsOrdinaryImage(headers, file.size(), std::nullopt, 0);
+        return PeResourceVerdict::NoVersionResource;
+    }
 
     if (mapped.found.size() == 1 && flat.found.size() == 1 && mapped.languagesOfOne &&
         flat.languagesOfOne && flat.certain) {
@@ -624,6 +709,8 @@ PeResourceVerdict LookUp(const FileBytes& file, PeVersionResources& found) {
             found.muiConfig = true;
         }
         if (file.exhausted()) found.sameInEveryLayout.reset();
+        found.ordinary = IsOrdinaryImage(headers, file.size(), data.at, data.size);
+        if (!found.ordinary) found.sameInEveryLayout.reset();
     }
     return PeResourceVerdict::Sound;
 }

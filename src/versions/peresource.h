@@ -67,6 +67,10 @@ struct PeVersionResources {
     // and that section where the image and the flat parse both put it.
     std::optional<FileRange> sameInEveryLayout;
     bool muiConfig = false;  // a resource type named "MUI" (or a type name not readable)
+    // The image has the shape linkers write (peresource.cpp says which), so
+    // that where the walk finds no version resource, or finds it in the same
+    // bytes in every layout, that is certain without asking the system.
+    bool ordinary = false;
     PeUnsoundReason unsound = PeUnsoundReason::None;
 };
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/files.h"
-#include "versions/directversion.h"
+#include "versions/file_helper.h"
 #include "versions/fileversion.h"
 #include "versions/littleendian.h"
 
@@ -288,47 +288,18 @@ std::optional<std::uint32_t> FirstTranslationOfValue(std::span<const std::byte> 
 
 VersionBlock VersionBlock::Load(const std::wstring& path) {
     VersionBlock block;
-    // Where the file's own bytes are certainly what the system would give,
-    // they are taken straight from it: one open and a few reads instead of
-    // the check's open and the system's two mappings of the whole file.
-    PeResourceVerdict verdict;
-    if (DirectVersionReads()) {
-        DirectVersionRead direct = ReadVersionBlockDirect(path);
-        if (!direct.block.empty()) {
-            block.present_ = true;
-            if (direct.block.size() > kMaxVersionBufferSize) return block;
-            block.Allocate(direct.block.size());
-            std::copy(direct.block.begin(), direct.block.end(), block.data_.begin());
-            block.readable_ = VersionBlockIsSound(block.data_);
-            return block;
-        }
-        verdict = direct.verdict;
-        block.settled_ = direct.opened;
-    } else {
-        verdict = version_platform::CheckFile(path);
-        // The check takes a file it cannot open for unsound; whether that
-        // was the file's bytes or the moment is asked only then.
-        if (verdict == PeResourceVerdict::Unsound)
-            block.settled_ = ReadOnlyFile::Open(path).has_value();
-    }
-    // Only a file whose every layout the lookup stays inside is handed to
-    // the system; one without a whole PE or NE header has nothing for it.
-    if (verdict != PeResourceVerdict::Sound) return block;
-    std::uint32_t handle = 0;
-    const std::uint32_t size = version_platform::InfoSize(path, handle);
-    // The walk found a block: the system failing on it is the moment's
-    // doing (the file held open, out of memory), not the file's.
-    if (size == 0) {
-        block.settled_ = false;
-        return block;
-    }
+    FetchedVersionBlock fetched = FetchVersionBlock(path);
+    block.settled_ = fetched.settled;
+    block.failure_ = fetched.failure;
+    if (!fetched.present) return block;
     block.present_ = true;
-    if (size > kMaxVersionBufferSize) return block;
-    // Zero-filled, so that nothing the system leaves unwritten is read as data.
-    block.Allocate(size);
-    const bool loaded = version_platform::LoadInfo(path, handle, block.data_);
-    block.settled_ = loaded;
-    block.readable_ = loaded && VersionBlockIsSound(block.data_);
+    // A block the reader reported but did not hand over (larger than any
+    // block can be) is present but not read.
+    if (fetched.bytes.empty() || fetched.bytes.size() > kMaxVersionBufferSize) return block;
+    // Zero-filled, so that nothing the reader left unwritten is read as data.
+    block.Allocate(fetched.bytes.size());
+    std::copy(fetched.bytes.begin(), fetched.bytes.end(), block.data_.begin());
+    block.readable_ = VersionBlockIsSound(block.data_);
     if (block.readable_) block.MakeSpareRoom();
     return block;
 }

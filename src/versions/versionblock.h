@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "versions/file_helper.h"
+
 namespace kelvra {
 
 // The memory a version block is read into, zero-filled. The system writes
@@ -43,8 +45,9 @@ inline constexpr std::size_t kMaxVersionBufferSize = std::size_t{1} << 20;
 // One file's version block as the system returns it.
 class VersionBlock {
   public:
-    // Reads the block of the file. A file without one (or missing, or not
-    // readable) gives a block that is not present.
+    // Reads the block of the file (FetchVersionBlock). A file without one
+    // (or missing, or not readable, or one the system's reader failed on)
+    // gives a block that is not present.
     static VersionBlock Load(const std::wstring& path);
 
     // The system reported a block of non-zero size.
@@ -55,6 +58,8 @@ class VersionBlock {
     // What the file holds decided the outcome: false when the file could not
     // be opened, or the system failed on a block the walk had found.
     bool settled() const noexcept { return settled_; }
+    // Why nothing of the file's own came back, when it did not.
+    VersionReadFailure failure() const noexcept { return failure_; }
 
     // The file-version words of the fixed record: most and least significant.
     struct FixedWords {
@@ -76,6 +81,7 @@ class VersionBlock {
     bool present_ = false;
     bool readable_ = false;
     bool settled_ = true;
+    VersionReadFailure failure_ = VersionReadFailure::None;
     std::unique_ptr<VersionBufferMemory> memory_;
     std::span<std::byte> data_;
 };

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/scope.h"
 #include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
 #include "support/version_blocks.h"
@@ -369,36 +370,92 @@ TEST_F(Windows32Kvscan, OnlyTheOneViewIsReadAndTheFilesAreExact) {
 
 // Executables laid out in the ways the system and a plain reading of the
 // file have been seen to part, each the only one of its program's folder:
-// kvscan ends normally, and the direct reads change no byte of the files.
-class KvscanMisleadingExecutables : public testing::KvscanMachine {};
+// kvscan ends normally, the direct reads change no byte of the files, and
+// the files on which the system's reader crashes in the helper are named.
+// The helper's test hook then crashes or hangs it on an honest file: the run
+// still ends normally, with only that file's versions missing.
+class KvscanMisleadingExecutables : public testing::KvscanMachine {
+  protected:
+    // Words that are no version words, one per layout.
+    static std::wstring NameOf(std::size_t i) {
+        static const wchar_t* const words[] = {
+            L"Alfa",   L"Bravo",   L"Charlie", L"Delta",  L"Echo",   L"Foxtrot", L"Golf",
+            L"Hotel",  L"India",   L"Juliett", L"Kilo",   L"Lima",   L"Mike",    L"Nectar",
+            L"Oscar",  L"Papa",    L"Quebec",  L"Romeo",  L"Sierra", L"Tango",   L"Uniform",
+            L"Victor", L"Whiskey", L"Xray",    L"Yankee", L"Zulu"};
+        return L"Layout " + std::wstring(words[i % std::size(words)]) +
+               std::wstring(i / std::size(words), L'e');
+    }
+    static std::string PayloadLine(std::size_t i, const char* version) {
+        return WideToAnsi(NameOf(i)) + "\t" + version;
+    }
+    // A run with the helper's trouble hook set for its length.
+    testing::ProgramResult KvscanWithTrouble(const wchar_t* trouble,
+                                             std::wstring_view arguments) const {
+        SetEnvironmentVariableW(L"KELVRA_TEST_HELPER_TROUBLE", trouble);
+        const ScopeExit unset(
+            [] { SetEnvironmentVariableW(L"KELVRA_TEST_HELPER_TROUBLE", nullptr); });
+        return Kvscan(arguments);
+    }
+};
 
-TEST_F(KvscanMisleadingExecutables, EndNormallyWithTheFilesOfTheSystemsReads) {
+TEST_F(KvscanMisleadingExecutables, EndNormallyAndNameWhatCrashesTheSystemsReader) {
     const std::vector<version_blocks::PeLayout> layouts = version_blocks::MisleadingPeLayouts();
-    // Words that are no version words, in the order of the layouts.
-    const wchar_t* const names[] = {L"Alfa",    L"Bravo", L"Charlie", L"Delta",  L"Echo",
-                                    L"Foxtrot", L"Golf",  L"Hotel",   L"India",  L"Juliett",
-                                    L"Kilo",    L"Lima",  L"Mike",    L"Nectar", L"Oscar"};
-    ASSERT_EQ(layouts.size(), std::size(names));
     for (std::size_t i = 0; i < layouts.size(); ++i) {
         const std::wstring folder = programs_ / (L"layout" + std::to_wstring(i) + L"\\");
         ASSERT_TRUE(ForceDirectories(folder));
         const version_blocks::Bytes& bytes = layouts[i].bytes;
         WriteFileBytes(folder + L"App.exe",
                        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-        const std::wstring key =
-            Entry(keys32_, L"layout" + std::to_wstring(i), L"Layout " + std::wstring(names[i]));
+        const std::wstring key = Entry(keys32_, L"layout" + std::to_wstring(i), NameOf(i));
         keys32_.SetText(key, L"InstallLocation", folder);
     }
-    for (const wchar_t* arguments : {L"--profile L", L"--profile L --system-version-reads"}) {
-        const auto run = Kvscan(arguments);
-        ASSERT_EQ(run.exitCode, 0u) << run.output;
-    }
+    const std::wstring json = data_ / L"misleading.json";
+    const auto direct = Kvscan(L"--profile L --json " + Quoted(json));
+    ASSERT_EQ(direct.exitCode, 0u) << direct.output;
+    const auto system = Kvscan(L"--profile L --system-version-reads");
+    ASSERT_EQ(system.exitCode, 0u) << system.output;
     ExpectSameRunFiles(L"L", 1, L"L", 0);
     // The honest images' version reaches the payload, and so does the
     // fixed version of a block that runs into the zeros past its file data.
-    for (const char* line :
-         {"Layout Alfa\t1.2.3.4", "Layout Bravo\t1.2.3.4", "Layout Nectar\t1.2.3.4"})
-        EXPECT_NE(FileOf(L"L", L".txt").find(line), std::string::npos) << FileOf(L"L", L".txt");
+    const std::string payload = FileOf(L"L", L".txt");
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        if (layouts[i].expect == version_blocks::PeLayout::Direct ||
+            layouts[i].what == "version data running past the section's file data")
+            EXPECT_NE(payload.find(PayloadLine(i, "1.2.3.4")), std::string::npos) << payload;
+
+    // Each layout the system's reader crashes on is named, and only those.
+    std::set<std::string> named;
+    const nlohmann::json document = nlohmann::json::parse(ReadFileBytes(json));
+    for (const auto& record : document["records"])
+        for (const auto& finding : record["findings"])
+            if (finding["kind"] == "versionReaderFailed") {
+                EXPECT_EQ(finding["reason"], "crashed");
+                named.insert(record["displayName"].get<std::string>());
+            }
+    std::set<std::string> crashing;
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        if (layouts[i].expect == version_blocks::PeLayout::Unsound)
+            crashing.insert(WideToAnsi(NameOf(i)));
+    EXPECT_EQ(named, crashing);
+    EXPECT_NE(direct.output.find("Executables the system's version reader failed on: " +
+                                 std::to_string(crashing.size())),
+              std::string::npos)
+        << direct.output;
+
+    // The hook on the first honest image, which only the system's reads send
+    // to the helper: crashed, then hung (the run waits out the bound).
+    for (const wchar_t* trouble : {L"exit:layout0\\", L"hang:layout0\\"}) {
+        const auto run = KvscanWithTrouble(trouble, L"--profile T --system-version-reads");
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        const std::string troubled = FileOf(L"T", L".txt", trouble[0] == L'e' ? 0 : 1);
+        EXPECT_EQ(troubled.find(PayloadLine(0, "1.2.3.4")), std::string::npos) << troubled;
+        EXPECT_NE(troubled.find(PayloadLine(1, "1.2.3.4")), std::string::npos) << troubled;
+        EXPECT_NE(run.output.find("layout0\\App.exe " +
+                                  std::string(trouble[0] == L'e' ? "crashed" : "hung")),
+                  std::string::npos)
+            << run.output;
+    }
 }
 
 // The user's own installs beside the machine's: the same product installed

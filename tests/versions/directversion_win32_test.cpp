@@ -1,16 +1,18 @@
 // The lookup of version resources against the system itself. Every file at
 // hand goes through the program's walk and direct read, and through the
-// system's own version functions in a child process, so that a file on which
-// the system faults is counted instead of ending the test: the fixtures, the
-// fuzzing corpus of the walk, the PE files of the installed Wine, the layouts
-// in which the two have been seen to part, and a few thousand mutants of
-// honest images, each with header fields, section table fields, directory
-// entries, ids or sizes changed (a fixed seed, so every run reads the same
-// files). Three things must hold:
-// - the system never faults on a file the walk called sound;
+// system's own version functions in the helper process, as a run with
+// --system-version-reads asks them, so that a file on which the system
+// faults is counted instead of ending the test: the fixtures, the fuzzing
+// corpus of the walk, the PE files of the installed Wine, the layouts in
+// which the two have been seen to part, and a few thousand mutants of honest
+// images, each with header fields, section table fields, directory entries,
+// ids or sizes changed (a fixed seed, so every run reads the same files).
+// Two things must hold:
 // - every block read straight from the file is the system's, byte for byte;
-// - every file the system reads but the walk refused is refused for a named
-//   reason, and the reasons are counted.
+// - every file settled without the system (no executable, or an ordinary
+//   image without a version resource) has no block for the system either.
+// Every other file is the helper's, and what the system does with it is
+// counted.
 //
 // Under Wine the system's calls on a file named like one of Wine's own
 // programs or libraries read that built-in instead of the file, so every
@@ -32,11 +34,13 @@
 #include <vector>
 
 #include "common/files.h"
+#include "common/scope.h"
 #include "common/textconv.h"
 #include "common/utf8.h"
 #include "fixtures/fixture_files_win32.h"
 #include "support/process_win32.h"
 #include "support/version_blocks.h"
+#include "versions/file_helper.h"
 #include "versions/littleendian.h"
 #include "versions/peresource.h"
 
@@ -46,9 +50,7 @@ namespace {
 using fixtures::ScratchFolder;
 using version_blocks::Bytes;
 
-constexpr unsigned long kFaultExitCode = 77;
-
-// ---- the system's answers, from child processes --------------------------------
+// ---- the system's answers, from the helper process -------------------------------
 
 struct SystemAnswer {
     bool fault = false;    // the system faulted (or hung) on the file
@@ -56,52 +58,22 @@ struct SystemAnswer {
     Bytes block;
 };
 
-std::uint32_t WordOf(const std::string& bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes.data() + at, 4);
-    return value;
-}
-
-// Reads the records a child wrote; returns the index after the last one.
-std::size_t ReadAnswers(const std::string& records, std::vector<SystemAnswer>& answers,
-                        std::size_t next) {
-    for (std::size_t at = 0; at + 12 <= records.size();) {
-        const std::size_t index = WordOf(records, at);
-        const bool loaded = WordOf(records, at + 8) != 0;
-        const std::size_t size = loaded ? WordOf(records, at + 4) : 0;
-        if (index >= answers.size() || at + 12 + size > records.size()) break;
-        SystemAnswer& answer = answers[index];
-        answer.present = loaded;
-        answer.block.resize(size);
-        std::memcpy(answer.block.data(), records.data() + at + 12, size);
-        at += 12 + size;
-        next = index + 1;
-    }
-    return next;
-}
-
-std::vector<SystemAnswer> AskTheSystem(const std::vector<std::wstring>& paths,
-                                       const ScratchFolder& scratch) {
-    std::string list;
-    for (const std::wstring& path : paths) list += WideToUtf8(path) + "\n";
-    const std::wstring listPath = scratch / L"list.txt";
-    WriteFileBytes(listPath, list);
-    const std::wstring reader = testing::HostPathToWindows(KELVRA_SYSTEM_VERSION_READER);
-
-    std::vector<SystemAnswer> answers(paths.size());
-    for (std::size_t next = 0; next < paths.size();) {
-        const std::wstring output = scratch / L"answers.bin";
-        DeleteFileAt(output);
-        const testing::ProgramResult run =
-            testing::RunProgram(testing::Quoted(reader) + L" " + testing::Quoted(listPath) + L" " +
-                                    testing::Quoted(output) + L" " + std::to_wstring(next),
-                                60000);
-        next = ReadAnswers(ReadFileBytes(output), answers, next);
-        if (run.exitCode == 0 && !run.timedOut) break;
-        EXPECT_TRUE(run.exitCode == kFaultExitCode || run.timedOut)
-            << "the system's reader ended with " << run.exitCode << ": " << run.output;
-        // The file after the last record is the one the system faulted on.
-        if (next < paths.size()) answers[next++].fault = true;
+// Through the helper, as a run with --system-version-reads asks it: a file
+// on which the system faults ends only the helper, and the next file gets a
+// new one.
+std::vector<SystemAnswer> AskTheSystem(const std::vector<std::wstring>& paths) {
+    SetDirectVersionReads(false);
+    const ScopeExit direct([] { SetDirectVersionReads(true); });
+    const FileHelperRun run;
+    std::vector<SystemAnswer> answers;
+    for (const std::wstring& path : paths) {
+        FetchedVersionBlock fetched = FetchVersionBlock(path);
+        SystemAnswer& answer = answers.emplace_back();
+        answer.fault = fetched.failure == VersionReadFailure::Faulted ||
+                       fetched.failure == VersionReadFailure::TimedOut;
+        EXPECT_NE(fetched.failure, VersionReadFailure::NoHelper) << WideToAnsi(path);
+        answer.present = fetched.present && !fetched.bytes.empty();
+        answer.block = std::move(fetched.bytes);
     }
     return answers;
 }
@@ -220,7 +192,7 @@ Bytes BytesOf(const std::wstring& path) {
 struct Verdict {
     PeResourceVerdict verdict;
     PeUnsoundReason unsound;
-    Bytes direct;
+    DirectVersionRead read;
 };
 
 Verdict ProgramVerdict(const std::wstring& path) {
@@ -233,86 +205,53 @@ Verdict ProgramVerdict(const std::wstring& path) {
     PeVersionResources found;
     verdict.verdict = CheckExecutableVersionResource(file->size(), readAt, &found);
     verdict.unsound = found.unsound;
-    verdict.direct = ReadVersionBlockDirect(file->size(), readAt).block;
+    verdict.read = ReadVersionBlockDirect(file->size(), readAt);
     return verdict;
 }
 
-const char* ReasonName(PeUnsoundReason reason) {
-    switch (reason) {
-        case PeUnsoundReason::None: return "no reason";
-        case PeUnsoundReason::HeaderOffsetPast2GiB: return "header offset past 2 GiB";
-        case PeUnsoundReason::SignatureWithoutZeros: return "\"PE\" without its zeros";
-        case PeUnsoundReason::IncompleteHeaders: return "incomplete headers";
-        case PeUnsoundReason::SectionOverHeaders: return "section over the headers";
-        case PeUnsoundReason::ImageReadOutside: return "image lookup leaves the image or file";
-        case PeUnsoundReason::FlatReadOutside: return "flat lookup leaves its section";
-        case PeUnsoundReason::SeekPast2GiB: return "flat seek past 2 GiB";
-        case PeUnsoundReason::DataTooShort: return "resource shorter than a node header";
-        case PeUnsoundReason::TooManyReads: return "too many reads";
-        case PeUnsoundReason::NeResourceTable: return "16-bit resource table";
-    }
-    return "?";
-}
-
+// The program's contract with the system: a block it reads straight from
+// the file is the system's, byte for byte, and a file it settles without the
+// system has no block for the system either. Everything else goes to the
+// system's reader in the helper, faults included.
 struct Tally {
-    std::size_t files = 0, sound = 0, direct = 0, faultsAvoided = 0, refusedButRead = 0;
-    std::map<std::string, std::size_t> faultsAvoidedBy, refusedButReadBy;
-    std::vector<std::string> faultsAfterSound, otherBytes, lessWithoutReason;
+    std::size_t files = 0, direct = 0, settled = 0, helper = 0, helperFaults = 0;
+    std::vector<std::string> otherBytes, settledButRead;
 
     void Add(const std::string& name, const Verdict& program, const SystemAnswer& system) {
         ++files;
-        const bool sound = program.verdict == PeResourceVerdict::Sound;
-        if (sound) ++this->sound;
-        if (!program.direct.empty()) {
+        if (!program.read.block.empty()) {
             ++direct;
-            if (system.fault || program.direct != system.block) otherBytes.push_back(name);
-        }
-        if (system.fault) {
-            if (sound) {
-                faultsAfterSound.push_back(name);
-            } else {
-                ++faultsAvoided;
-                ++faultsAvoidedBy[ReasonName(program.unsound)];
-            }
-        } else if (system.present && !sound) {
-            // The system gave a block that the program will not ask for.
-            if (program.verdict == PeResourceVerdict::Unsound &&
-                program.unsound != PeUnsoundReason::None) {
-                ++refusedButRead;
-                ++refusedButReadBy[ReasonName(program.unsound)];
-            } else {
-                lessWithoutReason.push_back(name);
-            }
+            if (system.fault || program.read.block != system.block) otherBytes.push_back(name);
+        } else if (!program.read.systemDecides) {
+            ++settled;
+            if (system.fault || system.present) settledButRead.push_back(name);
+        } else {
+            ++helper;
+            if (system.fault) ++helperFaults;
         }
     }
 
     void Print(const char* source) const {
-        std::cout << source << ": " << files << " files, " << sound << " sound, " << direct
-                  << " read directly; the system faulted on " << faultsAvoided
-                  << " refused ones and read " << refusedButRead << " refused ones\n";
-        for (const auto& [reason, count] : faultsAvoidedBy)
-            std::cout << "  faults avoided, " << reason << ": " << count << "\n";
-        for (const auto& [reason, count] : refusedButReadBy)
-            std::cout << "  read by the system but refused, " << reason << ": " << count << "\n";
-        std::cout << std::flush;
+        std::cout << source << ": " << files << " files, " << direct << " read directly, "
+                  << settled << " settled without the system, " << helper
+                  << " for the helper (the system faulted or hung on " << helperFaults << ")\n"
+                  << std::flush;
     }
 };
 
 // Returns the system's answers, in the order of the files.
 std::vector<SystemAnswer> Judge(const std::vector<std::pair<std::string, std::wstring>>& files,
-                                const char* source, const ScratchFolder& scratch, Tally& tally) {
+                                const char* source, Tally& tally) {
     std::vector<std::wstring> paths;
     for (const auto& file : files) paths.push_back(file.second);
-    const std::vector<SystemAnswer> answers = AskTheSystem(paths, scratch);
+    const std::vector<SystemAnswer> answers = AskTheSystem(paths);
     for (std::size_t i = 0; i < files.size(); ++i)
         tally.Add(files[i].first, ProgramVerdict(files[i].second), answers[i]);
     tally.Print(source);
-    for (const std::string& name : tally.faultsAfterSound)
-        ADD_FAILURE() << source << ": the system faulted on a file called sound: " << name;
     for (const std::string& name : tally.otherBytes)
         ADD_FAILURE() << source << ": the direct read gave other bytes than the system: " << name;
-    for (const std::string& name : tally.lessWithoutReason)
-        ADD_FAILURE() << source << ": the system read a file the walk found nothing in: " << name;
+    for (const std::string& name : tally.settledButRead)
+        ADD_FAILURE() << source << ": the system read a file settled as having no block: " << name;
     return answers;
 }
 
@@ -349,17 +288,18 @@ TEST(VersionLookupAgainstTheSystem, FixturesAndTheCorpusOfTheWalk) {
     Judge(Linked({fixtureFolder,
                   testing::HostPathToWindows(KELVRA_SOURCE_DIR "/fuzz/corpus/pe_resource")},
                  scratch),
-          "fixtures and fuzz corpus", scratch, tally);
+          "fixtures and fuzz corpus", tally);
     EXPECT_GT(tally.direct, 5u);
 }
 
 TEST(VersionLookupAgainstTheSystem, PeFilesOfTheInstalledWine) {
     ScratchFolder scratch;
     Tally tally;
-    Judge(Linked(fixtures::InstalledWineFolders(true), scratch), "Wine's PE files", scratch, tally);
+    Judge(Linked(fixtures::InstalledWineFolders(true), scratch), "Wine's PE files", tally);
     ASSERT_GT(tally.files, 1000u) << "the installed Wine's PE files were not found";
+    // Real files are ordinary: nearly all are read directly or settled.
     EXPECT_GT(tally.direct, 300u);
-    EXPECT_EQ(tally.refusedButRead, 0u) << "a real file refused";
+    EXPECT_EQ(tally.helperFaults, 0u);
 }
 
 TEST(VersionLookupAgainstTheSystem, LayoutsThatMisleadAndMutantsOfHonestImages) {
@@ -378,9 +318,9 @@ TEST(VersionLookupAgainstTheSystem, LayoutsThatMisleadAndMutantsOfHonestImages) 
         files.emplace_back("mutant " + std::to_string(i), mutants[i]);
     Tally tally;
     const std::vector<SystemAnswer> answers =
-        Judge(Written(files, scratch), "layouts and mutants", scratch, tally);
+        Judge(Written(files, scratch), "layouts and mutants", tally);
     // Each layout called unsound stands for a way the walk once let the
-    // system fault: the system does fault on it.
+    // system fault: the system does fault on it, in the helper.
     for (std::size_t i = 0; i < layouts.size(); ++i)
         if (layouts[i].expect == version_blocks::PeLayout::Unsound)
             EXPECT_TRUE(answers[i].fault) << layouts[i].what;

@@ -388,8 +388,10 @@ TEST_F(SixteenBitBlocks, BlocksThatLieAboutTheirLengthsStayInTheirBuffers) {
 
 TEST_F(SixteenBitBlocks, NeExecutablesThatLieAddNothingAndAskForLittleMemory) {
     using namespace version_blocks;
+    // The system's reader in the helper may hand back what it found; the
+    // block's own check refuses it.
     for (const LyingNeFile& file : LyingNeExecutables()) ExpectNothing(Read(file.bytes), file.what);
-    EXPECT_EQ(guard_.allocations(), 0u);  // none of them reached the system
+    EXPECT_LE(guard_.largest(), kMaxVersionBufferSize);
 
     // A 64 KiB file that claims a resource as long as the file may hold: read,
     // and the buffer stays bounded.
