@@ -13,6 +13,7 @@
 
 #include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
+#include "support/sparse_file_win32.h"
 #include "support/version_blocks.h"
 
 namespace kelvra {
@@ -375,16 +376,16 @@ class KvscanMisleadingExecutables : public testing::KvscanMachine {};
 TEST_F(KvscanMisleadingExecutables, EndNormallyWithTheFilesOfTheSystemsReads) {
     const std::vector<version_blocks::PeLayout> layouts = version_blocks::MisleadingPeLayouts();
     // Words that are no version words, in the order of the layouts.
-    const wchar_t* const names[] = {L"Alfa",    L"Bravo", L"Charlie", L"Delta",  L"Echo",
-                                    L"Foxtrot", L"Golf",  L"Hotel",   L"India",  L"Juliett",
-                                    L"Kilo",    L"Lima",  L"Mike",    L"Nectar", L"Oscar"};
+    const wchar_t* const names[] = {L"Alfa",    L"Bravo",  L"Charlie", L"Delta",  L"Echo",
+                                    L"Foxtrot", L"Golf",   L"Hotel",   L"India",  L"Juliett",
+                                    L"Kilo",    L"Lima",   L"Mike",    L"Nectar", L"Oscar",
+                                    L"Papa",    L"Quebec", L"Romeo",   L"Sierra", L"Tango"};
     ASSERT_EQ(layouts.size(), std::size(names));
     for (std::size_t i = 0; i < layouts.size(); ++i) {
         const std::wstring folder = programs_ / (L"layout" + std::to_wstring(i) + L"\\");
         ASSERT_TRUE(ForceDirectories(folder));
-        const version_blocks::Bytes& bytes = layouts[i].bytes;
-        WriteFileBytes(folder + L"App.exe",
-                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        testing::WriteSparseFile(folder + L"App.exe", layouts[i].bytes, layouts[i].tailAt,
+                                 layouts[i].tail);
         const std::wstring key =
             Entry(keys32_, L"layout" + std::to_wstring(i), L"Layout " + std::wstring(names[i]));
         keys32_.SetText(key, L"InstallLocation", folder);

@@ -48,9 +48,9 @@ constexpr DWORD kDefineUnixDrive =
 
 // Returns an empty text when the mount manager took the request, else why not.
 std::string DefineUnixDrive(wchar_t letter, const std::string& unixFolder, ULONG type) {
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE manager =
+        CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (manager == INVALID_HANDLE_VALUE)
         return "no mount manager (error " + std::to_string(GetLastError()) + ")";
     std::vector<char> request(sizeof(UnixDriveRequest) +
@@ -116,11 +116,10 @@ SlowShare::SlowShare(const std::string& script, wchar_t letter, std::wstring bac
         whyNot_ = error.what();
         return;
     }
-    std::wstring command = L"python3 \"" + AnsiToWide(script) + L"\" --backing \"" +
-                           AnsiToWide(UnixPath(backing)) + L"\" --mount \"" +
-                           AnsiToWide(UnixPath(mount_)) + L"\" --delay " +
-                           AnsiToWide(Seconds(delaySeconds)) + L" --link \"" +
-                           AnsiToWide(link) + L"\"";
+    std::wstring command =
+        L"python3 \"" + AnsiToWide(script) + L"\" --backing \"" + AnsiToWide(UnixPath(backing)) +
+        L"\" --mount \"" + AnsiToWide(UnixPath(mount_)) + L"\" --delay " +
+        AnsiToWide(Seconds(delaySeconds)) + L" --link \"" + AnsiToWide(link) + L"\"";
     if (!slowFolder.empty()) command += L" --slow \"" + slowFolder + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
