@@ -19,6 +19,9 @@ packages=(
   tinyproxy imagemagick xdotool clang libclang-rt-14-dev
   # locking in the Wine wrapper
   util-linux
+  # the slow network share of the tests (a FUSE file system; Debian's own
+  # /usr/bin/python3 imports it as fusepy)
+  python3-fusepy libfuse2
   # the locales of the tests in other ANSI code pages
   locales
 )

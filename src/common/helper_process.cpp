@@ -15,7 +15,8 @@ std::wstring& NamedHelperProgram() {
 std::string Frame(std::string_view payload) {
     std::string frame(4, '\0');
     const auto length = static_cast<std::uint32_t>(payload.size());
-    for (int i = 0; i < 4; ++i) frame[static_cast<std::size_t>(i)] = static_cast<char>(length >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        frame[static_cast<std::size_t>(i)] = static_cast<char>(length >> (8 * i));
     frame.append(payload);
     return frame;
 }

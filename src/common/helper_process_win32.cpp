@@ -156,20 +156,18 @@ HelperProcess::Running::Io HelperProcess::Running::WaitFor(OVERLAPPED& overlappe
         // Short slices, so that the pending messages are served on time
         // even where no message wakes the wait (a console program's pump).
         const auto slice = std::min<Clock::duration>(deadline - now, kPendingMessagesDueAfter);
-        const auto sliceMs = static_cast<DWORD>(
-            std::chrono::ceil<std::chrono::milliseconds>(slice).count());
+        const auto sliceMs =
+            static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
         const bool pump = PendingMessagePumpInstalled();
         const DWORD woke = pump ? MsgWaitForMultipleObjects(2, handles, FALSE, sliceMs, QS_ALLINPUT)
                                 : WaitForMultipleObjects(2, handles, FALSE, sliceMs);
         if (woke == WAIT_OBJECT_0) {
-            if (GetOverlappedResult(pipe.get(), &overlapped, &transferred, FALSE))
-                return Io::Done;
+            if (GetOverlappedResult(pipe.get(), &overlapped, &transferred, FALSE)) return Io::Done;
             return Io::Ended;
         }
         if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) {
             // The helper is gone; what it wrote before it went is still read.
-            if (GetOverlappedResult(pipe.get(), &overlapped, &transferred, FALSE))
-                return Io::Done;
+            if (GetOverlappedResult(pipe.get(), &overlapped, &transferred, FALSE)) return Io::Done;
             CancelIoEx(pipe.get(), &overlapped);
             GetOverlappedResult(pipe.get(), &overlapped, &transferred, TRUE);
             return Io::Ended;
@@ -212,13 +210,12 @@ HelperReply HelperProcess::Ask(std::string_view request, std::chrono::millisecon
     }
     const auto give_up = [&](Running::Io io) {
         running_.reset();
-        return HelperReply{io == Running::Io::TimedOut ? HelperOutcome::TimedOut
-                                                       : HelperOutcome::Faulted,
-                           {}};
+        return HelperReply{
+            io == Running::Io::TimedOut ? HelperOutcome::TimedOut : HelperOutcome::Faulted, {}};
     };
     std::string frame = Frame(request);
-    if (const auto io = running_->Transfer(true, frame.data(), static_cast<DWORD>(frame.size()),
-                                           deadline);
+    if (const auto io =
+            running_->Transfer(true, frame.data(), static_cast<DWORD>(frame.size()), deadline);
         io != Running::Io::Done)
         return give_up(io);
     std::string header(4, '\0');
@@ -228,8 +225,8 @@ HelperReply HelperProcess::Ask(std::string_view request, std::chrono::millisecon
     const std::optional<std::size_t> length = FrameLength(header);
     if (!length) return give_up(Running::Io::Ended);
     std::string answer(*length, '\0');
-    if (const auto io = running_->Transfer(false, answer.data(), static_cast<DWORD>(answer.size()),
-                                           deadline);
+    if (const auto io =
+            running_->Transfer(false, answer.data(), static_cast<DWORD>(answer.size()), deadline);
         io != Running::Io::Done)
         return give_up(io);
     return {HelperOutcome::Answered, std::move(answer)};

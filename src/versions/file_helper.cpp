@@ -55,7 +55,8 @@ class Take {
         if (!Has(static_cast<std::size_t>(count))) return 0;
         std::uint64_t value = 0;
         for (int i = count - 1; i >= 0; --i)
-            value = (value << 8) | static_cast<unsigned char>(bytes_[at_ + static_cast<std::size_t>(i)]);
+            value = (value << 8) |
+                    static_cast<unsigned char>(bytes_[at_ + static_cast<std::size_t>(i)]);
         at_ += static_cast<std::size_t>(count);
         return value;
     }
@@ -325,15 +326,15 @@ FetchedVersionBlock AskForBlock(Request kind, const std::wstring& path, millisec
     if (!asked.reached) {
         block.failure = VersionReadFailure::Unreachable;
     } else if (asked.reply.outcome == HelperOutcome::Answered) {
-        if (std::optional<FetchedVersionBlock> answered = helper_answers::BlockOf(asked.reply.bytes))
+        if (std::optional<FetchedVersionBlock> answered =
+                helper_answers::BlockOf(asked.reply.bytes))
             return std::move(*answered);
         block.failure = VersionReadFailure::Faulted;
     } else {
-        block.failure = asked.reply.outcome == HelperOutcome::TimedOut
-                            ? VersionReadFailure::TimedOut
-                        : asked.reply.outcome == HelperOutcome::Faulted
-                            ? VersionReadFailure::Faulted
-                            : VersionReadFailure::NoHelper;
+        block.failure =
+            asked.reply.outcome == HelperOutcome::TimedOut  ? VersionReadFailure::TimedOut
+            : asked.reply.outcome == HelperOutcome::Faulted ? VersionReadFailure::Faulted
+                                                            : VersionReadFailure::NoHelper;
     }
     WriteLogFmt(L"No version read from [%s]: %s", {path, FailureText(block.failure)});
     return block;
@@ -376,16 +377,16 @@ FileHelperCounts FileHelperRun::counts() const { return state_->counts; }
 
 bool PathMayBlockLong(std::wstring_view path) {
     if (path.starts_with(L"\\\\")) return true;
-    if (path.size() >= 2 && path[1] == L':' && std::iswalpha(path[0])) return DriveMayBlock(path[0]);
+    if (path.size() >= 2 && path[1] == L':' && std::iswalpha(path[0]))
+        return DriveMayBlock(path[0]);
     return false;
 }
 
 FetchedVersionBlock FetchVersionBlock(const std::wstring& path) {
     if (PathMayBlockLong(path))
         return AskForBlock(Request::VersionBlock, path, kSlowCallBound, VolumeOf(path));
-    return FetchHere(path, [&] {
-        return AskForBlock(Request::SystemVersionBlock, path, kSystemReadBound, {});
-    });
+    return FetchHere(
+        path, [&] { return AskForBlock(Request::SystemVersionBlock, path, kSystemReadBound, {}); });
 }
 
 InTime<std::vector<DirEntry>> FindEntriesInTime(const std::wstring& mask) {

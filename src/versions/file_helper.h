@@ -54,7 +54,7 @@ enum class VersionReadFailure : std::uint8_t {
 // A version block as the system's reader would hand it over, from wherever
 // it came. Nothing in it is trusted yet.
 struct FetchedVersionBlock {
-    bool present = false;        // the reader reported a block
+    bool present = false;  // the reader reported a block
     std::uint32_t reportedSize = 0;
     std::vector<std::byte> bytes;  // the buffer; empty when it was not read
     bool settled = true;           // what the file holds decided the outcome
@@ -94,10 +94,10 @@ std::chrono::milliseconds EntryFileWorkWaited();
 
 // What the helper did in a run, for the log and kvscan's timings.
 struct FileHelperCounts {
-    int starts = 0;      // helpers started
-    int questions = 0;   // questions asked
-    int faults = 0;      // helpers that ended without an answer
-    int timeOuts = 0;    // questions not answered in time
+    int starts = 0;     // helpers started
+    int questions = 0;  // questions asked
+    int faults = 0;     // helpers that ended without an answer
+    int timeOuts = 0;   // questions not answered in time
 };
 
 // The helper and the budgets of one run, for as long as it lives.

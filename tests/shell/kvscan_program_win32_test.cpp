@@ -14,6 +14,7 @@
 #include "common/scope.h"
 #include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
+#include "support/sparse_file_win32.h"
 #include "support/version_blocks.h"
 
 namespace kelvra {
@@ -404,9 +405,8 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyAndNameWhatCrashesTheSystemsReade
     for (std::size_t i = 0; i < layouts.size(); ++i) {
         const std::wstring folder = programs_ / (L"layout" + std::to_wstring(i) + L"\\");
         ASSERT_TRUE(ForceDirectories(folder));
-        const version_blocks::Bytes& bytes = layouts[i].bytes;
-        WriteFileBytes(folder + L"App.exe",
-                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        testing::WriteSparseFile(folder + L"App.exe", layouts[i].bytes, layouts[i].tailAt,
+                                 layouts[i].tail);
         const std::wstring key = Entry(keys32_, L"layout" + std::to_wstring(i), NameOf(i));
         keys32_.SetText(key, L"InstallLocation", folder);
     }
@@ -435,7 +435,7 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyAndNameWhatCrashesTheSystemsReade
             }
     std::set<std::string> crashing;
     for (std::size_t i = 0; i < layouts.size(); ++i)
-        if (layouts[i].expect == version_blocks::PeLayout::Unsound)
+        if (layouts[i].expect == version_blocks::PeLayout::Crashes)
             crashing.insert(WideToAnsi(NameOf(i)));
     EXPECT_EQ(named, crashing);
     EXPECT_NE(direct.output.find("Executables the system's version reader failed on: " +

@@ -323,14 +323,27 @@ inline PeImage BuildPeImage(const Bytes& block, bool pe64 = false) {
 // what such a reader refused.
 struct PeLayout {
     enum Expect {
-        Unsound,  // no layout may be trusted: the system is not asked
-        Nothing,  // no layout finds a version resource
-        System,   // the system is asked
+        Crashes,  // the system's reader faults on it: only the helper may ask it
+        Nothing,  // no layout finds a version resource: settled without the system
+        System,   // the system's reader is asked (in the helper); it may give
+                  // other bytes than a plain reading of the file
         Direct,   // the block is taken straight from the file
     };
+    PeLayout(std::string what, Bytes bytes, Expect expect, std::uint64_t tailAt = 0,
+             Bytes tail = {})
+        : what(std::move(what)),
+          bytes(std::move(bytes)),
+          expect(expect),
+          tailAt(tailAt),
+          tail(std::move(tail)) {}
+
     std::string what;
     Bytes bytes;
     Expect expect;
+    // A second piece of the file far out (past 2 GiB), at tailAt: written
+    // sparsely, the gap before it costs no disk.
+    std::uint64_t tailAt;
+    Bytes tail;
 };
 
 inline std::vector<PeLayout> MisleadingPeLayouts() {
@@ -391,7 +404,7 @@ inline std::vector<PeLayout> MisleadingPeLayouts() {
                            PutWord(b, 0x84, 0x8003);
                            PutWord(b, 0x86, 0xFFFF);
                        }),
-                       E::Unsound});
+                       E::Crashes});
     layouts.push_back({"\"PE\" without its two zero bytes", patched([](PeImage&, Bytes& b) {
                            // Only the flat parse takes it, and its fallback to the
                            // first language follows that entry's offset unchecked.
@@ -399,7 +412,7 @@ inline std::vector<PeLayout> MisleadingPeLayouts() {
                            PutDWord(b, PeImage::Res(kPeNameDir) + 16, 0x0401);
                            PutDWord(b, PeImage::Res(kPeNameDir) + 20, 0x7FFF0000);
                        }),
-                       E::Unsound});
+                       E::Crashes});
     layouts.push_back(
         {"type id whose low 16 bits are the version's, in front of it, leading out of the image",
          patched([&](PeImage&, Bytes& b) {
@@ -415,13 +428,13 @@ inline std::vector<PeLayout> MisleadingPeLayouts() {
              PutDWord(b, PeImage::Res(kData) + 4, static_cast<std::uint32_t>(block.size()));
              rootWith(b, {{0x00010010, kSub | kNames}, {16, kSub | kMovedNames}});
          }),
-         E::Unsound});
+         E::Crashes});
     layouts.push_back({"data past the section's virtual size and the image",
                        patched([](PeImage& image, Bytes& b) {
                            PutDWord(b, PeImage::Res(kPeData), kPeImageSize - 0x10);
                            PutDWord(b, image.section + 8, kPeBlock);
                        }),
-                       E::Unsound});
+                       E::Crashes});
 
     // ---- the system finds other bytes than the file's at the data entry
     layouts.push_back({"overlapping sections", patched([&](PeImage& image, Bytes& b) {
@@ -498,6 +511,106 @@ inline std::vector<PeLayout> MisleadingPeLayouts() {
              PutDWord(b, image.directories + 16, kAt);
          }),
          E::System});
+
+    // ---- how the loader maps sections, which the section table alone does not tell
+    layouts.push_back({"version data in a section that may not be read",
+                       patched([&](PeImage& image, Bytes& b) {
+                           // The directory stays in .rsrc; the block lies in a section
+                           // whose characteristics lack IMAGE_SCN_MEM_READ, which the
+                           // image maps with no access at all: the system faulted.
+                           secondSection(image, b, 0x2000, 0x200, 0x600);
+                           PutDWord(b, image.section + 40 + 36, 0x00000040);
+                           put(b, 0x600, block);
+                           PutDWord(b, PeImage::Res(kPeData), 0x2000);
+                           PutDWord(b, image.optional + 56, 0x3000);
+                       }),
+                       E::Crashes});
+    layouts.push_back(
+        {"section and file alignment below a page, file data shorter than the virtual size",
+         patched([&](PeImage& image, Bytes& b) {
+             // Alignments of 0x200 and the section at the address of its file
+             // offset: the image is the whole file mapped flat. The section's file
+             // data ends 0x40 bytes into the block; a mapping by pages would give
+             // zeros after it, the flat one gives the file's next bytes. The
+             // system gave the whole block (1.2.3.4), as the file holds it.
+             constexpr std::uint32_t kRaw = 0x200, kAt = kRaw - 0x40;
+             PutDWord(b, image.optional + 32, 0x200);
+             PutDWord(b, image.optional + 36, 0x200);
+             PutDWord(b, image.optional + 56, kPeSectionFile + kPeSectionSize);
+             PutDWord(b, image.section + 12, kPeSectionFile);
+             PutDWord(b, image.section + 16, kRaw);
+             PutDWord(b, image.directories + 16, kPeSectionFile);
+             put(b, PeImage::Res(kAt), block);
+             PutDWord(b, PeImage::Res(kPeData), kPeSectionFile + kAt);
+         }),
+         E::System});
+    layouts.push_back({"a later section of 0x10 bytes at the address of the first",
+                       patched([&](PeImage& image, Bytes& b) {
+                           // .next lies at .rsrc's address with a VirtualSize of 0x10, so that
+                           // by the section table .rsrc alone holds the block at +0x200; the
+                           // image maps .next's file data (0x400 bytes: the same directory, then
+                           // another block) and zeros over the whole page. The system gave the
+                           // other block (9.9.9.9). Started 0x100 bytes into the page instead,
+                           // .next took nothing of .rsrc's: the system gave .rsrc's block.
+                           constexpr std::uint32_t kAt = 0x200;
+                           put(b, PeImage::Res(kAt), block);
+                           PutDWord(b, PeImage::Res(kPeData), kPeSectionAddress + kAt);
+                           secondSection(image, b, kPeSectionAddress, 0x400, 0x600);
+                           std::copy_n(b.begin() + kPeSectionFile, 0x100, b.begin() + 0x600);
+                           PutDWord(b, image.section + 40 + 8, 0x10);
+                           put(b, 0x600 + kAt, other);
+                       }),
+                       E::System});
+    layouts.push_back({"virtual size of 0xFFFFF800", patched([&](PeImage& image, Bytes& b) {
+                           // The block in a section whose VirtualSize wraps to 0 when
+                           // the loader rounds it up to a page: it maps no file data.
+                           // The system gave a block of the data entry's size without
+                           // the fixed record (the zeros there), not the file's.
+                           secondSection(image, b, 0x2000, 0x200, 0x600);
+                           PutDWord(b, image.section + 40 + 8, 0xFFFFF800);
+                           put(b, 0x600, block);
+                           PutDWord(b, PeImage::Res(kPeData), 0x2000);
+                           PutDWord(b, image.optional + 56, 0x3000);
+                       }),
+                       E::System});
+    {
+        // A 16-bit file whose new header lies 0x100 bytes below 2 GiB and its
+        // resource table at 2 GiB. A signed 32-bit seek there fails, and a reader
+        // that goes on reads the 0x18 bytes after the header instead: another
+        // table, that leads to another block (9.9.9.9). Both blocks lie at the
+        // file's start. The system gave the other block.
+        constexpr std::uint32_t kHeader = 0x7FFFFF00, kTable = 0x100, kTableLength = 0x18;
+        constexpr std::size_t kBlock = 0x100, kOther = 0x300;
+        const Bytes block16 = Typical16BitBlock();
+        const Bytes other16 = Serialized(Root({}, 0x00090009, 0x00090009), true);
+        PeLayout layout{"16-bit file whose resource table lies at 2 GiB", {}, E::System};
+        Bytes& b = layout.bytes;
+        b.assign(0x400, std::byte{0});
+        b[0] = std::byte('M');
+        b[1] = std::byte('Z');
+        PutDWord(b, 0x3C, kHeader);
+        put(b, kBlock, block16);
+        put(b, kOther, other16);
+        layout.tailAt = kHeader;
+        Bytes& t = layout.tail;
+        t.assign(kTable + kTableLength, std::byte{0});
+        t[0] = std::byte('N');
+        t[1] = std::byte('E');
+        PutWord(t, 0x24, kTable);
+        PutWord(t, 0x26, kTable + kTableLength);
+        const auto table = [&](std::size_t at, std::size_t data, std::size_t length) {
+            PutWord(t, at, kNeShift);
+            PutWord(t, at + 2, 0x8010);  // version, one resource
+            PutWord(t, at + 4, 1);
+            PutWord(t, at + 10, static_cast<std::uint16_t>(data >> kNeShift));
+            PutWord(t, at + 12, static_cast<std::uint16_t>((length + 15) >> kNeShift));
+            PutWord(t, at + 14, 0x0030);
+            PutWord(t, at + 16, 0x8001);  // id 1
+        };
+        table(kTable, kBlock, block16.size());
+        table(0x40, kOther, other16.size());
+        layouts.push_back(std::move(layout));
+    }
     return layouts;
 }
 }  // namespace kelvra::version_blocks

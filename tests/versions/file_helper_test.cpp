@@ -79,7 +79,8 @@ TEST(FileHelperRouting, OnlyFilesTheirOwnBytesCannotSettleGoToTheHelper) {
     const std::vector<PeLayout> layouts = MisleadingPeLayouts();
     const PeLayout* unsound = nullptr;
     for (const PeLayout& layout : layouts)
-        if (layout.expect == PeLayout::Unsound) unsound = &layout;
+        if (layout.expect == PeLayout::Crashes && layout.tail.empty() && !unsound)
+            unsound = &layout;
     ASSERT_NE(unsound, nullptr);
     const struct {
         std::wstring path;
