@@ -166,7 +166,8 @@ std::string ChangesJson(const ScanChanges& changes, std::string_view previousFil
                              {"versionsChanged", std::move(versions)},
                              {"findingsAppeared", std::move(appeared)},
                              {"findingsGone", std::move(gone)}};
-    return result.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+    return EscapeTerminalControls(
+        result.dump(-1, ' ', false, OrderedJson::error_handler_t::replace));
 }
 
 std::wstring ChangesText(const ScanChanges& changes, std::wstring_view previousFile) {

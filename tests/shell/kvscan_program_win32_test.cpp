@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/utf8.h"
 #include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
 #include "support/version_blocks.h"
@@ -890,11 +891,33 @@ TEST_F(KvscanReport, ConsoleSummaryNamesTheFindingsAndQuietSaysNothing) {
 // Registry text reaches the terminal with its control characters written
 // out: an escape sequence or a line break of an entry's cannot retitle or
 // recolour the terminal, or forge a line of the summary.
+// The JSON document, read on a terminal just as often, writes the C1
+// controls (the 8-bit CSI among them) and the bidirectional overrides and
+// isolates as \u escapes: the same text for a JSON reader.
 TEST_F(KvscanReport, RegistryTextReachesTheConsoleVisible) {
     keys32_.SetText(gone_key_, L"UninstallString",
                     L"\"" + gone_ + L"un\x1b]0;owned\a\x1b[2J\r\nOK: 99\r\nins.exe\"");
-    const auto result = Scan(L"");
+    const struct {
+        const wchar_t* character;
+        const char* escaped;  // as the document writes it; nullptr: as it stands
+    } characters[] = {
+        {L"\x0080", "\\u0080"}, {L"\x0085", "\\u0085"}, {L"\x009b", "\\u009b"},
+        {L"\x009f", "\\u009f"}, {L"\x202a", "\\u202a"}, {L"\x202e", "\\u202e"},
+        {L"\x2066", "\\u2066"}, {L"\x2069", "\\u2069"}, {L"\x00a0", nullptr},
+        {L"\x2029", nullptr},   {L"\x202f", nullptr},   {L"\x2065", nullptr},
+    };
+    std::wstring publisher = L"<";
+    std::string written = "\"publisher\":\"<";
+    for (const auto& c : characters) {
+        publisher += c.character + std::wstring(L"|");
+        written += (c.escaped ? c.escaped : WideToUtf8(c.character)) + "|";
+    }
+    keys32_.SetText(gone_key_, L"Publisher", publisher);
+    const auto result = Scan(L"--json -");
     ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_NE(result.output.find(written), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("\xC2\x9B"), std::string::npos);
+    EXPECT_EQ(result.output.find("\xE2\x80\xAE"), std::string::npos);
     EXPECT_NE(result.output.find(WideToAnsi(L"  Gone Tool: uninstaller " + gone_ +
                                             L"un\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aOK: "
                                             L"99\\x0d\\x0ains.exe is gone\r\n")),
