@@ -688,6 +688,7 @@ TEST_F(KvscanDiff, ADocumentThatIsNotKvscansOfThisSchemaIsRefused) {
     const struct {
         const char* content;  // none: no such file
         const char* message;
+        std::size_t size = 0;  // the content padded with spaces to this size
     } cases[] = {
         {nullptr, "cannot be read"},
         {"not json", "not a JSON document of kvscan's"},
@@ -696,12 +697,27 @@ TEST_F(KvscanDiff, ADocumentThatIsNotKvscansOfThisSchemaIsRefused) {
          "a record without its registry key"},
         {R"({"schemaVersion": 2, "header": {"kelvraVersion": "3.0"}, "records": []})",
          "a document of schema version 2; this kvscan compares only with version 1"},
+        // Numbers are exact: none is cut to the width of its field.
+        {R"({"schemaVersion": 4294967297, "header": {"kelvraVersion": "2.0"}, "records": []})",
+         "a document of schema version 4294967297; this kvscan compares only with version 1"},
+        {R"({"schemaVersion": 1, "header": {"kelvraVersion": "2.0"}, "records": [)"
+         R"({"registryKey": "k", "registryView": 4294967328}]})",
+         "a record without its registry key"},
+        {R"({"schemaVersion": 1.0, "header": {"kelvraVersion": "2.0"}, "records": []})",
+         "not a JSON document of kvscan's"},
+        // Refused before it is read, not left to run out of memory.
+        {R"({"schemaVersion": 1, "header": {"kelvraVersion": "2.0"}, "records": []})",
+         "larger than 64 MiB", (64u << 20) + 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const std::wstring file = data_ / L"before.json";
         DeleteFileW(file.c_str());
-        if (c.content) WriteFileBytes(file, c.content);
+        if (c.content) {
+            std::string content = c.content;
+            if (c.size > content.size()) content.resize(c.size, ' ');
+            WriteFileBytes(file, content);
+        }
         const auto run = Kvscan(L"--profile R --diff " + Quoted(file));
         EXPECT_EQ(run.exitCode, 2u) << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
