@@ -220,6 +220,8 @@ if [ "$demo" = 1 ] && { [ ! "$state/.kelvra-demo" -nt tools/demo/machine.json ] 
     for view in 32 64; do
         wine_run reg import "C:\\kelvra-demo.$view.reg" /reg:$view >/dev/null 2>&1
     done
+    # The user's own installs, in the view the 32-bit programs read.
+    wine_run reg import 'C:\kelvra-demo.user.reg' /reg:32 >/dev/null 2>&1
     touch "$state/.kelvra-demo"
 fi
 
