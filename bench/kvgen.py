@@ -343,8 +343,13 @@ def main():
         parser.error("give --entries N, --drive-c, --exes and --reg")
 
     sources = sorted(name for name in os.listdir(args.exes) if name.endswith(".exe"))
+    # The folder too: the machine's executables are hard links into it, and
+    # kvchange.py knows them by that. A machine laid out from the executables
+    # of another build (the test command's smoke run takes build/win32, the
+    # benchmark its own build) is laid out again.
     identity = json.dumps({"generator": GENERATOR_VERSION, "entries": args.entries, "seed": args.seed,
-                           "exes": sources, "code": code_digest()},
+                           "exes": sources, "exesFolder": os.path.realpath(args.exes),
+                           "code": code_digest()},
                           sort_keys=True)
     if args.stamp and os.path.exists(args.stamp) and open(args.stamp).read() == identity:
         return 0

@@ -121,6 +121,8 @@ prepare_machine() {
   python3 "$root/bench/kvgen.py" --entries "$n" --drive-c "$active_state/prefix/drive_c" \
     --exes "$exes" --reg "$active_state/machine" --stamp "$stamp"
   if [ -f "$stamp.pending" ]; then
+    # A journal of changes belongs to the machine just replaced.
+    rm -f "$active_state/changes.json"
     local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
     for view in 32 64; do
       wine_in reg delete "$key" /reg:$view /f </dev/null >/dev/null 2>&1 || true

@@ -26,16 +26,22 @@
 #    report is and what the account page shows.
 # The program runs until "Exit Kelvra" in its tray menu, or Ctrl+C here.
 #
-# Wine runs as whoever starts this script (root, on a fresh machine), and a
-# Windows program installed into a run prefix runs with those rights. So the
-# run prefixes map no drive to the host's root (Wine's default Z:) and keep
-# their user folders (Desktop, Documents, ...) inside the prefix instead of
-# linking them to the home folder: such a program reaches the prefix itself
-# (drive C:) and the build's bin folder (drive K:, kelvra.exe and kvscan.exe),
-# and nothing else of the host through a drive. It is still a Linux process
-# of that user, and Wine does not stop a program that deliberately leaves the
-# Windows world (native Linux calls); install only what you would run as
-# that user anyway.
+# Root is needed only for step 1 (step 2, the compilers, runs as the starting
+# user as well). Started as root, the script then runs everything of the demo (Wine, the prefix, the stand-in service,
+# the tray) as the unprivileged user kelvra-demo, which it makes on first
+# use (a system user with the home folder /var/lib/kelvra-demo, no password,
+# no login shell) and reuses afterwards; KELVRA_RUN_USER names another
+# existing user instead. That user's copy of the programs and scripts, and
+# the prefixes and the service's folder, live in its home folder
+# (~/kelvra-run); build/run/wine, build/run/wine-empty and build/run/service
+# lead there. Started as another user, the script runs the demo as that user.
+# A Windows program in a run prefix can do what that user can, and Wine is
+# no sandbox: NT paths under \\?\unix\ reach every file of the host that the
+# user may reach, with or without a drive letter for it. At each start a
+# program in the prefix tries to write a file only root may write (in
+# ~/kelvra-run, owned by root); the start stops if it can. The prefixes keep
+# their user folders inside the prefix and map no Z: drive, so that an
+# ordinary program stays in the prefix (C:) and the programs' folder (K:).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -59,12 +65,81 @@ if [ -z "${KELVRA_RUN_STAGE:-}" ]; then
         -DKELVRA_SERVICE_BASE="http://127.0.0.1:$port" >/dev/null
     cmake --build "$build" --target kelvra kvscan kelvra_demo -j2
     export KELVRA_RUN_STAGE=1
-    if [ -z "${DISPLAY:-}" ]; then
-        echo "=== no DISPLAY: running on a private Xvfb (nothing to see; the first"
-        echo "    scheduled run uploads about 100 seconds after the start)"
-        exec scripts/with-display.sh "$0" "$@"
+    if [ "$(id -u)" = 0 ]; then
+        # Everything from here on runs as the run user, from a copy of the
+        # programs and scripts in its home folder (the repository may lie
+        # where that user cannot read, such as /root). The copy stays root's:
+        # a program in the prefix can neither change it nor the check file.
+        run_user=${KELVRA_RUN_USER:-kelvra-demo}
+        if ! id -u "$run_user" >/dev/null 2>&1; then
+            if [ -n "${KELVRA_RUN_USER:-}" ]; then
+                echo "run: KELVRA_RUN_USER=$run_user: no such user" >&2
+                exit 2
+            fi
+            echo "=== making the user $run_user, who runs the demo (once)"
+            useradd --system --user-group --create-home --home-dir "/var/lib/$run_user" \
+                --shell /usr/sbin/nologin "$run_user"
+        fi
+        if [ "$(id -u "$run_user")" = 0 ]; then
+            echo "run: KELVRA_RUN_USER=$run_user is root" >&2
+            exit 2
+        fi
+        home=$(getent passwd "$run_user" | cut -d: -f6)
+        copy=$home/kelvra-run
+        install -d -o root -g root -m 755 "$copy" "$copy/build" "$copy/build/run"
+        rm -rf "$copy/scripts" "$copy/cmake" "$copy/tools" "$copy/tests" "$copy/build/run/bin" \
+            "$copy/build/run/tools"
+        cp -p --parents scripts/run.sh scripts/with-display.sh cmake/wine-run.sh tools/regfile.py \
+            tools/demo/lay_out.py tools/demo/machine.json tests/service/account_service.py "$copy"
+        mkdir -p "$copy/build/run/bin" "$copy/build/run/tools/demo"
+        cp -p "$build"/bin/*.exe "$copy/build/run/bin/"
+        cp -pr "$build/tools/demo/exe" "$copy/build/run/tools/demo/"
+        # The check's file: root's, readable by all, writable by root alone.
+        printf 'Only root may write this file.\n' >"$copy/root-only.txt"
+        chmod 644 "$copy/root-only.txt"
+        # The run user's folders, reached from build/run as before. A folder
+        # left there by an earlier start as root moves over once.
+        for folder in wine wine-empty service; do
+            if [ -d "$build/$folder" ] && [ ! -L "$build/$folder" ] && [ ! -e "$copy/build/run/$folder" ]; then
+                mv "$build/$folder" "$copy/build/run/$folder"
+            fi
+            if [ -d "$build/$folder" ] && [ ! -L "$build/$folder" ]; then
+                mv "$build/$folder" "$build/$folder.root-owned"
+                echo "=== kept an earlier $build/$folder as $build/$folder.root-owned"
+            fi
+            rm -f "$build/$folder"
+            mkdir -p "$copy/build/run/$folder"
+            chown -R "$run_user:" "$copy/build/run/$folder"
+            ln -sfn "$copy/build/run/$folder" "$build/$folder"
+        done
+        display=${DISPLAY:-}
+        if [ -n "$display" ] && ! { command -v xhost >/dev/null &&
+                                    xhost "+SI:localuser:$run_user" >/dev/null 2>&1; }; then
+            echo "=== $run_user may not use the display $display: a private Xvfb instead"
+            display=
+        fi
+        if [ -z "$display" ]; then
+            echo "=== no display for $run_user: a private Xvfb (nothing to see; the first"
+            echo "    scheduled run uploads about 100 seconds after the start)"
+        fi
+        echo "=== running the demo as $run_user (uid $(id -u "$run_user"))"
+        cd /
+        exec runuser -u "$run_user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$home" \
+            USER="$run_user" LOGNAME="$run_user" LANG="${LANG:-C.UTF-8}" DISPLAY="$display" \
+            KELVRA_PORT="$port" KELVRA_RUN_STAGE=1 KELVRA_RUN_AS="$run_user" \
+            bash "$copy/scripts/run.sh" "$@"
     fi
 fi
+if [ -z "${DISPLAY:-}" ]; then
+    if [ -z "${KELVRA_RUN_AS:-}" ]; then
+        echo "=== no DISPLAY: running on a private Xvfb (nothing to see; the first"
+        echo "    scheduled run uploads about 100 seconds after the start)"
+    fi
+    exec scripts/with-display.sh "$0" "$@"
+fi
+# How this terminal's user runs a command of the run user's.
+as_run_user=
+[ -n "${KELVRA_RUN_AS:-}" ] && as_run_user="runuser -u $KELVRA_RUN_AS -- "
 
 wine_run() { "$root/cmake/wine-run.sh" "$state" "$@"; }
 
@@ -110,6 +185,30 @@ fi
 wine_run --stop
 seal_prefix
 
+# The check of the top: a program in the prefix tries to write a file that
+# only root may write, by the NT path that reaches any host file; it must
+# fail. The same program writes a file of the run user's by the same kind of
+# path, which must work: otherwise the check would prove nothing.
+if [ -f "$root/root-only.txt" ] && [ "$(id -u)" != 0 ]; then
+    unix_path() { printf '\\\\?\\unix%s' "$1" | tr / '\\'; }
+    own=$state/tmp/reach-check.txt
+    rm -f "$own"
+    before=$(cat "$root/root-only.txt")
+    wine_run cmd.exe /c "echo written by a program in the prefix>>$(unix_path "$root/root-only.txt")" \
+        >/dev/null 2>&1 || true
+    wine_run cmd.exe /c "echo written by a program in the prefix>>$(unix_path "$own")" \
+        >/dev/null 2>&1 || true
+    if [ "$(cat "$root/root-only.txt")" != "$before" ]; then
+        echo "run: a program in the prefix wrote $root/root-only.txt, which only root may write" >&2
+        exit 1
+    fi
+    if [ ! -s "$own" ]; then
+        echo "run: the check could not write the run user's own file $own either; it proves nothing" >&2
+        exit 1
+    fi
+    echo "=== checked: a program in the prefix runs as $(id -un) and cannot write a file only root may write"
+fi
+
 # The demo machine, once (again when its table or script changed): program folders
 # on the prefix's C: drive and the entries of both registry views.
 if [ "$demo" = 1 ] && { [ ! "$state/.kelvra-demo" -nt tools/demo/machine.json ] ||
@@ -121,6 +220,8 @@ if [ "$demo" = 1 ] && { [ ! "$state/.kelvra-demo" -nt tools/demo/machine.json ] 
     for view in 32 64; do
         wine_run reg import "C:\\kelvra-demo.$view.reg" /reg:$view >/dev/null 2>&1
     done
+    # The user's own installs, in the view the 32-bit programs read.
+    wine_run reg import 'C:\kelvra-demo.user.reg' /reg:32 >/dev/null 2>&1
     touch "$state/.kelvra-demo"
 fi
 
@@ -178,9 +279,9 @@ print("%d upload(s); the newest, %s, lists %d applications" % (
     Account page: $page
                   shows $listed
     Admins:       the same inventory as JSON, with what kvscan finds amiss:
-                  cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --json -
+                  ${as_run_user}$root/cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --json -
                   and with the user's own installs beside the machine's:
-                  cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --scope all --json -
+                  ${as_run_user}$root/cmake/wine-run.sh $state $build/bin/kvscan.exe --data-dir 'C:\kvscan' --profile demo-pc --scope all --json -
 DONE
         break
     fi

@@ -3,6 +3,7 @@ write their uninstall entries for Wine."""
 
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 UNINSTALL_ROOT = "HKEY_LOCAL_MACHINE\\" + UNINSTALL
+USER_UNINSTALL_ROOT = "HKEY_CURRENT_USER\\" + UNINSTALL
 
 
 def reg_string(text):
@@ -20,15 +21,15 @@ def reg_value(name, kind, data):
     raise ValueError(kind)
 
 
-def write_reg(keys, path):
+def write_reg(keys, path, root=UNINSTALL_ROOT):
     """One view's entries, (key name, [(value name, kind, data)]), for
     `reg import FILE /reg:32` or `/reg:64`. The caller deletes an earlier
     machine's entries with `reg delete` first: a deletion inside the file is
     carried out in reg.exe's own view, whatever view the import was asked
-    for."""
-    lines = ["Windows Registry Editor Version 5.00", "", "[%s]" % UNINSTALL_ROOT, ""]
+    for. root: the machine's uninstall key, or USER_UNINSTALL_ROOT."""
+    lines = ["Windows Registry Editor Version 5.00", "", "[%s]" % root, ""]
     for key, values in keys:
-        lines.append("[%s\\%s]" % (UNINSTALL_ROOT, key))
+        lines.append("[%s\\%s]" % (root, key))
         lines += [reg_value(*value) for value in values]
         lines.append("")
     with open(path, "wb") as out:

@@ -21,6 +21,7 @@
 #include "common/handles_win32.h"
 #include "common/pending_messages.h"
 #include "common/textconv.h"
+#include "common/tools.h"
 #include "http/httpclient.h"
 #include "http/transport.h"
 
@@ -35,6 +36,17 @@ using UniqueHInternet = std::unique_ptr<void, InternetCloser>;
 // Wine reports the wait for the answer's headers running out as the socket
 // error WSAETIMEDOUT rather than WinHTTP's own ERROR_WINHTTP_TIMEOUT.
 constexpr DWORD kSocketTimedOut = 10060;
+
+// The question to a proxy whether it wants credentials: no server but the
+// proxy can answer it (.invalid names resolve nowhere).
+constexpr wchar_t kProxyProbeUrl[] = L"http://kelvra-proxy-check.invalid/";
+
+// A failure of a post through a proxy with credentials that the log names:
+// the check of the proxy failed, or a 407 came where it may not release them.
+class ProxyRefusal : public HttpError {
+  public:
+    using HttpError::HttpError;
+};
 
 [[noreturn]] void Fail(const char* call) {
     const DWORD code = GetLastError();
@@ -150,31 +162,47 @@ class Exchange {
         if (post.body.size() > MAXDWORD) throw HttpError("request body too large");
 
         const bool proxyCredentials = post.proxy && !post.proxy->username.empty();
-        // The proxy's credentials go out only after the proxy has refused a
-        // request without them. A post cannot ask: a proxy that refuses one
-        // may close the connection before it has read the body, which resets
-        // it and loses the 407, and a reset after the body has gone tells
-        // nothing either (the service may already have it). So a request
-        // without a body asks first, on a connection of its own; its 407 (or
-        // the failed secure channel Wine reports for the 407 of an https
-        // service's tunnel) sends the post once, with the credentials. Any
-        // other answer sends it once without them, and only a 407 to that
-        // post (a proxy that changed its mind) earns one more, with them. A
-        // failure of the question, a reset included, fails the post: nothing
-        // is sent again after a reset.
+        // The proxy's credentials go out only after the proxy itself has
+        // refused a request without them. The question must be one that no
+        // other server can answer: through a proxy that needs none, a request
+        // for the service reaches the service, and a service (or anyone on
+        // the path of a plain-http one) that answers 407 would get the
+        // credentials with the next request, which the proxy passes on. So a
+        // HEAD of an address under the reserved .invalid domain asks, on a
+        // connection of its own: a proxy that wants credentials refuses it
+        // with 407 before it resolves anything, any other proxy answers it
+        // with an error of its own. Only that 407 sends the post with the
+        // credentials. A post cannot ask: a proxy that refuses one may close
+        // the connection before it has read the body, and a reset after the
+        // body has gone tells nothing (the service may already have it).
+        // A failure of the question, a reset included, fails the post; a 407
+        // to the post itself is a failure too, never a reason to send them.
         bool withCredentials = false;
         if (proxyCredentials) {
-            Attempt probe = Open(url, post, L"HEAD", false);
+            const HttpUrl probeUrl = ParseHttpUrl(kProxyProbeUrl);
+            Attempt probe = Open(probeUrl, post, L"HEAD", false);
             const DWORD error = probe.Send({});
-            withCredentials = Refused(probe, error, url);
-            if (error != 0 && !withCredentials) probe.Fail(error);
+            if (error != 0)
+                throw ProxyRefusal("Proxy: the check of the proxy failed (" +
+                                   std::string(probe.failed) + ": " + std::to_string(error) +
+                                   "); nothing was posted");
+            withCredentials = StatusCode(probe.request.get()) == HTTP_STATUS_PROXY_AUTH_REQ;
         }
         Attempt attempt = Open(url, post, L"POST", withCredentials);
-        DWORD error = attempt.Send(post.body);
-        if (proxyCredentials && !withCredentials && Refused(attempt, error, url)) {
-            attempt = Open(url, post, L"POST", true);
-            error = attempt.Send(post.body);
-        }
+        const DWORD error = attempt.Send(post.body);
+        if (proxyCredentials && error == 0 &&
+            StatusCode(attempt.request.get()) == HTTP_STATUS_PROXY_AUTH_REQ)
+            throw ProxyRefusal(withCredentials
+                                   ? "Proxy: 407 to the post with the credentials; the proxy "
+                                     "refused them"
+                                   : "Proxy: 407 to the post, but the proxy did not ask for "
+                                     "credentials when checked; they were not sent");
+        // Under Wine a refused tunnel of an https service shows as a failed
+        // secure channel.
+        if (proxyCredentials && !withCredentials && error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR)
+            throw ProxyRefusal(
+                "Proxy: the secure channel to the service failed, but the proxy "
+                "did not ask for credentials when checked; they were not sent");
         if (error != 0) attempt.Fail(error);
         const UniqueHInternet& request = attempt.request;
 
@@ -209,14 +237,6 @@ class Exchange {
             ::kelvra::Fail(failed);
         }
     };
-
-    // Whether the proxy refused the request for want of credentials: its
-    // 407, or for an https service under Wine the failed secure channel
-    // that stands for the tunnel's 407.
-    static bool Refused(const Attempt& attempt, DWORD error, const HttpUrl& url) {
-        if (error == 0) return StatusCode(attempt.request.get()) == HTTP_STATUS_PROXY_AUTH_REQ;
-        return url.secure && error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
-    }
 
     // withCredentials: the proxy refused a request without them.
     Attempt Open(const HttpUrl& url, const HttpPost& post, const wchar_t* verb,
@@ -371,14 +391,20 @@ class WinHttpTransport final : public HttpTransport {
         auto exchange = std::make_shared<Exchange>(post, timeouts_);
         std::thread([exchange] { exchange->Run(); }).detach();
         // Every limit once for each request the exchange may send (with
-        // proxy credentials the HEAD, the post and its retry after a 407),
-        // the body's once, and a second to spare for the thread itself.
-        const long long requests = post.proxy && !post.proxy->username.empty() ? 3 : 1;
+        // proxy credentials the check of the proxy and the post), the body's
+        // once, and a second to spare for the thread itself.
+        const long long requests = post.proxy && !post.proxy->username.empty() ? 2 : 1;
         const long long limits =
             1000LL + timeouts_.totalReadMs +
             requests * (static_cast<long long>(timeouts_.resolveMs) + timeouts_.connectMs +
                         timeouts_.sendMs + timeouts_.receiveMs);
-        return exchange->Await(std::chrono::milliseconds(limits), abandonCount);
+        try {
+            return exchange->Await(std::chrono::milliseconds(limits), abandonCount);
+        } catch (const ProxyRefusal& refusal) {
+            // Written here, on the caller's thread, which alone writes the log.
+            WriteLog(AnsiToWide(refusal.what()));
+            throw;
+        }
     }
 
   private:

@@ -38,17 +38,16 @@ struct HttpTimeouts {
 struct HttpProxy {
     std::wstring host;
     int port = 0;
-    // The proxy's credentials, sent only after the proxy has refused a
-    // request without them: a HEAD of the address, without a body, asks
-    // first. Its 407 (for an https service under Wine the failed secure
-    // channel that stands for the tunnel's 407) sends the post once, with
-    // them; any other answer sends it once without them, and only a 407 to
-    // that post earns one more, with them. A failure of the HEAD, a reset
-    // included, fails the post; nothing is sent again after a reset, which
-    // may come after the service has the post. A proxy that needs no
-    // credentials never gets them, so it cannot pass them on; the service
-    // never gets them, also not inside an https tunnel. Empty user name:
-    // none, and no HEAD either.
+    // The proxy's credentials, sent only after the proxy itself has refused
+    // a request without them. With a user name, a HEAD of an address under
+    // the reserved .invalid domain asks the proxy first, without a body and
+    // on a connection of its own: no server but the proxy can answer it.
+    // Only its 407 sends the post (once) with them; any other answer sends it
+    // once without them. A 407 to the post itself, whoever sent it, fails the
+    // post (and is logged) and sends nothing again; so does a failure of the
+    // HEAD, a reset included. A proxy that needs no credentials never gets
+    // them, so it cannot pass them on; the service never gets them, also not
+    // inside an https tunnel. Empty user name: none, and no HEAD either.
     std::wstring username;
     std::wstring password;
 };

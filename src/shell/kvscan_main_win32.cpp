@@ -290,11 +290,8 @@ int Scan(const ScanOptions& options) {
     // The earlier document is read before the run: a wrong one costs no run.
     std::optional<ScanRecords> previous;
     if (options.diff) {
-        std::string error = "cannot be read";
-        try {
-            previous = ReadScanRecords(ReadFileBytes(*options.diff), error);
-        } catch (const FileError&) {
-        }
+        std::string error;
+        previous = ReadScanDocument(*options.diff, error);
         if (!previous) {
             Print(stderr, L"kvscan: --diff " + VisibleControls(*options.diff) + L": " +
                               VisibleControls(Utf8ToWide(error)) + L"\n");

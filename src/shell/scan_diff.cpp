@@ -1,8 +1,11 @@
 #include "shell/scan_diff.h"
 
+#include <cstdint>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <span>
 
+#include "common/files.h"
 #include "common/textutil.h"
 #include "common/utf8.h"
 #include "shell/scan_report.h"
@@ -16,16 +19,32 @@ using OrderedJson = nlohmann::ordered_json;
 
 std::string TextOf(const Json& value) { return value.is_string() ? value.get<std::string>() : ""; }
 
+// The number as the exact integer it is, when it is one from low to high: a
+// reader's conversion to a narrower type would cut 4294967297 to 1.
+std::optional<long long> WholeNumber(const Json& value, long long low, long long high) {
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(high)) return std::nullopt;
+        const auto exact = static_cast<long long>(number);
+        return exact >= low ? std::optional<long long>(exact) : std::nullopt;
+    }
+    if (!value.is_number_integer()) return std::nullopt;
+    const auto number = value.get<std::int64_t>();
+    if (number < low || number > high) return std::nullopt;
+    return number;
+}
+
 // A record of the document, or none when it lacks what identifies it.
 std::optional<DiffRecord> RecordOf(const Json& record) {
     if (!record.is_object() || !record.contains("registryKey") ||
-        !record["registryKey"].is_string() || !record.contains("registryView") ||
-        !record["registryView"].is_number_integer())
+        !record["registryKey"].is_string() || !record.contains("registryView"))
         return std::nullopt;
+    const std::optional<long long> view = WholeNumber(record["registryView"], 32, 64);
+    if (!view || (*view != 32 && *view != 64)) return std::nullopt;
     DiffRecord result;
     // Documents written before the user's scope existed are the machine's.
     result.scope = record.contains("scope") ? TextOf(record["scope"]) : "machine";
-    result.view = record["registryView"].get<int>();
+    result.view = static_cast<int>(*view);
     result.key = TextOf(record["registryKey"]);
     result.name = record.contains("displayName") ? TextOf(record["displayName"]) : "";
     result.version = record.contains("chosenVersion") ? TextOf(record["chosenVersion"]) : "";
@@ -64,6 +83,25 @@ std::set<std::string> ScopesOf(std::string_view scope) {
     return {"machine"};
 }
 
+std::optional<ScanRecords> ReadScanDocument(const std::wstring& path, std::string& error) {
+    const std::optional<ReadOnlyFile> file = ReadOnlyFile::Open(path);
+    if (!file) {
+        error = "cannot be read";
+        return std::nullopt;
+    }
+    if (file->size() > kMaxScanDocumentBytes) {
+        error = "larger than " + std::to_string(kMaxScanDocumentBytes >> 20) +
+                " MiB, more than any document of kvscan's; not read";
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(file->size()), '\0');
+    if (file->ReadAt(0, std::as_writable_bytes(std::span(bytes))) != bytes.size()) {
+        error = "cannot be read";
+        return std::nullopt;
+    }
+    return ReadScanRecords(bytes, error);
+}
+
 std::optional<ScanRecords> ReadScanRecords(std::string_view bytes, std::string& error) {
     const Json document = Json::parse(bytes, nullptr, false);
     if (document.is_discarded() || !document.is_object() || !document.contains("schemaVersion") ||
@@ -73,9 +111,9 @@ std::optional<ScanRecords> ReadScanRecords(std::string_view bytes, std::string& 
         error = "not a JSON document of kvscan's";
         return std::nullopt;
     }
-    const int version = document["schemaVersion"].get<int>();
-    if (version != kScanReportSchemaVersion) {
-        error = "a document of schema version " + std::to_string(version) +
+    const Json& version = document["schemaVersion"];
+    if (WholeNumber(version, kScanReportSchemaVersion, kScanReportSchemaVersion) == std::nullopt) {
+        error = "a document of schema version " + version.dump() +
                 "; this kvscan compares only with version " +
                 std::to_string(kScanReportSchemaVersion);
         return std::nullopt;
@@ -166,7 +204,8 @@ std::string ChangesJson(const ScanChanges& changes, std::string_view previousFil
                              {"versionsChanged", std::move(versions)},
                              {"findingsAppeared", std::move(appeared)},
                              {"findingsGone", std::move(gone)}};
-    return result.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+    return EscapeTerminalControls(
+        result.dump(-1, ' ', false, OrderedJson::error_handler_t::replace));
 }
 
 std::wstring ChangesText(const ScanChanges& changes, std::wstring_view previousFile) {

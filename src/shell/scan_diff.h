@@ -3,6 +3,7 @@
 // and this run. An application is known by its scope, registry view and
 // registry key, never by its display name, which carries its version.
 
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,8 +34,17 @@ struct ScanRecords {
 std::set<std::string> ScopesOf(std::string_view scope);
 
 // Reads an earlier document. Empty, with error set, when the bytes are not
-// JSON, not a document of kvscan's, or of another schema version.
+// JSON, not a document of kvscan's (numbers included: each an exact whole
+// number of its field's range), or of another schema version.
 std::optional<ScanRecords> ReadScanRecords(std::string_view bytes, std::string& error);
+
+// The largest earlier document read, far above what any machine's records
+// make: a larger file is refused before it is read into memory.
+inline constexpr std::uint64_t kMaxScanDocumentBytes = 64ull << 20;
+
+// ReadScanRecords of a file; also empty when the file cannot be read or is
+// larger than kMaxScanDocumentBytes.
+std::optional<ScanRecords> ReadScanDocument(const std::wstring& path, std::string& error);
 
 struct VersionChange {
     DiffRecord record;  // as now

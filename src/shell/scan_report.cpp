@@ -155,10 +155,43 @@ std::wstring WideFromBytes(const nlohmann::json& bytes) {
 
 // One value per line: the document stays readable and any JSON reader takes it.
 std::string Line(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return EscapeTerminalControls(value.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 }  // namespace
+
+std::string EscapeTerminalControls(std::string_view json) {
+    // The dump is valid UTF-8 and these characters occur only inside its
+    // strings: C1 controls as C2 80 to C2 9F, the overrides as E2 80 AA to
+    // E2 80 AE, the isolates as E2 81 A6 to E2 81 A9.
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto byte = [&](std::size_t at) {
+            return at < json.size() ? static_cast<unsigned char>(json[at]) : 0u;
+        };
+        unsigned code = 0;
+        std::size_t length = 0;
+        if (byte(i) == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+            code = byte(i + 1);
+            length = 2;
+        } else if (byte(i) == 0xE2 &&
+                   ((byte(i + 1) == 0x80 && byte(i + 2) >= 0xAA && byte(i + 2) <= 0xAE) ||
+                    (byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9))) {
+            code = 0x2000 | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
+            length = 3;
+        }
+        if (length == 0) {
+            out += json[i];
+            continue;
+        }
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
+        i += length - 1;
+    }
+    return out;
+}
 
 int RegistryViewBits(const TApp& app) { return app.view == RegistryView::Wow64_64 ? 64 : 32; }
 

@@ -22,6 +22,12 @@ class TApp;
 // changes its meaning or goes; new fields leave it alone.
 inline constexpr int kScanReportSchemaVersion = 1;
 
+// A line of JSON as written: the C1 controls (U+0080 to U+009F, the 8-bit
+// CSI among them) and the bidirectional overrides and isolates (U+202A to
+// U+202E, U+2066 to U+2069) that registry texts may carry are written as
+// \u escapes, which mean the same to a JSON reader and nothing to a terminal.
+std::string EscapeTerminalControls(std::string_view json);
+
 struct ScanHeader {
     std::wstring computer;
     std::wstring user;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "common/scope.h"
+#include "common/utf8.h"
 #include "shell/kvscan_machine_win32.h"
 #include "support/json_schema.h"
 #include "support/sparse_file_win32.h"
@@ -744,6 +745,7 @@ TEST_F(KvscanDiff, ADocumentThatIsNotKvscansOfThisSchemaIsRefused) {
     const struct {
         const char* content;  // none: no such file
         const char* message;
+        std::size_t size = 0;  // the content padded with spaces to this size
     } cases[] = {
         {nullptr, "cannot be read"},
         {"not json", "not a JSON document of kvscan's"},
@@ -752,12 +754,27 @@ TEST_F(KvscanDiff, ADocumentThatIsNotKvscansOfThisSchemaIsRefused) {
          "a record without its registry key"},
         {R"({"schemaVersion": 2, "header": {"kelvraVersion": "3.0"}, "records": []})",
          "a document of schema version 2; this kvscan compares only with version 1"},
+        // Numbers are exact: none is cut to the width of its field.
+        {R"({"schemaVersion": 4294967297, "header": {"kelvraVersion": "2.0"}, "records": []})",
+         "a document of schema version 4294967297; this kvscan compares only with version 1"},
+        {R"({"schemaVersion": 1, "header": {"kelvraVersion": "2.0"}, "records": [)"
+         R"({"registryKey": "k", "registryView": 4294967328}]})",
+         "a record without its registry key"},
+        {R"({"schemaVersion": 1.0, "header": {"kelvraVersion": "2.0"}, "records": []})",
+         "not a JSON document of kvscan's"},
+        // Refused before it is read, not left to run out of memory.
+        {R"({"schemaVersion": 1, "header": {"kelvraVersion": "2.0"}, "records": []})",
+         "larger than 64 MiB", (64u << 20) + 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const std::wstring file = data_ / L"before.json";
         DeleteFileW(file.c_str());
-        if (c.content) WriteFileBytes(file, c.content);
+        if (c.content) {
+            std::string content = c.content;
+            if (c.size > content.size()) content.resize(c.size, ' ');
+            WriteFileBytes(file, content);
+        }
         const auto run = Kvscan(L"--profile R --diff " + Quoted(file));
         EXPECT_EQ(run.exitCode, 2u) << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
@@ -947,11 +964,33 @@ TEST_F(KvscanReport, ConsoleSummaryNamesTheFindingsAndQuietSaysNothing) {
 // Registry text reaches the terminal with its control characters written
 // out: an escape sequence or a line break of an entry's cannot retitle or
 // recolour the terminal, or forge a line of the summary.
+// The JSON document, read on a terminal just as often, writes the C1
+// controls (the 8-bit CSI among them) and the bidirectional overrides and
+// isolates as \u escapes: the same text for a JSON reader.
 TEST_F(KvscanReport, RegistryTextReachesTheConsoleVisible) {
     keys32_.SetText(gone_key_, L"UninstallString",
                     L"\"" + gone_ + L"un\x1b]0;owned\a\x1b[2J\r\nOK: 99\r\nins.exe\"");
-    const auto result = Scan(L"");
+    const struct {
+        const wchar_t* character;
+        const char* escaped;  // as the document writes it; nullptr: as it stands
+    } characters[] = {
+        {L"\x0080", "\\u0080"}, {L"\x0085", "\\u0085"}, {L"\x009b", "\\u009b"},
+        {L"\x009f", "\\u009f"}, {L"\x202a", "\\u202a"}, {L"\x202e", "\\u202e"},
+        {L"\x2066", "\\u2066"}, {L"\x2069", "\\u2069"}, {L"\x00a0", nullptr},
+        {L"\x2029", nullptr},   {L"\x202f", nullptr},   {L"\x2065", nullptr},
+    };
+    std::wstring publisher = L"<";
+    std::string written = "\"publisher\":\"<";
+    for (const auto& c : characters) {
+        publisher += c.character + std::wstring(L"|");
+        written += (c.escaped ? c.escaped : WideToUtf8(c.character)) + "|";
+    }
+    keys32_.SetText(gone_key_, L"Publisher", publisher);
+    const auto result = Scan(L"--json -");
     ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_NE(result.output.find(written), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("\xC2\x9B"), std::string::npos);
+    EXPECT_EQ(result.output.find("\xE2\x80\xAE"), std::string::npos);
     EXPECT_NE(result.output.find(WideToAnsi(L"  Gone Tool: uninstaller " + gone_ +
                                             L"un\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aOK: "
                                             L"99\\x0d\\x0ains.exe is gone\r\n")),

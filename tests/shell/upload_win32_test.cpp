@@ -15,7 +15,9 @@
 #include "http/service_address.h"
 #include "support/account_service_win32.h"
 #include "support/fixed_clock.h"
+#include "support/saved_log.h"
 #include "support/saved_settings.h"
+#include "support/temp_dir.h"
 
 namespace kelvra {
 namespace {
@@ -131,57 +133,89 @@ class UploadThroughProxyTest : public UploadTest {
     AccountService service_{{kAccountServiceScript, "alice:s3cret"}};
 };
 
-// The proxy credentials of the settings go to the proxy only when it asks
-// for them (407), and never reach the service: not through a proxy that
-// needs none (which would pass a header on), not inside an https tunnel.
-// Each upload reaches the service once, also when the proxy resets it (the
-// service may already have it; and a reset is no request for credentials).
-// Twice each, so that a second post cannot ride on the first one's
-// connection.
+// The proxy credentials of the settings go to the proxy only when the proxy
+// itself asks for them (407 to a HEAD of an address under .invalid, which no
+// other server can answer), and never reach anyone else: not through a proxy
+// that needs none (which would pass a header on), not a service that answers
+// 407 to everything, not inside an https tunnel. Each upload reaches the
+// service at most once, also when the proxy resets it (the service may
+// already have it; a reset is no request for credentials), and each refusal
+// leaves one line in the log. Twice each, so that a second post cannot ride
+// on the first one's connection.
 TEST_F(UploadTest, ProxyCredentialsOnlyAnswerTheProxysChallengeAndNeverReachTheService) {
+    enum Proxy { kAsks, kNeedsNone, kStandIn };  // kStandIn: the stand-in is the proxy
     const struct {
         const char* what;
-        bool proxyAsks;
+        Proxy proxy;
         bool https;
-        bool resetsThePost;  // the stand-in is the proxy, and resets every post
+        const char* answer;  // the stand-in's: "" OK, "407", or "reset VERB"
+        bool posted;         // each upload arrives, once
+        const char* logged;  // the log's line of the failure, "" none
     } cases[] = {
-        {"a proxy that asks, http", true, false, false},
-        {"a proxy that asks, https", true, true, false},
-        {"a proxy that needs none, http", false, false, false},
-        {"a proxy that needs none, https", false, true, false},
-        {"a proxy that needs none and resets the post, http", false, false, true},
+        {"a proxy that asks, http", kAsks, false, "", true, ""},
+        {"a proxy that asks, https", kAsks, true, "", true, ""},
+        {"a proxy that needs none, http", kNeedsNone, false, "", true, ""},
+        {"a proxy that needs none, https", kNeedsNone, true, "", true, ""},
+        {"a service that answers 407, http", kNeedsNone, false, "407", true,
+         "Proxy: 407 to the post, but the proxy did not ask"},
+        {"a service that answers 407, https", kNeedsNone, true, "407", true,
+         "Proxy: 407 to the post, but the proxy did not ask"},
+        {"a proxy that answers 407 to everything", kStandIn, false, "407", true,
+         "Proxy: 407 to the post with the credentials"},
+        {"a proxy that resets the check", kStandIn, false, "reset HEAD", false,
+         "Proxy: the check of the proxy failed"},
+        {"a proxy that needs none and resets the post", kStandIn, false, "reset POST", true, ""},
     };
     // Before the process first uses a certificate store.
     const testing::TrustedCertificate trusted(testing::kLocalhostCertificate);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        AccountService service({kAccountServiceScript, c.proxyAsks ? "alice:s3cret" : "",
+        AccountService service({kAccountServiceScript, c.proxy == kAsks ? "alice:s3cret" : "",
                                 c.https ? testing::kLocalhostCertificate : "",
-                                !c.proxyAsks && !c.resetsThePost});
+                                c.proxy == kNeedsNone});
         ReachThroughTheProxy(service);
-        if (c.resetsThePost) {
-            // It records whatever a proxy would get, headers and all.
-            ProxyPort = service.Port();
-            service.ResetRequestsOf("POST");
-        }
+        // It records whatever a proxy would get, headers and all.
+        if (c.proxy == kStandIn) ProxyPort = service.Port();
+        const std::string answer = c.answer;
+        if (answer == "407") service.Answer(407, "Proxy Authentication Required");
+        if (answer.starts_with("reset ")) service.ResetRequestsOf(answer.substr(6));
         const std::wstring payload = Payload(service);
+        const testing::TempDir logDir;
+        const testing::LogSwitch log(logDir.path());
         for (int round = 1; round <= 2; ++round) {
             SCOPED_TRACE(round);
-            EXPECT_EQ(UploadInventory(payload).answer, c.resetsThePost ? L"" : L"OK");
+            const bool ok = c.proxy != kStandIn && answer.empty();
+            EXPECT_EQ(UploadInventory(payload).answer, ok ? L"OK" : L"");
             std::vector<std::string> posts;
             for (const std::string& request : service.Requests()) {
+                if (request.starts_with("POST ")) posts.push_back(request);
+                // Only the proxy may get them, and only after its 407 to the check.
+                if (c.proxy == kStandIn && request.starts_with("POST ") && answer == "407")
+                    continue;
                 EXPECT_EQ(request.find("Proxy-Authorization"), std::string::npos) << request;
                 EXPECT_EQ(request.find("YWxpY2U6czNjcmV0"), std::string::npos);
-                if (request.starts_with("POST ")) posts.push_back(request);
+                // The check never reaches the service.
+                if (!request.starts_with("POST "))
+                    EXPECT_TRUE(c.proxy == kStandIn &&
+                                request.starts_with("HEAD http://kelvra-proxy-check.invalid:80/ "))
+                        << request;
             }
-            ASSERT_EQ(posts.size(), static_cast<std::size_t>(round)) << "each upload once";
-            EXPECT_EQ(BodyOf(posts.back()), ExpectedBody(payload));
+            ASSERT_EQ(posts.size(), c.posted ? static_cast<std::size_t>(round) : 0u)
+                << "each upload at most once";
+            if (c.posted) EXPECT_EQ(BodyOf(posts.back()), ExpectedBody(payload));
         }
+        const std::string lines = ReadFileBytes(logDir / L"logreg.txt");
+        std::size_t refusals = 0;
+        for (auto at = lines.find("> Proxy: "); at != std::string::npos;
+             at = lines.find("> Proxy: ", at + 1))
+            ++refusals;
+        EXPECT_EQ(refusals, *c.logged ? 2u : 0u) << lines;
+        if (*c.logged) EXPECT_NE(lines.find(c.logged), std::string::npos) << lines;
         if (c.https) {
-            const std::string log = service.ProxyLog();
-            EXPECT_NE(log.find("CONNECT localhost:" + std::to_string(service.Port())),
+            const std::string proxyLog = service.ProxyLog();
+            EXPECT_NE(proxyLog.find("CONNECT localhost:" + std::to_string(service.Port())),
                       std::string::npos)
-                << log;
+                << proxyLog;
         }
     }
 }
