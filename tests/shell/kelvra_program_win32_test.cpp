@@ -29,11 +29,15 @@
 #include "shell/resource.h"
 #include "shell/startup_win32.h"
 #include "support/account_service_win32.h"
+#include "support/allowed_skip.h"
 #include "support/message_boxes.h"
 #include "support/process_win32.h"
 #include "support/saved_user_state_win32.h"
+#include "support/slow_share_win32.h"
 #include "support/temp_dir.h"
 #include "support/tray_windows_win32.h"
+#include "support/uninstall_keys_win32.h"
+#include "support/version_blocks.h"
 
 // After common/win32.h, which brings in <windows.h>.
 #include <shellapi.h>
@@ -212,6 +216,68 @@ TEST_F(KelvraProgram, RunsInTheTrayUploadsOnRunNowAndEndsOnExit) {
     tray.Command(IDM_EXITKELVRA);
     EXPECT_EQ(tray.ExitCode(15000), 0u);
     EXPECT_FALSE(IsWindow(window));
+}
+
+// A run over a program that crashes the system's version reader and an
+// install folder on a network drive that does not answer: the crash ends
+// only the helper process, the drive costs one bound, the tray answers its
+// window messages all the while, uploads, and runs on.
+TEST_F(KelvraProgram, RunNowOutlivesACrashingExecutableAndASilentDrive) {
+    testing::TempDir programs;
+    const std::wstring crashing = programs / L"crashing\\";
+    ASSERT_TRUE(ForceDirectories(crashing));
+    for (const auto& layout : version_blocks::MisleadingPeLayouts())
+        if (layout.expect == version_blocks::PeLayout::Crashes && layout.tail.empty()) {
+            WriteFileBytes(crashing + L"app.exe",
+                           std::string_view(reinterpret_cast<const char*>(layout.bytes.data()),
+                                            layout.bytes.size()));
+            break;
+        }
+    const std::wstring backing = programs / L"share";
+    ASSERT_TRUE(ForceDirectories(backing + L"\\Slow"));
+    testing::SlowShare share(testing::kSlowShareScript, L'S', backing, 2.0, L"Slow");
+    if (!share.available()) {
+        if (share.needsRoot()) KELVRA_ALLOWED_SKIP() << "mounting a file system needs root";
+        FAIL() << "no slow share: " << share.whyNot();
+    }
+    testing::UninstallKeys keys(KEY_WOW64_32KEY);
+    for (const auto& [name, folder] : {std::pair{L"Crashing Tool", crashing},
+                                       std::pair{L"Silent Tool", share.root() + L"Slow\\"}}) {
+        const std::wstring key = testing::UninstallKeys::UniqueName(name);
+        keys.Create(key);
+        keys.SetText(key, L"DisplayName", name);
+        keys.SetText(key, L"InstallLocation", folder);
+    }
+    testing::AccountService service({testing::kAccountServiceScript, {}});
+    StoreSettings(
+        "[Proxy]\r\nUse proxy=1\r\nServer=127.0.0.1\r\nPort=" + std::to_string(service.Port()) +
+        "\r\n[Account]\r\nUsername=user1\r\nPassword=pw\r\nProfile=PC02\r\n");
+    auto tray = TrayProcess::Start(KelvraExe());
+    ASSERT_TRUE(tray.Started());
+    HWND window = tray.Window();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return BalloonShows(kGreeting); }, 10000));
+
+    tray.Command(IDM_RUNNOW);
+    // Until the upload arrives, the window answers each message within a
+    // second (the drive alone holds the run for 5 s).
+    std::chrono::steady_clock::duration slowest{};
+    while (service.Requests().empty()) {
+        const auto asked = std::chrono::steady_clock::now();
+        DWORD_PTR result = 0;
+        ASSERT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result), 0);
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - asked);
+        ASSERT_TRUE(tray.Running());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_LT(slowest, std::chrono::seconds(1));
+    EXPECT_TRUE(WaitUntil([&] { return BalloonShows(kUpdated); }, 10000));
+    const std::string payload = ReadFileBytes(state_.DataFolder() + L"dump_PC02_0.txt");
+    for (const char* line : {"Crashing Tool\t\r\n", "Silent Tool\t\r\n"})
+        EXPECT_NE(payload.find(line), std::string::npos) << payload;
+
+    tray.Command(IDM_EXITKELVRA);
+    EXPECT_EQ(tray.ExitCode(15000), 0u);
 }
 
 // Waits for the first scheduled run, 100 seconds after the start.

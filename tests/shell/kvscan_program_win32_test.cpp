@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
@@ -14,7 +15,9 @@
 #include "common/scope.h"
 #include "common/utf8.h"
 #include "shell/kvscan_machine_win32.h"
+#include "support/allowed_skip.h"
 #include "support/json_schema.h"
+#include "support/slow_share_win32.h"
 #include "support/sparse_file_win32.h"
 #include "support/version_blocks.h"
 
@@ -420,10 +423,12 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyAndNameWhatCrashesTheSystemsReade
     // The honest images' version reaches the payload, and so does the
     // fixed version of a block that runs into the zeros past its file data.
     const std::string payload = FileOf(L"L", L".txt");
-    for (std::size_t i = 0; i < layouts.size(); ++i)
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
         if (layouts[i].expect == version_blocks::PeLayout::Direct ||
-            layouts[i].what == "version data running past the section's file data")
+            layouts[i].what == "version data running past the section's file data") {
             EXPECT_NE(payload.find(PayloadLine(i, "1.2.3.4")), std::string::npos) << payload;
+        }
+    }
 
     // Each layout the system's reader crashes on is named, and only those.
     std::set<std::string> named;
@@ -457,6 +462,70 @@ TEST_F(KvscanMisleadingExecutables, EndNormallyAndNameWhatCrashesTheSystemsReade
                   std::string::npos)
             << run.output;
     }
+}
+
+// Install folders on a network drive that answers every call of one folder
+// in 2 s (a FUSE share under Wine), beside one on the same drive that
+// answers at once: the run waits out one bound for the silent drive, asks it
+// nothing more, names both entries on it, and the fast entry's record is the
+// one of a run without them.
+class KvscanSlowShare : public testing::KvscanMachine {};
+
+TEST_F(KvscanSlowShare, AFolderThatDoesNotAnswerCostsOneBoundAndIsNamed) {
+    const std::wstring backing = programs_ / L"share";
+    for (const wchar_t* folder : {L"\\Fast\\", L"\\Slow\\"}) {
+        ASSERT_TRUE(ForceDirectories(backing + folder));
+        fixtures::CopyFixture(L"fv_1234", backing + folder + L"tool.exe");
+    }
+    testing::SlowShare share(testing::kSlowShareScript, L'S', backing, 2.0, L"Slow");
+    if (!share.available()) {
+        if (share.needsRoot()) KELVRA_ALLOWED_SKIP() << "mounting a file system needs root";
+        FAIL() << "no slow share: " << share.whyNot();
+    }
+    ASSERT_TRUE(share.remote()) << share.whyNotRemote();
+    const std::wstring fast = Entry(keys32_, L"a", L"Alder Tool");
+    keys32_.SetText(fast, L"InstallLocation", share.root() + L"Fast\\");
+    const auto records = [](const std::wstring& path) {
+        std::map<std::string, nlohmann::json> byName;
+        const nlohmann::json document = nlohmann::json::parse(ReadFileBytes(path));
+        for (const auto& record : document["records"])
+            byName[record["displayName"].get<std::string>()] = record;
+        return byName;
+    };
+    ASSERT_EQ(Kvscan(L"--quiet --json " + Quoted(data_ / L"fast.json")).exitCode, 0u);
+
+    for (const wchar_t* name : {L"Birch Tool", L"Cedar Tool"})
+        keys32_.SetText(Entry(keys32_, name, name), L"InstallLocation", share.root() + L"Slow\\");
+    const auto started = std::chrono::steady_clock::now();
+    const auto run = Kvscan(L"--json " + Quoted(data_ / L"all.json") + L" --timings " +
+                            Quoted(data_ / L"timings.txt"));
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    // One bound of 5 s for the drive; without it the slow folder alone would
+    // take minutes (14 s for its first look-up under Wine).
+    EXPECT_LT(took, std::chrono::seconds(40));
+    auto all = records(data_ / L"all.json");
+    EXPECT_EQ(all["Alder Tool"], records(data_ / L"fast.json")["Alder Tool"]);
+    EXPECT_EQ(all["Alder Tool"]["chosenVersion"], "1.2.3.4");
+    std::vector<long long> waited;
+    for (const char* name : {"Birch Tool", "Cedar Tool"}) {
+        const nlohmann::json& findings = all[name]["findings"];
+        ASSERT_EQ(findings.size(), 1u) << findings.dump();
+        EXPECT_EQ(findings[0]["kind"], "folderUnreachable");
+        EXPECT_EQ(findings[0]["path"], WideToAnsi(share.root()) + "Slow\\");
+        waited.push_back(findings[0]["waitedMs"].get<long long>());
+    }
+    EXPECT_GE(waited[0], 4000);  // the one bound...
+    EXPECT_LT(waited[1], 1000);  // ...and nothing after it
+    EXPECT_NE(run.output.find("Folders that did not answer in time: 2"), std::string::npos)
+        << run.output;
+    // The run served its messages all the while: no stretch of seconds.
+    std::istringstream timings(ReadFileBytes(data_ / L"timings.txt"));
+    double longestGap = -1;
+    for (std::string name, value; timings >> name >> value;)
+        if (name == "longest_gap_seconds") longestGap = std::stod(value);
+    EXPECT_GE(longestGap, 0.0);
+    EXPECT_LT(longestGap, 1.0);
 }
 
 // The user's own installs beside the machine's: the same product installed
