@@ -24,7 +24,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 all_targets=(version_chain compare_versions nice_name render ini_file form_body
-             pe_resource registry_text answer_text version_memory)
+             pe_resource registry_text answer_text version_memory helper_answers)
 targets=("${@:-${all_targets[@]}}")
 jobs=${KELVRA_FUZZ_JOBS:-1}
 build=${KELVRA_FUZZ_BUILD:-build/fuzz}
