@@ -280,6 +280,8 @@ Asked AskHelper(Request kind, const std::wstring& path, milliseconds bound,
     } else if (runLeft <= milliseconds{0}) {
         asked.reply.outcome = HelperOutcome::Unavailable;
         return asked;
+    } else {
+        bound = std::min(bound, runLeft);
     }
     const auto started = Clock::now();
     ++state.counts.questions;
