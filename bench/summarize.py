@@ -137,19 +137,19 @@ def print_needs_system(results, sizes):
         return
     print()
     print("The machine whose executables partly need the system's reader, and the ordinary one:")
-    print("%7s %-9s %8s %9s %7s %8s %8s %7s %20s %18s" % (
-        "N", "machine", "reads", "questions", "starts", "wall s", "version", "gap ms",
+    print("%7s %-9s %8s %9s %7s %8s %7s %8s %7s %20s %18s" % (
+        "N", "machine", "reads", "questions", "starts", "wall s", "CPU s", "version", "gap ms",
         "system/ordinary", "ms per question"))
     for n in sizes:
         system, ordinary = runs(results, "needsys", n), runs(results, "kvscan", n)
         if not system:
             continue
         for name, group in (("ordinary", ordinary), ("system", system)):
-            print("%7s %-9s %8d %9d %7d %8.2f %8.3f %7.1f %20s %18s" % (
+            print("%7s %-9s %8d %9d %7d %8.2f %7.2f %8.3f %7.1f %20s %18s" % (
                 n, name, median(group, "count.version_reads"),
                 median(group, "count.helper_questions"),
                 max(r.get("count.helper_starts", 0) for r in group),
-                median(group, "wall"), median(group, "stage.version_resources"),
+                median(group, "wall"), median(group, "cpu"), median(group, "stage.version_resources"),
                 1000.0 * max(r.get("longest_gap_seconds", 0) for r in group),
                 within_rounds(system, ordinary) if name == "system" else "",
                 helper_cost(system, ordinary) if name == "system" else ""))
@@ -167,7 +167,8 @@ def print_needs_system(results, sizes):
                       stats.get("count.helper_questions", 0), stats.get("count.helper_starts", 0),
                       "yes" if stats.get("same_files") == 1 else "NO",
                       "yes" if stats.get("same_files_ordinary") == 1 else "NO"))
-    print("  questions: files whose version block the helper read; ms per question: the version")
+    print("  questions: files whose version block the helper read; CPU s: the process's and its")
+    print("  wineserver's (the helper's perhaps not: not checked); ms per question: the version")
     print("  stage's extra time over the ordinary machine's in the same round, per question (the")
     print("  helper's start-up included); gap ms: the longest stretch without serving messages.")
 

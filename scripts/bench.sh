@@ -38,14 +38,20 @@
 #                                       the same rounds
 #   --needs-system P                    also lay out each machine a second time
 #                                       in a prefix of its own
-#                                       (build/bench/wine-N-needs-system-P), with
-#                                       about P % of its executables laid out so
-#                                       that only the system's version reader
-#                                       reads them (kvgen.py --needs-system), and
+#                                       (build/bench/wine-N-needs-system-P-LAYOUT),
+#                                       with about P % of its executables laid
+#                                       out so that only the system's version
+#                                       reader reads them (kvgen.py
+#                                       --needs-system), and
 #                                       run kvscan on it in every round; its
 #                                       files are compared byte for byte with
 #                                       those of the system's reads on it and
 #                                       with the ordinary machine's
+#   --needs-system-layout flat|languages
+#                                       how those executables need the system:
+#                                       flat images (alignment 0x200, the
+#                                       default) or a version resource under
+#                                       two languages
 # Timings are figures to read: nothing here fails because a run was slow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,6 +66,7 @@ native_build=""
 before=""
 programs="kvscan baseline direct listing incremental"
 needs_system=""
+needs_system_layout=flat
 while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) sizes=$2; shift ;;
@@ -71,6 +78,7 @@ while [ $# -gt 0 ]; do
     --programs) programs=$2; shift ;;
     --before) before=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
     --needs-system) needs_system=$2; shift ;;
+    --needs-system-layout) needs_system_layout=$2; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -307,10 +315,10 @@ for n in $sizes; do
     if [ "$n" -le 300 ]; then count=7; elif [ "$n" -le 3000 ]; then count=5; else count=3; fi
   fi
   if [ -n "$needs_system" ]; then
-    echo "=== N = $n: machine with $needs_system % of its executables for the system's reader"
-    prepare_machine "$n" "$bench_dir/wine-$n-needs-system-$needs_system" \
-      --needs-system "$needs_system" --variants "$bench_dir/wine-$n-needs-system-$needs_system/flat-exes"
-    system_state=$active_state
+    echo "=== N = $n: machine with $needs_system % of its executables for the system's reader ($needs_system_layout)"
+    system_state=$bench_dir/wine-$n-needs-system-$needs_system-$needs_system_layout
+    prepare_machine "$n" "$system_state" --needs-system "$needs_system" \
+      --layout "$needs_system_layout" --variants "$system_state/variants"
   fi
   echo "=== N = $n: machine"
   prepare_machine "$n" "$bench_dir/wine-$n"
@@ -330,7 +338,7 @@ for n in $sizes; do
   # The version reads an hourly run remembers: those of a first run.
   run_kvscan "$results/primed-$n" "$kvscan" benchinc --incremental
   cp "$active_state/prefix/drive_c/benchinc/$cache_name" "$active_state/cache.unchanged"
-  if [ -n "$before" ]; then
+  if [[ " $programs " == *" beforeinc "* ]]; then
     run_kvscan "$results/primed-before-$n" "$before" benchbeforeinc --incremental
     cp "$active_state/prefix/drive_c/benchbeforeinc/$cache_name" "$active_state/cache.before"
   fi
