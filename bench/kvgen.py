@@ -16,6 +16,15 @@ in the 32-bit one, a few in both), with the shapes of display names, install
 locations, uninstall commands and icons that executable discovery tells
 apart, and program folders of 0 to 30 executables (hard links to the
 benchmark's executables of several sizes), some with a bin\\ folder.
+
+With --needs-system P --variants DIR about P % of the files (chosen by their
+paths, so that the machine is otherwise the same file for file) are instead
+hard links to copies of the same executables, made in DIR, that the
+inventory leaves to the system's reader, which reads the same block from
+them. --layout flat (the default): section and file alignment 0x200, each
+section's address its file offset (no ordinary image). --layout languages:
+the version resource under a second language (German) naming the same
+bytes (the system takes the US English one).
 """
 
 import argparse
@@ -24,12 +33,13 @@ import json
 import os
 import random
 import shutil
+import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from regfile import write_reg  # noqa: E402
 
-GENERATOR_VERSION = 3
+GENERATOR_VERSION = 4
 
 PROGRAM_FILES = {"32": r"C:\Program Files (x86)", "64": r"C:\Program Files"}
 APPS_FOLDER = "Bench Apps"  # below each program files folder; removed on regeneration
@@ -52,14 +62,200 @@ HELPER_RESOURCES = ["bv_placeholder", "bv_tool", "bv_app", "bench_fv_otherlang",
 PADS = [(0, 0.55), (65536, 0.30), (1048576, 0.12), (6291456, 0.03)]
 
 
+def flat_image(data):
+    """The same executable laid out flat, as only the system's reader reads it:
+    section and file alignment 0x200 and every section's address equal to its
+    file offset (Wine then maps the whole file at the image base, as Windows
+    maps such an image). The bytes of every section stay where they were, so
+    the file keeps its size and its version block; only the addresses in the
+    headers, the data directories and the resource directory's data entries
+    move. None when the file is not laid out as the benchmark's executables
+    are (no raw data for a section, a section larger in memory than in the
+    file, base relocations)."""
+    data = bytearray(data)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+        return None
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    if struct.unpack_from("<H", data, optional)[0] != 0x10B:
+        return None  # the benchmark's executables are 32-bit images
+    table = optional + optional_size
+    sections = []
+    for index in range(count):
+        at = table + 40 * index
+        virtual_size, address, raw_size, raw_offset = struct.unpack_from("<IIII", data, at + 8)
+        if raw_size == 0 or raw_offset % 0x200 or virtual_size > raw_size:
+            return None
+        sections.append((at, address, virtual_size, raw_offset, raw_size))
+    directories = optional + 96
+    if struct.unpack_from("<I", data, directories + 5 * 8)[0]:
+        return None  # base relocations would need moving too
+
+    def moved(address):
+        for _, start, size, offset, raw in sections:
+            if start <= address < start + max(size, raw):
+                return address - start + offset
+        raise ValueError("address 0x%X outside the sections" % address)
+
+    struct.pack_into("<I", data, optional + 16, moved(struct.unpack_from("<I", data, optional + 16)[0]))
+    for field in (20, 24):  # BaseOfCode, BaseOfData
+        value = struct.unpack_from("<I", data, optional + field)[0]
+        if value:
+            struct.pack_into("<I", data, optional + field, moved(value))
+    struct.pack_into("<II", data, optional + 32, 0x200, 0x200)  # section and file alignment
+    last = sections[-1]
+    struct.pack_into("<I", data, optional + 56, last[3] + last[4])  # SizeOfImage
+    directory_count = struct.unpack_from("<I", data, optional + 92)[0]
+    resources = None
+    for index in range(min(directory_count, 16)):
+        address, size = struct.unpack_from("<II", data, directories + 8 * index)
+        if address and index != 4:  # the certificate table holds a file offset already
+            struct.pack_into("<I", data, directories + 8 * index, moved(address))
+            if index == 2:
+                resources = moved(address)
+    if resources is not None:
+        def walk(directory, depth):
+            named, ids = struct.unpack_from("<HH", data, resources + directory + 12)
+            for entry in range(named + ids):
+                target = struct.unpack_from("<I", data, resources + directory + 16 + 8 * entry + 4)[0]
+                if target & 0x80000000:
+                    if depth < 3:
+                        walk(target & 0x7FFFFFFF, depth + 1)
+                else:
+                    at = resources + target
+                    struct.pack_into("<I", data, at, moved(struct.unpack_from("<I", data, at)[0]))
+        walk(0, 0)
+    for at, _, _, offset, raw in sections:
+        struct.pack_into("<II", data, at + 8, raw, offset)  # VirtualSize, VirtualAddress
+    return bytes(data)
+
+
+SECOND_LANGUAGE = 0x407  # German: the system takes the user's default, US English, first
+
+
+def two_language_image(data):
+    """The same executable with each resource under a second language too,
+    both languages naming the same data: an ordinary image whose version
+    resource has two languages, which the inventory leaves to the system's
+    reader (it takes US English, the same block). The resource directory is
+    written anew in the resource section's slack; None when it does not fit,
+    a resource has a name instead of an id, or the section is not the last."""
+    data = bytearray(data)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+        return None
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    if struct.unpack_from("<H", data, optional)[0] != 0x10B:
+        return None
+    directory = optional + 96 + 2 * 8
+    rva, _ = struct.unpack_from("<II", data, directory)
+    table = optional + optional_size
+    section = None
+    for index in range(count):
+        at = table + 40 * index
+        virtual_size, address, raw_size, raw_offset = struct.unpack_from("<IIII", data, at + 8)
+        if address == rva:
+            section = (at, virtual_size, raw_size, raw_offset, index == count - 1)
+    if not rva or section is None or not section[4]:
+        return None
+    at, virtual_size, raw_size, base, _ = section
+
+    def read_directory(offset):
+        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+        if named:
+            raise ValueError("named resource")
+        return [struct.unpack_from("<II", data, base + offset + 16 + 8 * i) for i in range(ids)]
+
+    try:
+        tree = []  # [(type, [(name, [(language, (data rva, size, code page))])])]
+        for type_id, names in read_directory(0):
+            name_list = []
+            for name_id, languages in read_directory(names & 0x7FFFFFFF):
+                language_list = []
+                for language, leaf in read_directory(languages & 0x7FFFFFFF):
+                    language_list.append((language, struct.unpack_from("<III", data, base + leaf)))
+                if not any(language == SECOND_LANGUAGE for language, _ in language_list):
+                    language_list.append((SECOND_LANGUAGE, language_list[0][1]))
+                name_list.append((name_id, sorted(language_list)))
+            tree.append((type_id, name_list))
+    except (ValueError, IndexError, struct.error):
+        return None
+
+    # Directories first, then the data entries, then the data, each piece
+    # of data once (both languages name the same entry's bytes).
+    sizes = lambda entries: 16 + 8 * len(entries)
+    offset = sizes(tree)
+    name_at, language_at = [], []
+    for _, names in tree:
+        name_at.append(offset)
+        offset += sizes(names)
+    for _, names in tree:
+        language_at.append([])
+        for _, languages in names:
+            language_at[-1].append(offset)
+            offset += sizes(languages)
+    leaves = []  # distinct (rva, size, code page) in order
+    for _, names in tree:
+        for _, languages in names:
+            for _, leaf in languages:
+                if leaf not in leaves:
+                    leaves.append(leaf)
+    leaf_at = {leaf: offset + 16 * i for i, leaf in enumerate(leaves)}
+    offset += 16 * len(leaves)
+    blob_at = {}
+    for leaf in leaves:
+        offset = (offset + 7) & ~7
+        blob_at[leaf] = offset
+        offset += leaf[1]
+    if offset > raw_size:
+        return None
+    out = bytearray(raw_size)
+
+    def write_directory(where, entries):
+        struct.pack_into("<IIHHHH", out, where, 0, 0, 0, 0, 0, len(entries))
+        for i, (key, value) in enumerate(entries):
+            struct.pack_into("<II", out, where + 16 + 8 * i, key, value)
+
+    write_directory(0, [(type_id, 0x80000000 | name_at[t]) for t, (type_id, _) in enumerate(tree)])
+    for t, (_, names) in enumerate(tree):
+        write_directory(name_at[t], [(name_id, 0x80000000 | language_at[t][n])
+                                     for n, (name_id, _) in enumerate(names)])
+        for n, (_, languages) in enumerate(names):
+            write_directory(language_at[t][n], [(language, leaf_at[leaf]) for language, leaf in languages])
+    for leaf in leaves:
+        old_rva, size, code_page = leaf
+        struct.pack_into("<III", out, leaf_at[leaf], rva + blob_at[leaf], size, code_page)
+        out[blob_at[leaf]:blob_at[leaf] + size] = data[base + old_rva - rva:base + old_rva - rva + size]
+    data[base:base + raw_size] = out
+    struct.pack_into("<I", data, at + 8, max(virtual_size, offset))  # VirtualSize
+    struct.pack_into("<I", data, directory + 4, offset)
+    image_size = struct.unpack_from("<I", data, optional + 56)[0]
+    alignment = struct.unpack_from("<I", data, optional + 32)[0]
+    end = rva + ((max(virtual_size, offset) + alignment - 1) // alignment) * alignment
+    if end > image_size:
+        struct.pack_into("<I", data, optional + 56, end)
+    return bytes(data)
+
+
+LAYOUTS = {"flat": flat_image, "languages": two_language_image}
+
+
 class Machine:
-    def __init__(self, entries, seed, drive_c, exes):
+    def __init__(self, entries, seed, drive_c, exes, needs_system=0.0, variants=None,
+                 layout="flat"):
         self.random = random.Random(seed)
         self.entries = entries
         self.drive_c = drive_c
         self.exes = exes
+        self.needs_system_share = needs_system / 100.0
+        self.variants = variants
+        self.layout = LAYOUTS[layout]
+        self.made_variants = set()
         self.keys = {"32": [], "64": []}  # (key name, [(value name, kind, data)])
-        self.stats = {"entries": 0, "folders": 0, "files": 0, "exes": 0, "bin_folders": 0}
+        self.stats = {"entries": 0, "folders": 0, "files": 0, "exes": 0, "bin_folders": 0,
+                      "exes_needing_system": 0}
         self.vendors = [self.word_name(2) for _ in range(150)]
         self.shared_tool = None
 
@@ -116,11 +312,39 @@ class Machine:
         pad = self.random.choices([p for p, _ in PADS], [w for _, w in PADS])[0]
         return os.path.join(self.exes, "%s_%d.exe" % (resource, pad))
 
+    def needs_system(self, windows_path):
+        """Whether this file is laid out flat (--needs-system): chosen by its
+        path alone, so that the machine stays the one of the same entries and
+        seed, file for file, and only the layout of the chosen files differs."""
+        if not self.needs_system_share:
+            return False
+        digest = hashlib.sha256(windows_path.lower().encode("utf-8")).digest()
+        return int.from_bytes(digest[:4], "little") < self.needs_system_share * 2**32
+
+    def variant(self, source):
+        """The copy of one of the benchmark's executables in the layout that
+        needs the system (made once)."""
+        target = os.path.join(self.variants, os.path.basename(source))
+        if target not in self.made_variants:
+            with open(source, "rb") as original:
+                copy = self.layout(original.read())
+            if copy is None:
+                raise SystemExit("kvgen: %s cannot be laid out so" % source)
+            os.makedirs(self.variants, exist_ok=True)
+            with open(target, "wb") as out:
+                out.write(copy)
+            self.made_variants.add(target)
+        return target
+
     def place(self, source, windows_path):
         target = self.host_path(windows_path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if os.path.exists(target):
             return
+        if self.needs_system(windows_path):
+            source = self.variant(source)
+            if windows_path.lower().endswith(".exe"):
+                self.stats["exes_needing_system"] += 1
         try:
             os.link(source, target)
         except OSError:
@@ -338,9 +562,18 @@ def main():
     parser.add_argument("--exes", help="folder of the benchmark's executables")
     parser.add_argument("--reg", help="registry files to write: REG.32.reg and REG.64.reg, one per view")
     parser.add_argument("--stamp", help="prints nothing and exits 0 when this stamp file matches")
+    parser.add_argument("--needs-system", type=float, default=0.0, metavar="PERCENT",
+                        help="lay out about this share of the files flat, so that only the "
+                             "system's version reader reads them")
+    parser.add_argument("--layout", choices=sorted(LAYOUTS), default="flat",
+                        help="how those files need the system: flat images (alignment 0x200) "
+                             "or their version resource under two languages")
+    parser.add_argument("--variants", help="folder for those copies (with --needs-system)")
     args = parser.parse_args()
     if not (args.drive_c and args.exes and args.reg and args.entries is not None):
         parser.error("give --entries N, --drive-c, --exes and --reg")
+    if args.needs_system and not args.variants:
+        parser.error("--needs-system needs --variants DIR")
 
     sources = sorted(name for name in os.listdir(args.exes) if name.endswith(".exe"))
     # The folder too: the machine's executables are hard links into it, and
@@ -349,12 +582,16 @@ def main():
     # benchmark its own build) is laid out again.
     identity = json.dumps({"generator": GENERATOR_VERSION, "entries": args.entries, "seed": args.seed,
                            "exes": sources, "exesFolder": os.path.realpath(args.exes),
+                           "needsSystem": args.needs_system, "layout": args.layout,
                            "code": code_digest()},
                           sort_keys=True)
     if args.stamp and os.path.exists(args.stamp) and open(args.stamp).read() == identity:
         return 0
 
-    machine = Machine(args.entries, args.seed, args.drive_c, args.exes)
+    if args.variants:
+        shutil.rmtree(args.variants, ignore_errors=True)  # made again from the executables of now
+    machine = Machine(args.entries, args.seed, args.drive_c, args.exes, args.needs_system,
+                      args.variants, args.layout)
     machine.build()
     for view in ("32", "64"):
         write_reg(machine.keys[view], "%s.%s.reg" % (args.reg, view))

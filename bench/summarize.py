@@ -10,7 +10,11 @@ system-N.stats (kvscan through the system's version calls, once, with
 "same_files"), listing-N-i.stats (kvbaseline --listing), incremental-N-i.stats
 (kvscan --incremental), and kvscan-changed-N-i.stats,
 incremental-changed-N-i.stats and system-changed-N.stats, the same after
-about 2 % of the executables changed.
+about 2 % of the executables changed; beforeinc-N-i.stats (the earlier
+kvscan --incremental, with the reads it remembered itself), and
+needsys-N-i.stats and system-needsys-N.stats, kvscan full and through the
+system's version calls on the machine where some executables need the
+system's reader (bench.sh --needs-system).
 """
 
 import glob
@@ -84,6 +88,89 @@ def print_rounds(results, sizes):
                       "yes" if stats.get("same_files") == 1 else "NO",
                       "" if "same_files_before" not in stats else
                       ", also as the earlier kvscan's: %s" % ("yes" if stats["same_files_before"] == 1 else "NO")))
+
+
+def print_against(results, sizes):
+    """The ratios the work on the system's reader is judged by, within rounds
+    and whichever programs were left out: kvscan against the direct baseline
+    and the earlier build, the hourly run against the earlier build's."""
+    print()
+    print("Within rounds (median and range):")
+    print("%7s %22s %22s %22s %22s" % ("N", "kvscan/direct", "kvscan/before", "incr/before incr",
+                                        "incr/listing"))
+    for n in sizes:
+        kvscan = runs(results, "kvscan", n)
+        if not kvscan:
+            continue
+        print("%7s %22s %22s %22s %22s" % (
+            n, within_rounds(kvscan, runs(results, "direct", n)),
+            within_rounds(kvscan, runs(results, "before", n)),
+            within_rounds(runs(results, "incremental", n), runs(results, "beforeinc", n)),
+            within_rounds(runs(results, "incremental", n), runs(results, "listing", n))))
+    print("%7s %40s" % ("N", "helper starts, max: full/incr/2% full/2% incr"))
+    for n in sizes:
+        groups = [runs(results, name, n) for name in
+                  ("kvscan", "incremental", "kvscan-changed", "incremental-changed")]
+        if not groups[0]:
+            continue
+        print("%7s %40s" % (n, "/".join(
+            "%d" % max([r.get("count.helper_starts", 0) for r in g] or [0]) for g in groups)))
+
+
+def helper_cost(system, ordinary):
+    """Milliseconds per question to the helper: the version stage's extra time
+    on the machine that needs the system over the ordinary machine's in the
+    same round, divided by the questions asked (one start-up included)."""
+    costs = [1000.0 * (a["stage.version_resources"] - b["stage.version_resources"]) /
+             a["count.helper_questions"]
+             for a, b in zip(system, ordinary)
+             if a.get("count.helper_questions") and "stage.version_resources" in b]
+    if not costs:
+        return "-"
+    return "%.1f (%.1f-%.1f)" % (statistics.median(costs), min(costs), max(costs))
+
+
+def print_needs_system(results, sizes):
+    """The machine where some executables need the system's reader
+    (bench.sh --needs-system) beside the ordinary machine of the same rounds."""
+    if not any(runs(results, "needsys", n) for n in sizes):
+        return
+    print()
+    print("The machine whose executables partly need the system's reader, and the ordinary one:")
+    print("%7s %-9s %8s %9s %7s %8s %7s %8s %7s %20s %18s" % (
+        "N", "machine", "reads", "questions", "starts", "wall s", "CPU s", "version", "gap ms",
+        "system/ordinary", "ms per question"))
+    for n in sizes:
+        system, ordinary = runs(results, "needsys", n), runs(results, "kvscan", n)
+        if not system:
+            continue
+        for name, group in (("ordinary", ordinary), ("system", system)):
+            print("%7s %-9s %8d %9d %7d %8.2f %7.2f %8.3f %7.1f %20s %18s" % (
+                n, name, median(group, "count.version_reads"),
+                median(group, "count.helper_questions"),
+                max(r.get("count.helper_starts", 0) for r in group),
+                median(group, "wall"), median(group, "cpu"), median(group, "stage.version_resources"),
+                1000.0 * max(r.get("longest_gap_seconds", 0) for r in group),
+                within_rounds(system, ordinary) if name == "system" else "",
+                helper_cost(system, ordinary) if name == "system" else ""))
+        worst = max(system, key=lambda run: run.get("longest_gap_seconds", 0))
+        print("%7s longest gap on that machine by stage (ms): %s" % (n, ", ".join(
+            "%s %.1f" % (stage, 1000.0 * worst.get("longest_gap." + stage, 0)) for stage in STAGES
+            if worst.get("longest_gap." + stage, 0) > 0)))
+        yardstick = os.path.join(results, "system-needsys-%s.stats" % n)
+        if os.path.exists(yardstick):
+            stats = read_stats(yardstick)
+            print("%7s every block through the helper, once: %.2f s (version stage %.3f s, "
+                  "%d questions, %d starts); files the same as those of the system's reads: %s, "
+                  "as the ordinary machine's: %s" % (
+                      n, stats.get("wall", float("nan")), stats.get("stage.version_resources", 0),
+                      stats.get("count.helper_questions", 0), stats.get("count.helper_starts", 0),
+                      "yes" if stats.get("same_files") == 1 else "NO",
+                      "yes" if stats.get("same_files_ordinary") == 1 else "NO"))
+    print("  questions: files whose version block the helper read; CPU s: the process's and its")
+    print("  wineserver's (the helper's perhaps not: not checked); ms per question: the version")
+    print("  stage's extra time over the ordinary machine's in the same round, per question (the")
+    print("  helper's start-up included); gap ms: the longest stretch without serving messages.")
 
 
 def opened(run):
@@ -171,6 +258,8 @@ def main():
     if not rows:
         print_rounds(results, sizes)
         print_incremental(results, sizes)
+        print_against(results, sizes)
+        print_needs_system(results, sizes)
         return 0
     print()
     print("%7s %5s %11s %11s %6s %11s %11s %6s %9s %9s %9s" % (
@@ -229,6 +318,8 @@ def main():
 
     print_rounds(results, sizes)
     print_incremental(results, sizes)
+    print_against(results, sizes)
+    print_needs_system(results, sizes)
 
     if len(rows) > 1:
         first, last = rows[0], rows[-1]

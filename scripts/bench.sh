@@ -32,8 +32,26 @@
 #   --programs "kvscan listing ..."     the programs of a round (default: kvscan
 #                                       baseline direct listing incremental)
 #   --before EXE                        also run this kvscan.exe (an earlier
-#                                       build) in every round, for a before and
-#                                       after from the same rounds
+#                                       build) in every round, full and
+#                                       incremental (with reads it remembered
+#                                       itself), for a before and after from
+#                                       the same rounds
+#   --needs-system P                    also lay out each machine a second time
+#                                       in a prefix of its own
+#                                       (build/bench/wine-N-needs-system-P-LAYOUT),
+#                                       with about P % of its executables laid
+#                                       out so that only the system's version
+#                                       reader reads them (kvgen.py
+#                                       --needs-system), and
+#                                       run kvscan on it in every round; its
+#                                       files are compared byte for byte with
+#                                       those of the system's reads on it and
+#                                       with the ordinary machine's
+#   --needs-system-layout flat|languages
+#                                       how those executables need the system:
+#                                       flat images (alignment 0x200, the
+#                                       default) or a version resource under
+#                                       two languages
 # Timings are figures to read: nothing here fails because a run was slow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,6 +65,8 @@ win32_build=""
 native_build=""
 before=""
 programs="kvscan baseline direct listing incremental"
+needs_system=""
+needs_system_layout=flat
 while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) sizes=$2; shift ;;
@@ -57,6 +77,8 @@ while [ $# -gt 0 ]; do
     --no-micro) micro=0 ;;
     --programs) programs=$2; shift ;;
     --before) before=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
+    --needs-system) needs_system=$2; shift ;;
+    --needs-system-layout) needs_system_layout=$2; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -92,12 +114,20 @@ done
 # ---- Wine --------------------------------------------------------------------------
 wine_run=$root/cmake/wine-run.sh
 active_state=""
+# The prefix of the machine whose executables partly need the system's reader
+# (--needs-system), and, while a program runs on it, the prefix of that run.
+system_state=""
+run_state=""
 stop_wine() {
   if [ -n "$active_state" ]; then
     change_machine --undo || true
     "$wine_run" "$active_state" --stop || true
   fi
+  if [ -n "$system_state" ]; then
+    "$wine_run" "$system_state" --stop || true
+  fi
   active_state=""
+  system_state=""
 }
 trap stop_wine EXIT
 
@@ -107,19 +137,22 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 # Runs a Windows program in the active prefix, straight through wine so that
 # the wrapper's start-up checks stay out of the measured time.
 wine_in() {
-  WINEPREFIX=$active_state/prefix WINEDEBUG=-all TMPDIR=$active_state/tmp WINEARCH=win64 \
+  local state=${run_state:-$active_state}
+  WINEPREFIX=$state/prefix WINEDEBUG=-all TMPDIR=$state/tmp WINEARCH=win64 \
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine "$@"
 }
 
-# Lays out the machine of N entries unless the prefix holds it already.
+# Lays out the machine of N entries in the prefix of STATE unless the prefix
+# holds it already; further arguments go to kvgen.py.
 prepare_machine() {
   local n=$1
-  active_state=$bench_dir/wine-$n
+  active_state=$2
+  shift 2
   mkdir -p "$active_state"
   "$wine_run" "$active_state" cmd.exe /c rem </dev/null >/dev/null 2>&1  # prefix and server
   local stamp=$active_state/machine.stamp
   python3 "$root/bench/kvgen.py" --entries "$n" --drive-c "$active_state/prefix/drive_c" \
-    --exes "$exes" --reg "$active_state/machine" --stamp "$stamp"
+    --exes "$exes" --reg "$active_state/machine" --stamp "$stamp" "$@"
   if [ -f "$stamp.pending" ]; then
     # A journal of changes belongs to the machine just replaced.
     rm -f "$active_state/changes.json"
@@ -142,10 +175,10 @@ ticks=$(getconf CLK_TCK)
 server_pid=""
 find_server() {
   server_pid=""
-  local proc cwd
+  local proc cwd state=${run_state:-$active_state}
   for proc in /proc/[0-9]*; do
     cwd=$(readlink "$proc/cwd" 2>/dev/null) || continue
-    case "$cwd" in "$active_state"/tmp/.wine-*/server-*) server_pid=${proc#/proc/}; return ;; esac
+    case "$cwd" in "$state"/tmp/.wine-*/server-*) server_pid=${proc#/proc/}; return ;; esac
   done
 }
 cpu_now() {
@@ -176,7 +209,7 @@ run_baseline() {
 run_kvscan() {
   local out=$1 exe=${2:-$kvscan} folder=${3:-benchdata}
   shift $(( $# < 3 ? $# : 3 ))
-  local data=$active_state/prefix/drive_c/$folder
+  local data=${run_state:-$active_state}/prefix/drive_c/$folder
   rm -rf "$data"  # every run starts with an empty data folder (the run-file sets are measured apart)
   if [ -n "$seed_cache" ]; then  # but for the version reads remembered, when given
     mkdir -p "$data"
@@ -195,6 +228,21 @@ run_kvscan() {
 
 run_before() { run_kvscan "$1" "$before" benchbefore; }
 
+# One run of this build's kvscan on the machine whose executables partly
+# need the system's reader (--needs-system), in that machine's prefix. Its
+# server is started (again, when it stopped while the other prefix ran)
+# before the measured run, as the other prefix's is by the run before.
+run_on_system_machine() {
+  local out=$1 folder=${2:-benchdata} ordinary_server=$server_pid
+  shift $(( $# < 2 ? $# : 2 ))
+  run_state=$system_state
+  "$wine_run" "$system_state" cmd.exe /c rem </dev/null >/dev/null 2>&1
+  find_server
+  run_kvscan "$out" "$kvscan" "$folder" "$@"
+  run_state=""
+  server_pid=$ordinary_server
+}
+
 # The hourly run: kvscan --incremental with the version reads remembered by
 # a run on the unchanged machine.
 cache_name=version-reads.cache
@@ -204,13 +252,24 @@ run_incremental() {
   run_kvscan "$1" "$kvscan" benchinc --incremental
   seed_cache=""
 }
+# The same with the earlier build (--before), with the reads that it
+# remembered itself.
+run_before_incremental() {
+  seed_cache=$active_state/cache.before
+  run_kvscan "$1" "$before" benchbeforeinc --incremental
+  seed_cache=""
+}
 
-# Whether the three files of two data folders are byte for byte the same.
+# Whether the three files of two data folders are byte for byte the same
+# (folders of the active prefix, or STATE:folder for another prefix's).
 same_files() {
-  local ext
+  local ext first second
+  first=$active_state/prefix/drive_c/$1
+  second=$active_state/prefix/drive_c/$2
+  case "$1" in *:*) first=${1%%:*}/prefix/drive_c/${1#*:} ;; esac
+  case "$2" in *:*) second=${2%%:*}/prefix/drive_c/${2#*:} ;; esac
   for ext in txt xml html; do
-    cmp -s "$active_state/prefix/drive_c/$1/dump_bench_0.$ext" \
-      "$active_state/prefix/drive_c/$2/dump_bench_0.$ext" || return 1
+    cmp -s "$first/dump_bench_0.$ext" "$second/dump_bench_0.$ext" || return 1
   done
 }
 
@@ -228,6 +287,8 @@ run_rounds() {
         direct) run_baseline "$results/direct-$n-$i" --direct ;;
         listing) run_baseline "$results/listing-$n-$i" --listing ;;
         before) run_before "$results/before-$n-$i" ;;
+        beforeinc) run_before_incremental "$results/beforeinc-$n-$i" ;;
+        needsys) run_on_system_machine "$results/needsys-$n-$i" ;;
       esac
     done
   done
@@ -243,6 +304,8 @@ change_machine() {
 # The programs of one round, in this order on odd rounds and in the reverse
 # order on even ones, so that drifts of the machine's load touch all alike.
 [ -n "$before" ] && programs="$programs before"
+[ -n "$before" ] && case " $programs " in *" incremental "*) programs="$programs beforeinc" ;; esac
+[ -n "$needs_system" ] && programs="$programs needsys"
 
 differing=""
 uptime_before=$(uptime)
@@ -251,12 +314,23 @@ for n in $sizes; do
   if [ -z "$count" ]; then
     if [ "$n" -le 300 ]; then count=7; elif [ "$n" -le 3000 ]; then count=5; else count=3; fi
   fi
+  if [ -n "$needs_system" ]; then
+    echo "=== N = $n: machine with $needs_system % of its executables for the system's reader ($needs_system_layout)"
+    system_state=$bench_dir/wine-$n-needs-system-$needs_system-$needs_system_layout
+    prepare_machine "$n" "$system_state" --needs-system "$needs_system" \
+      --layout "$needs_system_layout" --variants "$system_state/variants"
+  fi
   echo "=== N = $n: machine"
-  prepare_machine "$n"
+  prepare_machine "$n" "$bench_dir/wine-$n"
   change_machine --undo
   find_server
   if [ "$smoke" = 0 ] && [ "$n" -le 3000 ]; then
     run_baseline "$results/warmup" && run_kvscan "$results/warmup"  # caches warm, not counted
+    [ -z "$needs_system" ] || run_on_system_machine "$results/warmup-needsys"
+  fi
+  if [ -n "$needs_system" ]; then
+    # The yardstick on that machine: every version block through the system.
+    run_on_system_machine "$results/system-needsys-$n" benchsystem --system-version-reads
   fi
   # The yardstick path once: every version block through the system's calls.
   # Its files are compared with those of the last measured kvscan run.
@@ -264,6 +338,10 @@ for n in $sizes; do
   # The version reads an hourly run remembers: those of a first run.
   run_kvscan "$results/primed-$n" "$kvscan" benchinc --incremental
   cp "$active_state/prefix/drive_c/benchinc/$cache_name" "$active_state/cache.unchanged"
+  if [[ " $programs " == *" beforeinc "* ]]; then
+    run_kvscan "$results/primed-before-$n" "$before" benchbeforeinc --incremental
+    cp "$active_state/prefix/drive_c/benchbeforeinc/$cache_name" "$active_state/cache.before"
+  fi
   if [ "$smoke" = 0 ] && [ "$n" = "$(echo $sizes | awk '{print $1}')" ]; then
     # The data folder as the tray leaves it after two days (48 sets kept) and
     # after years without retention (1000 sets): the writing stage grows with
@@ -284,13 +362,30 @@ for n in $sizes; do
   fi
   echo "=== N = $n: $count rounds of $programs"
   run_rounds "$n" "$count" "$programs"
+  # The files of the last measured full run; when kvscan full was left out
+  # of the rounds, those of the system's reads stand in (the data folder of
+  # the full runs then holds the run-file sets' leftovers).
+  full=benchdata
+  [[ " $programs " == *" kvscan "* ]] || full=benchsystem
   same=1
-  same_files benchdata benchsystem || same=0
-  same_files benchdata benchinc || same=0
+  same_files "$full" benchsystem || same=0
+  same_files "$full" benchinc || same=0
   echo "same_files $same" >>"$results/system-$n.stats"
   if [ -n "$before" ]; then
-    same_files benchdata benchbefore || same=0
+    same_files "$full" benchbefore || same=0
     echo "same_files_before $same" >>"$results/system-$n.stats"
+  fi
+  if [ -n "$needs_system" ]; then
+    # The machine whose executables partly need the system: its full run
+    # gives the files of the system's reads on it, and those of the ordinary
+    # machine (the same entries and files, only laid out otherwise).
+    system_same=1
+    same_files "$system_state:benchdata" "$system_state:benchsystem" || system_same=0
+    echo "same_files $system_same" >>"$results/system-needsys-$n.stats"
+    ordinary_same=1
+    same_files "$system_state:benchdata" "$full" || ordinary_same=0
+    echo "same_files_ordinary $ordinary_same" >>"$results/system-needsys-$n.stats"
+    [ "$system_same" = 1 ] && [ "$ordinary_same" = 1 ] || same=0
   fi
 
   # An hour later: about 2 % of the executables changed since the
