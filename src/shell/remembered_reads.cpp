@@ -74,19 +74,13 @@ RunVersionMemory::RunVersionMemory(VersionReadMemory use) {
     // Before the memory is lent out: a log that cannot be written ends the
     // run here, with nothing to take back.
     WriteLog(line);
-    previous_ = SetActiveVersionMemory(&*memory_);
-    installed_ = true;
-}
-
-RunVersionMemory::~RunVersionMemory() {
-    if (installed_) SetActiveVersionMemory(previous_);
+    lent_.emplace(&*memory_);
 }
 
 void RunVersionMemory::Save() {
     if (!memory_) return;
     try {
-        SetActiveVersionMemory(previous_);
-        installed_ = false;
+        lent_.reset();
         const std::string bytes = std::move(*memory_).Encode(VersionReaderIdentity(), fullReadAt_);
         memory_.reset();
         ReplaceFileBytes(path_, bytes);
@@ -98,8 +92,7 @@ void RunVersionMemory::Save() {
             // The log is a developer's trace; the run is done either way.
         }
     }
-    if (installed_) SetActiveVersionMemory(previous_);
-    installed_ = false;
+    lent_.reset();
     memory_.reset();
 }
 

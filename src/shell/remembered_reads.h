@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "common/scope.h"
 #include "versions/version_memory.h"
 
 namespace kelvra {
@@ -38,7 +39,6 @@ std::string VersionReaderIdentity();
 class RunVersionMemory {
   public:
     explicit RunVersionMemory(VersionReadMemory use);
-    ~RunVersionMemory();
     RunVersionMemory(const RunVersionMemory&) = delete;
     RunVersionMemory& operator=(const RunVersionMemory&) = delete;
 
@@ -51,8 +51,8 @@ class RunVersionMemory {
     std::wstring path_;
     std::optional<VersionMemory> memory_;
     std::int64_t fullReadAt_ = 0;
-    VersionMemory* previous_ = nullptr;
-    bool installed_ = false;
+    // Lent to executable discovery; given up before the memory goes.
+    std::optional<ScopedHook<&SetActiveVersionMemory>> lent_;
 };
 
 }  // namespace kelvra
