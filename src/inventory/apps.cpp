@@ -1,8 +1,4 @@
-#include <algorithm>
-#include <stdexcept>
-
 #include "common/errors.h"
-#include "common/pending_messages.h"
 #include "common/scope.h"
 #include "common/textconv.h"
 #include "common/textutil.h"
@@ -135,21 +131,6 @@ bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
     return true;
 }
 
-void TApps::Add(std::unique_ptr<TApp> app) {
-    if (!app) throw std::invalid_argument("TApps::Add: no record");
-    std::wstring key = app->niceName.str();
-    items_.emplace_back(std::move(key), std::move(app));
-}
-
-void TApps::SortByNiceName() {
-    for (auto& [text, app] : items_) text = app->niceName.str() + L'\t' + text;
-    // Merge sort: the order of equal keys is not promised, but a comparison
-    // that is not a strict order can never make it run out of bounds.
-    StableSortPumpingMessages(
-        items_, [](const auto& a, const auto& b) { return NiceNameKeyLess(a.first, b.first); });
-    for (auto& [text, app] : items_) text = TextAfterLast(text, L'\t');
-}
-
 std::wstring NiceNameSortKey(const TApp& app) {
     const std::wstring name = app.niceName.str();
     return name + L'\t' + name;
@@ -157,14 +138,6 @@ std::wstring NiceNameSortKey(const TApp& app) {
 
 bool NiceNameKeyLess(std::wstring_view a, std::wstring_view b) {
     return CompareTextLocale(a, b) < 0;
-}
-
-std::vector<std::unique_ptr<TApp>> TApps::TakeItems() {
-    std::vector<std::unique_ptr<TApp>> records;
-    records.reserve(items_.size());
-    for (auto& item : items_) records.push_back(std::move(item.second));
-    items_.clear();
-    return records;
 }
 
 std::wstring ReadRegText(RegistryAccessor& registry, std::wstring_view name) {

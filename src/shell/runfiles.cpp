@@ -103,12 +103,6 @@ std::string RunFileBytes(const std::vector<std::wstring>& lines) {
     return WideToAnsi(text);
 }
 
-void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines) {
-    RunFileWriter file(path);
-    file.AppendLines(lines);
-    file.Commit();
-}
-
 std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension) {
     const auto dot = path.find_last_of(L'.');
     if (dot == std::wstring_view::npos || dot < FileNameStart(path, PathSeparators::Any))

@@ -174,12 +174,12 @@ bool TVersions::AddVersion(std::wstring_view text, TVersionType versionType,
     if (versionType == TVersionType::EntryName && PosText(L"(Patch", raw) > 0)
         raw = ReplaceText(RemoveChars(raw, L"()"), L"patch", {}, true);
 
-    std::wstring cleaned = CleanVersionText(raw);
+    const std::wstring cleaned = CleanVersionText(raw);
     if (cleaned.empty()) return false;
     TVersion version(ShortText(cleaned), versionType, ShortText(fetch));
     version.Points = points;
     version.Origin = origin;
-    entries_.push_back(Entry{std::move(cleaned), std::move(version)});
+    entries_.push_back(Entry{std::move(version)});
     return true;
 }
 
