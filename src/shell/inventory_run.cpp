@@ -108,8 +108,8 @@ class PieceStore {
 };
 
 // The kept records of a run as they are analysed: each rendered at once,
-// its renderings stored, the record itself freed by the caller; then put in
-// the order of SortByNiceName.
+// its renderings stored, the record itself freed by the caller; then their
+// places put in order by display name (NiceNameSortKey, NiceNameKeyLess).
 class RecordShelf {
   public:
     RecordShelf(PieceStore& store, bool runFiles, RunObserver* observer)
