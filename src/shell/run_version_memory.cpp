@@ -1,4 +1,4 @@
-#include "shell/remembered_reads.h"
+#include "shell/run_version_memory.h"
 
 #include <cstddef>
 #include <exception>
@@ -46,16 +46,16 @@ std::string VersionReaderIdentity() {
     return std::string(KELVRA_FILE_VERSION_TEXT) + " rules " + std::to_string(kVersionReadingRules);
 }
 
-RunVersionMemory::RunVersionMemory(VersionReadMemory use) {
+RunVersionMemory::RunVersionMemory(VersionMemoryUse use) {
     std::wstring line;
-    if (use == VersionReadMemory::Off) {
+    if (use == VersionMemoryUse::Off) {
         WriteLog(L"RunInventory: every file read, nothing remembered");
         return;
     }
     path_ = AppDataDir + kVersionMemoryFileName;
     const std::int64_t now = LocalMillis(NowLocal());
     std::string whyFull = "asked for";
-    if (use == VersionReadMemory::Incremental) {
+    if (use == VersionMemoryUse::Incremental) {
         DecodedVersionMemory decoded = ReadMemoryFile(path_);
         whyFull = decoded.memory ? WhyReadInFull(decoded.fullReadAt, now) : decoded.whyNot;
         if (whyFull.empty()) {
