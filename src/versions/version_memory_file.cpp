@@ -289,7 +289,8 @@ std::optional<VersionMemoryColumns> DecodeVersionMemoryFile(std::string_view byt
     // The format first: a file of something else is told as such, whatever
     // else is wrong with it.
     if (!parsed || !events.complete()) {
-        whyNot = fields.format == kFormat ? "it is cut or damaged" : "it is not a file of version reads";
+        whyNot =
+            fields.format == kFormat ? "it is cut or damaged" : "it is not a file of version reads";
         return std::nullopt;
     }
     if (fields.format != kFormat) {

@@ -129,7 +129,8 @@ Node Typical16BitRoot() {
 
 Bytes Typical16BitBlock() { return Serialized(Typical16BitRoot(), true); }
 
-std::size_t NodeOffset(const Bytes& block, const std::string& key, bool layout16, std::size_t from) {
+std::size_t NodeOffset(const Bytes& block, const std::string& key, bool layout16,
+                       std::size_t from) {
     Bytes needle;
     AppendKey(needle, key, layout16);
     const auto it = std::search(block.begin() + static_cast<std::ptrdiff_t>(from), block.end(),
