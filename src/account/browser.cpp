@@ -12,8 +12,6 @@
 namespace kelvra {
 namespace {
 
-bool IsPathSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
-
 // The default value of the HTTP protocol's open command; empty when the key
 // is missing or its value cannot be read as text. Read-only: a standard user
 // may not open the machine's classes with any wider access.
@@ -44,7 +42,7 @@ HtmlHandler FindHtmlHandler(BrowserShell& shell) {
     // Without a temporary folder the probe would land in whatever the
     // current folder is; there is then nothing to ask about.
     if (folder.empty()) return {};
-    if (!IsPathSeparator(folder.back())) folder += L'\\';
+    if (!EndsWithSeparator(folder, PathSeparators::Any)) folder += L'\\';
     const std::wstring probe = folder + kProbeFileName;
 
     // The probe goes again however the lookup ends.
@@ -70,7 +68,7 @@ void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address) {
             const HtmlHandler handler = FindHtmlHandler(shell);
             if (!handler.fileName.empty()) {
                 std::wstring path = handler.folder;
-                if (!path.empty() && !IsPathSeparator(path.back())) path += L'\\';
+                if (!path.empty() && !EndsWithSeparator(path, PathSeparators::Any)) path += L'\\';
                 path += handler.fileName;
                 if (FileExists(path)) {
                     shell.Open(path, address);

@@ -1,4 +1,5 @@
 #include "common/errors.h"
+#include "common/paths.h"
 #include "common/scope.h"
 #include "common/textconv.h"
 #include "common/textutil.h"
@@ -51,7 +52,7 @@ std::optional<std::wstring> ReadFactText(RegistryAccessor& registry, std::wstrin
 
 // The key's own name in full: RegistryPath may have lost characters.
 std::wstring KeyNameOf(std::wstring_view path) {
-    return std::wstring(path.substr(path.rfind(L'\\') + 1));
+    return FileNamePart(path, PathSeparators::Backslash);
 }
 
 }  // namespace

@@ -38,11 +38,6 @@ using FactsByPath = std::unordered_map<std::wstring, FileFacts>;
 // part of a name, as the reports show it.
 constexpr PathSeparators kEntrySeparators = PathSeparators::BackslashOrColon;
 
-std::wstring ExtensionOf(std::wstring_view name) {
-    const std::size_t dot = name.rfind(L'.');
-    return dot == std::wstring_view::npos ? std::wstring() : std::wstring(name.substr(dot));
-}
-
 // Installers and uninstallers tell nothing about the installed version.
 void StrikeOutInstallers(std::vector<std::wstring>& list) {
     for (std::wstring& entry : list) {
@@ -207,7 +202,9 @@ int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>&
         if (nonEmptyOnly && entry.size == 0) continue;
         // The system's wildcards also match short 8.3 aliases and treat
         // "*.exe" loosely, so "app.exe1" or "app.exe.bak" can come back.
-        if (!extension.empty() && LowerAscii(ExtensionOf(entry.name)) != wantedExtension) continue;
+        if (!extension.empty() &&
+            LowerAscii(ExtensionPart(entry.name, kEntrySeparators)) != wantedExtension)
+            continue;
         list.push_back(fullPaths ? folder + entry.name : entry.name);
         if (facts) facts->insert_or_assign(list.back(), entry.facts());
     }
