@@ -38,12 +38,11 @@ std::wstring ProgramPathOfCommand(std::wstring_view command) {
 }
 
 HtmlHandler FindHtmlHandler(BrowserShell& shell) {
-    std::wstring folder = GetTempDir();
+    const std::wstring folder = GetTempDir();
     // Without a temporary folder the probe would land in whatever the
     // current folder is; there is then nothing to ask about.
     if (folder.empty()) return {};
-    if (!EndsWithSeparator(folder, PathSeparators::Any)) folder += L'\\';
-    const std::wstring probe = folder + kProbeFileName;
+    const std::wstring probe = IncludeTrailingSeparator(folder) + kProbeFileName;
 
     // The probe goes again however the lookup ends.
     const ScopeExit deleteProbe([&probe] {
@@ -67,9 +66,9 @@ void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address) {
         try {
             const HtmlHandler handler = FindHtmlHandler(shell);
             if (!handler.fileName.empty()) {
-                std::wstring path = handler.folder;
-                if (!path.empty() && !EndsWithSeparator(path, PathSeparators::Any)) path += L'\\';
-                path += handler.fileName;
+                const std::wstring path =
+                    (handler.folder.empty() ? L"" : IncludeTrailingSeparator(handler.folder)) +
+                    handler.fileName;
                 if (FileExists(path)) {
                     shell.Open(path, address);
                     return;

@@ -39,11 +39,6 @@ std::wstring_view FileNameWithoutExtension(std::wstring_view path, PathSeparator
     return path.substr(start, ExtensionStart(path, separators) - start);
 }
 
-bool EndsWithSeparator(std::wstring_view path, PathSeparators separators) {
-    return !path.empty() &&
-           std::wstring_view(SeparatorsOf(separators)).find(path.back()) != std::wstring_view::npos;
-}
-
 std::wstring FolderPart(std::wstring_view path, PathSeparators separators) {
     return std::wstring(path.substr(0, FileNameStart(path, separators)));
 }
@@ -56,6 +51,10 @@ std::wstring IncludeTrailingBackslash(std::wstring_view path) {
     std::wstring result(path);
     if (result.empty() || result.back() != L'\\') result += L'\\';
     return result;
+}
+
+std::wstring IncludeTrailingSeparator(std::wstring_view folder) {
+    return folder.ends_with(L'/') ? std::wstring(folder) : IncludeTrailingBackslash(folder);
 }
 
 }  // namespace kelvra

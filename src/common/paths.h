@@ -48,12 +48,13 @@ std::wstring_view WithoutExtension(std::wstring_view path, PathSeparators separa
 // The file name without its extension. A view into path.
 std::wstring_view FileNameWithoutExtension(std::wstring_view path, PathSeparators separators);
 
-// Whether the text ends in one of the separators.
-bool EndsWithSeparator(std::wstring_view path, PathSeparators separators);
-
 // The text with a backslash at its end, added when it lacks one (an empty
 // text becomes a lone backslash).
 std::wstring IncludeTrailingBackslash(std::wstring_view path);
+
+// The same for a folder that a user or the system names, which may end in
+// "/" instead: that one is kept.
+std::wstring IncludeTrailingSeparator(std::wstring_view folder);
 
 // The full path of the running executable as the system reports it, however
 // long; empty when the system gives none.

@@ -54,9 +54,6 @@ TEST(Paths, ExtensionIsTheFileNamesFromItsLastFullStop) {
                   path)
             << c.path;
     }
-    EXPECT_TRUE(EndsWithSeparator(L"C:\\Temp/", PathSeparators::Any));
-    EXPECT_FALSE(EndsWithSeparator(L"C:\\Temp/", PathSeparators::BackslashOrColon));
-    EXPECT_FALSE(EndsWithSeparator(L"", PathSeparators::Any));
 }
 
 TEST(Paths, TrailingBackslashIsAddedOnlyWhenMissing) {
@@ -64,6 +61,8 @@ TEST(Paths, TrailingBackslashIsAddedOnlyWhenMissing) {
     EXPECT_EQ(IncludeTrailingBackslash(L"C:"), L"C:\\");
     EXPECT_EQ(IncludeTrailingBackslash(L"C:\\App\\"), L"C:\\App\\");
     EXPECT_EQ(IncludeTrailingBackslash(L"C:\\App/"), L"C:\\App/\\");
+    EXPECT_EQ(IncludeTrailingSeparator(L"C:\\App/"), L"C:\\App/");
+    EXPECT_EQ(IncludeTrailingSeparator(L"C:"), L"C:\\");
 }
 
 }  // namespace
