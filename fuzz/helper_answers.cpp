@@ -3,11 +3,10 @@
 // bytes. Read as a block or as a listing it gives nothing or something
 // within the limits, and a listing it gives reads back as itself once written.
 
-#include "versions/file_helper.h"
-
 #include <string>
 
 #include "fuzz_support.h"
+#include "versions/file_helper.h"
 #include "versions/versionblock.h"
 
 using namespace kelvra;

@@ -7,6 +7,7 @@
 
 #include "account/forms_win32.h"
 #include "common/pending_messages.h"
+#include "common/scope.h"
 
 namespace kelvra {
 
@@ -30,12 +31,11 @@ class TNewAccountForm : public TForm {
   public:
     // The pending messages' pump is the form's own while it exists.
     TNewAccountForm();
-    ~TNewAccountForm() override;
 
     void SpeedButton1Click();
 
   private:
-    PendingMessagePump previousPump_;
+    ScopedHook<&SetPendingMessagePump> formPump_;
 };
 
 // The form variables: each holds its dialog while it is open, and nothing

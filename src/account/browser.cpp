@@ -12,8 +12,6 @@
 namespace kelvra {
 namespace {
 
-bool IsPathSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
-
 // The default value of the HTTP protocol's open command; empty when the key
 // is missing or its value cannot be read as text. Read-only: a standard user
 // may not open the machine's classes with any wider access.
@@ -40,12 +38,11 @@ std::wstring ProgramPathOfCommand(std::wstring_view command) {
 }
 
 HtmlHandler FindHtmlHandler(BrowserShell& shell) {
-    std::wstring folder = GetTempDir();
+    const std::wstring folder = GetTempDir();
     // Without a temporary folder the probe would land in whatever the
     // current folder is; there is then nothing to ask about.
     if (folder.empty()) return {};
-    if (!IsPathSeparator(folder.back())) folder += L'\\';
-    const std::wstring probe = folder + kProbeFileName;
+    const std::wstring probe = IncludeTrailingSeparator(folder) + kProbeFileName;
 
     // The probe goes again however the lookup ends.
     const ScopeExit deleteProbe([&probe] {
@@ -69,9 +66,9 @@ void OpenUrlInBrowser(BrowserShell& shell, const std::wstring& address) {
         try {
             const HtmlHandler handler = FindHtmlHandler(shell);
             if (!handler.fileName.empty()) {
-                std::wstring path = handler.folder;
-                if (!path.empty() && !IsPathSeparator(path.back())) path += L'\\';
-                path += handler.fileName;
+                const std::wstring path =
+                    (handler.folder.empty() ? L"" : IncludeTrailingSeparator(handler.folder)) +
+                    handler.fileName;
                 if (FileExists(path)) {
                     shell.Open(path, address);
                     return;

@@ -5,6 +5,7 @@
 
 #include <iterator>
 #include <tuple>
+#include <utility>
 
 #include "account/forms_internal_win32.h"
 #include "common/ui_win32.h"
@@ -389,7 +390,7 @@ TForm* FormOfWindow(HWND window) {
 
 void PumpFormMessages() { PumpWindowMessages(&PreviewFormMessage); }
 
-void SetApplicationWindow(HWND window) { ApplicationWindowSlot() = window; }
+HWND SetApplicationWindow(HWND window) { return std::exchange(ApplicationWindowSlot(), window); }
 HWND ApplicationWindow() { return ApplicationWindowSlot(); }
 
 HWND OwnerForNewForm() {

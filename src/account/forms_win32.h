@@ -170,8 +170,9 @@ TForm* FormOfWindow(HWND window);
 void PumpFormMessages();
 
 // The window that owns forms opened while no other form is showing (the
-// program's main window). Without one such forms have no owner.
-void SetApplicationWindow(HWND window);
+// program's main window). Without one such forms have no owner. Returns the
+// window set before.
+HWND SetApplicationWindow(HWND window);
 HWND ApplicationWindow();
 
 // The owner a form created now gets: the innermost form showing modally,

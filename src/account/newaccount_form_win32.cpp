@@ -30,9 +30,7 @@ TNewAccountForm::TNewAccountForm()
     : TForm(NewAccountFormLayout(), {{L"SpeedButton1Click", [this] { SpeedButton1Click(); }}}),
       // Its request paints "working..." through the pump; with the form's
       // keyboard handling, as the modal loop serves messages.
-      previousPump_(SetPendingMessagePump([] { PumpFormMessages(); })) {}
-
-TNewAccountForm::~TNewAccountForm() { SetPendingMessagePump(std::move(previousPump_)); }
+      formPump_([] { PumpFormMessages(); }) {}
 
 // CreateAccount disables the button and restores it however it ends.
 void TNewAccountForm::SpeedButton1Click() {

@@ -1,14 +1,15 @@
 #pragma once
-// The process-wide values. Each has one owner that alone writes it; everyone
-// else only reads.
+// The process-wide values. Each is written at start-up by the writers named
+// with it (the two entry points, the settings loader) and only read after.
 
 #include <string>
 
 namespace kelvra {
 
-// Owned by the main window's creation: the per-user data folder (local
-// application data + "Kelvra\", with a trailing backslash) and the version.
-// Both stay empty until the main window has been created.
+// Written by the entry points: the data folder (with a trailing backslash)
+// and the version. The tray program sets them when its main window is
+// created (local application data + "Kelvra\"); kvscan at its start (its
+// --data-dir, or the same folder). Both stay empty until then.
 extern std::wstring AppDataDir;
 extern std::wstring AppVersion;
 
@@ -18,9 +19,11 @@ extern std::wstring AppVersion;
 // writer.
 extern bool LogEnabled;
 
-// Owned by the settings loader: the settings file and the eight values that
-// mirror it. Until the first load the texts are empty, the proxy is off and
-// the port is -1.
+// The settings file, written by either entry point (the data folder +
+// "settings.ini") before the first load, and the eight values that mirror
+// it, written by the settings loader; kvscan's --profile then replaces
+// AccountProfile. Until the first load the texts are empty, the proxy is
+// off and the port is -1.
 extern std::wstring SettingsFile;
 extern bool UseProxy;
 extern std::wstring ProxyServer;
@@ -31,7 +34,8 @@ extern std::wstring AccountUsername;
 extern std::wstring AccountPassword;
 extern std::wstring AccountProfile;
 
-// Owned by GetWindowsDir: the cached Windows folder, empty until first asked.
+// Written by GetWindowsDir alone: the cached Windows folder, empty until
+// first asked.
 extern std::wstring WindowsDir;
 
 }  // namespace kelvra

@@ -36,32 +36,32 @@ std::string Line(std::string_view name, double seconds) {
 
 }  // namespace
 
-std::string FormatRunTimings(const RunTimings& timings) {
-    std::string text = Line("total_seconds", timings.totalSeconds);
-    for (std::size_t i = 0; i < kRunStageCount; ++i)
-        text += Line("stage." + std::string(kStageNames[i]), timings.stageSeconds[i]);
-    text += "pumps " + std::to_string(timings.pumps) + "\n";
-    text += Line("longest_gap_seconds", timings.longestGapSeconds);
-    for (std::size_t i = 0; i < kRunStageCount; ++i)
-        text +=
-            Line("longest_gap." + std::string(kStageNames[i]), timings.longestGapStageSeconds[i]);
-    for (std::size_t i = 0; i < kRunCountCount; ++i)
-        text +=
-            "count." + std::string(kCountNames[i]) + " " + std::to_string(timings.counts[i]) + "\n";
-    for (std::size_t i = 0; i < kRunMilestoneCount; ++i) {
-        if (timings.memoryBytes[i] == 0) continue;
-        text += "memory." + std::string(kMilestoneNames[i]) + " " +
-                std::to_string(timings.memoryBytes[i]) + "\n";
-    }
-    return text;
-}
-
 std::string_view RunStageName(RunStage stage) {
     return kStageNames[static_cast<std::size_t>(stage)];
 }
 
 std::string_view RunCountName(RunCount count) {
     return kCountNames[static_cast<std::size_t>(count)];
+}
+
+std::string FormatRunTimings(const RunTimings& timings) {
+    std::string text = Line("total_seconds", timings.totalSeconds);
+    const auto stage = [](std::size_t i) { return std::string(RunStageName(RunStage(i))); };
+    for (std::size_t i = 0; i < kRunStageCount; ++i)
+        text += Line("stage." + stage(i), timings.stageSeconds[i]);
+    text += "pumps " + std::to_string(timings.pumps) + "\n";
+    text += Line("longest_gap_seconds", timings.longestGapSeconds);
+    for (std::size_t i = 0; i < kRunStageCount; ++i)
+        text += Line("longest_gap." + stage(i), timings.longestGapStageSeconds[i]);
+    for (std::size_t i = 0; i < kRunCountCount; ++i)
+        text += "count." + std::string(RunCountName(RunCount(i))) + " " +
+                std::to_string(timings.counts[i]) + "\n";
+    for (std::size_t i = 0; i < kRunMilestoneCount; ++i) {
+        if (timings.memoryBytes[i] == 0) continue;
+        text += "memory." + std::string(kMilestoneNames[i]) + " " +
+                std::to_string(timings.memoryBytes[i]) + "\n";
+    }
+    return text;
 }
 
 RunRecorder::RunRecorder() : clock_(&SteadySeconds) {}

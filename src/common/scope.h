@@ -1,6 +1,7 @@
 #pragma once
 // Work that must happen however a scope ends, written where the scope begins
-// instead of as a guard struct for the one occasion.
+// instead of as a guard struct for the one occasion; and a process-wide hook
+// installed for the length of a scope.
 
 #include <exception>
 #include <utility>
@@ -31,6 +32,38 @@ class [[nodiscard]] ScopeExit {
   private:
     Action action_;
     int pending_;
+};
+
+namespace scope_detail {
+template <class Setter>
+struct HookSetter;
+template <class Hook, class Argument>
+struct HookSetter<Hook (*)(Argument)> {
+    using Installed = Hook;
+};
+}  // namespace scope_detail
+
+// Installs a process-wide hook through its setter (one of the Set…
+// functions of the hooks that docs/architecture.md lists, each of which
+// returns what it replaced) and puts back the one it replaced when the scope
+// ends. Scopes that install the same hook must end in the reverse order of
+// their start, as scopes do.
+template <auto Set>
+class [[nodiscard]] ScopedHook {
+  public:
+    using Installed = typename scope_detail::HookSetter<decltype(Set)>::Installed;
+
+    template <class Hook>
+    explicit ScopedHook(Hook&& hook) : previous_(Set(std::forward<Hook>(hook))) {}
+    ~ScopedHook() { Set(std::move(previous_)); }
+    ScopedHook(const ScopedHook&) = delete;
+    ScopedHook& operator=(const ScopedHook&) = delete;
+
+    // The hook that was installed before this one.
+    const Installed& previous() const { return previous_; }
+
+  private:
+    Installed previous_;
 };
 
 }  // namespace kelvra

@@ -19,9 +19,8 @@ bool PlatformCopyFile(const std::wstring& source, const std::wstring& destinatio
 }
 
 std::wstring ApplicationTitle() {
-    const std::wstring name = FileNamePart(OwnExecutablePath(), PathSeparators::Any);
-    const auto dot = name.find_last_of(L'.');
-    return dot == std::wstring::npos ? name : name.substr(0, dot);
+    const std::wstring path = OwnExecutablePath();
+    return std::wstring(FileNameWithoutExtension(path, PathSeparators::Any));
 }
 
 }  // namespace kelvra

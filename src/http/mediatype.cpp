@@ -27,10 +27,9 @@ constexpr MediaType kMediaTypes[] = {
 }  // namespace
 
 std::wstring MediaTypeForPath(std::wstring_view path) {
-    const std::wstring_view name = path.substr(FileNameStart(path, PathSeparators::Any));
-    const auto dot = name.find_last_of(L'.');
-    if (dot != std::wstring_view::npos) {
-        const std::wstring extension = LowerAscii(name.substr(dot + 1));
+    const std::wstring_view dotted = ExtensionPart(path, PathSeparators::Any);
+    if (!dotted.empty()) {
+        const std::wstring extension = LowerAscii(dotted.substr(1));
         for (const MediaType& known : kMediaTypes)
             if (known.extension == extension) return std::wstring(known.type);
     }

@@ -1,5 +1,7 @@
 #include "http/service_address.h"
 
+#include <utility>
+
 #include "http/transport.h"
 
 // Given by the build (CMake cache variable KELVRA_SERVICE_BASE) as a narrow
@@ -31,8 +33,8 @@ std::wstring ServiceBaseAddress() {
     return address.empty() ? BuildServiceBaseAddress() : address;
 }
 
-void SetServiceBaseAddress(std::wstring_view base) {
-    OverrideAddress() = WithoutTrailingSlash(base);
+std::wstring SetServiceBaseAddress(std::wstring_view base) {
+    return std::exchange(OverrideAddress(), WithoutTrailingSlash(base));
 }
 
 std::wstring ServiceAddress(std::wstring_view path) {

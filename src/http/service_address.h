@@ -17,8 +17,9 @@ std::wstring ServiceBaseAddress();
 std::wstring BuildServiceBaseAddress();
 
 // Points this process at another service; an empty text restores the build's
-// address. A trailing "/" is dropped.
-void SetServiceBaseAddress(std::wstring_view base);
+// address. A trailing "/" is dropped. Returns the address set before, empty
+// when the process used the build's.
+std::wstring SetServiceBaseAddress(std::wstring_view base);
 
 // The base address + path (path starts with "/").
 std::wstring ServiceAddress(std::wstring_view path);

@@ -1,8 +1,5 @@
-#include <algorithm>
-#include <stdexcept>
-
 #include "common/errors.h"
-#include "common/pending_messages.h"
+#include "common/paths.h"
 #include "common/scope.h"
 #include "common/textconv.h"
 #include "common/textutil.h"
@@ -55,7 +52,7 @@ std::optional<std::wstring> ReadFactText(RegistryAccessor& registry, std::wstrin
 
 // The key's own name in full: RegistryPath may have lost characters.
 std::wstring KeyNameOf(std::wstring_view path) {
-    return std::wstring(path.substr(path.rfind(L'\\') + 1));
+    return FileNamePart(path, PathSeparators::Backslash);
 }
 
 }  // namespace
@@ -135,21 +132,6 @@ bool TApp::ReadFromRegistry(RegistryAccessor& registry) {
     return true;
 }
 
-void TApps::Add(std::unique_ptr<TApp> app) {
-    if (!app) throw std::invalid_argument("TApps::Add: no record");
-    std::wstring key = app->niceName.str();
-    items_.emplace_back(std::move(key), std::move(app));
-}
-
-void TApps::SortByNiceName() {
-    for (auto& [text, app] : items_) text = app->niceName.str() + L'\t' + text;
-    // Merge sort: the order of equal keys is not promised, but a comparison
-    // that is not a strict order can never make it run out of bounds.
-    StableSortPumpingMessages(
-        items_, [](const auto& a, const auto& b) { return NiceNameKeyLess(a.first, b.first); });
-    for (auto& [text, app] : items_) text = TextAfterLast(text, L'\t');
-}
-
 std::wstring NiceNameSortKey(const TApp& app) {
     const std::wstring name = app.niceName.str();
     return name + L'\t' + name;
@@ -157,14 +139,6 @@ std::wstring NiceNameSortKey(const TApp& app) {
 
 bool NiceNameKeyLess(std::wstring_view a, std::wstring_view b) {
     return CompareTextLocale(a, b) < 0;
-}
-
-std::vector<std::unique_ptr<TApp>> TApps::TakeItems() {
-    std::vector<std::unique_ptr<TApp>> records;
-    records.reserve(items_.size());
-    for (auto& item : items_) records.push_back(std::move(item.second));
-    items_.clear();
-    return records;
 }
 
 std::wstring ReadRegText(RegistryAccessor& registry, std::wstring_view name) {

@@ -31,18 +31,12 @@ constexpr wchar_t kTab = L'\t';
 constexpr std::wstring_view kIconNotListed = L"1";
 constexpr std::wstring_view kIconListed = L"2";
 
-// What the listings told of each file of the list, by its path, so that a
-// file remembered from an earlier run need not be opened to be known again.
+// What the listings told of each file of the list, by its path.
 using FactsByPath = std::unordered_map<std::wstring, FileFacts>;
 
 // Entries name their folders and commands with backslashes; a "/" in them is
 // part of a name, as the reports show it.
 constexpr PathSeparators kEntrySeparators = PathSeparators::BackslashOrColon;
-
-std::wstring ExtensionOf(std::wstring_view name) {
-    const std::size_t dot = name.rfind(L'.');
-    return dot == std::wstring_view::npos ? std::wstring() : std::wstring(name.substr(dot));
-}
 
 // Installers and uninstallers tell nothing about the installed version.
 void StrikeOutInstallers(std::vector<std::wstring>& list) {
@@ -50,32 +44,6 @@ void StrikeOutInstallers(std::vector<std::wstring>& list) {
         const std::wstring name = FileNamePart(entry, kEntrySeparators);
         if (PosText(L"unins", name) > 0 || PosText(L"setup.exe", name) > 0) entry.clear();
     }
-}
-
-// ListFiles, and the facts of each file listed when asked for. reached
-// false: the folder's volume did not answer in time, and the list is empty.
-int ListFilesWithFacts(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
-                       bool nonEmptyOnly, std::wstring_view extension, FactsByPath* facts,
-                       bool* reached = nullptr) {
-    list.clear();
-    if (facts) facts->clear();
-    const std::wstring folder = FolderPart(mask, kEntrySeparators);
-    const std::wstring wantedExtension = LowerAscii(extension);
-    const InTime<std::vector<DirEntry>> entries = FindEntriesInTime(std::wstring(mask));
-    if (reached) *reached = entries.reached;
-    for (const DirEntry& entry : entries.value) {
-        if (entry.isDirectory) continue;
-        if (nonEmptyOnly && entry.size == 0) continue;
-        // The system's wildcards also match short 8.3 aliases and treat
-        // "*.exe" loosely, so "app.exe1" or "app.exe.bak" can come back.
-        if (!extension.empty() && LowerAscii(ExtensionOf(entry.name)) != wantedExtension) continue;
-        list.push_back(fullPaths ? folder + entry.name : entry.name);
-        if (facts) facts->insert_or_assign(list.back(), entry.facts());
-    }
-    std::stable_sort(list.begin(), list.end(), [](const std::wstring& a, const std::wstring& b) {
-        return CompareTextLocale(a, b) < 0;
-    });
-    return static_cast<int>(list.size());
 }
 
 // Notes that a file or folder of the entry lay on a volume that did not
@@ -99,7 +67,7 @@ void ListExecutables(TApp& app, const std::wstring& folder, std::vector<std::wst
                      FactsByPath* facts) {
     CountInRun(RunCount::Listings);
     bool reached = true;
-    ListFilesWithFacts(folder + L"*.exe", true, list, true, kExeExtension, facts, &reached);
+    ListFiles(folder + L"*.exe", true, list, true, kExeExtension, facts, &reached);
     if (!reached) NoteUnreachable(app, folder);
     StrikeOutInstallers(list);
 }
@@ -222,8 +190,28 @@ bool SameFolder(std::wstring_view a, std::wstring_view b) {
 }
 
 int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
-              bool nonEmptyOnly, std::wstring_view extension) {
-    return ListFilesWithFacts(mask, fullPaths, list, nonEmptyOnly, extension, nullptr);
+              bool nonEmptyOnly, std::wstring_view extension, FactsByPath* facts, bool* reached) {
+    list.clear();
+    if (facts) facts->clear();
+    const std::wstring folder = FolderPart(mask, kEntrySeparators);
+    const std::wstring wantedExtension = LowerAscii(extension);
+    const InTime<std::vector<DirEntry>> entries = FindEntriesInTime(std::wstring(mask));
+    if (reached) *reached = entries.reached;
+    for (const DirEntry& entry : entries.value) {
+        if (entry.isDirectory) continue;
+        if (nonEmptyOnly && entry.size == 0) continue;
+        // The system's wildcards also match short 8.3 aliases and treat
+        // "*.exe" loosely, so "app.exe1" or "app.exe.bak" can come back.
+        if (!extension.empty() &&
+            LowerAscii(ExtensionPart(entry.name, kEntrySeparators)) != wantedExtension)
+            continue;
+        list.push_back(fullPaths ? folder + entry.name : entry.name);
+        if (facts) facts->insert_or_assign(list.back(), entry.facts());
+    }
+    std::stable_sort(list.begin(), list.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareTextLocale(a, b) < 0;
+    });
+    return static_cast<int>(list.size());
 }
 
 void RemoveEmptyEntries(std::vector<std::wstring>& list) {

@@ -5,7 +5,10 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "common/files.h"
 
 namespace kelvra {
 
@@ -16,8 +19,14 @@ namespace kelvra {
 // included) equals it with A to Z folded. Each entry is the mask's folder
 // part + the name when fullPaths is set, the bare name otherwise. The list
 // ends sorted case-insensitively by the user's locale. Returns its size.
+// With facts, they are cleared and then given what the listing told of
+// each file of the list, by its entry, so that a file remembered from an
+// earlier run need not be opened to be known again. With reached, it says
+// whether the folder's volume answered in time (false: the list is empty).
 int ListFiles(std::wstring_view mask, bool fullPaths, std::vector<std::wstring>& list,
-              bool nonEmptyOnly, std::wstring_view extension);
+              bool nonEmptyOnly, std::wstring_view extension,
+              std::unordered_map<std::wstring, FileFacts>* facts = nullptr,
+              bool* reached = nullptr);
 
 // Removes the empty texts and keeps the order of the others.
 void RemoveEmptyEntries(std::vector<std::wstring>& list);

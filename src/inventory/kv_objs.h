@@ -1,9 +1,10 @@
 #pragma once
 // The application records of an inventory run: one TApp per entry of the
 // machine's uninstall key, read through a registry accessor and kept or
-// rejected by a first filter; the run's TApps list owns the records it keeps
-// and sorts them by display name. Also the small registry and text helpers the
-// inventory is built from.
+// rejected by a first filter, and the key the run sorts them by
+// (shell/inventory_run.cpp renders each record as soon as it is analysed and
+// holds only its place and key). Also the small registry and text helpers
+// the inventory is built from.
 
 #include <chrono>
 #include <cstddef>
@@ -134,35 +135,11 @@ class TApp {
     std::wstring keyPath_;
 };
 
-// The records of one run, in order of addition until sorted. Owns them.
-class TApps {
-  public:
-    // Appends the record with its current niceName; no duplicate check.
-    void Add(std::unique_ptr<TApp> app);
-
-    std::size_t Count() const noexcept { return items_.size(); }
-    // 0-based; an index outside 0 .. Count() - 1 throws std::out_of_range.
-    TApp& Items(std::size_t index) { return *items_.at(index).second; }
-    const TApp& Items(std::size_t index) const { return *items_.at(index).second; }
-
-    // Orders the records by niceName + TAB + the text they were added with,
-    // case-insensitively by the user's locale. Records with equal keys keep
-    // no promised order.
-    void SortByNiceName();
-
-    // Hands the records over in list order and leaves the list empty, so
-    // that a caller can free each record as soon as it is done with it.
-    std::vector<std::unique_ptr<TApp>> TakeItems();
-
-  private:
-    std::vector<std::pair<std::wstring, std::unique_ptr<TApp>>> items_;
-};
-
-// What SortByNiceName orders a record by when it was added with its current
-// niceName: that niceName, a TAB, and the niceName again.
+// What the run orders a record by: its niceName, a TAB, and the niceName
+// again (the design's sorted list kept the text a record was added with
+// after the TAB).
 std::wstring NiceNameSortKey(const TApp& app);
-// SortByNiceName's order of two such keys: case-insensitive, by the user's
-// locale.
+// The order of two such keys: case-insensitive, by the user's locale.
 bool NiceNameKeyLess(std::wstring_view a, std::wstring_view b);
 
 // ---- registry helpers, on the accessor's open key -----------------------------
@@ -188,8 +165,5 @@ std::vector<std::wstring> SplitText(std::wstring_view text, wchar_t separator, i
 // A count beyond the list takes the whole list; 0 or less gives empty text.
 std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t separator,
                        bool trim);
-
-// The part after the last occurrence of ch; the whole text when there is none.
-std::wstring TextAfterLast(std::wstring_view text, wchar_t ch);
 
 }  // namespace kelvra

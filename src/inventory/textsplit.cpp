@@ -30,9 +30,4 @@ std::wstring JoinWords(std::span<const std::wstring> words, int count, wchar_t s
     return trim ? Trim(joined) : joined;
 }
 
-std::wstring TextAfterLast(std::wstring_view text, wchar_t ch) {
-    const std::size_t last = text.rfind(ch);
-    return std::wstring(last == std::wstring_view::npos ? text : text.substr(last + 1));
-}
-
 }  // namespace kelvra

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/pending_messages.h"
-#include "shell/remembered_reads.h"
+#include "shell/run_version_memory.h"
 
 namespace kelvra {
 
@@ -65,7 +65,7 @@ struct RunPlan {
     bool entryFacts = false;
     // The version reads remembered from earlier runs: the hourly run reads
     // only new and changed files.
-    VersionReadMemory versionReads = VersionReadMemory::Incremental;
+    VersionMemoryUse versionReads = VersionMemoryUse::Incremental;
 };
 
 // Runs the inventory and returns the payload file's full path (empty when

@@ -99,11 +99,11 @@ TKelvraMainForm::TKelvraMainForm(TrayServices services, HINSTANCE instance)
     AddTrayIcon();
     StartTimer();
     Guarded([this] { FormCreate(); });
-    previousPump_ = SetPendingMessagePump([] { PumpWindowMessages(); });
+    windowPump_.emplace([] { PumpWindowMessages(); });
 }
 
 TKelvraMainForm::~TKelvraMainForm() {
-    SetPendingMessagePump(std::move(previousPump_));
+    windowPump_.reset();
     if (window_) {
         closingQuietly_ = true;
         DestroyWindow(window_);

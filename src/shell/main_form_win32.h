@@ -8,9 +8,12 @@
 #include "common/win32.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/handles_win32.h"
+#include "common/pending_messages.h"
+#include "common/scope.h"
 #include "common/ui_handles_win32.h"
 #include "shell/inventory_run.h"
 #include "shell/main.h"
@@ -81,7 +84,8 @@ class TKelvraMainForm final : public TrayView {
     UniqueHBitmap logo_;
     UniqueHFont labelFont_;
     std::unique_ptr<TrayController> controller_;
-    PendingMessagePump previousPump_;
+    // The pending messages' pump is the window's while it exists.
+    std::optional<ScopedHook<&SetPendingMessagePump>> windowPump_;
 };
 
 // The services of the real program: the account check, the run, the upload,

@@ -103,17 +103,8 @@ std::string RunFileBytes(const std::vector<std::wstring>& lines) {
     return WideToAnsi(text);
 }
 
-void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines) {
-    RunFileWriter file(path);
-    file.AppendLines(lines);
-    file.Commit();
-}
-
 std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension) {
-    const auto dot = path.find_last_of(L'.');
-    if (dot == std::wstring_view::npos || dot < FileNameStart(path, PathSeparators::Any))
-        return std::wstring(path) + std::wstring(extension);
-    return std::wstring(path.substr(0, dot)) + std::wstring(extension);
+    return std::wstring(WithoutExtension(path, PathSeparators::Any)) + std::wstring(extension);
 }
 
 void PruneRunFileSets(const std::wstring& folder, std::wstring_view safeProfile,

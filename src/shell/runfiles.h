@@ -52,10 +52,6 @@ class RunFileWriter {
 // run file.
 std::string RunFileBytes(const std::vector<std::wstring>& lines);
 
-// The lines, each followed by CR LF, in the ANSI code page, without a
-// byte-order mark; written whole or not at all (raises FileError).
-void WriteLinesFile(const std::wstring& path, const std::vector<std::wstring>& lines);
-
 // The path with its extension (from the last "." of the file name) replaced.
 std::wstring ChangeFileExt(std::wstring_view path, std::wstring_view extension);
 

@@ -19,7 +19,7 @@ TrayServices ProductTrayServices() {
     };
     services.runInventory = [](bool userAsked) {
         RunPlan plan;
-        if (userAsked) plan.versionReads = VersionReadMemory::Refresh;
+        if (userAsked) plan.versionReads = VersionMemoryUse::Refresh;
         return RunInventory(plan, nullptr, nullptr);
     };
     // The answer of the service, and whether it came, is of no concern here.

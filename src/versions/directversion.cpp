@@ -77,7 +77,7 @@ DirectVersionRead ReadVersionBlockDirect(const std::wstring& path) {
         [&](std::uint64_t offset, std::span<std::byte> out) { return file->ReadAt(offset, out); });
 }
 
-void SetDirectVersionReads(bool enabled) { directReads = enabled; }
+bool SetDirectVersionReads(bool enabled) { return directReads.exchange(enabled); }
 bool DirectVersionReads() { return directReads; }
 
 }  // namespace kelvra

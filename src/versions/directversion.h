@@ -44,8 +44,9 @@ DirectVersionRead ReadVersionBlockDirect(std::uint64_t fileSize, const ReadFileA
 DirectVersionRead ReadVersionBlockDirect(const std::wstring& path);
 
 // Whether version blocks are read directly where that is certain (the
-// default), or always through the system's calls, as a yardstick.
-void SetDirectVersionReads(bool enabled);
+// default), or always through the system's calls, as a yardstick. Returns
+// the choice made before.
+bool SetDirectVersionReads(bool enabled);
 bool DirectVersionReads();
 
 }  // namespace kelvra

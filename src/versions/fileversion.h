@@ -8,7 +8,6 @@
 // The block itself is in versionblock.h, the walk that decides whether a file
 // is handed to the system at all in peresource.h.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,32 +18,6 @@
 #include "versions/file_helper.h"
 
 namespace kelvra {
-
-// The ten keys of the string table, in the order of TAppVersionInfo's fields.
-// "LegalCopyRight" and "LegalTradeMark" are spelt so on purpose: the lookup
-// of the system ignores case, and these are the names the program asks for.
-inline constexpr std::array<std::wstring_view, 10> kVersionInfoKeys = {
-    L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyRight",
-    L"LegalTradeMark", L"OriginalFileName", L"ProductName", L"ProductVersion", L"Comments",
-};
-
-// The string table of one file, one field per key. Only FileVersion and
-// ProductVersion are used further.
-struct TAppVersionInfo {
-    std::wstring CompanyName;
-    std::wstring FileDescription;
-    std::wstring FileVersion;
-    std::wstring InternalName;
-    std::wstring LegalCopyRight;
-    std::wstring LegalTradeMark;
-    std::wstring OriginalFileName;
-    std::wstring ProductName;
-    std::wstring ProductVersion;
-    std::wstring Comments;
-
-    // The field of kVersionInfoKeys[index]; index below 10.
-    std::wstring& Field(std::size_t index);
-};
 
 // What ReadFileVersions found. With ok false the texts are not to be used.
 struct FileVersionResult {
@@ -63,21 +36,17 @@ struct FileVersionResult {
     VersionReadFailure failure = VersionReadFailure::None;
 };
 
-// The three texts of one executable. A file without a version resource, a
+// The three texts of one executable: the fixed file version as four
+// unsigned decimal numbers joined by full stops (empty when the block holds
+// no readable fixed record), and the "FileVersion" and "ProductVersion"
+// strings of the first translation. A file without a version resource, a
 // missing or unreadable file gives ok with three empty texts; ok is false
 // only when reading raised an error (the trace log failing, memory running
-// out).
+// out). The block is loaded once. Logs the trace lines of the design's two
+// readers of a file, "GetVersion2 [path] A", "GetVersion2 [path] B" (only
+// when the file has a block), "GetAppVersionInfo [path] A" and
+// "GetAppVersionInfo [path] B".
 FileVersionResult ReadFileVersions(const std::wstring& path);
-
-// The fixed file version as four unsigned decimal numbers joined by full
-// stops; empty when the file has no version block or the block holds no
-// readable fixed record. Logs "GetVersion2 [path] A" and, when there was a
-// block, "GetVersion2 [path] B".
-std::wstring GetVersion2(const std::wstring& path);
-
-// The ten strings of the first translation; logs "GetAppVersionInfo [path] A"
-// and "GetAppVersionInfo [path] B".
-TAppVersionInfo GetAppVersionInfo(const std::wstring& path);
 
 // ---- replaceable reader, so that discovery can be tested without files ----
 

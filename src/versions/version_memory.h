@@ -9,8 +9,8 @@
 // so they are held in a few columns rather than an object each: every folder
 // once, each file's name, each distinct reading (fixed version, FileVersion
 // and ProductVersion texts) once, and the numbers in arrays. The file that
-// carries them from run to run is MessagePack, written and read by
-// nlohmann-json, in the same columns.
+// carries them from run to run holds the same columns
+// (version_memory_file.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +21,7 @@
 
 #include "common/files.h"
 #include "versions/fileversion.h"
+#include "versions/version_memory_file.h"
 
 namespace kelvra {
 
@@ -30,10 +31,6 @@ inline constexpr int kVersionReadingRules = 1;
 
 // A run reads every file at least this often, whatever its memory says.
 inline constexpr std::int64_t kFullReadIntervalMs = 24LL * 60 * 60 * 1000;
-
-// A file this long or longer is no memory of ours: tens of thousands of
-// executables take a few MiB.
-inline constexpr std::uint64_t kMaxVersionMemoryBytes = 64ULL << 20;
 
 // Texts kept one after another in one string, each ending in a NUL; an item
 // may be made of several such parts. Optionally found again by content.
@@ -95,11 +92,17 @@ class VersionMemory {
     // Bytes held by the columns and indexes, for measurements.
     std::size_t HeldBytes() const;
 
-  private:
-    friend struct VersionMemoryDecoder;
+    // The memory that a file's columns hold, none when they do not make one
+    // (a list of texts cut or repeating itself, columns of unequal length, a
+    // folder or reading named that is not there, a file twice); whyNot then
+    // says which.
+    static std::optional<VersionMemory> FromColumns(VersionMemoryColumns columns,
+                                                    std::string& whyNot);
 
-    struct KeptColumns;
-    KeptColumns TakeKept(std::string_view reader, std::int64_t fullReadAt) const;
+  private:
+    // The kept entries as the file's columns, only the folders and readings
+    // they use, numbered anew in their order.
+    VersionMemoryColumns TakeKept(std::string_view reader, std::int64_t fullReadAt) const;
     std::optional<std::uint32_t> FindEntry(std::string_view path) const;
     void IndexEntry(std::uint32_t entry);
     std::uint64_t EntryHash(std::uint32_t entry) const;

@@ -36,13 +36,11 @@ bool IsOrdinallyGreater(std::wstring_view a, std::wstring_view b) {
         });
 }
 
-// The file name of a path without its extension: the part after the last
-// "\" or ":", cut at the last "." when that comes after them.
+// The file name of a path without its extension, by the entries' rule: the
+// part after the last "\" or ":", cut at the last "." when that comes after
+// them.
 std::wstring_view BaseFileName(std::wstring_view path) {
-    const std::size_t start = FileNameStart(path, PathSeparators::BackslashOrColon);
-    const std::size_t dot = path.rfind(L'.');
-    const std::size_t end = (dot != std::wstring_view::npos && dot >= start) ? dot : path.size();
-    return path.substr(start, end - start);
+    return FileNameWithoutExtension(path, PathSeparators::BackslashOrColon);
 }
 
 std::wstring NameForMatching(std::wstring_view name) { return LowerAscii(RemoveChar(name, L' ')); }
@@ -174,12 +172,12 @@ bool TVersions::AddVersion(std::wstring_view text, TVersionType versionType,
     if (versionType == TVersionType::EntryName && PosText(L"(Patch", raw) > 0)
         raw = ReplaceText(RemoveChars(raw, L"()"), L"patch", {}, true);
 
-    std::wstring cleaned = CleanVersionText(raw);
+    const std::wstring cleaned = CleanVersionText(raw);
     if (cleaned.empty()) return false;
     TVersion version(ShortText(cleaned), versionType, ShortText(fetch));
     version.Points = points;
     version.Origin = origin;
-    entries_.push_back(Entry{std::move(cleaned), std::move(version)});
+    entries_.push_back(Entry{std::move(version)});
     return true;
 }
 

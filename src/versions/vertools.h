@@ -155,8 +155,6 @@ class TVersions {
     // Index accessors; an index outside 0 .. Count() - 1 throws
     // std::out_of_range.
     const TVersion& GetVersion(std::size_t index) const { return entries_.at(index).version; }
-    // The cleaned text in full, where Version holds at most 255 bytes of it.
-    const std::wstring& GetKeyText(std::size_t index) const { return entries_.at(index).key; }
     bool IsActive(std::size_t index) const { return !GetVersion(index).Removed; }
     TVersionType GetVersionType(std::size_t index) const { return GetVersion(index).VersionType; }
     std::wstring_view GetTypeText(std::size_t index) const { return GetVersion(index).TypeText(); }
@@ -187,7 +185,6 @@ class TVersions {
 
   private:
     struct Entry {
-        std::wstring key;
         TVersion version;
     };
 

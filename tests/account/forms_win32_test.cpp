@@ -63,10 +63,7 @@ class TProbeForm : public TForm {
 class FormMachineryTest : public ::testing::Test {
   protected:
     void SetUp() override { probeScript = {}; }
-    void TearDown() override {
-        ProbeForm.reset();
-        SetApplicationWindow(nullptr);
-    }
+    void TearDown() override { ProbeForm.reset(); }
     static void CloseWithOk(HWND) { testing::Click(ProbeForm->Control(L"ButtonOk")); }
 
     DialogWatchdog watchdog_;
@@ -117,7 +114,7 @@ TEST_F(FormMachineryTest, ShowFormModalFreesOnlyWhenAskedAndFreeFormEmptiesTheVa
 TEST_F(FormMachineryTest, OwnerIsDisabledWhileTheFormShowsAndEnabledAfterwards) {
     UniqueHwnd owner(CreateWindowExW(0, L"Static", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
                                      nullptr, nullptr, nullptr, nullptr));
-    SetApplicationWindow(owner.get());
+    const ScopedHook<&SetApplicationWindow> application(owner.get());
     CreateForm(ProbeForm);
     EXPECT_EQ(GetWindow(ProbeForm->Handle(), GW_OWNER), owner.get());
 

@@ -49,13 +49,5 @@ TEST(JoinWords, EachWordIsFollowedByTheSeparator) {
     EXPECT_EQ(JoinWords({}, 1, L' ', false), L"");
 }
 
-TEST(TextAfterLast, TakesWhatFollowsTheLastOccurrence) {
-    EXPECT_EQ(TextAfterLast(L"Alpha\tbeta\tAlpha", L'\t'), L"Alpha");
-    EXPECT_EQ(TextAfterLast(L"no tab", L'\t'), L"no tab");
-    EXPECT_EQ(TextAfterLast(L"ends in tab\t", L'\t'), L"");
-    EXPECT_EQ(TextAfterLast(L"", L'\t'), L"");
-    EXPECT_EQ(TextAfterLast(L"C:\\Program Files\\App\\app.exe", L'\\'), L"app.exe");
-}
-
 }  // namespace
 }  // namespace kelvra

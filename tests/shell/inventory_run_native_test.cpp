@@ -325,36 +325,36 @@ TEST_F(InventoryRunTest, RememberedReadsGiveTheFilesOfAFullReadAndOpenOnlyWhatCh
     const struct {
         const char* change;
         std::function<void()> make;
-        VersionReadMemory use;
+        VersionMemoryUse use;
         int reads;
         const char* logged;
     } steps[] = {
-        {"no file yet", [] {}, VersionReadMemory::Incremental, 2, "every file read (there is no"},
-        {"nothing changed", [] {}, VersionReadMemory::Incremental, 0, "only new and changed"},
+        {"no file yet", [] {}, VersionMemoryUse::Incremental, 2, "every file read (there is no"},
+        {"nothing changed", [] {}, VersionMemoryUse::Incremental, 0, "only new and changed"},
         {"same size, new content and time",
          [&] {
              put(L"b.exe", "2.1");
              fs::last_write_time(fs::path(folder + L"b.exe"),
                                  fs::file_time_type::clock::now() + std::chrono::hours(1));
          },
-         VersionReadMemory::Incremental, 1, "only new and changed"},
-        {"a new file", [&] { put(L"c.exe", "3.0"); }, VersionReadMemory::Incremental, 1, "only"},
-        {"a file gone", [&] { DeleteFileAt(folder + L"a.exe"); }, VersionReadMemory::Incremental, 0,
+         VersionMemoryUse::Incremental, 1, "only new and changed"},
+        {"a new file", [&] { put(L"c.exe", "3.0"); }, VersionMemoryUse::Incremental, 1, "only"},
+        {"a file gone", [&] { DeleteFileAt(folder + L"a.exe"); }, VersionMemoryUse::Incremental, 0,
          "only new and changed"},
-        {"Run now", [] {}, VersionReadMemory::Refresh, 2, "every file read (asked for)"},
+        {"Run now", [] {}, VersionMemoryUse::Refresh, 2, "every file read (asked for)"},
         {"a damaged file of remembered reads",
          [&] {
              std::string bytes = ReadFileBytes(cache);
              bytes[bytes.size() / 2] ^= 1;
              WriteFileBytes(cache, bytes);
          },
-         VersionReadMemory::Incremental, 2, "of no use: its checksum does not match"},
-        {"a day later", [&] { now.day += 1; }, VersionReadMemory::Incremental, 2, "a day old"},
-        {"the clock went back", [&] { now.hour -= 1; }, VersionReadMemory::Incremental, 2,
+         VersionMemoryUse::Incremental, 2, "of no use: its checksum does not match"},
+        {"a day later", [&] { now.day += 1; }, VersionMemoryUse::Incremental, 2, "a day old"},
+        {"the clock went back", [&] { now.hour -= 1; }, VersionMemoryUse::Incremental, 2,
          "a time before the last full read"},
         {"the file cannot be replaced",
          [&] { ::chmod(WideToAnsi(dir_.path() + L"version-reads.cache").c_str(), 0444); },
-         VersionReadMemory::Incremental, 0, "only new and changed"},
+         VersionMemoryUse::Incremental, 0, "only new and changed"},
     };
     int set = 0;
     for (const auto& step : steps) {
@@ -372,7 +372,7 @@ TEST_F(InventoryRunTest, RememberedReadsGiveTheFilesOfAFullReadAndOpenOnlyWhatCh
 
         // The same machine read in full, the memory left alone.
         const std::string before = FileExists(cache) ? ReadFileBytes(cache) : "";
-        plan.versionReads = VersionReadMemory::Off;
+        plan.versionReads = VersionMemoryUse::Off;
         RunInventory(plan, nullptr, nullptr);
         EXPECT_EQ(FileExists(cache) ? ReadFileBytes(cache) : "", before);
         for (const wchar_t* extension : {L".txt", L".xml", L".html"})

@@ -55,11 +55,18 @@ TEST(RunFileNames, ExtensionIsReplacedOnlyInTheFileName) {
     EXPECT_EQ(ChangeFileExt(L"C:\\d\\dump_P.x_0.txt", L".html"), L"C:\\d\\dump_P.x_0.html");
 }
 
+// Lines written as the run writes a file: whole, or not at all.
+void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines) {
+    RunFileWriter file(path);
+    file.AppendLines(lines);
+    file.Commit();
+}
+
 TEST(RunFileWriting, LinesEndInCrLfInTheAnsiCodePageWithoutBom) {
     testing::TempDir dir;
-    WriteLinesFile(dir / L"out.txt", {L"caf\u00e9\tx", L"", L"last"});
+    WriteLines(dir / L"out.txt", {L"caf\u00e9\tx", L"", L"last"});
     EXPECT_EQ(ReadFileBytes(dir / L"out.txt"), "caf\xe9\tx\r\n\r\nlast\r\n");
-    WriteLinesFile(dir / L"empty.txt", {});
+    WriteLines(dir / L"empty.txt", {});
     EXPECT_EQ(ReadFileBytes(dir / L"empty.txt"), "");
     EXPECT_FALSE(FileExists(dir / L"out.txt.tmp"));
 }
@@ -114,7 +121,7 @@ TEST(RunFileWriting, OnlyCommitGivesTheFileItsName) {
 
 TEST(RunFileWriting, MissingFolderRaisesAndLeavesNothing) {
     testing::TempDir dir;
-    EXPECT_THROW(WriteLinesFile(dir / L"gone" + L"/out.txt", {L"x"}), FileError);
+    EXPECT_THROW(WriteLines(dir / L"gone" + L"/out.txt", {L"x"}), FileError);
     EXPECT_FALSE(FileExists(dir / L"gone" + L"/out.txt"));
 }
 

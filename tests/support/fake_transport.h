@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "common/scope.h"
 #include "http/transport.h"
 
 namespace kelvra::testing {
 
 class FakeTransport {
   public:
-    FakeTransport() : state_(std::make_shared<State>()) {
-        previous_ = SetHttpTransport(std::make_shared<Transport>(state_));
-    }
-    ~FakeTransport() { SetHttpTransport(previous_); }
+    FakeTransport()
+        : state_(std::make_shared<State>()), installed_(std::make_shared<Transport>(state_)) {}
     FakeTransport(const FakeTransport&) = delete;
     FakeTransport& operator=(const FakeTransport&) = delete;
 
@@ -47,7 +46,7 @@ class FakeTransport {
     };
 
     std::shared_ptr<State> state_;
-    std::shared_ptr<HttpTransport> previous_;
+    ScopedHook<&SetHttpTransport> installed_;
 };
 
 }  // namespace kelvra::testing

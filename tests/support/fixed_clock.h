@@ -3,9 +3,8 @@
 // before it back afterwards, so that stamps, boundaries and file times are
 // known in advance.
 
-#include <utility>
-
 #include "common/clock.h"
+#include "common/scope.h"
 
 namespace kelvra::testing {
 
@@ -14,14 +13,12 @@ inline constexpr LocalTime kSaintNicholas{2026, 12, 6, 14, 5, 9, 42};
 
 class FixedClock {
   public:
-    explicit FixedClock(LocalTime now = kSaintNicholas)
-        : saved_(SetClockSource([now] { return now; })) {}
-    ~FixedClock() { SetClockSource(std::move(saved_)); }
+    explicit FixedClock(LocalTime now = kSaintNicholas) : installed_([now] { return now; }) {}
     FixedClock(const FixedClock&) = delete;
     FixedClock& operator=(const FixedClock&) = delete;
 
   private:
-    ClockSource saved_;
+    ScopedHook<&SetClockSource> installed_;
 };
 
 }  // namespace kelvra::testing

@@ -85,11 +85,11 @@ GuardedVersionBuffers::GuardedVersionBuffers() {
     State& state = Watched();
     state = State{};
     state.handler = AddVectoredExceptionHandler(1, CatchGuardTouch);
-    previous_ = SetVersionBufferAllocator([this](std::size_t size) { return Allocate(size); });
+    installed_.emplace([this](std::size_t size) { return Allocate(size); });
 }
 
 GuardedVersionBuffers::~GuardedVersionBuffers() {
-    SetVersionBufferAllocator(std::move(previous_));
+    installed_.reset();
     if (Watched().handler) RemoveVectoredExceptionHandler(Watched().handler);
     Watched().handler = nullptr;
 }

@@ -6,8 +6,10 @@
 // then fails with a message instead of a crashed process.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
+#include "common/scope.h"
 #include "versions/versionblock.h"
 
 namespace kelvra::testing {
@@ -33,7 +35,7 @@ class GuardedVersionBuffers {
     std::unique_ptr<VersionBufferMemory> Allocate(std::size_t size);
 
   private:
-    VersionBufferAllocator previous_;
+    std::optional<ScopedHook<&SetVersionBufferAllocator>> installed_;
 };
 
 }  // namespace kelvra::testing

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "common/scope.h"
 #include "common/tools.h"
 
 namespace kelvra::testing {
@@ -16,11 +16,10 @@ namespace kelvra::testing {
 class MessageBoxRecorder {
   public:
     MessageBoxRecorder()
-        : saved_(SetMessageBoxHandler([this](const MessageBoxRequest& box) {
+        : installed_([this](const MessageBoxRequest& box) {
               boxes_.push_back(box);
               return onBox ? onBox(box) : 1;
-          })) {}
-    ~MessageBoxRecorder() { SetMessageBoxHandler(std::move(saved_)); }
+          }) {}
     MessageBoxRecorder(const MessageBoxRecorder&) = delete;
     MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
 
@@ -43,7 +42,7 @@ class MessageBoxRecorder {
 
   private:
     std::vector<MessageBoxRequest> boxes_;
-    MessageBoxHandler saved_;
+    ScopedHook<&SetMessageBoxHandler> installed_;
 };
 
 }  // namespace kelvra::testing

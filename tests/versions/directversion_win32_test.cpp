@@ -65,8 +65,7 @@ struct SystemAnswer {
 // on which the system faults ends only the helper, and the next file gets a
 // new one.
 std::vector<SystemAnswer> AskTheSystem(const std::vector<std::wstring>& paths) {
-    SetDirectVersionReads(false);
-    const ScopeExit direct([] { SetDirectVersionReads(true); });
+    const ScopedHook<&SetDirectVersionReads> systemReads(false);
     const FileHelperRun run;
     std::vector<SystemAnswer> answers;
     for (const std::wstring& path : paths) {

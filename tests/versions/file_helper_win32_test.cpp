@@ -14,12 +14,9 @@ namespace kelvra {
 namespace {
 
 TEST(FileHelperWin32, AHelperThatCannotStartLeavesTheFileWithoutAVersion) {
-    SetDirectVersionReads(false);  // every file the system's, through the helper
-    const std::wstring helper = SetHelperProgram(L"C:\\no such folder\\helper.exe");
-    const ScopeExit restore([&] {
-        SetHelperProgram(helper);
-        SetDirectVersionReads(true);
-    });
+    // Every file the system's, through the helper.
+    const ScopedHook<&SetDirectVersionReads> systemReads(false);
+    const ScopedHook<&SetHelperProgram> helper(L"C:\\no such folder\\helper.exe");
     const FileVersionResult read = ReadFileVersions(fixtures::FixturePath(L"fv_1234"));
     EXPECT_TRUE(read.ok);
     EXPECT_EQ(read.fixedVersion, L"");

@@ -351,16 +351,6 @@ TEST_F(FileVersionTraceLog, FileWithoutBlockIsOkWithEmptyTextsAndThreeLines) {
                                                     "GetAppVersionInfo [C:\\App\\app.exe] B"}));
 }
 
-TEST_F(FileVersionTraceLog, EachDesignReaderWritesOnlyItsOwnLines) {
-    EXPECT_EQ(GetVersion2(L"C:\\App\\app.exe"), L"");
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"GetVersion2 [C:\\App\\app.exe] A"}));
-    std::filesystem::remove(folder_ / "logreg.txt");
-
-    EXPECT_EQ(GetAppVersionInfo(L"C:\\App\\app.exe").FileVersion, L"");
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"GetAppVersionInfo [C:\\App\\app.exe] A",
-                                                    "GetAppVersionInfo [C:\\App\\app.exe] B"}));
-}
-
 TEST_F(FileVersionTraceLog, PercentSignsInPathsAreNotFormats) {
     (void)ReadFileVersions(L"C:\\100%s\\a.exe");
     ASSERT_FALSE(Messages().empty());

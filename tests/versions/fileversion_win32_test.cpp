@@ -26,8 +26,9 @@ using fixtures::ScratchFolder;
 // ---- what the resources say --------------------------------------------------
 
 TEST(FileVersionResources, FixedVersionComesFromTheFileWordsAsUnsignedHalves) {
-    EXPECT_EQ(GetVersion2(FixturePath(L"fv_1234")), L"1.2.3.4");  // product words are 9.8.7.6
-    EXPECT_EQ(GetVersion2(FixturePath(L"fv_max")), L"65535.0.65535.1");
+    // The product words of fv_1234 are 9.8.7.6.
+    EXPECT_EQ(ReadFileVersions(FixturePath(L"fv_1234")).fixedVersion, L"1.2.3.4");
+    EXPECT_EQ(ReadFileVersions(FixturePath(L"fv_max")).fixedVersion, L"65535.0.65535.1");
 }
 
 TEST(FileVersionResources, StringsAreReturnedAsStored) {
@@ -38,19 +39,18 @@ TEST(FileVersionResources, StringsAreReturnedAsStored) {
     EXPECT_EQ(result.productVersionText, L"1.2");
 }
 
-TEST(FileVersionResources, TenKeysAreLookedUpAsSpelt) {
-    const TAppVersionInfo info = GetAppVersionInfo(FixturePath(L"fv_1234"));
-    EXPECT_EQ(info.CompanyName, L"Kelvra Pr\u00fcf \u03a9 Werk");  // UTF-16 all the way
-    EXPECT_EQ(info.FileDescription, L"Fixture one two three four");
-    EXPECT_EQ(info.InternalName, L"fv_1234");
+TEST(FileVersionResources, StringTableKeysAreLookedUpAsSpelt) {
+    VersionBlock block = VersionBlock::Load(FixturePath(L"fv_1234"));
+    const auto read = [&block](std::wstring_view key) { return ReadVersionString(block, key); };
+    EXPECT_EQ(read(L"CompanyName"), L"Kelvra Pr\u00fcf \u03a9 Werk");  // UTF-16 all the way
+    EXPECT_EQ(read(L"FileDescription"), L"Fixture one two three four");
     // The file says "LegalCopyright" and "OriginalFilename": the lookup
     // ignores case, so both are found.
-    EXPECT_EQ(info.LegalCopyRight, L"Copyright 2026");
-    EXPECT_EQ(info.OriginalFileName, L"fv_1234.exe");
+    EXPECT_EQ(read(L"LegalCopyRight"), L"Copyright 2026");
+    EXPECT_EQ(read(L"OriginalFileName"), L"fv_1234.exe");
     // The file says "LegalTrademarks", which is not the key asked for.
-    EXPECT_EQ(info.LegalTradeMark, L"");
-    EXPECT_EQ(info.ProductName, L"Fixture Product");
-    EXPECT_EQ(info.Comments, L"Fixture comments");
+    EXPECT_EQ(read(L"LegalTradeMark"), L"");
+    EXPECT_EQ(read(L"Comments"), L"Fixture comments");
 }
 
 TEST(FileVersionResources, OnlyTheFirstTranslationCounts) {
@@ -124,21 +124,6 @@ TEST(FileVersionTrace, FourLinesWithABlockThreeWithout) {
                                              L"GetAppVersionInfo [" + without + L"] A",
                                              L"GetAppVersionInfo [" + without + L"] B"}));
     }
-}
-
-TEST(FileVersionTrace, DesignReadersWriteTheirOwnPairAndAgreeWithTheCombinedRead) {
-    fixtures::CapturedLog log;
-    const std::wstring with = FixturePath(L"fv_1234");
-    EXPECT_EQ(GetVersion2(with), L"1.2.3.4");
-    EXPECT_EQ(log.TakeMessages(), (std::vector<std::wstring>{L"GetVersion2 [" + with + L"] A",
-                                                             L"GetVersion2 [" + with + L"] B"}));
-    const TAppVersionInfo info = GetAppVersionInfo(with);
-    EXPECT_EQ(log.TakeMessages(),
-              (std::vector<std::wstring>{L"GetAppVersionInfo [" + with + L"] A",
-                                         L"GetAppVersionInfo [" + with + L"] B"}));
-    const FileVersionResult combined = ReadFileVersions(with);
-    EXPECT_EQ(combined.fileVersionText, info.FileVersion);
-    EXPECT_EQ(combined.productVersionText, info.ProductVersion);
 }
 
 // ---- damaged and unreadable files ------------------------------------------------

@@ -1,17 +1,19 @@
 #pragma once
-// The version reads a run takes over from the runs before it: a file in the
-// data folder, read at the start of a run and written at its end.
+// A run's version memory (versions/version_memory.h): the version reads it
+// takes over from the runs before it, from a file in the data folder read at
+// the start of the run and written at its end.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "common/scope.h"
 #include "versions/version_memory.h"
 
 namespace kelvra {
 
-// How a run treats the version reads remembered from earlier runs.
-enum class VersionReadMemory {
+// How a run uses the version memory of earlier runs.
+enum class VersionMemoryUse {
     // Every file read; the file of remembered reads neither read nor
     // written (kvscan unless asked).
     Off,
@@ -23,6 +25,9 @@ enum class VersionReadMemory {
     // the last full read is a day old (the hourly run, kvscan --incremental).
     Incremental,
 };
+// The former name, which kvscan's entry point still spells until it is
+// rewritten.
+using VersionReadMemory = VersionMemoryUse;
 
 // In the data folder. It holds paths, sizes, times and version texts of
 // executables, nothing secret, and may be deleted at any time.
@@ -37,8 +42,7 @@ std::string VersionReaderIdentity();
 // (and why), and lends the memory to executable discovery until it ends.
 class RunVersionMemory {
   public:
-    explicit RunVersionMemory(VersionReadMemory use);
-    ~RunVersionMemory();
+    explicit RunVersionMemory(VersionMemoryUse use);
     RunVersionMemory(const RunVersionMemory&) = delete;
     RunVersionMemory& operator=(const RunVersionMemory&) = delete;
 
@@ -51,8 +55,8 @@ class RunVersionMemory {
     std::wstring path_;
     std::optional<VersionMemory> memory_;
     std::int64_t fullReadAt_ = 0;
-    VersionMemory* previous_ = nullptr;
-    bool installed_ = false;
+    // Lent to executable discovery; given up before the memory goes.
+    std::optional<ScopedHook<&SetActiveVersionMemory>> lent_;
 };
 
 }  // namespace kelvra

@@ -1,4 +1,4 @@
-#include "shell/remembered_reads.h"
+#include "shell/run_version_memory.h"
 
 #include <cstddef>
 #include <exception>
@@ -46,16 +46,16 @@ std::string VersionReaderIdentity() {
     return std::string(KELVRA_FILE_VERSION_TEXT) + " rules " + std::to_string(kVersionReadingRules);
 }
 
-RunVersionMemory::RunVersionMemory(VersionReadMemory use) {
+RunVersionMemory::RunVersionMemory(VersionMemoryUse use) {
     std::wstring line;
-    if (use == VersionReadMemory::Off) {
+    if (use == VersionMemoryUse::Off) {
         WriteLog(L"RunInventory: every file read, nothing remembered");
         return;
     }
     path_ = AppDataDir + kVersionMemoryFileName;
     const std::int64_t now = LocalMillis(NowLocal());
     std::string whyFull = "asked for";
-    if (use == VersionReadMemory::Incremental) {
+    if (use == VersionMemoryUse::Incremental) {
         DecodedVersionMemory decoded = ReadMemoryFile(path_);
         whyFull = decoded.memory ? WhyReadInFull(decoded.fullReadAt, now) : decoded.whyNot;
         if (whyFull.empty()) {
@@ -74,19 +74,13 @@ RunVersionMemory::RunVersionMemory(VersionReadMemory use) {
     // Before the memory is lent out: a log that cannot be written ends the
     // run here, with nothing to take back.
     WriteLog(line);
-    previous_ = SetActiveVersionMemory(&*memory_);
-    installed_ = true;
-}
-
-RunVersionMemory::~RunVersionMemory() {
-    if (installed_) SetActiveVersionMemory(previous_);
+    lent_.emplace(&*memory_);
 }
 
 void RunVersionMemory::Save() {
     if (!memory_) return;
     try {
-        SetActiveVersionMemory(previous_);
-        installed_ = false;
+        lent_.reset();
         const std::string bytes = std::move(*memory_).Encode(VersionReaderIdentity(), fullReadAt_);
         memory_.reset();
         ReplaceFileBytes(path_, bytes);
@@ -98,8 +92,7 @@ void RunVersionMemory::Save() {
             // The log is a developer's trace; the run is done either way.
         }
     }
-    if (installed_) SetActiveVersionMemory(previous_);
-    installed_ = false;
+    lent_.reset();
     memory_.reset();
 }
 
