@@ -268,6 +268,30 @@ void WriteRunFiles(RecordShelf& shelf, const std::wstring& payloadPath) {
     html.Commit();
 }
 
+// Lists every key before any is read, so that an observer learns the number
+// of entries ahead; then reads the machine's views onto their shelf and the
+// user's key onto its own.
+void ReadEntries(const RunPlan& plan, RecordShelf& machine, RecordShelf& user,
+                 RunObserver* observer) {
+    std::vector<std::wstring> names, names64, userNames;
+    if (plan.machine || plan.runFiles) {
+        GetUninstallKeyNames(names);
+        if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
+    }
+    if (plan.user) UninstallKeyNames(RegistryRoot::CurrentUser, RegistryView::Own, userNames);
+    if (observer)
+        observer->EntriesListed((plan.machine ? names.size() + names64.size() : 0) +
+                                userNames.size());
+    const bool facts = plan.entryFacts;
+    const auto local = RegistryRoot::LocalMachine;
+    if (!names.empty())
+        ReadPass(local, RegistryView::Own, names, facts, machine, machine.observer());
+    if (!names64.empty())
+        ReadPass(local, RegistryView::Wow64_64, names64, facts, machine, machine.observer());
+    if (!userNames.empty())
+        ReadPass(RegistryRoot::CurrentUser, RegistryView::Own, userNames, facts, user, observer);
+}
+
 }  // namespace
 
 int GetUninstallKeyNames(std::vector<std::wstring>& names) {
@@ -308,28 +332,7 @@ std::wstring RunInventory(const RunPlan& plan, RunCounters* counters, RunObserve
     PieceStore memory;
     RecordShelf machine(scratch ? *scratch : memory, plan.runFiles, machineObserver);
     RecordShelf user(memory, false, observer);
-    {
-        // Every key is listed before any is read, so that an observer
-        // learns the number of entries ahead.
-        std::vector<std::wstring> names, names64, userNames;
-        if (plan.machine || plan.runFiles) {
-            GetUninstallKeyNames(names);
-            if (IsRunningOnWow64()) GetUninstallKeyNames64(names64);
-        }
-        if (plan.user) UninstallKeyNames(RegistryRoot::CurrentUser, RegistryView::Own, userNames);
-        if (observer)
-            observer->EntriesListed((plan.machine ? names.size() + names64.size() : 0) +
-                                    userNames.size());
-        const bool facts = plan.entryFacts;
-        const auto local = RegistryRoot::LocalMachine;
-        if (!names.empty())
-            ReadPass(local, RegistryView::Own, names, facts, machine, machineObserver);
-        if (!names64.empty())
-            ReadPass(local, RegistryView::Wow64_64, names64, facts, machine, machineObserver);
-        if (!userNames.empty())
-            ReadPass(RegistryRoot::CurrentUser, RegistryView::Own, userNames, facts, user,
-                     observer);
-    }
+    ReadEntries(plan, machine, user, observer);
     {
         const StageScope stage(RunStage::Analysis);
         machine.Sort();

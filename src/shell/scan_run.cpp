@@ -113,7 +113,8 @@ class ScanHooks {
   private:
     template <typename Value>
     void Install(Value (*set)(Value), Value value) {
-        restore_.push_back([set, before = set(std::move(value))]() mutable { set(std::move(before)); });
+        restore_.push_back(
+            [set, before = set(std::move(value))]() mutable { set(std::move(before)); });
     }
     std::vector<std::function<void()>> restore_;
 };

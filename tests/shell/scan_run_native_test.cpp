@@ -197,11 +197,12 @@ TEST_F(ScanRunTest, ShowUploadPrintsTheRequestEvenQuietAndGivesTheNetworkBack) {
               kScanOk);
     EXPECT_EQ(SetHttpTransport(before), mine);
     EXPECT_EQ(ServiceBaseAddress(), service);
-    EXPECT_EQ(console.said.rfind(L"Upload: not sent. The request it would post to "
-                                 L"http://127.0.0.1:9/kv2/account_post.php, passwords as ********:\n"
-                                 L"POST /kv2/account_post.php HTTP/1.1\n",
-                                 0),
-              0u)
+    EXPECT_EQ(
+        console.said.rfind(L"Upload: not sent. The request it would post to "
+                           L"http://127.0.0.1:9/kv2/account_post.php, passwords as ********:\n"
+                           L"POST /kv2/account_post.php HTTP/1.1\n",
+                           0),
+        0u)
         << WideToUtf8(console.said);
 }
 
