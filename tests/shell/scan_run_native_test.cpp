@@ -15,6 +15,7 @@
 #include "common/utf8.h"
 #include "http/service_address.h"
 #include "http/transport.h"
+#include "shell/recording_console.h"
 #include "support/json_schema.h"
 #include "support/saved_settings.h"
 #include "support/temp_dir.h"
@@ -23,33 +24,7 @@
 namespace kelvra {
 namespace {
 
-class RecordingConsole : public ScanConsole {
-  public:
-    class Json : public ScanJsonSink {
-      public:
-        explicit Json(std::string& text) : text_(text) {}
-        void Write(std::string_view bytes) override { text_ += bytes; }
-        bool Finish() override { return true; }
-
-      private:
-        std::string& text_;
-    };
-    void Say(const std::wstring& text) override { said += text; }
-    void Error(const std::wstring& text) override { errors += text; }
-    std::unique_ptr<ScanJsonSink> StandardOutputJson() override {
-        return std::make_unique<Json>(json);
-    }
-    void Progress(const ScanProgress&) override { ++progress; }
-    void EndProgress() override {}
-    void ServeMessages() override {}
-    RunRecorder::MemoryProbe MemoryProbe() override { return nullptr; }
-    std::string PeakMemoryLines() override { return "peak 1\n"; }
-    std::wstring UtcNow() override { return L"2026-12-07T14:10:45Z"; }
-
-    std::wstring said, errors;
-    std::string json;
-    int progress = 0;
-};
+using testing::RecordingConsole;
 
 class ScanRunTest : public ::testing::Test {
   protected:
