@@ -74,7 +74,10 @@ class CapturingTransport : public HttpTransport {
 };
 
 // kvscan's process-wide hooks, each installed here for the length of one
-// scan and the one before put back at its end, in reverse order.
+// scan and the one before put back at its end, in reverse order: the one
+// place where kvscan installs hooks. The direct reads and the service
+// address are read before they are set, since their setters do not yet
+// return what they replace.
 class ScanHooks {
   public:
     ScanHooks(const ScanOptions& options, ScanConsole& console, RunRecorder& recorder) {

@@ -4,16 +4,17 @@
 // type, and the earlier documents --diff refuses. (kvscan.exe as a program:
 // kvscan_*_program_win32_test.cpp.)
 
+#include "shell/scan_machine_win32.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <utility>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <utility>
 
 #include "common/utf8.h"
-#include "shell/scan_machine_win32.h"
 #include "support/json_schema.h"
 
 namespace kelvra {
@@ -193,7 +194,8 @@ TEST_F(ScanScope, EachScopeReportsItsEntriesAndTheRunFilesStayTheMachines) {
     int set = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(WideToAnsi(c.arguments));
-        const auto run = ScanInProcess(L"--profile S --json - --quiet " + std::wstring(c.arguments));
+        const auto run =
+            ScanInProcess(L"--profile S --json - --quiet " + std::wstring(c.arguments));
         ASSERT_EQ(run.exitCode, 0) << run.output;
         const auto document = nlohmann::json::parse(run.json);
         EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
@@ -311,7 +313,7 @@ TEST_F(ScanEntryFacts, FactsOfEveryTypeAndTheRecordsAppsAndFeaturesShows) {
     for (const bool like : {false, true}) {
         SCOPED_TRACE(like ? "like Apps & features" : "every record");
         const auto run = ScanInProcess(std::wstring(L"--profile F --json - --quiet") +
-                                (like ? L" --like-apps-and-features" : L""));
+                                       (like ? L" --like-apps-and-features" : L""));
         ASSERT_EQ(run.exitCode, 0) << run.output;
         const auto document = nlohmann::json::parse(run.json);
         EXPECT_EQ(testing::SchemaViolations(testing::KvscanSchema(), document),
