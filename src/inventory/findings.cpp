@@ -36,20 +36,6 @@ std::wstring ChooseExecutablePath(const TApp& app) {
     return files.size() == 1 ? files.front() : std::wstring();
 }
 
-// The leading number of a version component; none when it has no digit
-// there. Nine digits at most, which no release number reaches.
-std::optional<long> LeadingNumber(std::wstring_view component) {
-    long number = 0;
-    std::size_t digits = 0;
-    while (digits < component.size() && digits < 9 && component[digits] >= L'0' &&
-           component[digits] <= L'9') {
-        number = number * 10 + (component[digits] - L'0');
-        ++digits;
-    }
-    if (digits == 0) return std::nullopt;
-    return number;
-}
-
 struct MajorMinor {
     long major = 0;
     std::optional<long> minor;
@@ -88,6 +74,18 @@ std::optional<VersionDisagreement> Disagreement(const TApp& app,
 }
 
 }  // namespace
+
+std::optional<long> LeadingNumber(std::wstring_view component) {
+    long number = 0;
+    std::size_t digits = 0;
+    while (digits < component.size() && digits < 9 && component[digits] >= L'0' &&
+           component[digits] <= L'9') {
+        number = number * 10 + (component[digits] - L'0');
+        ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    return number;
+}
 
 std::vector<std::wstring> CandidateExecutables(const TApp& app) {
     const TVersions& versions = app.Versions;

@@ -97,6 +97,12 @@ struct RecordFindings {
 };
 RecordFindings ExamineRecord(const TApp& app);
 
+// The leading number of a version or of one of its components ("12" of
+// "12.4b"); none when it does not begin with a digit. Nine digits at most,
+// which no release number reaches. The findings and kvscan's --diff read
+// versions by it.
+std::optional<long> LeadingNumber(std::wstring_view text);
+
 // The program of an uninstall command: the text up to and including the
 // first ".exe" when it is a drive-letter path; empty otherwise (UNC and
 // device paths included) and for commands of Windows Installer.

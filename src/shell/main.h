@@ -18,6 +18,13 @@ inline constexpr wchar_t kInstalledExeName[] = L"kelvra_run.exe";
 // The per-user data folder below the local application-data folder.
 inline constexpr wchar_t kDataFolderName[] = L"Kelvra\\";
 
+// The start of both programs, the tray and kvscan: makes the folder the
+// process's data folder (AppDataDir, with AppVersion set beside it), creates
+// it when missing, and loads the settings from its settings.ini
+// (SettingsFile). False when the folder cannot be created; the settings are
+// then the defaults.
+bool OpenDataFolder(const std::wstring& folder);
+
 // The autostart entry: a string value under the current user's Run key.
 inline constexpr wchar_t kRunKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kAutostartValueName[] = L"Kelvra2";

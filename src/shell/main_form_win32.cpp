@@ -113,13 +113,9 @@ TKelvraMainForm::~TKelvraMainForm() {
 int TKelvraMainForm::Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
 void TKelvraMainForm::FormCreate() {
-    AppDataDir = DataFolderOf(GetLocalAppDataDir());
-    AppVersion = kAppVersion;
+    OpenDataFolder(DataFolderOf(GetLocalAppDataDir()));
     SetWindowTextW(window_, (L"Kelvra - v" + AppVersion).c_str());
     controller_ = std::make_unique<TrayController>(*this, std::move(services_), NowLocal());
-    ForceDirectories(AppDataDir);
-    SettingsFile = AppDataDir + L"settings.ini";
-    LoadSettings();
     SetAutostart(true);
 }
 

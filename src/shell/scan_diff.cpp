@@ -8,6 +8,7 @@
 #include "common/files.h"
 #include "common/textutil.h"
 #include "common/utf8.h"
+#include "inventory/findings.h"
 #include "shell/scan_report.h"
 #include "versions/vertools.h"
 
@@ -34,37 +35,41 @@ std::optional<long long> WholeNumber(const Json& value, long long low, long long
     return number;
 }
 
+// A finding's fields as texts; the console needs nothing else of them.
+StatedFinding StatedOf(const Json& finding) {
+    StatedFinding stated{TextOf(finding["kind"]), {}};
+    for (const auto& [name, value] : finding.items())
+        if (name != "kind" && !value.is_null())
+            stated.fields.emplace(name,
+                                  value.is_string() ? value.get<std::string>() : value.dump());
+    return stated;
+}
+
 // A record of the document, or none when it lacks what identifies it.
-std::optional<DiffRecord> RecordOf(const Json& record) {
+std::optional<ScanRecord> RecordOf(const Json& record) {
     if (!record.is_object() || !record.contains("registryKey") ||
         !record["registryKey"].is_string() || !record.contains("registryView"))
         return std::nullopt;
     const std::optional<long long> view = WholeNumber(record["registryView"], 32, 64);
     if (!view || (*view != 32 && *view != 64)) return std::nullopt;
-    DiffRecord result;
+    ScanRecord result;
     // Documents written before the user's scope existed are the machine's.
     result.scope = record.contains("scope") ? TextOf(record["scope"]) : "machine";
     result.view = static_cast<int>(*view);
     result.key = TextOf(record["registryKey"]);
     result.name = record.contains("displayName") ? TextOf(record["displayName"]) : "";
+    result.niceName = record.contains("niceName") ? TextOf(record["niceName"]) : "";
     result.version = record.contains("chosenVersion") ? TextOf(record["chosenVersion"]) : "";
     if (record.contains("findings") && record["findings"].is_array())
         for (const Json& finding : record["findings"])
-            if (finding.is_object() && finding.contains("kind"))
+            if (finding.is_object() && finding.contains("kind")) {
                 result.findings.insert(TextOf(finding["kind"]));
+                result.stated.push_back(StatedOf(finding));
+            }
     return result;
 }
 
-std::optional<long> LeadingNumber(std::wstring_view text) {
-    long number = 0;
-    std::size_t digits = 0;
-    while (digits < text.size() && digits < 9 && text[digits] >= L'0' && text[digits] <= L'9')
-        number = number * 10 + (text[digits++] - L'0');
-    if (digits == 0) return std::nullopt;
-    return number;
-}
-
-OrderedJson Brief(const DiffRecord& record) {
+OrderedJson Brief(const ScanRecord& record) {
     return OrderedJson{{"scope", record.scope},
                        {"registryView", record.view},
                        {"registryKey", record.key},
@@ -77,10 +82,20 @@ std::wstring Wide(const std::string& utf8) { return VisibleControls(Utf8ToWide(u
 
 }  // namespace
 
-std::set<std::string> ScopesOf(std::string_view scope) {
-    if (scope == "user") return {"user"};
-    if (scope == "all") return {"machine", "user"};
-    return {"machine"};
+std::string StatedFinding::Field(const std::string& name) const {
+    const auto found = fields.find(name);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+std::set<std::string> ScopesOf(ScanScope scope) {
+    const std::string machine(ScopeName(ScanScope::Machine)), user(ScopeName(ScanScope::User));
+    if (scope == ScanScope::User) return {user};
+    if (scope == ScanScope::All) return {machine, user};
+    return {machine};
+}
+
+std::optional<ScanRecord> ReadScanRecord(std::string_view line) {
+    return RecordOf(Json::parse(line, nullptr, false));
 }
 
 std::optional<ScanRecords> ReadScanDocument(const std::wstring& path, std::string& error) {
@@ -120,9 +135,10 @@ std::optional<ScanRecords> ReadScanRecords(std::string_view bytes, std::string& 
     }
     ScanRecords result;
     const Json& header = document["header"];
-    result.scopes = ScopesOf(header.contains("scope") ? TextOf(header["scope"]) : "machine");
+    const std::string scope = header.contains("scope") ? TextOf(header["scope"]) : "";
+    result.scopes = ScopesOf(ScopeNamed(Utf8ToWide(scope)).value_or(ScanScope::Machine));
     for (const Json& record : document["records"]) {
-        std::optional<DiffRecord> read = RecordOf(record);
+        std::optional<ScanRecord> read = RecordOf(record);
         if (!read) {
             error = "not a JSON document of kvscan's: a record without its registry key";
             return std::nullopt;
@@ -143,15 +159,15 @@ std::string VersionDirection(const std::string& from, const std::string& to) {
 }
 
 ScanChanges CompareScans(const ScanRecords& before, const ScanRecords& now) {
-    auto covered = [&](const DiffRecord& record) {
+    auto covered = [&](const ScanRecord& record) {
         return before.scopes.count(record.scope) > 0 && now.scopes.count(record.scope) > 0;
     };
-    std::map<std::string, const DiffRecord*> earlier;
-    for (const DiffRecord& record : before.records)
+    std::map<std::string, const ScanRecord*> earlier;
+    for (const ScanRecord& record : before.records)
         if (covered(record)) earlier.emplace(record.Identity(), &record);
     ScanChanges changes;
     std::set<std::string> present;
-    for (const DiffRecord& record : now.records) {
+    for (const ScanRecord& record : now.records) {
         if (!covered(record)) continue;
         present.insert(record.Identity());
         const auto found = earlier.find(record.Identity());
@@ -159,7 +175,7 @@ ScanChanges CompareScans(const ScanRecords& before, const ScanRecords& now) {
             changes.added.push_back(record);
             continue;
         }
-        const DiffRecord& old = *found->second;
+        const ScanRecord& old = *found->second;
         if (old.version != record.version)
             changes.versions.push_back({record, old.version,
                                         old.version.empty() || record.version.empty()
@@ -170,7 +186,7 @@ ScanChanges CompareScans(const ScanRecords& before, const ScanRecords& now) {
         for (const std::string& kind : old.findings)
             if (!record.findings.count(kind)) changes.findingsGone.push_back({record, kind});
     }
-    for (const DiffRecord& record : before.records)
+    for (const ScanRecord& record : before.records)
         if (covered(record) && !present.count(record.Identity())) changes.removed.push_back(record);
     return changes;
 }
@@ -179,8 +195,8 @@ std::string ChangesJson(const ScanChanges& changes, std::string_view previousFil
     OrderedJson added = OrderedJson::array(), removed = OrderedJson::array(),
                 versions = OrderedJson::array(), appeared = OrderedJson::array(),
                 gone = OrderedJson::array();
-    for (const DiffRecord& record : changes.added) added.push_back(Brief(record));
-    for (const DiffRecord& record : changes.removed) removed.push_back(Brief(record));
+    for (const ScanRecord& record : changes.added) added.push_back(Brief(record));
+    for (const ScanRecord& record : changes.removed) removed.push_back(Brief(record));
     for (const VersionChange& change : changes.versions) {
         OrderedJson item = Brief(change.record);
         item["previousVersion"] =
@@ -216,12 +232,12 @@ std::wstring ChangesText(const ScanChanges& changes, std::wstring_view previousF
             std::to_wstring(changes.versions.size()) + L" versions changed, " +
             std::to_wstring(changes.findingsAppeared.size()) + L" findings appeared, " +
             std::to_wstring(changes.findingsGone.size()) + L" went away\n";
-    auto named = [](const DiffRecord& record) {
+    auto named = [](const ScanRecord& record) {
         return Wide(record.name) + (record.scope == "user" ? L" (user)" : L"");
     };
-    for (const DiffRecord& record : changes.added)
+    for (const ScanRecord& record : changes.added)
         text += L"  + " + named(record) + L" " + Wide(record.version) + L"\n";
-    for (const DiffRecord& record : changes.removed)
+    for (const ScanRecord& record : changes.removed)
         text += L"  - " + named(record) + L" " + Wide(record.version) + L"\n";
     for (const VersionChange& change : changes.versions)
         text += L"  " + Utf8ToWide(change.direction) + L": " + named(change.record) + L" " +

@@ -4,22 +4,38 @@
 // registry key, never by its display name, which carries its version.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "shell/scan_options.h"
+
 namespace kelvra {
 
-// One record as the diff sees it; texts in UTF-8, as the document has them.
-struct DiffRecord {
+// A finding as a record of the document states it: its kind and its other
+// fields, each as its text (a number as its digits; a null is left out).
+struct StatedFinding {
+    std::string kind;
+    std::map<std::string, std::string> fields;
+
+    std::string Field(const std::string& name) const;  // empty when absent
+};
+
+// One record of a JSON document of kvscan's, as the diff and the console
+// summary read it, from an earlier document or from this run's own lines;
+// texts in UTF-8, as the document has them.
+struct ScanRecord {
     std::string scope;  // "machine" or "user"
     int view = 32;
     std::string key;
     std::string name;                // the display name
+    std::string niceName;            // the payload's first column
     std::string version;             // the chosen version; empty: none
     std::set<std::string> findings;  // their kinds
+    std::vector<StatedFinding> stated;
 
     std::string Identity() const { return scope + "|" + std::to_string(view) + "|" + key; }
 };
@@ -27,11 +43,16 @@ struct DiffRecord {
 // The records of a document and the scopes it covered.
 struct ScanRecords {
     std::set<std::string> scopes;  // "machine", "user"
-    std::vector<DiffRecord> records;
+    std::vector<ScanRecord> records;
 };
 
-// "machine", "user" or "all" as the scopes of a run.
-std::set<std::string> ScopesOf(std::string_view scope);
+// The scopes of the records a run of that scope reports: "machine", "user"
+// or both.
+std::set<std::string> ScopesOf(ScanScope scope);
+
+// One record's line of a document; empty when it is no record of kvscan's
+// (it lacks what identifies it).
+std::optional<ScanRecord> ReadScanRecord(std::string_view line);
 
 // Reads an earlier document. Empty, with error set, when the bytes are not
 // JSON, not a document of kvscan's (numbers included: each an exact whole
@@ -47,18 +68,18 @@ inline constexpr std::uint64_t kMaxScanDocumentBytes = 64ull << 20;
 std::optional<ScanRecords> ReadScanDocument(const std::wstring& path, std::string& error);
 
 struct VersionChange {
-    DiffRecord record;  // as now
+    ScanRecord record;  // as now
     std::string from;
     std::string direction;  // "up", "down", or "changed" when neither can be said
 };
 
 struct FindingChange {
-    DiffRecord record;
+    ScanRecord record;
     std::string kind;
 };
 
 struct ScanChanges {
-    std::vector<DiffRecord> added, removed;
+    std::vector<ScanRecord> added, removed;
     std::vector<VersionChange> versions;
     std::vector<FindingChange> findingsAppeared, findingsGone;
     bool empty() const {

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvra {
@@ -10,6 +11,12 @@ namespace kelvra {
 // Whose uninstall entries a scan reports: the machine's (as the tray), the
 // current user's own installs, or both.
 enum class ScanScope { Machine, User, All };
+
+// The scope as --scope, the JSON document's header and its records name it:
+// "machine", "user" or "all".
+std::string_view ScopeName(ScanScope scope);
+// The scope of that name; none for any other text.
+std::optional<ScanScope> ScopeNamed(std::wstring_view name);
 
 struct ScanOptions {
     bool help = false;

@@ -1,8 +1,8 @@
 #include "shell/scan_report.h"
 
 #include <cstdint>
-#include <cstring>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <vector>
 
 #include "common/textutil.h"
@@ -103,13 +103,11 @@ const char* ReaderFailureName(VersionReadFailure failure) {
     }
 }
 
-// And as the console says it.
-const wchar_t* ReaderFailureText(VersionReadFailure failure) {
-    switch (failure) {
-        case VersionReadFailure::Faulted: return L"crashed the system's version reader";
-        case VersionReadFailure::TimedOut: return L"hung the system's version reader";
-        default: return L"could not be read: no helper process";
-    }
+// And as the console says it, from the document's name.
+const wchar_t* ReaderFailureText(const std::string& name) {
+    if (name == "crashed") return L"crashed the system's version reader";
+    if (name == "timedOut") return L"hung the system's version reader";
+    return L"could not be read: no helper process";
 }
 
 Json Findings(const RecordFindings& findings) {
@@ -136,21 +134,6 @@ Json Findings(const RecordFindings& findings) {
                             {"path", Utf8(found->path)},
                             {"waitedMs", found->waited.count()}});
     return list;
-}
-
-// The console's lines travel as the wide text's own bytes: a lone surrogate
-// from the registry stays what it was.
-nlohmann::json::binary_t WideBytes(const std::wstring& text) {
-    const auto* first = reinterpret_cast<const std::uint8_t*>(text.data());
-    return nlohmann::json::binary_t(
-        std::vector<std::uint8_t>(first, first + text.size() * sizeof(wchar_t)));
-}
-
-std::wstring WideFromBytes(const nlohmann::json& bytes) {
-    const std::vector<std::uint8_t>& raw = bytes.get_binary();
-    std::wstring text(raw.size() / sizeof(wchar_t), L'\0');
-    std::memcpy(text.data(), raw.data(), text.size() * sizeof(wchar_t));
-    return text;
 }
 
 // One value per line: the document stays readable and any JSON reader takes it.
@@ -195,8 +178,8 @@ std::string EscapeTerminalControls(std::string_view json) {
 
 int RegistryViewBits(const TApp& app) { return app.view == RegistryView::Wow64_64 ? 64 : 32; }
 
-std::string_view ScopeName(const TApp& app) {
-    return app.root == RegistryRoot::CurrentUser ? "user" : "machine";
+ScanScope ScopeOf(const TApp& app) {
+    return app.root == RegistryRoot::CurrentUser ? ScanScope::User : ScanScope::Machine;
 }
 
 static std::string_view HiveName(const TApp& app) {
@@ -221,7 +204,7 @@ void ScanJsonWriter::Begin(const ScanHeader& header) {
                     {"kelvraVersion", Utf8(header.kelvraVersion)},
                     {"startedUtc", Utf8(header.startedUtc)},
                     {"is64BitWindows", header.is64BitWindows},
-                    {"scope", Utf8(header.scope)},
+                    {"scope", ScopeName(header.scope)},
                     {"likeAppsAndFeatures", header.likeAppsAndFeatures}};
     sink_("{\n\"schemaVersion\": " + Line(Json(kScanReportSchemaVersion)) +
           ",\n\"header\": " + Line(head) + ",\n\"excluded\": [");
@@ -233,7 +216,7 @@ void ScanJsonWriter::Excluded(const TApp& app) {
         app.exclusion == EntryExclusion::KeyUnreadable ? std::wstring() : app.regDisplayName.str();
     sink_(Line(Json{{"registryKey", Utf8(app.RegistryPath.str())},
                     {"registryView", RegistryViewBits(app)},
-                    {"scope", ScopeName(app)},
+                    {"scope", ScopeName(ScopeOf(app))},
                     {"hive", HiveName(app)},
                     {"displayName", TextOrNull(displayName)},
                     {"reason", ExclusionName(app.exclusion)}}));
@@ -245,12 +228,20 @@ void ScanJsonWriter::Record(const TApp& app, std::wstring_view chosenVersion,
 }
 
 std::string ScanJsonWriter::RecordLine(const TApp& app, std::wstring_view chosenVersion,
-                                       const RecordFindings& findings) {
+                                       const RecordFindings& findings, bool whole) {
+    if (!whole)
+        return Line(Json{{"displayName", Utf8(app.regDisplayName.str())},
+                         {"niceName", Utf8(app.niceName.str())},
+                         {"registryKey", Utf8(app.RegistryPath.str())},
+                         {"registryView", RegistryViewBits(app)},
+                         {"scope", ScopeName(ScopeOf(app))},
+                         {"chosenVersion", TextOrNull(chosenVersion)},
+                         {"findings", Findings(findings)}});
     return Line(Json{{"displayName", Utf8(app.regDisplayName.str())},
                      {"niceName", Utf8(app.niceName.str())},
                      {"registryKey", Utf8(app.RegistryPath.str())},
                      {"registryView", RegistryViewBits(app)},
-                     {"scope", ScopeName(app)},
+                     {"scope", ScopeName(ScopeOf(app))},
                      {"hive", HiveName(app)},
                      {"installLocation", TextOrNull(app.regInstallLocation.str())},
                      {"uninstallString", TextOrNull(app.regUninstallString.str())},
@@ -315,89 +306,60 @@ void ScanObserver::EntryRead(const TApp& app) {
     if (progress_) progress_(now_);
 }
 
-// The bytes of a record that RecordInOrder takes back, in MessagePack:
-// "ok" (it has a chosen version), its line of the document ("json"), what the
-// diff keeps ("diff"), and the console's lines about its findings. An empty
-// text: a record left out of the report.
+// The record's line of the document, whole when there is a document; empty:
+// a record left out of the report.
 std::string ScanObserver::RecordAnalysed(const TApp& app, const std::wstring& chosenVersion) {
     if (likeAppsAndFeatures_ && !ShownInAppsAndFeatures(app)) return {};
-    const RecordFindings findings = ExamineRecord(app);
-    nlohmann::json kept{{"ok", !chosenVersion.empty()}};
-    if (json_) kept["json"] = ScanJsonWriter::RecordLine(app, chosenVersion, findings);
-    if (keepForDiff_) {
-        nlohmann::json found = nlohmann::json::array();
-        if (findings.disagreement) found.push_back("registryExecutableDisagreement");
-        if (findings.orphaned) found.push_back("orphanedEntry");
-        if (findings.nameNotRepresentable) found.push_back("nameNotRepresentable");
-        if (!findings.versionReaderFailures.empty()) found.push_back("versionReaderFailed");
-        if (findings.folderUnreachable) found.push_back("folderUnreachable");
-        kept["diff"] = {ScopeName(app),
-                        RegistryViewBits(app),
-                        Utf8(app.RegistryPath.str()),
-                        Utf8(app.regDisplayName.str()),
-                        Utf8(chosenVersion),
-                        std::move(found)};
-    }
-    // Every text of these lines comes from the registry and goes to a
-    // terminal: its control characters are written out.
-    const std::wstring name = VisibleControls(app.niceName.str());
-    if (const auto& found = findings.disagreement)
-        kept["disagreement"] =
-            WideBytes(L"  " + name + L": registry " + VisibleControls(found->registryVersion) +
-                      L", " + VisibleControls(found->executable) + L" " +
-                      VisibleControls(found->executableVersion) + L"\n");
-    if (const auto& found = findings.orphaned) {
-        std::wstring lines;
-        if (!found->missingUninstaller.empty())
-            lines += L"  " + name + L": uninstaller " + VisibleControls(found->missingUninstaller) +
-                     L" is gone\n";
-        if (!found->missingInstallFolder.empty())
-            lines += L"  " + name + L": install folder " +
-                     VisibleControls(found->missingInstallFolder) + L" is gone\n";
-        kept["orphan"] = WideBytes(lines);
-    }
-    // The console speaks the code page too: the key names the entry.
-    if (const auto& found = findings.nameNotRepresentable)
-        kept["unrepresentable"] = WideBytes(L"  " + VisibleControls(found->shortName) + L" (" +
-                                            VisibleControls(app.RegistryPath.str()) + L")\n");
-    if (!findings.versionReaderFailures.empty()) {
-        std::wstring lines;
-        for (const auto& failed : findings.versionReaderFailures)
-            lines += L"  " + name + L": " + VisibleControls(failed.path) + L" " +
-                     ReaderFailureText(failed.failure) + L"\n";
-        kept["readerFailed"] = WideBytes(lines);
-    }
-    if (const auto& found = findings.folderUnreachable)
-        kept["unreachable"] =
-            WideBytes(L"  " + name + L": " + VisibleControls(found->path) + L" (waited " +
-                      std::to_wstring(found->waited.count()) + L" ms)\n");
-    const std::vector<std::uint8_t> bytes = nlohmann::json::to_msgpack(kept);
-    return {bytes.begin(), bytes.end()};
+    return ScanJsonWriter::RecordLine(app, chosenVersion, ExamineRecord(app), json_ != nullptr);
 }
 
 void ScanObserver::RecordInOrder(std::string_view analysed) {
     if (analysed.empty()) return;
-    const nlohmann::json kept = nlohmann::json::from_msgpack(analysed);
-    (kept["ok"].get<bool>() ? summary_.ok : summary_.error) += 1;
-    if (json_) json_->WriteRecordLine(kept["json"].get<std::string>());
-    if (keepForDiff_) {
-        const nlohmann::json& diff = kept["diff"];
-        DiffRecord record{diff[0].get<std::string>(), diff[1].get<int>(),
-                          diff[2].get<std::string>(), diff[3].get<std::string>(),
-                          diff[4].get<std::string>(), {}};
-        for (const auto& kind : diff[5]) record.findings.insert(kind.get<std::string>());
-        kept_.push_back(std::move(record));
+    if (json_) json_->WriteRecordLine(analysed);
+    std::optional<ScanRecord> record = ReadScanRecord(analysed);
+    if (!record) throw std::logic_error("a record line of this run that does not read back");
+    (record->version.empty() ? summary_.error : summary_.ok) += 1;
+    AddConsoleLines(*record);
+    if (keepForDiff_) kept_.push_back(std::move(*record));
+}
+
+// The console's lines about the record's findings. Every text of them comes
+// from the registry and goes to a terminal: its control characters are
+// written out.
+void ScanObserver::AddConsoleLines(const ScanRecord& record) {
+    const auto text = [](const std::string& utf8) { return VisibleControls(Utf8ToWide(utf8)); };
+    const std::wstring name = text(record.niceName);
+    std::wstring readerFailed;
+    for (const StatedFinding& found : record.stated) {
+        const auto field = [&](const char* field) { return text(found.Field(field)); };
+        if (found.kind == "registryExecutableDisagreement") {
+            ++summary_.versionDisagreements;
+            disagreements_ += L"  " + name + L": registry " + field("registryVersion") + L", " +
+                              field("executable") + L" " + field("executableVersion") + L"\n";
+        } else if (found.kind == "orphanedEntry") {
+            ++summary_.orphanedEntries;
+            if (!found.Field("missingUninstaller").empty())
+                orphans_ +=
+                    L"  " + name + L": uninstaller " + field("missingUninstaller") + L" is gone\n";
+            if (!found.Field("missingInstallFolder").empty())
+                orphans_ += L"  " + name + L": install folder " + field("missingInstallFolder") +
+                            L" is gone\n";
+        } else if (found.kind == "nameNotRepresentable") {
+            // The console speaks the code page too: the key names the entry.
+            ++summary_.namesNotRepresentable;
+            unrepresentable_ += L"  " + field("shortName") + L" (" + text(record.key) + L")\n";
+        } else if (found.kind == "versionReaderFailed") {
+            readerFailed += L"  " + name + L": " + field("executable") + L" " +
+                            ReaderFailureText(found.Field("reason")) + L"\n";
+        } else if (found.kind == "folderUnreachable") {
+            ++summary_.foldersUnreachable;
+            unreachable_ +=
+                L"  " + name + L": " + field("path") + L" (waited " + field("waitedMs") + L" ms)\n";
+        }
     }
-    const auto add = [&kept](const char* field, std::size_t& count, std::wstring& lines) {
-        if (!kept.contains(field)) return;
-        ++count;
-        lines += WideFromBytes(kept[field]);
-    };
-    add("disagreement", summary_.versionDisagreements, disagreements_);
-    add("orphan", summary_.orphanedEntries, orphans_);
-    add("unrepresentable", summary_.namesNotRepresentable, unrepresentable_);
-    add("readerFailed", summary_.versionReaderFailures, readerFailures_);
-    add("unreachable", summary_.foldersUnreachable, unreachable_);
+    // A record counts once, whatever the number of executables.
+    if (!readerFailed.empty()) ++summary_.versionReaderFailures;
+    readerFailures_ += readerFailed;
 }
 
 std::wstring ScanObserver::FindingsText() const {

@@ -13,6 +13,7 @@
 #include "inventory/findings.h"
 #include "shell/inventory_run.h"
 #include "shell/scan_diff.h"
+#include "shell/scan_options.h"
 
 namespace kelvra {
 
@@ -35,8 +36,8 @@ struct ScanHeader {
     std::wstring kelvraVersion;
     std::wstring startedUtc;  // ISO 8601, such as 2026-12-07T14:10:45Z
     bool is64BitWindows = false;
-    std::wstring scope = L"machine";   // --scope: machine, user or all
-    bool likeAppsAndFeatures = false;  // --like-apps-and-features
+    ScanScope scope = ScanScope::Machine;  // --scope
+    bool likeAppsAndFeatures = false;      // --like-apps-and-features
 };
 
 struct ScanSummary {
@@ -75,8 +76,10 @@ class ScanJsonWriter {
     void Record(const TApp& app, std::wstring_view chosenVersion, const RecordFindings& findings);
     // The same in two steps: the record's line of the document, taken while
     // the record is at hand, and the line written in the records' order.
+    // Not whole: only the fields that the diff and the console read
+    // (ReadScanRecord), for a run without the document.
     static std::string RecordLine(const TApp& app, std::wstring_view chosenVersion,
-                                  const RecordFindings& findings);
+                                  const RecordFindings& findings, bool whole = true);
     void WriteRecordLine(std::string_view line);
     // Closes the lists and the document; changesJson, when given, is the
     // "changes" object of --diff (ChangesJson).
@@ -101,8 +104,9 @@ struct ScanProgress {
 
 // kvscan's view of a run: the JSON document (when there is one), the progress
 // and the findings for the console summary, each record taken as the run
-// analyses it and forgotten at once but for its line of the document and a
-// line about each finding, which come back in the records' order.
+// analyses it and forgotten at once but for its line of the document, which
+// comes back in the records' order and is read as an earlier document's
+// records are (ReadScanRecord): for the diff and the console's findings.
 class ScanObserver : public RunObserver {
   public:
     using ProgressSink = std::function<void(const ScanProgress&)>;
@@ -113,8 +117,8 @@ class ScanObserver : public RunObserver {
 
     void EntriesListed(std::size_t total) override;
     void EntryRead(const TApp& app) override;
-    // What the report, the console and the diff take of a record, as bytes
-    // that RecordInOrder adds in the payload file's order.
+    // What the report, the console and the diff take of a record: its line
+    // of the document, which RecordInOrder adds in the payload file's order.
     std::string RecordAnalysed(const TApp& app, const std::wstring& chosenVersion) override;
     void RecordInOrder(std::string_view analysed) override;
 
@@ -129,14 +133,16 @@ class ScanObserver : public RunObserver {
     // --diff: keep what the diff needs of each record reported (a few texts
     // each), from now on.
     void KeepForDiff() { keepForDiff_ = true; }
-    const std::vector<DiffRecord>& KeptForDiff() const { return kept_; }
+    const std::vector<ScanRecord>& KeptForDiff() const { return kept_; }
 
   private:
+    void AddConsoleLines(const ScanRecord& record);
+
     ScanJsonWriter* json_;
     ProgressSink progress_;
     bool likeAppsAndFeatures_;
     bool keepForDiff_ = false;
-    std::vector<DiffRecord> kept_;
+    std::vector<ScanRecord> kept_;
     ScanSummary summary_;
     ScanProgress now_;
     std::wstring disagreements_, orphans_, unrepresentable_, readerFailures_, unreachable_;
@@ -146,7 +152,7 @@ class ScanObserver : public RunObserver {
 // (the 32-bit program's), 64 for the 64-bit view.
 int RegistryViewBits(const TApp& app);
 
-// "machine" or "user": whose uninstall key the entry is in.
-std::string_view ScopeName(const TApp& app);
+// Whose uninstall key the entry is in: ScanScope::Machine or ::User.
+ScanScope ScopeOf(const TApp& app);
 
 }  // namespace kelvra

@@ -1,4 +1,8 @@
+#include "account/settings.h"
+#include "common/files.h"
+#include "common/globals.h"
 #include "shell/main.h"
+#include "shell/version.h"
 
 namespace kelvra {
 
@@ -11,6 +15,15 @@ bool IsInstallTrigger(std::wstring_view fileName) {
 
 std::wstring DataFolderOf(std::wstring_view localAppDataDir) {
     return std::wstring(localAppDataDir) + kDataFolderName;
+}
+
+bool OpenDataFolder(const std::wstring& folder) {
+    AppDataDir = folder;
+    AppVersion = kAppVersion;
+    const bool made = ForceDirectories(AppDataDir);
+    SettingsFile = AppDataDir + L"settings.ini";
+    LoadSettings();
+    return made;
 }
 
 std::wstring AutostartCommand(std::wstring_view executablePath) {
