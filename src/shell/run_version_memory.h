@@ -25,9 +25,6 @@ enum class VersionMemoryUse {
     // the last full read is a day old (the hourly run, kvscan --incremental).
     Incremental,
 };
-// The former name, which kvscan's entry point still spells until it is
-// rewritten.
-using VersionReadMemory = VersionMemoryUse;
 
 // In the data folder. It holds paths, sizes, times and version texts of
 // executables, nothing secret, and may be deleted at any time.

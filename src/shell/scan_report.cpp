@@ -222,11 +222,6 @@ void ScanJsonWriter::Excluded(const TApp& app) {
                     {"reason", ExclusionName(app.exclusion)}}));
 }
 
-void ScanJsonWriter::Record(const TApp& app, std::wstring_view chosenVersion,
-                            const RecordFindings& findings) {
-    WriteRecordLine(RecordLine(app, chosenVersion, findings));
-}
-
 std::string ScanJsonWriter::RecordLine(const TApp& app, std::wstring_view chosenVersion,
                                        const RecordFindings& findings, bool whole) {
     if (!whole)

@@ -72,10 +72,9 @@ class ScanJsonWriter {
     // An entry that ReadFromRegistry turned away. Entries arrive while the
     // run reads, before any record is rendered.
     void Excluded(const TApp& app);
-    // A record as the run renders it, with its chosen version (empty: none).
-    void Record(const TApp& app, std::wstring_view chosenVersion, const RecordFindings& findings);
-    // The same in two steps: the record's line of the document, taken while
-    // the record is at hand, and the line written in the records' order.
+    // A record as the run renders it, with its chosen version (empty: none),
+    // in two steps: the record's line of the document, taken while the record
+    // is at hand, and the line written in the records' order.
     // Not whole: only the fields that the diff and the console read
     // (ReadScanRecord), for a run without the document.
     static std::string RecordLine(const TApp& app, std::wstring_view chosenVersion,

@@ -85,16 +85,13 @@ class ScanHooks {
         // scanner does the same, so that a run costs here what it costs
         // there. A console program has no windows, so nothing ever arrives.
         Install(SetPendingMessagePump, PendingMessagePump([&console] { console.ServeMessages(); }));
-        if (options.systemVersionReads) {
-            const bool before = DirectVersionReads();
-            SetDirectVersionReads(false);
-            restore_.push_back([before] { SetDirectVersionReads(before); });
-        }
+        if (options.systemVersionReads) Install(SetDirectVersionReads, false);
         if (options.timings) Install(SetRunRecorder, &recorder);
         if (options.service) {
-            const std::wstring before = ServiceBaseAddress();
-            SetServiceBaseAddress(*options.service);
-            restore_.push_back([before] { SetServiceBaseAddress(before); });
+            // The setter takes a view and returns the text it replaced.
+            restore_.push_back([before = SetServiceBaseAddress(*options.service)] {
+                SetServiceBaseAddress(before);
+            });
         }
     }
     ~ScanHooks() {
@@ -308,8 +305,7 @@ RunPlan ScanPlan(const ScanOptions& options) {
     plan.runFiles = WritesRunFiles(options);
     plan.entryFacts = ReportsRecords(options);
     // An admin's snapshot is fresh unless asked otherwise.
-    plan.versionReads =
-        options.incremental ? VersionReadMemory::Incremental : VersionReadMemory::Off;
+    plan.versionReads = options.incremental ? VersionMemoryUse::Incremental : VersionMemoryUse::Off;
     return plan;
 }
 
