@@ -6,7 +6,9 @@
 #include <winsock2.h>
 
 #include <stdexcept>
+#include <thread>
 
+#include "common/files.h"
 #include "common/textconv.h"
 
 namespace kelvra::testing {
@@ -99,6 +101,43 @@ std::string UnixPath(const std::wstring& windowsPath) {
     std::string result = unix;
     HeapFree(GetProcessHeap(), 0, unix);
     return result;
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::unique_ptr<Lifeline> StartMountScript(const std::string& script, const std::wstring& arguments,
+                                           const std::wstring& stateFile,
+                                           std::chrono::seconds limit, std::string& whyNot) {
+    std::wstring command = L"python3 \"" + AnsiToWide(script) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // Wine runs the Unix program in a process of its own and hands back no
+    // handles for it; the lifeline connection tells it when to end.
+    if (!CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        whyNot = "cannot start python3";
+        return nullptr;
+    }
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+    if (!WaitFor([&] { return FileExists(stateFile); }, limit)) {
+        whyNot = script.substr(script.find_last_of('/') + 1) + " did not answer";
+        return nullptr;
+    }
+    const std::string answer = ReadFileBytes(stateFile);
+    if (!answer.starts_with("mounted ")) {
+        whyNot = answer.substr(0, answer.find_first_of("\r\n"));
+        return nullptr;
+    }
+    return std::make_unique<Lifeline>(std::stoi(answer.substr(8)));
 }
 
 }  // namespace kelvra::testing

@@ -18,15 +18,6 @@
 namespace kelvra::testing {
 namespace {
 
-bool WaitFor(auto done, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // Wine's own request to its mount manager that winecfg makes: define a drive
 // letter as a Unix folder of a given type (it writes the type to
 // HKLM\Software\Wine\Drives, where a server restart would read it), or,
@@ -116,33 +107,13 @@ SlowShare::SlowShare(const std::string& script, wchar_t letter, std::wstring bac
         whyNot_ = error.what();
         return;
     }
-    std::wstring command =
-        L"python3 \"" + AnsiToWide(script) + L"\" --backing \"" + AnsiToWide(UnixPath(backing)) +
-        L"\" --mount \"" + AnsiToWide(UnixPath(mount_)) + L"\" --delay " +
-        AnsiToWide(Seconds(delaySeconds)) + L" --link \"" + AnsiToWide(link) + L"\"";
-    if (!slowFolder.empty()) command += L" --slow \"" + slowFolder + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    // Wine runs the Unix program in a process of its own and hands back no
-    // handles for it; the lifeline connection below tells it when to end.
-    if (!CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &process)) {
-        whyNot_ = "cannot start python3";
-        return;
-    }
-    if (process.hThread) CloseHandle(process.hThread);
-    if (process.hProcess) CloseHandle(process.hProcess);
-    if (!WaitFor([&] { return FileExists(state); }, std::chrono::seconds(30))) {
-        whyNot_ = "slow_share.py did not answer";
-        return;
-    }
-    const std::string answer = ReadFileBytes(state);
-    if (!answer.starts_with("mounted ")) {
-        whyNot_ = answer.substr(0, answer.find_first_of("\r\n"));
-        return;
-    }
-    lifeline_ = std::make_unique<Lifeline>(std::stoi(answer.substr(8)));
+    std::wstring arguments = L"--backing \"" + AnsiToWide(UnixPath(backing)) + L"\" --mount \"" +
+                             AnsiToWide(UnixPath(mount_)) + L"\" --delay " +
+                             AnsiToWide(Seconds(delaySeconds)) + L" --link \"" + AnsiToWide(link) +
+                             L"\"";
+    if (!slowFolder.empty()) arguments += L" --slow \"" + slowFolder + L"\"";
+    lifeline_ = StartMountScript(script, arguments, state, std::chrono::seconds(30), whyNot_);
+    if (!lifeline_) return;
     available_ = true;
     // The script made the drive a plain link; the mount manager makes it the
     // same folder again, as a network drive.

@@ -11,46 +11,13 @@
 #include "support/loopback_win32.h"
 
 namespace kelvra::testing {
-namespace {
-
-bool WaitFor(auto done, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-}  // namespace
-
 SmallDisk::SmallDisk(const std::string& script, std::wstring folder, unsigned kib)
     : folder_(std::move(folder)) {
     const std::wstring state = folder_ + L".state";
-    std::wstring command = L"python3 \"" + AnsiToWide(script) + L"\" --dir \"" +
-                           AnsiToWide(UnixPath(folder_)) + L"\" --kib " + std::to_wstring(kib);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    // Wine runs the Unix program in a process of its own and hands back no
-    // handles for it; the lifeline connection below tells it when to end.
-    if (!CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &process)) {
-        whyNot_ = "cannot start python3";
-        return;
-    }
-    if (process.hThread) CloseHandle(process.hThread);
-    if (process.hProcess) CloseHandle(process.hProcess);
-    if (!WaitFor([&] { return FileExists(state); }, std::chrono::seconds(20))) {
-        whyNot_ = "small_disk.py did not answer";
-        return;
-    }
-    const std::string answer = ReadFileBytes(state);
-    if (!answer.starts_with("mounted ")) {
-        whyNot_ = answer.substr(0, answer.find_last_not_of("\r\n") + 1);
-        return;
-    }
-    lifeline_ = std::make_unique<Lifeline>(std::stoi(answer.substr(8)));
+    lifeline_ = StartMountScript(
+        script, L"--dir \"" + AnsiToWide(UnixPath(folder_)) + L"\" --kib " + std::to_wstring(kib),
+        state, std::chrono::seconds(20), whyNot_);
+    if (!lifeline_) return;
     available_ = true;
 }
 
